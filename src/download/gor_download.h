@@ -1,0 +1,105 @@
+// GorDownload: fetches one URL over HTTP/1.1 into one local file, in two phases
+// (header probe, then transfer), resuming a non-empty file by byte range, and
+// reports to its host through six synchronous events.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/file_system.h"
+#include "platform/socket_control.h"
+
+namespace gor::download {
+
+// The host's side of the control: one method per event, in declaration order. Every event is
+// raised synchronously on the UI thread, and a handler may call back into the control
+// (the launcher calls DownloadFile from inside headerread). Unhandled events do nothing.
+class GorDownloadEvents {
+public:
+    virtual ~GorDownloadEvents() = default;
+    virtual void Progress(double downloaded, double Total) { (void)downloaded, (void)Total; }
+    virtual void downloaded(const std::string& dfile) { (void)dfile; }
+    virtual void DownloadError(const std::string& description, bool SERVER_ERROR) {
+        (void)description, (void)SERVER_ERROR;
+    }
+    virtual void headerread() {}
+    virtual void Disconnected() {}
+    virtual void canceled() {}
+};
+
+// Header field names compare without regard to letter case.
+struct CaseInsensitiveLess {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+using HeaderMap = std::map<std::string, std::string, CaseInsensitiveLess>;
+
+class GorDownload : private platform::SocketEvents {
+public:
+    // Takes ownership of its socket control `Winsock1`; opens target files through `files`.
+    GorDownload(std::unique_ptr<platform::SocketControl> Winsock1, platform::FileSystem& files);
+    ~GorDownload() override;
+    GorDownload(const GorDownload&) = delete;
+    GorDownload& operator=(const GorDownload&) = delete;
+
+    // Where events go (may be null: events are then dropped). The host outlives the control.
+    void SetEventHost(GorDownloadEvents* host) { host_ = host; }
+
+    // --- properties
+    const std::string& URL() const { return URL_; }
+    // Stores the URL and derives host, port and path from it. Throws std::overflow_error when a
+    // separator stands beyond the 16-bit character positions of the URL.
+    void URL(const std::string& vNewValue);
+    const std::string& fileName() const { return fileName_; }
+    void fileName(const std::string& vNewValue) { fileName_ = vNewValue; }
+    bool IsExecuting() const { return IsExecuting_; }
+    bool IsServerOk() const { return IsServerOk_; }
+    bool Resumesupported() const { return Resumesupported_; }
+    bool Resuming() const { return Resuming_; }
+    const std::string& Responsecode() const { return Responsecode_; }
+
+    // --- methods
+    void Readheaders();      // starts the header probe
+    void DownloadFile();     // starts the transfer; throws when the target file cannot be opened
+    void Cancel_Download();  // aborts, closes socket and file, raises canceled
+    std::string getheader(const std::string& h_name);
+    void fillheaders(const std::string& data);
+    static std::string extractstring(const std::string& str, const std::string& cmp, std::int16_t no);
+
+    // --- the control's own surface: the caption label and the size rule
+    // Sizes in twips. Whatever size the host gives, the control takes Label1's size again.
+    void Resize(int width, int height);
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    static constexpr const char* kLabel1Caption = "Gorvik Downloader";
+
+    // Read-only views of inner state, for the host's diagnostics and for tests.
+    double contentLength() const { return contentLength_; }
+    const std::string& errorText() const { return errorText_; }
+    const std::string& host() const { return host_name_; }
+    const std::string& port() const { return port_; }
+    const std::string& path() const { return path_; }
+
+private:
+    // Handlers of the socket's notifications.
+    void OnConnect() override;
+    void OnDataArrival(std::int32_t bytesTotal) override;
+    void OnClose() override;
+    void OnError(std::int16_t Number, std::string& description, std::int32_t Scode,
+                 const std::string& Source, const std::string& HelpFile, std::int32_t HelpContext,
+                 bool& CancelDisplay) override;
+
+    GorDownloadEvents* host_ = nullptr;
+    std::unique_ptr<platform::SocketControl> Winsock1_;
+    platform::FileSystem& files_;
+
+    std::string URL_, fileName_, host_name_, port_, path_;
+    bool IsExecuting_ = false, IsServerOk_ = false, Resumesupported_ = false, Resuming_ = false;
+    std::string Responsecode_;
+    double contentLength_ = 0;
+    std::string errorText_;
+    int width_ = 0, height_ = 0;
+};
+
+}  // namespace gor::download
