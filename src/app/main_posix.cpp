@@ -1,2 +1,28 @@
-// Native entry point (placeholder until the POSIX layer lands).
-int main() { return 0; }
+// Native entry point: the launcher on the POSIX platform layer, its window shown as
+// console lines. Builds the platform objects, creates frmLaunch and runs Form_Load,
+// which ends the program itself on every road.
+#include <cstdio>
+#include <exception>
+
+#include "launcher/frm_launch.h"
+#include "platform/posix/console_window.h"
+#include "platform/posix/poll_event_loop.h"
+#include "platform/posix/posix_file_system.h"
+#include "platform/posix/posix_process.h"
+
+int main() {
+    using namespace gor::platform::posix;
+    PollEventLoop loop;
+    ConsoleWindow window;
+    PosixFileSystem files;
+    PosixProcess process;
+    try {
+        gor::launcher::frmLaunch form(
+            gor::launcher::LauncherPlatform{loop, window, files, process});
+        form.Form_Load();
+    } catch (const std::exception& failure) {
+        // Form_Load traps its own failures; this is only reached when setting up fails.
+        std::fprintf(stderr, "gorlaunch: %s\n", failure.what());
+    }
+    process.End(gor::launcher::kExitFailure);
+}

@@ -1,0 +1,82 @@
+// The console view of the launcher window: one flushed line per change.
+#include "platform/posix/console_window.h"
+
+namespace gor::platform::posix {
+
+namespace {
+
+// One change is one line: line breaks inside a text are shown escaped.
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (const char c : text) {
+        if (c == '\n') {
+            line += "\\n";
+        } else if (c == '\r') {
+            line += "\\r";
+        } else {
+            line += c;
+        }
+    }
+    return line;
+}
+
+}  // namespace
+
+void ConsoleWindow::Line(const std::string& text) {
+    std::fputs(text.c_str(), out_);
+    std::fputc('\n', out_);
+    std::fflush(out_);
+}
+
+void ConsoleWindow::SetStatusCaption(const std::string& text) {
+    Line("status: " + OneLine(text));
+}
+
+void ConsoleWindow::SetStatusForeColor(std::uint32_t colorRef) {
+    Line("status-color: " + std::to_string(colorRef));
+}
+
+void ConsoleWindow::SetPercentCaption(const std::string& text) {
+    Line("percent: " + OneLine(text));
+}
+
+void ConsoleWindow::SetPercentVisible(bool visible) {
+    Line(std::string("percent-visible: ") + (visible ? "1" : "0"));
+}
+
+void ConsoleWindow::Show() {
+    if (shown_) return;  // later calls change nothing
+    shown_ = true;
+    Line("show");
+}
+
+void ConsoleWindow::MsgBox(const std::string& text, const std::string& title, int /*style*/) {
+    Line("msgbox [" + OneLine(title) + "] " + OneLine(text));
+}
+
+void ConsoleWindow::Unload() {
+    Line("unload");
+}
+
+void ConsoleWindow::SetBorderStyleNone() {
+    Line("border-style: none");
+}
+
+void ConsoleWindow::SetOuterSizeTwips(int width, int height) {
+    Line("size-twips: " + std::to_string(width) + "x" + std::to_string(height));
+}
+
+Pixels ConsoleWindow::ReadPicture() {
+    Pixels picture;
+    picture.width = kPictureWidth;
+    picture.height = kPictureHeight;
+    picture.colors.assign(static_cast<std::size_t>(kPictureWidth) * kPictureHeight, 0x000000u);
+    return picture;
+}
+
+std::uintptr_t ConsoleWindow::ApplyRegion(const std::vector<PixelRect>& rects) {
+    Line("region: " + std::to_string(rects.size()) + " rectangles");
+    return 1;
+}
+
+}  // namespace gor::platform::posix

@@ -1,0 +1,49 @@
+// The console view of the launcher window: every change the launch logic makes is printed
+// as one line on standard output ("status: Downloading Updater", "percent: 25 %", "show",
+// "msgbox [Error Launching] ...", "unload"), so a script can follow the launcher natively.
+#pragma once
+
+#include <cstdio>
+
+#include "platform/launcher_window.h"
+
+namespace gor::platform::posix {
+
+class ConsoleWindow final : public LauncherWindow {
+  public:
+    // The picture's size in pixels and the screen's twips per pixel (96 dots per inch).
+    static constexpr int kPictureWidth = 200;
+    static constexpr int kPictureHeight = 98;
+    static constexpr int kTwipsPerPixel = 15;
+
+    // Lines go to `out` (standard output by default) and are flushed one by one.
+    explicit ConsoleWindow(std::FILE* out = stdout) : out_(out) {}
+
+    void SetStatusCaption(const std::string& text) override;
+    void SetStatusForeColor(std::uint32_t colorRef) override;
+    void SetPercentCaption(const std::string& text) override;
+    void SetPercentVisible(bool visible) override;
+    void Show() override;
+    // Printed, then answered at once as if OK had been pressed.
+    void MsgBox(const std::string& text, const std::string& title, int style) override;
+    void Unload() override;
+
+    void SetBorderStyleNone() override;
+    int PictureWidthPixels() override { return kPictureWidth; }
+    int PictureHeightPixels() override { return kPictureHeight; }
+    int TwipsPerPixelX() override { return kTwipsPerPixel; }
+    int TwipsPerPixelY() override { return kTwipsPerPixel; }
+    void SetOuterSizeTwips(int width, int height) override;
+    // A console has no picture: every pixel is opaque black, so the shape is the full rectangle.
+    Pixels ReadPicture() override;
+    // Prints the number of rectangles and returns a non-zero stand-in handle.
+    std::uintptr_t ApplyRegion(const std::vector<PixelRect>& rects) override;
+
+  private:
+    void Line(const std::string& text);
+
+    std::FILE* out_;
+    bool shown_ = false;
+};
+
+}  // namespace gor::platform::posix

@@ -1,0 +1,67 @@
+// The native file system on stat(), unlink(), renameat2() and open().
+#include "platform/posix/posix_file_system.h"
+
+#include <fcntl.h>
+#include <stdio.h>  // renameat2
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/posix/native_path.h"
+#include "platform/posix/posix_file.h"
+#include "platform/posix/system_error.h"
+
+namespace gor::platform::posix {
+
+namespace {
+
+bool IsHidden(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    return start < path.size() && path[start] == '.';
+}
+
+}  // namespace
+
+bool PosixFileSystem::FindFile(const std::string& path, std::uint32_t attributeMask) {
+    const std::string native = NativePath(path);
+    struct stat st;
+    if (::stat(native.c_str(), &st) != 0) {
+        // Absent, or a path through something that is not a folder: no match.
+        if (errno == ENOENT || errno == ENOTDIR) return false;
+        ThrowErrno("find", native);
+    }
+    if (!S_ISREG(st.st_mode) || IsHidden(native)) return false;
+    const bool readOnly = (st.st_mode & S_IWUSR) == 0;
+    return !readOnly || (attributeMask & kAttrReadOnly) != 0;
+}
+
+void PosixFileSystem::Remove(const std::string& path) {
+    const std::string native = NativePath(path);
+    if (::unlink(native.c_str()) != 0) ThrowErrno("remove", native);
+}
+
+void PosixFileSystem::Rename(const std::string& from, const std::string& to) {
+    const std::string source = NativePath(from);
+    const std::string target = NativePath(to);
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return;
+    if (errno != EINVAL && errno != ENOSYS) ThrowErrno("rename", source + "' to '" + target);
+    // A file system without RENAME_NOREPLACE: link() refuses an existing target just the same.
+    if (::link(source.c_str(), target.c_str()) != 0)
+        ThrowErrno("rename", source + "' to '" + target);
+    if (::unlink(source.c_str()) != 0) ThrowErrno("rename", source + "' to '" + target);
+}
+
+std::unique_ptr<File> PosixFileSystem::OpenReadWrite(const std::string& path) {
+    const std::string native = NativePath(path);
+    int fd;
+    do {
+        fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) ThrowErrno("open", native);
+    return std::make_unique<PosixFile>(fd, native);
+}
+
+}  // namespace gor::platform::posix

@@ -1,0 +1,21 @@
+// The native file system: the directory search with attribute masks, delete, a rename
+// that never replaces, and opening files for raw reading and writing.
+#pragma once
+
+#include "platform/file_system.h"
+
+namespace gor::platform::posix {
+
+// Attributes are read from the file's mode: a name beginning with "." is hidden, anything
+// but a regular file (folder, device, pipe) is never found, and a file without the owner's
+// write bit is read-only (checked on the mode, not with access(), which says yes to root).
+// Backslashes in paths are separators (see native_path.h).
+class PosixFileSystem final : public FileSystem {
+  public:
+    bool FindFile(const std::string& path, std::uint32_t attributeMask) override;
+    void Remove(const std::string& path) override;
+    void Rename(const std::string& from, const std::string& to) override;
+    std::unique_ptr<File> OpenReadWrite(const std::string& path) override;
+};
+
+}  // namespace gor::platform::posix
