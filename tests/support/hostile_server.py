@@ -1,0 +1,175 @@
+#!/usr/bin/env python3
+"""An HTTP/1.1 test server on 127.0.0.1 that answers every request the way a scenario says:
+correctly, slowly, in pieces, cut short, reset, with a lying or missing length, with an
+error status, or not at all. Used by the native integration tests and the end-to-end tests.
+
+    python3 hostile_server.py --scenario NAME --body-file F --port P [--delay S] [--log FILE]
+
+Prints "listening PORT" once it accepts connections (P=0 picks a free port) and serves until
+killed. Every complete request header received is appended, raw, to --log.
+"""
+
+import argparse
+import re
+import socket
+import struct
+import sys
+import threading
+import time
+
+SCENARIOS = (
+    "ok", "split-header", "drip", "cut-body", "reset", "no-length", "garbled-length",
+    "status-204", "status-302", "status-401", "status-404", "status-500",
+    "close-before-answer", "huge-header",
+)
+
+REASONS = {204: "No Content", 302: "Found", 401: "Unauthorized", 404: "Not Found",
+           500: "Internal Server Error"}
+
+MAX_REQUEST_HEADER = 64 * 1024
+DRIP_PIECE = 512
+SPLIT_PIECE = 7
+SPLIT_PAUSE = 0.02
+HUGE_HEADER_BYTES = 80 * 1024
+HOLD_SECONDS = 30.0
+
+log_lock = threading.Lock()
+
+
+def read_request(conn):
+    """Reads one request header (through its blank line); None when the peer gave up."""
+    data = b""
+    while b"\r\n\r\n" not in data:
+        if len(data) > MAX_REQUEST_HEADER:
+            return None
+        piece = conn.recv(4096)
+        if not piece:
+            return None
+        data += piece
+    return data[: data.index(b"\r\n\r\n") + 4]
+
+
+def requested_start(request):
+    """N of a "Range: bytes=N-" line, or None."""
+    match = re.search(rb"(?im)^range:\s*bytes=(\d+)-\s*$", request)
+    return int(match.group(1)) if match else None
+
+
+def full_answer(body, request):
+    """Status, header lines and body of a correct answer: 206 for a satisfiable range."""
+    start = requested_start(request)
+    if start is None:
+        return "200 OK", [f"Content-Length: {len(body)}"], body
+    if start >= len(body):
+        return ("416 Range Not Satisfiable", [f"Content-Range: bytes */{len(body)}",
+                                               "Content-Length: 0"], b"")
+    rest = body[start:]
+    return ("206 Partial Content",
+            [f"Content-Range: bytes {start}-{len(body) - 1}/{len(body)}",
+             f"Content-Length: {len(rest)}"], rest)
+
+
+def header_bytes(status, lines):
+    text = f"HTTP/1.1 {status}\r\n"
+    text += "".join(line + "\r\n" for line in lines + ["Connection: close"])
+    return (text + "\r\n").encode("latin-1")
+
+
+def answer(conn, scenario, body, request, delay):
+    if scenario == "close-before-answer":
+        return
+    if scenario.startswith("status-"):
+        code = int(scenario[len("status-"):])
+        text = f"{code} {REASONS[code]}"
+        short = b"" if code == 204 else f"<html>{text}</html>\n".encode()
+        extra = ["Location: http://127.0.0.1/elsewhere"] if code == 302 else []
+        conn.sendall(header_bytes(text, extra + [f"Content-Length: {len(short)}"]) + short)
+        return
+    if scenario == "huge-header":
+        conn.sendall(b"HTTP/1.1 200 OK\r\n")
+        sent, n = 0, 0
+        while sent < HUGE_HEADER_BYTES:
+            line = f"X-Filler-{n}: {'a' * 1000}\r\n".encode()
+            conn.sendall(line)
+            sent, n = sent + len(line), n + 1
+        # Never the blank line: hold the connection until the client gives up.
+        conn.settimeout(HOLD_SECONDS)
+        try:
+            while conn.recv(4096):
+                pass
+        except socket.timeout:
+            pass
+        return
+    if scenario == "no-length":
+        conn.sendall(header_bytes("200 OK", []) + body)
+        return
+    if scenario == "garbled-length":
+        conn.sendall(header_bytes("200 OK", ["Content-Length: abc"]) + body)
+        return
+
+    status, lines, payload = full_answer(body, request)
+    head = header_bytes(status, lines)
+    if scenario == "ok":
+        conn.sendall(head + payload)
+    elif scenario == "split-header":
+        for i in range(0, len(head), SPLIT_PIECE):
+            conn.sendall(head[i:i + SPLIT_PIECE])
+            time.sleep(SPLIT_PAUSE)
+        conn.sendall(payload)
+    elif scenario == "drip":
+        conn.sendall(head)
+        for i in range(0, len(payload), DRIP_PIECE):
+            time.sleep(delay)
+            conn.sendall(payload[i:i + DRIP_PIECE])
+    elif scenario == "cut-body":
+        conn.sendall(head + payload[: len(payload) // 2])
+        time.sleep(0.1)  # let the half arrive before the close
+    elif scenario == "reset":
+        conn.sendall(head + payload[: len(payload) // 2])
+        time.sleep(0.2)  # the half reaches the client; then the reset, not a close
+        conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+
+
+def serve(conn, scenario, body, delay, log_path):
+    with conn:
+        try:
+            conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+            request = read_request(conn)
+            if request is None:
+                return
+            if log_path:
+                with log_lock, open(log_path, "ab") as log:
+                    log.write(request)
+            answer(conn, scenario, body, request, delay)
+        except (BrokenPipeError, ConnectionResetError, ConnectionAbortedError):
+            # The probe reads one chunk and hangs up: expected, not worth a word.
+            pass
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--scenario", required=True, choices=SCENARIOS)
+    parser.add_argument("--body-file", required=True)
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--delay", type=float, default=0.05)
+    parser.add_argument("--log")
+    args = parser.parse_args()
+
+    with open(args.body_file, "rb") as f:
+        body = f.read()
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", args.port))
+    listener.listen(16)
+    print(f"listening {listener.getsockname()[1]}", flush=True)
+    while True:
+        conn, _ = listener.accept()
+        threading.Thread(target=serve, args=(conn, args.scenario, body, args.delay, args.log),
+                         daemon=True).start()
+
+
+if __name__ == "__main__":
+    try:
+        main()
+    except KeyboardInterrupt:
+        sys.exit(0)

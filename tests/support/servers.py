@@ -1,0 +1,228 @@
+#!/usr/bin/env python3
+"""Test servers on 127.0.0.1 for the integration and end-to-end tests.
+
+    with HostileServer("drip", body=b"...") as server:   # see hostile_server.py
+        ... server.port ... server.requests()
+    with Nginx(root="/some/folder") as web:               # the system nginx, serving `root`
+        ... web.port ...
+
+Also a command line for tests written in other languages, running until terminated:
+
+    python3 servers.py nginx --root DIR [--port P]       # prints "listening PORT"
+"""
+
+import argparse
+import os
+import select
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+NGINX = "/usr/sbin/nginx"
+START_TIMEOUT = 20.0
+STOP_TIMEOUT = 10.0
+
+
+def free_port():
+    """A TCP port on 127.0.0.1 that nobody listens on right now."""
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def _stop(process):
+    if process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(STOP_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
+class HostileServer:
+    """hostile_server.py in a subprocess; `.port` once entered, `.requests()` any time."""
+
+    def __init__(self, scenario, body=b"", port=0, delay=0.05):
+        self.scenario, self.body, self.port, self.delay = scenario, body, port, delay
+        self._dir = None
+        self._process = None
+
+    def __enter__(self):
+        self._dir = tempfile.TemporaryDirectory(prefix="hostile-")
+        body_file = os.path.join(self._dir.name, "body")
+        self._log = os.path.join(self._dir.name, "requests.log")
+        with open(body_file, "wb") as f:
+            f.write(self.body)
+        self._process = subprocess.Popen(
+            [sys.executable, os.path.join(HERE, "hostile_server.py"), "--scenario", self.scenario,
+             "--body-file", body_file, "--port", str(self.port), "--delay", str(self.delay),
+             "--log", self._log],
+            stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
+        try:
+            self.port = _read_listening_line(self._process)
+        except Exception:
+            self.__exit__(None, None, None)
+            raise
+        return self
+
+    def requests(self):
+        """Raw request headers received so far (each through its blank line), oldest first."""
+        try:
+            with open(self._log, "rb") as f:
+                data = f.read()
+        except FileNotFoundError:
+            return []
+        return [part + b"\r\n\r\n" for part in data.split(b"\r\n\r\n")[:-1]]
+
+    def __exit__(self, *exc):
+        if self._process:
+            _stop(self._process)
+            self._process.stdout.close()
+        if self._dir:
+            self._dir.cleanup()
+        return False
+
+
+def _read_listening_line(process):
+    deadline = time.monotonic() + START_TIMEOUT
+    line = b""
+    while not line.endswith(b"\n"):
+        left = deadline - time.monotonic()
+        ready, _, _ = select.select([process.stdout], [], [], max(left, 0))
+        if not ready:
+            raise RuntimeError("test server did not start in time")
+        piece = os.read(process.stdout.fileno(), 1)
+        if not piece:
+            raise RuntimeError(f"test server exited with {process.wait()}")
+        line += piece
+    words = line.split()
+    if len(words) != 2 or words[0] != b"listening":
+        raise RuntimeError(f"unexpected line from test server: {line!r}")
+    return int(words[1])
+
+
+NGINX_CONF = """\
+{user}worker_processes 1;
+error_log {tmp}/error.log;
+pid {tmp}/nginx.pid;
+events {{ worker_connections 64; }}
+http {{
+    access_log {tmp}/access.log;
+    client_body_temp_path {tmp}/client_body;
+    proxy_temp_path {tmp}/proxy;
+    fastcgi_temp_path {tmp}/fastcgi;
+    uwsgi_temp_path {tmp}/uwsgi;
+    scgi_temp_path {tmp}/scgi;
+    sendfile on;
+    default_type application/octet-stream;
+    server {{
+        listen 127.0.0.1:{port};
+        root {root};
+    }}
+}}
+"""
+
+
+class Nginx:
+    """The system nginx serving the folder `root` on 127.0.0.1; `.port` once entered."""
+
+    def __init__(self, root, port=0):
+        self.root = os.path.abspath(root)
+        self.port = port
+        self._dir = None
+        self._process = None
+
+    def __enter__(self):
+        self._dir = tempfile.TemporaryDirectory(prefix="nginx-")
+        # A free port can be taken by someone else before nginx binds it: try a few.
+        attempts = 3 if self.port == 0 else 1
+        for attempt in range(attempts):
+            port = self.port or free_port()
+            try:
+                self._start(port)
+                self.port = port
+                return self
+            except Exception:
+                self._stop_nginx()
+                if attempt == attempts - 1:
+                    self._dir.cleanup()
+                    raise
+        return self
+
+    def _start(self, port):
+        tmp = self._dir.name
+        conf = os.path.join(tmp, "nginx.conf")
+        user = "user root;\n" if os.geteuid() == 0 else ""
+        with open(conf, "w") as f:
+            f.write(NGINX_CONF.format(user=user, tmp=tmp, port=port, root=self.root))
+        self._process = subprocess.Popen(
+            [NGINX, "-p", tmp, "-c", conf, "-e", os.path.join(tmp, "error.log"),
+             "-g", "daemon off;"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + START_TIMEOUT
+        while True:
+            if self._process.poll() is not None:
+                raise RuntimeError(f"nginx exited with {self._process.returncode}: "
+                                   + self._error_log())
+            try:
+                with socket.create_connection(("127.0.0.1", port), timeout=1.0):
+                    return
+            except OSError:
+                if time.monotonic() > deadline:
+                    raise RuntimeError("nginx did not accept connections in time: "
+                                       + self._error_log())
+                # Not up yet; wait on the process rather than spinning.
+                try:
+                    self._process.wait(0.05)
+                except subprocess.TimeoutExpired:
+                    pass
+
+    def _error_log(self):
+        try:
+            with open(os.path.join(self._dir.name, "error.log")) as f:
+                return f.read()[-2000:]
+        except OSError:
+            return ""
+
+    def _stop_nginx(self):
+        if self._process and self._process.poll() is None:
+            # SIGQUIT: graceful stop, workers finish and the master removes its pid file.
+            self._process.send_signal(signal.SIGQUIT)
+            try:
+                self._process.wait(STOP_TIMEOUT)
+            except subprocess.TimeoutExpired:
+                self._process.kill()
+                self._process.wait()
+        self._process = None
+
+    def __exit__(self, *exc):
+        self._stop_nginx()
+        if self._dir:
+            self._dir.cleanup()
+        return False
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Run a test server until terminated.")
+    sub = parser.add_subparsers(dest="server", required=True)
+    nginx = sub.add_parser("nginx", help="the system nginx serving a folder")
+    nginx.add_argument("--root", required=True)
+    nginx.add_argument("--port", type=int, default=0)
+    args = parser.parse_args()
+
+    stop = []
+    signal.signal(signal.SIGTERM, lambda *_: stop.append(True))
+    signal.signal(signal.SIGINT, lambda *_: stop.append(True))
+    with Nginx(args.root, args.port) as web:
+        print(f"listening {web.port}", flush=True)
+        while not stop:
+            signal.pause()
+
+
+if __name__ == "__main__":
+    main()

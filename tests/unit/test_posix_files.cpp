@@ -1,0 +1,121 @@
+// The native file system on real files: which files the attribute masks find, a rename
+// that never replaces, opening that never truncates, and errors that name their path.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "platform/posix/posix_file_system.h"
+
+namespace gor::platform::posix {
+namespace {
+
+using ::testing::HasSubstr;
+
+class PosixFilesTest : public ::testing::Test {
+  protected:
+    PosixFilesTest() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "gorlaunch-files-XXXXXX").string();
+        dir_ = ::mkdtemp(pattern.data());
+    }
+    ~PosixFilesTest() override { std::filesystem::remove_all(dir_); }
+
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+    std::string Put(const std::string& name, const std::string& bytes) {
+        std::ofstream(Path(name), std::ios::binary) << bytes;
+        return Path(name);
+    }
+    std::string Bytes(const std::string& path) const {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    std::string dir_;
+    PosixFileSystem files;
+};
+
+TEST_F(PosixFilesTest, MasksFindOrdinaryAndReadOnlyFilesButNeverHiddenOrFolders) {
+    const auto ordinary = Put("gorupd.exe", "x");
+    const auto readOnly = Put("gorupd.new", "y");
+    ::chmod(readOnly.c_str(), 0444);  // read-only by its mode, even for root
+    const auto hidden = Put(".gorupd.exe", "z");
+    std::filesystem::create_directory(Path("folder"));
+
+    EXPECT_TRUE(files.FindFile(ordinary, kAttrNormal));
+    EXPECT_TRUE(files.FindFile(ordinary, kAttrReadOnly));
+    EXPECT_FALSE(files.FindFile(readOnly, kAttrNormal));
+    EXPECT_TRUE(files.FindFile(readOnly, kAttrReadOnly));
+    EXPECT_FALSE(files.FindFile(hidden, kAttrReadOnly));
+    EXPECT_FALSE(files.FindFile(Path("folder"), kAttrReadOnly));
+    EXPECT_FALSE(files.FindFile(Path("absent"), kAttrReadOnly));
+    EXPECT_FALSE(files.FindFile(ordinary + "/below", kAttrReadOnly));
+    EXPECT_FALSE(files.FindFile("/dev/null", kAttrReadOnly));  // a device is no file
+    // The core joins folder and name with a backslash.
+    EXPECT_TRUE(files.FindFile(dir_ + "\\gorupd.exe", kAttrNormal));
+}
+
+TEST_F(PosixFilesTest, RenameNeverReplacesAnExistingFile) {
+    const auto from = Put("gorupd.new", "new");
+    const auto to = Put("gorupd.exe", "old");
+    EXPECT_THROW(files.Rename(from, to), std::system_error);
+    EXPECT_EQ(Bytes(from), "new");
+    EXPECT_EQ(Bytes(to), "old");
+
+    files.Remove(to);
+    files.Rename(from, to);
+    EXPECT_EQ(Bytes(to), "new");
+    EXPECT_FALSE(std::filesystem::exists(from));
+    EXPECT_THROW(files.Rename(from, Path("other")), std::system_error);
+}
+
+TEST_F(PosixFilesTest, OpenKeepsContentAndWritesAtItsOwnPosition) {
+    const auto path = Put("gorupd.tmp", "abcdef");
+    auto file = files.OpenReadWrite(path);
+    EXPECT_EQ(file->Length(), 6u);
+    EXPECT_EQ(file->Position(), 0u);
+    file->Seek(5);
+    file->Write("FGH");
+    EXPECT_EQ(file->Position(), 8u);
+    file->Seek(1);
+    file->Write("B");
+    file->Close();
+    file->Close();  // closing twice is harmless
+    EXPECT_EQ(Bytes(path), "aBcdeFGH");
+
+    auto again = files.OpenReadWrite(path);
+    EXPECT_EQ(again->Length(), 8u);
+    again->Truncate(3);
+    EXPECT_EQ(again->Length(), 3u);
+    EXPECT_THROW(files.OpenReadWrite(dir_), std::system_error);  // a folder
+}
+
+TEST_F(PosixFilesTest, FailuresAreSystemErrorsNamingThePath) {
+    try {
+        files.Remove(Path("absent"));
+        FAIL() << "removing an absent file must throw";
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code().value(), ENOENT);
+        EXPECT_THAT(e.what(), HasSubstr(Path("absent")));
+        EXPECT_THAT(e.what(), HasSubstr("No such file or directory"));
+    }
+
+    auto full = files.OpenReadWrite("/dev/full");
+    try {
+        full->Write("body bytes");
+        FAIL() << "writing to a full device must throw";
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code().value(), ENOSPC);
+        EXPECT_THAT(e.what(), HasSubstr("write '/dev/full': No space left on device"));
+    }
+}
+
+}  // namespace
+}  // namespace gor::platform::posix

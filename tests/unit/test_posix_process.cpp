@@ -1,0 +1,84 @@
+// Native process start: a program in a folder with spaces starts as itself, with no shell
+// in between; a file that cannot run is a readable error.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "platform/posix/posix_process.h"
+
+namespace gor::platform::posix {
+namespace {
+
+using ::testing::HasSubstr;
+
+class PosixProcessTest : public ::testing::Test {
+  protected:
+    PosixProcessTest() {
+        ::sigaction(SIGCHLD, nullptr, &savedChild_);
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "gorlaunch-proc-XXXXXX").string();
+        dir_ = ::mkdtemp(pattern.data());
+    }
+    ~PosixProcessTest() override {
+        std::filesystem::remove_all(dir_);
+        ::sigaction(SIGCHLD, &savedChild_, nullptr);  // PosixProcess ignores SIGCHLD
+    }
+    std::string dir_;
+    struct sigaction savedChild_ {};
+};
+
+TEST_F(PosixProcessTest, AppPathIsTheFolderOfTheRunningProgram) {
+    PosixProcess process;
+    EXPECT_EQ(process.AppPath(),
+              std::filesystem::read_symlink("/proc/self/exe").parent_path().string());
+}
+
+TEST_F(PosixProcessTest, StartsTheProgramItselfInAFolderWithSpaces) {
+    const std::string folder = dir_ + "/Program Files & (x86)";
+    std::filesystem::create_directory(folder);
+    const std::string fifo = dir_ + "/started";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string program = folder + "/gorupd.exe";
+    std::ofstream(program) << "#!/bin/sh\necho \"$0|$#\" > '" << fifo << "'\n";
+    ::chmod(program.c_str(), 0755);
+
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    PosixProcess process;
+    process.Start(folder + "\\gorupd.exe", kNormalFocus);  // the core's way of joining
+
+    std::string line;
+    pollfd pfd{reader, POLLIN, 0};
+    while (line.find('\n') == std::string::npos && ::poll(&pfd, 1, 30000) > 0) {
+        char buffer[512];
+        const ssize_t n = ::read(reader, buffer, sizeof buffer);
+        if (n > 0) line.append(buffer, static_cast<std::size_t>(n));
+        if (n == 0) break;
+    }
+    ::close(reader);
+    EXPECT_EQ(line, program + "|0\n");  // its own path, no arguments
+}
+
+TEST_F(PosixProcessTest, AFileThatCannotRunIsAReadableError) {
+    const std::string program = dir_ + "/not executable";
+    std::ofstream(program) << "plain text";
+    PosixProcess process;
+    try {
+        process.Start(program, kNormalFocus);
+        FAIL() << "starting a plain file must throw";
+    } catch (const std::system_error& e) {
+        EXPECT_THAT(e.what(), HasSubstr(program));
+        EXPECT_THAT(e.what(), HasSubstr("Permission denied"));
+    }
+}
+
+}  // namespace
+}  // namespace gor::platform::posix

@@ -1,0 +1,284 @@
+// The native TCP socket against a peer on 127.0.0.1: notifications only from the loop,
+// data before the close, readable failures, silence after Close, and a reconnect made from
+// inside a notification handler (what the download control does after its probe).
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <functional>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "platform/posix/poll_event_loop.h"
+#include "platform/posix/tcp_socket.h"
+
+namespace gor::platform::posix {
+namespace {
+
+constexpr double kGenerous = 30;  // seconds; a loaded machine may be slow
+
+// A listening socket on 127.0.0.1 whose connections are served, one after the other, by
+// `serve` on a thread of its own.
+class Peer {
+  public:
+    explicit Peer(std::function<void(int connection)> serve, int connections = 1) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener_, 8);
+        socklen_t length = sizeof address;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = std::to_string(ntohs(address.sin_port));
+        thread_ = std::thread([this, serve, connections] {
+            for (int i = 0; i < connections; ++i) {
+                const int connection = ::accept(listener_, nullptr, nullptr);
+                if (connection < 0) return;
+                serve(connection);
+                ::close(connection);
+            }
+        });
+    }
+    ~Peer() {
+        ::shutdown(listener_, SHUT_RDWR);  // ends an accept still waiting
+        thread_.join();
+        ::close(listener_);
+    }
+    const std::string& port() const { return port_; }
+
+  private:
+    int listener_;
+    std::string port_;
+    std::thread thread_;
+};
+
+std::string ReadRequest(int connection) {
+    std::string request;
+    char buffer[512];
+    while (request.find("\n\n") == std::string::npos) {
+        const ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        request.append(buffer, static_cast<std::size_t>(n));
+    }
+    return request;
+}
+
+void SendAll(int connection, const std::string& bytes) {
+    for (std::size_t sent = 0; sent < bytes.size();) {
+        const ssize_t n =
+            ::send(connection, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return;
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
+// A sink recording every notification; `onData` may act from inside DataArrival.
+class Recorder : public SocketEvents {
+  public:
+    explicit Recorder(SocketControl& socket) : socket_(socket) { socket_.SetEventSink(this); }
+
+    void OnConnect() override { events.push_back("connect"); }
+    void OnDataArrival(std::int32_t bytesTotal) override {
+        events.push_back("data");
+        EXPECT_GT(bytesTotal, 0);
+        EXPECT_LE(static_cast<std::size_t>(bytesTotal), kReceiveChunkBytes);
+        std::string chunk;
+        socket_.GetData(chunk, bytesTotal);
+        EXPECT_EQ(chunk.size(), static_cast<std::size_t>(bytesTotal));
+        received += chunk;
+        if (onData) onData();
+    }
+    void OnClose() override { events.push_back("close"); }
+    void OnError(std::int16_t Number, std::string& description, std::int32_t, const std::string&,
+                 const std::string&, std::int32_t, bool&) override {
+        events.push_back("error");
+        errorNumber = Number;
+        errorText = description;
+    }
+
+    bool Saw(const std::string& event) const {
+        return std::find(events.begin(), events.end(), event) != events.end();
+    }
+
+    std::vector<std::string> events;
+    std::string received;
+    int errorNumber = 0;
+    std::string errorText;
+    std::function<void()> onData;
+
+  private:
+    SocketControl& socket_;
+};
+
+void DispatchUntil(PollEventLoop& loop, const std::function<bool()>& done) {
+    const double deadline = loop.Now() + kGenerous;
+    while (!done() && loop.Now() < deadline) loop.DispatchEvents(deadline);
+}
+
+void DispatchFor(PollEventLoop& loop, double seconds) {
+    const double deadline = loop.Now() + seconds;
+    while (loop.Now() < deadline) loop.DispatchEvents(deadline);
+}
+
+TEST(TcpSocketTest, SendsTheRequestAndDeliversEveryByteBeforeThePeersClose) {
+    const std::string answer(1024 * 1024 + 3, 'a');  // several chunks
+    std::string request;
+    Peer peer([&](int c) {
+        request = ReadRequest(c);
+        SendAll(c, answer);
+    });
+    PollEventLoop loop;
+    TcpSocket socket(loop);
+    Recorder sink(socket);
+    EXPECT_THROW(socket.SendData("early"), std::system_error);  // not connected yet
+
+    socket.Connect("127.0.0.1", peer.port());
+    EXPECT_TRUE(sink.events.empty());  // nothing from inside Connect
+    DispatchUntil(loop, [&] { return sink.Saw("connect"); });
+    ASSERT_TRUE(sink.Saw("connect"));
+    EXPECT_EQ(socket.LocalIP(), "127.0.0.1");
+    socket.SendData("GET / HTTP/1.1\n\n");
+    DispatchUntil(loop, [&] { return sink.Saw("close") || sink.Saw("error"); });
+
+    EXPECT_EQ(request, "GET / HTTP/1.1\n\n");
+    EXPECT_EQ(sink.received.size(), answer.size());
+    EXPECT_EQ(sink.received, answer);
+    ASSERT_GE(sink.events.size(), 3u);
+    EXPECT_EQ(sink.events.back(), "close");
+    EXPECT_EQ(std::count(sink.events.begin(), sink.events.end(), "close"), 1);
+}
+
+TEST(TcpSocketTest, FailuresArriveLaterAsReadableErrors) {
+    int refusedPort;
+    {
+        Peer closed([](int) {}, 0);
+        refusedPort = std::stoi(closed.port());
+    }  // nobody listens there any more
+    const struct {
+        std::string host, port, text;
+    } cases[] = {
+        {"127.0.0.1", std::to_string(refusedPort), "Connection refused"},
+        {"127.0.0.1", "0", ""},
+        {"127.0.0.1", "http", ""},
+        {"127.0.0.1", "70000", ""},
+        // Not a valid host name, so it fails without asking any name server.
+        {"no-such-host!.invalid", "80", ""},
+        {"", "80", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.host + ":" + c.port);
+        PollEventLoop loop;
+        TcpSocket socket(loop);
+        Recorder sink(socket);
+        socket.Connect(c.host, c.port);
+        EXPECT_TRUE(sink.events.empty());
+        DispatchUntil(loop, [&] { return !sink.events.empty(); });
+        ASSERT_EQ(sink.events, std::vector<std::string>{"error"});
+        EXPECT_FALSE(sink.errorText.empty());
+        if (!c.text.empty()) {
+            EXPECT_EQ(sink.errorText, c.text);
+            EXPECT_EQ(sink.errorNumber, ECONNREFUSED);
+        }
+    }
+}
+
+TEST(TcpSocketTest, ResetByThePeerIsAnError) {
+    Peer peer([](int c) {
+        ReadRequest(c);
+        SendAll(c, "partial");
+        const linger abort{1, 0};  // close with a reset instead of a FIN
+        ::setsockopt(c, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    });
+    PollEventLoop loop;
+    TcpSocket socket(loop);
+    Recorder sink(socket);
+    socket.Connect("127.0.0.1", peer.port());
+    DispatchUntil(loop, [&] { return sink.Saw("connect"); });
+    socket.SendData("GET\n\n");
+    DispatchUntil(loop, [&] { return sink.Saw("error") || sink.Saw("close"); });
+    EXPECT_EQ(sink.events.back(), "error");
+    EXPECT_EQ(sink.errorNumber, ECONNRESET);
+    EXPECT_EQ(sink.errorText, "Connection reset by peer");
+}
+
+TEST(TcpSocketTest, ClosedSocketNeverNotifiesEvenWhatWasAlreadyQueued) {
+    int refusedPort;
+    {
+        Peer closed([](int) {}, 0);
+        refusedPort = std::stoi(closed.port());
+    }
+    PollEventLoop loop;
+    TcpSocket socket(loop);
+    Recorder sink(socket);
+    socket.Connect("127.0.0.1", "0");  // its failure is queued at once
+    socket.Close();
+    socket.Connect("no-such-host!.invalid", "80");  // its failure comes from another thread
+    socket.Close();
+    socket.Connect("127.0.0.1", std::to_string(refusedPort));
+    socket.Close();
+    socket.Close();  // closing a closed socket is nothing
+    DispatchFor(loop, 0.5);
+    EXPECT_TRUE(sink.events.empty());
+}
+
+TEST(TcpSocketTest, HandlerMayCloseAndReconnectFromInsideDataArrival) {
+    const std::string first(300 * 1024, 'p');  // more than one chunk, then a close
+    Peer peer(
+        [&](int c) {
+            ReadRequest(c);
+            SendAll(c, first);
+        },
+        2);
+    PollEventLoop loop;
+    TcpSocket socket(loop);
+    Recorder sink(socket);
+    int reconnects = 0;
+    sink.onData = [&] {
+        if (reconnects++ > 0) return;
+        // Like the download control's probe: one chunk, then straight to the next request.
+        socket.Close();
+        socket.Connect("127.0.0.1", peer.port());
+    };
+    socket.Connect("127.0.0.1", peer.port());
+    DispatchUntil(loop, [&] { return sink.Saw("connect"); });
+    socket.SendData("one\n\n");
+    DispatchUntil(
+        loop, [&] { return std::count(sink.events.begin(), sink.events.end(), "connect") == 2; });
+    socket.SendData("two\n\n");
+    DispatchUntil(loop, [&] { return sink.Saw("close") || sink.Saw("error"); });
+
+    // Nothing of the first connection came after the reconnect: one chunk, then the second
+    // connection's whole answer and its close.
+    ASSERT_GE(sink.events.size(), 4u);
+    EXPECT_EQ(sink.events[0], "connect");
+    EXPECT_EQ(sink.events[1], "data");
+    EXPECT_EQ(sink.events[2], "connect");
+    EXPECT_EQ(sink.events.back(), "close");
+    EXPECT_FALSE(sink.Saw("error"));
+    const std::size_t firstChunk = sink.received.size() - first.size();
+    EXPECT_GT(firstChunk, 0u);
+    EXPECT_LE(firstChunk, kReceiveChunkBytes);
+}
+
+TEST(TcpSocketTest, NamesAreResolvedWithoutBlockingTheLoop) {
+    Peer peer([](int c) { ReadRequest(c); });
+    PollEventLoop loop;
+    TcpSocket socket(loop);
+    Recorder sink(socket);
+    // localhost may resolve to ::1 first, where nobody listens; the next address is tried.
+    socket.Connect("localhost", peer.port());
+    DispatchUntil(loop, [&] { return !sink.events.empty(); });
+    EXPECT_EQ(sink.events, std::vector<std::string>{"connect"});
+    socket.SendData("bye\n\n");
+    DispatchUntil(loop, [&] { return sink.events.size() > 1; });
+    EXPECT_EQ(sink.events.back(), "close");
+}
+
+}  // namespace
+}  // namespace gor::platform::posix
