@@ -1,0 +1,53 @@
+// gorupd_standin: a stand-in for the updater in tests. It records how it was started
+// (its own full path and its raw command line, one UTF-8 line appended to standin.log
+// beside it) and exits 0, so a test can tell what the launcher started and how.
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+std::string ToUtf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                          nullptr, nullptr);
+    return out;
+}
+
+std::wstring ModulePath() {
+    // Paths under deep or long-named folders can exceed MAX_PATH; grow until it fits.
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return {};
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    const std::wstring self = ModulePath();
+    const std::wstring::size_type slash = self.find_last_of(L"\\/");
+    const std::wstring log =
+        (slash == std::wstring::npos ? std::wstring() : self.substr(0, slash + 1)) + L"standin.log";
+
+    // Tab separates the two fields: neither a Windows path nor a command line
+    // produced by the launcher contains one, and it needs no escaping.
+    const std::string line = ToUtf8(self) + "\t" + ToUtf8(::GetCommandLineW()) + "\n";
+
+    const HANDLE file = ::CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    DWORD written = 0;
+    const BOOL ok = ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    ::CloseHandle(file);
+    return ok && written == line.size() ? 0 : 1;
+}
