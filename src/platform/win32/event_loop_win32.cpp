@@ -1,0 +1,174 @@
+// The Win32 event loop: PeekMessage/DispatchMessage for what is pending, and
+// MsgWaitForMultipleObjectsEx to sleep until the next message or the deadline.
+#include "platform/win32/event_loop_win32.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "platform/win32/callback_guard.h"
+#include "platform/win32/win32_error.h"
+#include "platform/win32/winsock_control.h"
+
+namespace gor::platform::win32 {
+namespace {
+
+constexpr wchar_t kLoopWindowClass[] = L"GorlaunchEventLoop";
+// One message per posted task, so tasks run in order and one at a time even when a task
+// itself waits (a nested DispatchEvents picks up the next task).
+constexpr UINT kRunTaskMessage = WM_APP + 1;
+// MsgWaitForMultipleObjectsEx takes milliseconds; INFINITE is reserved.
+constexpr double kLongestWaitMs = 0x7FFFFFF0;
+
+}  // namespace
+
+struct LoopWindowProc {
+    static LRESULT CALLBACK Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* loop = reinterpret_cast<EventLoopWin32*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (loop != nullptr) {
+            switch (message) {
+                case kRunTaskMessage:
+                    loop->RunNextTask();
+                    return 0;
+                case WM_TIMER:
+                    loop->OnTimer(static_cast<std::uintptr_t>(wParam));
+                    return 0;
+                default:
+                    break;
+            }
+        }
+        return ::DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+};
+
+// A repeating SetTimer on the loop's window. Every enabling takes a fresh timer id:
+// KillTimer does not remove a WM_TIMER already waiting in the queue, and a tick of the
+// old id must not count for the restarted interval.
+class EventLoopWin32::TimerWin32 final : public Timer {
+public:
+    TimerWin32(EventLoopWin32& loop, int intervalMs, std::function<void()> onTick)
+        : loop_(loop), intervalMs_(intervalMs), onTick_(std::move(onTick)) {
+        if (intervalMs <= 0) throw std::invalid_argument("timer interval must be positive");
+    }
+    ~TimerWin32() override { Stop(); }
+
+    void SetEnabled(bool enabled) override {
+        Stop();
+        if (!enabled) return;
+        const std::uintptr_t id = loop_.nextTimerId_++;
+        if (::SetTimer(loop_.window_, id, static_cast<UINT>(intervalMs_), nullptr) == 0) {
+            ThrowLastError("SetTimer");
+        }
+        id_ = id;
+        loop_.timers_[id] = this;
+    }
+
+    bool Enabled() const override { return id_ != 0; }
+
+    void Tick() { onTick_(); }
+
+private:
+    void Stop() noexcept {
+        if (id_ == 0) return;
+        ::KillTimer(loop_.window_, id_);
+        loop_.timers_.erase(id_);
+        id_ = 0;
+    }
+
+    EventLoopWin32& loop_;
+    int intervalMs_;
+    std::function<void()> onTick_;
+    std::uintptr_t id_ = 0;
+};
+
+EventLoopWin32::EventLoopWin32() {
+    LARGE_INTEGER frequency;
+    ::QueryPerformanceFrequency(&frequency);  // never fails on XP and later
+    secondsPerTick_ = 1.0 / static_cast<double>(frequency.QuadPart);
+
+    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = &LoopWindowProc::Handle;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = kLoopWindowClass;
+    if (::RegisterClassExW(&windowClass) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+        ThrowLastError("RegisterClassExW (event loop)");
+    }
+    window_ = ::CreateWindowExW(0, kLoopWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+    if (window_ == nullptr) ThrowLastError("CreateWindowExW (event loop)");
+    ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+EventLoopWin32::~EventLoopWin32() {
+    ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    ::DestroyWindow(window_);
+}
+
+double EventLoopWin32::Now() {
+    LARGE_INTEGER counter;
+    ::QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) * secondsPerTick_;
+}
+
+bool EventLoopWin32::DispatchPending() {
+    bool dispatched = false;
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            ::ExitProcess(static_cast<UINT>(message.wParam));
+        }
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+        dispatched = true;
+        RethrowHeldFailure();
+    }
+    return dispatched;
+}
+
+void EventLoopWin32::DispatchEvents(double deadline) {
+    if (DispatchPending()) return;
+    const double remainingMs = (deadline - Now()) * 1000.0;
+    if (remainingMs <= 0) return;
+    // Round up: waking a fraction of a millisecond early would only make the caller wait again.
+    const DWORD timeoutMs = static_cast<DWORD>(std::ceil(std::min(remainingMs, kLongestWaitMs)));
+    // MWMO_INPUTAVAILABLE also wakes for messages that arrived before the call but were
+    // seen (not removed) by an earlier peek, so nothing already queued is slept over.
+    const DWORD woke = ::MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (woke == WAIT_FAILED) ThrowLastError("MsgWaitForMultipleObjectsEx");
+    DispatchPending();
+}
+
+void EventLoopWin32::Post(std::function<void()> task) {
+    tasks_.push_back(std::move(task));
+    if (!::PostMessageW(window_, kRunTaskMessage, 0, 0)) {
+        tasks_.pop_back();
+        ThrowLastError("PostMessageW");
+    }
+}
+
+void EventLoopWin32::RunNextTask() {
+    if (tasks_.empty()) return;
+    std::function<void()> task = std::move(tasks_.front());
+    tasks_.pop_front();
+    RunGuarded(task);
+}
+
+void EventLoopWin32::OnTimer(std::uintptr_t id) {
+    const auto found = timers_.find(id);
+    if (found == timers_.end()) return;  // a late tick of a timer since stopped or restarted
+    TimerWin32* timer = found->second;
+    RunGuarded([timer] { timer->Tick(); });
+}
+
+std::unique_ptr<Timer> EventLoopWin32::CreateTimer(int intervalMs, std::function<void()> onTick) {
+    return std::make_unique<TimerWin32>(*this, intervalMs, std::move(onTick));
+}
+
+std::unique_ptr<SocketControl> EventLoopWin32::CreateSocket() {
+    return std::make_unique<WinsockControl>();
+}
+
+}  // namespace gor::platform::win32

@@ -1,0 +1,370 @@
+// frmLaunch's window on Win32: creation from resources, double-buffered painting of the
+// picture and labels, first-show centring, the message box, and the shaping operations.
+#include "platform/win32/launcher_window_win32.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "platform/win32/callback_guard.h"
+#include "platform/win32/region_win32.h"
+#include "platform/win32/resource_ids.h"
+#include "platform/win32/wide_text.h"
+#include "platform/win32/win32_error.h"
+#include "window/layout.h"
+
+namespace gor::platform::win32 {
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"GorlaunchfrmLaunch";
+
+constexpr UINT kLabelFormat = DT_CENTER | DT_TOP | DT_WORDBREAK | DT_NOPREFIX;
+
+int ScreenDpi(int axis) {
+    const HDC screen = ::GetDC(nullptr);
+    if (screen == nullptr) ThrowLastError("GetDC (screen)");
+    const int dpi = ::GetDeviceCaps(screen, axis);
+    ::ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
+
+// Twips to pixels, to the nearest pixel (45.33 px -> 45).
+int TwipsToPixels(int twips, int twipsPerPixel) {
+    return (twips + twipsPerPixel / 2) / twipsPerPixel;
+}
+
+HFONT MakeFont(const window::FontDesign& design) {
+    // Negative height asks for the character height (not the cell) in pixels at the screen's
+    // real resolution; hundredths of a point because 8.25 pt is not a whole number.
+    const int centipoints = static_cast<int>(std::lround(design.points * 100));
+    const int height = -::MulDiv(centipoints, ScreenDpi(LOGPIXELSY), 72 * 100);
+    const std::wstring face = Widen(design.face);
+    const HFONT font = ::CreateFontW(height, 0, 0, 0, design.bold ? FW_BOLD : FW_NORMAL, design.italic ? TRUE : FALSE,
+                                     FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face.c_str());
+    if (font == nullptr) ThrowLastError("CreateFontW " + std::string(design.face));
+    return font;
+}
+
+HICON LoadProgramIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
+    // LoadImage picks the best of the icon group's images for the asked size.
+    return static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(GOR_IDI_APPLICATION), IMAGE_ICON,
+                                           ::GetSystemMetrics(widthMetric), ::GetSystemMetrics(heightMetric),
+                                           LR_DEFAULTCOLOR | LR_SHARED));
+}
+
+// Converts a DIB pixel (bytes B, G, R, unused) to a colour reference 0x00BBGGRR.
+std::uint32_t DibToColorRef(std::uint32_t dib) {
+    const std::uint32_t blue = dib & 0xFF;
+    const std::uint32_t green = (dib >> 8) & 0xFF;
+    const std::uint32_t red = (dib >> 16) & 0xFF;
+    return red | (green << 8) | (blue << 16);
+}
+
+// Select objects into a device context for one scope and put the old ones back.
+class Selection {
+public:
+    Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(::SelectObject(dc, object)) {}
+    ~Selection() {
+        if (previous_ != nullptr && previous_ != HGDI_ERROR) ::SelectObject(dc_, previous_);
+    }
+    Selection(const Selection&) = delete;
+    Selection& operator=(const Selection&) = delete;
+
+private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
+
+}  // namespace
+
+struct LauncherWindowProc {
+    static LRESULT CALLBACK Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<LauncherWindowWin32*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        switch (message) {
+            case WM_ERASEBKGND:
+                return 1;  // WM_PAINT draws every pixel; erasing first would flicker
+            case WM_PAINT:
+                if (self != nullptr) {
+                    RunGuarded([self] { self->Paint(); });
+                    return 0;
+                }
+                break;
+            case WM_CLOSE:
+                // Alt+F4 must not pull the window from under the launch sequence; the
+                // launcher closes it itself when it ends, a minute at the most.
+                return 0;
+            case WM_NCDESTROY:
+                if (self != nullptr) self->window_ = nullptr;
+                ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+                break;
+            default:
+                break;
+        }
+        return ::DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+};
+
+LauncherWindowWin32::Label LauncherWindowWin32::MakeLabel(const window::LabelDesign& design) {
+    return {design.place, Widen(design.caption), design.foreColor, design.visible, MakeFont(design.font)};
+}
+
+LauncherWindowWin32::LauncherWindowWin32() {
+    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+
+    // The form's units are whole twips per pixel: 15 at 96 dpi, 12 at 120 dpi.
+    twipsPerPixelX_ = std::max(1, 1440 / ScreenDpi(LOGPIXELSX));
+    twipsPerPixelY_ = std::max(1, 1440 / ScreenDpi(LOGPIXELSY));
+
+    try {
+        // A DIB section keeps the picture's exact colours whatever the display's depth, so the
+        // transparent colour still matches exactly when the pixels are read back.
+        picture_ = static_cast<HBITMAP>(::LoadImageW(instance, MAKEINTRESOURCEW(GOR_IDB_LAUNCHER), IMAGE_BITMAP, 0,
+                                                     0, LR_CREATEDIBSECTION));
+        if (picture_ == nullptr) ThrowLastError("LoadImageW (launcher picture)");
+        BITMAP info{};
+        if (::GetObjectW(picture_, sizeof info, &info) == 0) ThrowLastError("GetObjectW (launcher picture)");
+        pictureWidth_ = info.bmWidth;
+        pictureHeight_ = std::abs(info.bmHeight);
+
+        lblStatus = MakeLabel(window::lblStatus);
+        lblPercent = MakeLabel(window::lblPercent);
+
+        WNDCLASSEXW windowClass{};
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.lpfnWndProc = &LauncherWindowProc::Handle;
+        windowClass.hInstance = instance;
+        windowClass.hIcon = LoadProgramIcon(instance, SM_CXICON, SM_CYICON);
+        windowClass.hIconSm = LoadProgramIcon(instance, SM_CXSMICON, SM_CYSMICON);
+        windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+        windowClass.lpszClassName = kWindowClass;
+        if (::RegisterClassExW(&windowClass) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+            ThrowLastError("RegisterClassExW (frmLaunch)");
+        }
+
+        // WS_POPUP: no frame, so the outer size is the drawing area. WS_EX_TOOLWINDOW keeps
+        // the window off the taskbar. Created hidden: it is shaped before anyone sees it.
+        const std::wstring caption = Widen(window::kFormCaption);
+        window_ = ::CreateWindowExW(WS_EX_TOOLWINDOW, kWindowClass, caption.c_str(), WS_POPUP, 0, 0,
+                                    TwipsToPixels(window::kFormDesignWidthTwips, twipsPerPixelX_),
+                                    TwipsToPixels(window::kFormDesignHeightTwips, twipsPerPixelY_), nullptr, nullptr,
+                                    instance, nullptr);
+        if (window_ == nullptr) ThrowLastError("CreateWindowExW (frmLaunch)");
+        ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    } catch (...) {
+        if (lblStatus.font != nullptr) ::DeleteObject(lblStatus.font);
+        if (lblPercent.font != nullptr) ::DeleteObject(lblPercent.font);
+        if (picture_ != nullptr) ::DeleteObject(picture_);
+        throw;
+    }
+}
+
+LauncherWindowWin32::~LauncherWindowWin32() {
+    Destroy();
+    ::DeleteObject(lblStatus.font);
+    ::DeleteObject(lblPercent.font);
+    ::DeleteObject(picture_);
+}
+
+void LauncherWindowWin32::Destroy() noexcept {
+    if (window_ != nullptr) ::DestroyWindow(window_);  // WM_NCDESTROY clears window_
+    window_ = nullptr;
+}
+
+LauncherWindowWin32::RectPx LauncherWindowWin32::LabelRect(const Label& label) const {
+    const window::TwipsRect& place = label.place;
+    return {TwipsToPixels(place.left, twipsPerPixelX_), TwipsToPixels(place.top, twipsPerPixelY_),
+            TwipsToPixels(place.left + place.width, twipsPerPixelX_),
+            TwipsToPixels(place.top + place.height, twipsPerPixelY_)};
+}
+
+void LauncherWindowWin32::InvalidateLabel(const Label& label) {
+    if (window_ == nullptr) return;
+    // Only the label's area: the next paint rebuilds it from the picture, so an old caption
+    // leaves no ghost behind.
+    const RectPx r = LabelRect(label);
+    const RECT area{r.left, r.top, r.right, r.bottom};
+    ::InvalidateRect(window_, &area, FALSE);
+}
+
+void LauncherWindowWin32::SetStatusCaption(const std::string& text) {
+    lblStatus.caption = Widen(text);
+    InvalidateLabel(lblStatus);
+}
+
+void LauncherWindowWin32::SetStatusForeColor(std::uint32_t colorRef) {
+    lblStatus.foreColor = colorRef & 0x00FFFFFF;
+    InvalidateLabel(lblStatus);
+}
+
+void LauncherWindowWin32::SetPercentCaption(const std::string& text) {
+    lblPercent.caption = Widen(text);
+    InvalidateLabel(lblPercent);
+}
+
+void LauncherWindowWin32::SetPercentVisible(bool visible) {
+    lblPercent.visible = visible;
+    InvalidateLabel(lblPercent);
+}
+
+void LauncherWindowWin32::Paint() {
+    PAINTSTRUCT ps;
+    const HDC target = ::BeginPaint(window_, &ps);
+    if (target == nullptr) return;  // nothing to paint into; Windows validates the area itself
+    RECT client;
+    ::GetClientRect(window_, &client);
+    const int width = client.right;
+    const int height = client.bottom;
+
+    // Compose in memory and copy once: the labels never flash over a half-drawn picture.
+    const HDC canvas = ::CreateCompatibleDC(target);
+    const HBITMAP canvasBitmap = ::CreateCompatibleBitmap(target, std::max(width, 1), std::max(height, 1));
+    if (canvas != nullptr && canvasBitmap != nullptr) {
+        {
+            Selection canvasSelection(canvas, canvasBitmap);
+            const HBRUSH background = ::CreateSolidBrush(window::kFormBackColor);
+            ::FillRect(canvas, &client, background);
+            ::DeleteObject(background);
+
+            const HDC pictureDc = ::CreateCompatibleDC(target);
+            if (pictureDc != nullptr) {
+                Selection pictureSelection(pictureDc, picture_);
+                ::BitBlt(canvas, 0, 0, pictureWidth_, pictureHeight_, pictureDc, 0, 0, SRCCOPY);
+            }
+            if (pictureDc != nullptr) ::DeleteDC(pictureDc);
+
+            ::SetBkMode(canvas, TRANSPARENT);
+            for (const Label* label : {&lblStatus, &lblPercent}) {  // bottom of the stacking order first
+                if (!label->visible || label->caption.empty()) continue;
+                const RectPx r = LabelRect(*label);
+                RECT area{r.left, r.top, r.right, r.bottom};
+                Selection fontSelection(canvas, label->font);
+                ::SetTextColor(canvas, label->foreColor);
+                // Clip to the label: a third wrapped line must not spill onto the picture below.
+                const int saved = ::SaveDC(canvas);
+                ::IntersectClipRect(canvas, area.left, area.top, area.right, area.bottom);
+                ::DrawTextW(canvas, label->caption.c_str(), static_cast<int>(label->caption.size()), &area,
+                            kLabelFormat);
+                ::RestoreDC(canvas, saved);
+            }
+            ::BitBlt(target, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right - ps.rcPaint.left,
+                     ps.rcPaint.bottom - ps.rcPaint.top, canvas, ps.rcPaint.left, ps.rcPaint.top, SRCCOPY);
+        }
+    }
+    if (canvasBitmap != nullptr) ::DeleteObject(canvasBitmap);
+    if (canvas != nullptr) ::DeleteDC(canvas);
+    ::EndPaint(window_, &ps);
+}
+
+void LauncherWindowWin32::Show() {
+    if (shown_ || window_ == nullptr) return;
+    RECT frame;
+    if (!::GetWindowRect(window_, &frame)) ThrowLastError("GetWindowRect");
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    // The work area of the monitor the window is on (the primary one while it is hidden at
+    // 0,0), so a taskbar does not push the window off centre.
+    if (!::GetMonitorInfoW(::MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+        if (!::SystemParametersInfoW(SPI_GETWORKAREA, 0, &monitor.rcWork, 0)) ThrowLastError("SPI_GETWORKAREA");
+    }
+    const RECT& work = monitor.rcWork;
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    const int x = work.left + (work.right - work.left - width) / 2;
+    const int y = work.top + (work.bottom - work.top - height) / 2;
+    if (!::SetWindowPos(window_, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE)) {
+        ThrowLastError("SetWindowPos (centre)");
+    }
+    ::ShowWindow(window_, SW_SHOW);
+    ::UpdateWindow(window_);
+    shown_ = true;
+}
+
+void LauncherWindowWin32::MsgBox(const std::string& text, const std::string& title, int style) {
+    const std::wstring wideText = Widen(text);
+    const std::wstring wideTitle = Widen(title);
+    // Modal to the launcher window; its own message loop keeps dispatching our timers and
+    // socket notifications, whose failures are held and rethrown below.
+    const int answer = ::MessageBoxW(window_, wideText.c_str(), wideTitle.c_str(), static_cast<UINT>(style));
+    RethrowHeldFailure();
+    if (answer == 0) ThrowLastError("MessageBoxW");
+}
+
+void LauncherWindowWin32::Unload() { Destroy(); }
+
+void LauncherWindowWin32::SetBorderStyleNone() {
+    if (window_ == nullptr) throw Win32Error(ERROR_INVALID_WINDOW_HANDLE, "SetBorderStyleNone");
+    constexpr LONG_PTR kFrameStyles =
+        WS_CAPTION | WS_THICKFRAME | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_BORDER | WS_DLGFRAME;
+    constexpr LONG_PTR kFrameExStyles = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE | WS_EX_STATICEDGE;
+    const LONG_PTR style = ::GetWindowLongPtrW(window_, GWL_STYLE);
+    const LONG_PTR exStyle = ::GetWindowLongPtrW(window_, GWL_EXSTYLE);
+    // SetWindowLongPtr returns the old value, which may be 0; only a 0 with an error set fails.
+    ::SetLastError(0);
+    if (::SetWindowLongPtrW(window_, GWL_STYLE, (style & ~kFrameStyles) | WS_POPUP) == 0 && ::GetLastError() != 0) {
+        ThrowLastError("SetWindowLongPtrW GWL_STYLE");
+    }
+    ::SetLastError(0);
+    if (::SetWindowLongPtrW(window_, GWL_EXSTYLE, exStyle & ~kFrameExStyles) == 0 && ::GetLastError() != 0) {
+        ThrowLastError("SetWindowLongPtrW GWL_EXSTYLE");
+    }
+    // Cached frame sizes are only recomputed on SWP_FRAMECHANGED.
+    if (!::SetWindowPos(window_, nullptr, 0, 0, 0, 0,
+                        SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE)) {
+        ThrowLastError("SetWindowPos (frame)");
+    }
+}
+
+int LauncherWindowWin32::PictureWidthPixels() { return pictureWidth_; }
+int LauncherWindowWin32::PictureHeightPixels() { return pictureHeight_; }
+int LauncherWindowWin32::TwipsPerPixelX() { return twipsPerPixelX_; }
+int LauncherWindowWin32::TwipsPerPixelY() { return twipsPerPixelY_; }
+
+void LauncherWindowWin32::SetOuterSizeTwips(int width, int height) {
+    if (window_ == nullptr) throw Win32Error(ERROR_INVALID_WINDOW_HANDLE, "SetOuterSizeTwips");
+    if (!::SetWindowPos(window_, nullptr, 0, 0, TwipsToPixels(width, twipsPerPixelX_),
+                        TwipsToPixels(height, twipsPerPixelY_), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE)) {
+        ThrowLastError("SetWindowPos (size)");
+    }
+}
+
+Pixels LauncherWindowWin32::ReadPicture() {
+    Pixels pixels;
+    pixels.width = pictureWidth_;
+    pixels.height = pictureHeight_;
+    pixels.colors.resize(static_cast<std::size_t>(pictureWidth_) * static_cast<std::size_t>(pictureHeight_));
+    BITMAPINFO request{};
+    request.bmiHeader.biSize = sizeof request.bmiHeader;
+    request.bmiHeader.biWidth = pictureWidth_;
+    request.bmiHeader.biHeight = -pictureHeight_;  // negative: rows top-down, like the picture as shown
+    request.bmiHeader.biPlanes = 1;
+    request.bmiHeader.biBitCount = 32;  // one DWORD per pixel, no row padding
+    request.bmiHeader.biCompression = BI_RGB;
+    const HDC screen = ::GetDC(nullptr);
+    if (screen == nullptr) ThrowLastError("GetDC (screen)");
+    const int rows = ::GetDIBits(screen, picture_, 0, static_cast<UINT>(pictureHeight_), pixels.colors.data(),
+                                 &request, DIB_RGB_COLORS);
+    const DWORD error = ::GetLastError();
+    ::ReleaseDC(nullptr, screen);
+    if (rows != pictureHeight_) throw Win32Error(rows == 0 ? error : ERROR_INVALID_DATA, "GetDIBits (launcher picture)");
+    // DIB bytes run blue, green, red; a colour reference keeps red in the low byte.
+    std::transform(pixels.colors.begin(), pixels.colors.end(), pixels.colors.begin(), DibToColorRef);
+    return pixels;
+}
+
+std::uintptr_t LauncherWindowWin32::ApplyRegion(const std::vector<PixelRect>& rects) {
+    if (window_ == nullptr) throw Win32Error(ERROR_INVALID_WINDOW_HANDLE, "ApplyRegion");
+    const HRGN region = reinterpret_cast<HRGN>(CreateRegionFromRects(rects));
+    if (region == nullptr) return 0;
+    // From here the window owns the region and frees it when destroyed or given another.
+    if (!::SetWindowRgn(window_, region, TRUE)) {
+        ::DeleteObject(region);
+        return 0;
+    }
+    return reinterpret_cast<std::uintptr_t>(region);
+}
+
+}  // namespace gor::platform::win32

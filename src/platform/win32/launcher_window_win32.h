@@ -1,0 +1,82 @@
+// frmLaunch's window on Win32: a hidden frameless top-level window that paints the
+// launcher picture and the two labels lblStatus and lblPercent, and lets the shaping
+// routine resize it and cut it to a region. One UI thread; every failure throws
+// std::system_error (or is held at the window procedure and rethrown by the event loop).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/launcher_window.h"
+#include "window/layout.h"
+
+struct HWND__;
+struct HBITMAP__;
+struct HFONT__;
+
+namespace gor::platform::win32 {
+
+class LauncherWindowWin32 final : public LauncherWindow {
+public:
+    // Creates the window hidden, with its design size, from the executable's resources
+    // (program icon and launcher picture).
+    LauncherWindowWin32();
+    ~LauncherWindowWin32() override;
+    LauncherWindowWin32(const LauncherWindowWin32&) = delete;
+    LauncherWindowWin32& operator=(const LauncherWindowWin32&) = delete;
+
+    void SetStatusCaption(const std::string& text) override;
+    void SetStatusForeColor(std::uint32_t colorRef) override;
+    void SetPercentCaption(const std::string& text) override;
+    void SetPercentVisible(bool visible) override;
+    void Show() override;
+    void MsgBox(const std::string& text, const std::string& title, int style) override;
+    void Unload() override;
+
+    void SetBorderStyleNone() override;
+    int PictureWidthPixels() override;
+    int PictureHeightPixels() override;
+    int TwipsPerPixelX() override;
+    int TwipsPerPixelY() override;
+    void SetOuterSizeTwips(int width, int height) override;
+    Pixels ReadPicture() override;
+    std::uintptr_t ApplyRegion(const std::vector<PixelRect>& rects) override;
+
+    // The window handle, or null once the window is destroyed.
+    HWND__* Handle() const { return window_; }
+    // Destroys the window if it still exists; never throws (used on the way out of the process).
+    void Destroy() noexcept;
+
+private:
+    // A label painted by the window itself: no child window, so it can take neither focus nor
+    // mouse input, and it has no background of its own.
+    struct Label {
+        window::TwipsRect place;
+        std::wstring caption;
+        std::uint32_t foreColor = 0;
+        bool visible = true;
+        HFONT__* font = nullptr;
+    };
+    struct RectPx {
+        int left, top, right, bottom;
+    };
+    friend struct LauncherWindowProc;
+
+    static Label MakeLabel(const window::LabelDesign& design);
+    RectPx LabelRect(const Label& label) const;
+    void InvalidateLabel(const Label& label);
+    void Paint();
+
+    HWND__* window_ = nullptr;
+    HBITMAP__* picture_ = nullptr;  // the launcher picture (a DIB section, exact colours)
+    int pictureWidth_ = 0;
+    int pictureHeight_ = 0;
+    int twipsPerPixelX_ = 15;
+    int twipsPerPixelY_ = 15;
+    bool shown_ = false;
+    Label lblStatus;
+    Label lblPercent;
+};
+
+}  // namespace gor::platform::win32

@@ -1,0 +1,30 @@
+// The running program on Win32: its folder, starting another program with
+// CreateProcessW, and ending at once with ExitProcess.
+#pragma once
+
+#include "platform/process.h"
+
+namespace gor::platform::win32 {
+
+class LauncherWindowWin32;
+
+class ProcessWin32 final : public Process {
+public:
+    // `window` (may be null) is destroyed by End before the process exits; it outlives this.
+    explicit ProcessWin32(LauncherWindowWin32* window = nullptr) : window_(window) {}
+
+    // The folder of the executable as UTF-8, e.g. "C:\\Games\\Gorvik"; a drive root keeps its
+    // backslash ("C:\\").
+    std::string AppPath() override;
+    void Start(const std::string& exePath, int windowStyle) override;
+    [[noreturn]] void End(int exitCode) override;
+
+private:
+    LauncherWindowWin32* window_;
+};
+
+// The folder part of a module path: without the trailing backslash, except at a drive root.
+// Exposed for tests.
+std::wstring FolderOf(const std::wstring& modulePath);
+
+}  // namespace gor::platform::win32
