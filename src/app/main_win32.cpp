@@ -1,3 +1,30 @@
-// Windows entry point (placeholder until the Win32 layer lands).
+// Windows entry point of gorlaunch.exe: starts WinSock, builds the Win32 platform objects,
+// creates frmLaunch and runs Form_Load, which ends the program itself on every road.
 #include <windows.h>
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }
+
+#include <exception>
+
+#include "launcher/frm_launch.h"
+#include "platform/win32/event_loop_win32.h"
+#include "platform/win32/file_system_win32.h"
+#include "platform/win32/launcher_window_win32.h"
+#include "platform/win32/process_win32.h"
+#include "platform/win32/winsock_control.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    using namespace gor::platform::win32;
+    // The program takes no arguments and reads no settings: everything it needs is built in.
+    try {
+        WinsockSession winsock;
+        EventLoopWin32 loop;
+        LauncherWindowWin32 window;
+        FileSystemWin32 files;
+        ProcessWin32 process(&window);
+        gor::launcher::frmLaunch form(gor::launcher::LauncherPlatform{loop, window, files, process});
+        form.Form_Load();  // never returns
+    } catch (...) {
+        // Form_Load traps its own failures; reaching this is a fault in setting up (no window,
+        // no WinSock). There is nobody to tell, so end quietly with the failure code.
+    }
+    ::ExitProcess(gor::launcher::kExitFailure);
+}
