@@ -1,0 +1,19 @@
+// Decoding of uncompressed 24-bit Windows bitmap files (the launcher picture's format)
+// into colour references, for tests and for backends that draw the picture themselves.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "platform/launcher_window.h"
+
+namespace gor::window {
+
+// Decodes a BMP file held in memory: BITMAPFILEHEADER, a BITMAPINFOHEADER (or a larger
+// header of that family), no palette, 24 bits per pixel, BI_RGB, rows bottom-up (or top-down
+// when the stored height is negative), each row padded to four bytes.
+// Returns the pixels top-down as 0x00BBGGRR. Throws std::invalid_argument for anything
+// else or anything truncated; never reads outside `file`.
+platform::Pixels DecodeBitmap24(std::span<const std::uint8_t> file);
+
+}  // namespace gor::window

@@ -1,0 +1,74 @@
+// The design of the launcher window frmLaunch and its controls: positions and sizes in
+// twips, colours as 0x00BBGGRR, font sizes in points. The window backends build from these.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace gor::window {
+
+// A control's place in twips: left, top, width, height (1440 twips to the inch).
+struct TwipsRect {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+};
+
+struct FontDesign {
+    std::string_view face;
+    double points = 0;
+    bool bold = false;
+    bool italic = false;
+};
+
+// A label draws no background, centres its text, wraps at word boundaries and clips
+// to its height; it takes no focus and no mouse input.
+struct LabelDesign {
+    TwipsRect place;
+    std::string_view caption;
+    std::uint32_t foreColor = 0;
+    FontDesign font;
+    bool visible = true;
+};
+
+// Colour reference 0x00BBGGRR from its three components.
+constexpr std::uint32_t Rgb(int red, int green, int blue) {
+    return static_cast<std::uint32_t>(red) | static_cast<std::uint32_t>(green) << 8 |
+           static_cast<std::uint32_t>(blue) << 16;
+}
+
+// At 96 dots per inch; every pixel figure below assumes this ratio.
+inline constexpr int kTwipsPerPixelAt96Dpi = 15;
+
+// --- frmLaunch
+inline constexpr std::string_view kFormCaption = "Gorvik Online Launcher";
+// Drawing area before shaping (206 x 103 px); shaping sets the whole window to the picture.
+inline constexpr int kFormDesignWidthTwips = 3090;
+inline constexpr int kFormDesignHeightTwips = 1545;
+inline constexpr int kPictureWidthPixels = 200;
+inline constexpr int kPictureHeightPixels = 98;
+// Red 64, green 64, blue 0: fills the picture's holes and is the window's background, so
+// the background never shows once the holes are cut.
+inline constexpr std::int32_t kTransparentColor = 16448;
+inline constexpr std::uint32_t kFormBackColor = static_cast<std::uint32_t>(kTransparentColor);
+// The form's own font; no visible text uses it.
+inline constexpr FontDesign kFormFont{"Tahoma", 8.25, false, false};
+
+// Controls, from the bottom of the stacking order to the top.
+inline constexpr int kTimer1IntervalMs = 60000;  // disabled at start
+// Lies wholly below the window's bottom edge, so it is never seen.
+inline constexpr TwipsRect kGorDownload1Place{360, 2040, 2370, 300};
+inline constexpr LabelDesign lblStatus{
+    {1320, 680, 1500, 540}, "Initializing", Rgb(192, 255, 255), {"Tahoma", 9, true, false}, true};
+inline constexpr LabelDesign lblPercent{
+    {1320, 1140, 1515, 255}, "", Rgb(192, 255, 192), {"Tahoma", 8.25, true, true}, true};
+
+// --- the download control's own surface (GorDownload)
+inline constexpr int kGorDownloadDesignWidthTwips = 2445;
+inline constexpr int kGorDownloadDesignHeightTwips = 885;
+// Sizes itself to its caption; the control keeps its own size equal to the label's.
+inline constexpr LabelDesign Label1{
+    {0, 0, 2370, 300}, "Gorvik Downloader", Rgb(0, 0, 255), {"MS Sans Serif", 12, true, false}, true};
+
+}  // namespace gor::window
