@@ -95,6 +95,13 @@ TEST_F(PosixFilesTest, OpenKeepsContentAndWritesAtItsOwnPosition) {
     again->Truncate(3);
     EXPECT_EQ(again->Length(), 3u);
     EXPECT_THROW(files.OpenReadWrite(dir_), std::system_error);  // a folder
+
+    // A new file is created empty, and can be started like any file on Windows.
+    auto fresh = files.OpenReadWrite(Path("gorupd.exe"));
+    EXPECT_EQ(fresh->Length(), 0u);
+    struct stat st;
+    ASSERT_EQ(::stat(Path("gorupd.exe").c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & S_IXUSR, 0u);
 }
 
 TEST_F(PosixFilesTest, FailuresAreSystemErrorsNamingThePath) {

@@ -57,8 +57,10 @@ void PosixFileSystem::Rename(const std::string& from, const std::string& to) {
 std::unique_ptr<File> PosixFileSystem::OpenReadWrite(const std::string& path) {
     const std::string native = NativePath(path);
     int fd;
+    // Created executable (less the umask): on Windows any file can be started, and the file
+    // the launcher creates is the updater it starts next.
     do {
-        fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0777);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) ThrowErrno("open", native);
     return std::make_unique<PosixFile>(fd, native);

@@ -9,7 +9,8 @@ namespace gor::platform::posix {
 // Attributes are read from the file's mode: a name beginning with "." is hidden, anything
 // but a regular file (folder, device, pipe) is never found, and a file without the owner's
 // write bit is read-only (checked on the mode, not with access(), which says yes to root).
-// Backslashes in paths are separators (see native_path.h).
+// Backslashes in paths are separators (see native_path.h). Files are created executable
+// (less the umask), since the one the launcher creates is the program it starts.
 class PosixFileSystem final : public FileSystem {
   public:
     bool FindFile(const std::string& path, std::uint32_t attributeMask) override;
