@@ -1,0 +1,25 @@
+// The HTTP/1.1 GET request of the header probe and of the transfer.
+#include "download/request.h"
+
+namespace gor::download {
+
+std::string ComposeRequest(std::string_view path, std::string_view host, std::string_view referrer,
+                           std::optional<std::uint64_t> rangeFrom) {
+    constexpr std::string_view kLineEnd = "\r\n";
+    std::string request;
+    request.reserve(160 + path.size() + host.size() + referrer.size());
+    request.append("GET ").append(path).append(" HTTP/1.1").append(kLineEnd);
+    request.append("Host: ").append(host).append(kLineEnd);
+    request.append("Referrer: ").append(referrer).append(kLineEnd);
+    request.append("Accept: */*").append(kLineEnd);
+    request.append("Connection: Close").append(kLineEnd);
+    request.append("User-Agent: Tessix Downloader").append(kLineEnd);
+    if (rangeFrom) {
+        request.append("Range: bytes=").append(std::to_string(*rangeFrom)).append("-");
+        request.append(kLineEnd);
+    }
+    request.append(kLineEnd);
+    return request;
+}
+
+}  // namespace gor::download
