@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/file_system.h"
 #include "platform/socket_control.h"
@@ -17,7 +18,7 @@ namespace gor::download {
 // raised synchronously on the UI thread, and a handler may call back into the control
 // (the launcher calls DownloadFile from inside headerread). Unhandled events do nothing.
 class GorDownloadEvents {
-public:
+  public:
     virtual ~GorDownloadEvents() = default;
     virtual void Progress(double downloaded, double Total) { (void)downloaded, (void)Total; }
     virtual void downloaded(const std::string& dfile) { (void)dfile; }
@@ -36,7 +37,7 @@ struct CaseInsensitiveLess {
 using HeaderMap = std::map<std::string, std::string, CaseInsensitiveLess>;
 
 class GorDownload : private platform::SocketEvents {
-public:
+  public:
     // Takes ownership of its socket control `Winsock1`; opens target files through `files`.
     GorDownload(std::unique_ptr<platform::SocketControl> Winsock1, platform::FileSystem& files);
     ~GorDownload() override;
@@ -65,7 +66,8 @@ public:
     void Cancel_Download();  // aborts, closes socket and file, raises canceled
     std::string getheader(const std::string& h_name);
     void fillheaders(const std::string& data);
-    static std::string extractstring(const std::string& str, const std::string& cmp, std::int16_t no);
+    static std::string extractstring(const std::string& str, const std::string& cmp,
+                                     std::int16_t no);
 
     // --- the control's own surface: the caption label and the size rule
     // Sizes in twips. Whatever size the host gives, the control takes Label1's size again.
@@ -81,14 +83,37 @@ public:
     const std::string& port() const { return port_; }
     const std::string& path() const { return path_; }
 
-private:
-    // Handlers of the socket's notifications.
+  private:
+    // Socket notifications, passed on to the handlers below.
     void OnConnect() override;
     void OnDataArrival(std::int32_t bytesTotal) override;
     void OnClose() override;
     void OnError(std::int16_t Number, std::string& description, std::int32_t Scode,
                  const std::string& Source, const std::string& HelpFile, std::int32_t HelpContext,
                  bool& CancelDisplay) override;
+
+    // Handlers of the socket's notifications and of the control's own resize.
+    void Winsock1_Connect();
+    void Winsock1_DataArrival(std::int32_t bytesTotal);
+    void Winsock1_Close();
+    void Winsock1_Error(std::int16_t Number, std::string& description, std::int32_t Scode,
+                        const std::string& Source, const std::string& HelpFile,
+                        std::int32_t HelpContext, bool& CancelDisplay);
+    void UserControl_Resize();
+
+    // Steps of the data path, run inside Winsock1_DataArrival's failure trap.
+    bool CollectAnswerHeader(std::size_t& headerEnd);
+    void ProbeAnswer();
+    bool DownloadAnswerHeader(std::size_t headerEnd, std::string_view& body);
+    void DataFailure(const char* description);
+
+    platform::File& TargetFile();
+    void CloseTargetFile();
+    GorDownloadEvents& Events();
+    // Marks the start or the end of a request. A handler that raised an event compares the
+    // serial before and after: when it moved, the host started or ended a request from inside
+    // its event handler, and the rest of the old request's handling must leave it alone.
+    void NextRequest() { ++request_; }
 
     GorDownloadEvents* host_ = nullptr;
     std::unique_ptr<platform::SocketControl> Winsock1_;
@@ -100,6 +125,15 @@ private:
     double contentLength_ = 0;
     std::string errorText_;
     int width_ = 0, height_ = 0;
+
+    std::int32_t mode_ = 0;  // 0 header probe, 1 download
+    std::unique_ptr<platform::File> targetFile_;
+    HeaderMap headers_;
+    std::string headerText_;
+    bool cancelled_ = false, completed_ = false, headersParsed_ = false;
+    std::uint32_t request_ = 0;
+    std::string data_;         // the chunk being handled; its capacity is reused chunk after chunk
+    std::string headerStart_;  // an answer's first bytes while its header is still incomplete
 };
 
 }  // namespace gor::download

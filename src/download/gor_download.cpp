@@ -1,0 +1,347 @@
+// GorDownload: starting the header probe and the transfer, composing the request, handling
+// every chunk of the answer, and the endings (cancel, server close, socket error).
+#include "download/gor_download.h"
+
+#include <optional>
+#include <stdexcept>
+#include <utility>
+
+#include "download/number_rule.h"
+#include "download/request.h"
+#include "download/response.h"
+#include "download/skip_step.h"
+#include "download/url.h"
+
+namespace gor::download {
+namespace {
+
+constexpr std::int32_t kProbe = 0;
+constexpr std::int32_t kDownload = 1;
+
+// contentLength when the probe's answer announced none; compared by exact equality.
+constexpr double kUnknownLength = -1;
+
+// The caption label's design size in twips; the control always takes it.
+constexpr int kLabel1Width = 2370;
+constexpr int kLabel1Height = 300;
+
+// An answer header is collected across chunks up to this size, its blank line included. It
+// also keeps every position inside the header far from what 16-bit positions could not hold.
+constexpr std::size_t kMaxAnswerHeader = 64 * 1024;
+constexpr const char* kHeaderTooLarge = "Answer header too large";
+
+}  // namespace
+
+GorDownload::GorDownload(std::unique_ptr<platform::SocketControl> Winsock1,
+                         platform::FileSystem& files)
+    : Winsock1_(std::move(Winsock1)), files_(files) {
+    Winsock1_->SetEventSink(this);
+    UserControl_Resize();
+}
+
+GorDownload::~GorDownload() {
+    // Nothing may leave a destructor; a failing close loses nothing that was not lost anyway.
+    SkipOnFailure([&] { Winsock1_->Close(); });
+    SkipOnFailure([&] { CloseTargetFile(); });
+}
+
+void GorDownload::URL(const std::string& vNewValue) {
+    URL_ = vNewValue;
+    AssignUrl(URL_, host_name_, port_, path_);
+}
+
+void GorDownload::Readheaders() {
+    completed_ = false;
+    cancelled_ = false;
+    IsExecuting_ = true;
+    mode_ = kProbe;
+    headerStart_.clear();
+    NextRequest();
+    Winsock1_->Close();
+    Winsock1_->Connect(host_name_, port_);
+}
+
+void GorDownload::DownloadFile() {
+    cancelled_ = false;
+    completed_ = false;
+    IsExecuting_ = true;
+    mode_ = kDownload;
+    headerStart_.clear();
+    NextRequest();
+    Winsock1_->Close();
+    Winsock1_->Connect(host_name_, port_);
+    // A file still open from an earlier unfinished DownloadFile is closed, not leaked.
+    CloseTargetFile();
+    // Opened after the connection was requested: the Connect notification comes later, from
+    // the event loop, and finds the file open.
+    targetFile_ = files_.OpenReadWrite(fileName_);
+}
+
+void GorDownload::Cancel_Download() {
+    cancelled_ = true;
+    NextRequest();
+    Winsock1_->Close();
+    CloseTargetFile();
+    Events().canceled();
+}
+
+std::string GorDownload::getheader(const std::string& h_name) {
+    const auto field = headers_.find(h_name);
+    return field == headers_.end() ? std::string() : field->second;
+}
+
+void GorDownload::fillheaders(const std::string& data) {
+    headers_.clear();
+    Responsecode_.clear();
+    IsServerOk_ = false;
+    Resumesupported_ = false;
+    const auto end = FindHeaderEnd(data);
+    if (end == std::string::npos) return;  // headerText and errorText keep what they held
+
+    // Each step below is skipped when it fails; the next one still runs.
+    SkipOnFailure([&] { headerText_.assign(data, 0, end); });
+    SkipOnFailure([&] { ParseHeaderFields(headerText_, headers_); });
+    SkipOnFailure([&] { Responsecode_ = StatusCode(headerText_); });
+    SkipOnFailure([&] {
+        StatusVerdict verdict = JudgeStatus(Responsecode_, headerText_);
+        IsServerOk_ = verdict.IsServerOk;
+        Resumesupported_ = verdict.Resumesupported;
+        if (verdict.errorText) errorText_ = std::move(*verdict.errorText);
+    });
+}
+
+std::string GorDownload::extractstring(const std::string& str, const std::string& cmp,
+                                       std::int16_t no) {
+    return ExtractString(str, cmp, no);
+}
+
+void GorDownload::Resize(int width, int height) {
+    width_ = width;
+    height_ = height;
+    UserControl_Resize();
+}
+
+void GorDownload::UserControl_Resize() {
+    // Whatever size the host gave, the control takes its caption label's size again.
+    width_ = kLabel1Width;
+    height_ = kLabel1Height;
+}
+
+void GorDownload::OnConnect() {
+    Winsock1_Connect();
+}
+void GorDownload::OnDataArrival(std::int32_t bytesTotal) {
+    Winsock1_DataArrival(bytesTotal);
+}
+void GorDownload::OnClose() {
+    Winsock1_Close();
+}
+void GorDownload::OnError(std::int16_t Number, std::string& description, std::int32_t Scode,
+                          const std::string& Source, const std::string& HelpFile,
+                          std::int32_t HelpContext, bool& CancelDisplay) {
+    Winsock1_Error(Number, description, Scode, Source, HelpFile, HelpContext, CancelDisplay);
+}
+
+void GorDownload::Winsock1_Connect() {
+    Resuming_ = false;
+    if (mode_ == kDownload && !targetFile_) {
+        // DownloadFile could not open its file and has told its caller by throwing; the
+        // connection it had already requested is dropped without a second report.
+        Winsock1_->Close();
+        return;
+    }
+    try {
+        const std::string referrer = Winsock1_->LocalIP();
+        std::optional<std::uint64_t> rangeFrom;
+        if (mode_ == kDownload) {
+            const std::uint64_t length = targetFile_->Length();
+            if (length > 0) {
+                // Ask again for the last byte held and write it again at its own offset.
+                Resuming_ = true;
+                targetFile_->Seek(length - 1);
+                rangeFrom = length - 1;
+            }
+        } else {
+            rangeFrom = 0;  // the probe asks for everything and reads only the header
+        }
+        Winsock1_->SendData(ComposeRequest(path_, host_name_, referrer, rangeFrom));
+    } catch (const std::exception& failure) {
+        // No answer can come to a request that was never sent: end it like a socket error, so
+        // a host waiting for the outcome hears of it.
+        const std::string description = failure.what();
+        Winsock1_->Close();
+        CloseTargetFile();
+        IsExecuting_ = false;
+        NextRequest();
+        Events().DownloadError(description, false);
+    }
+}
+
+void GorDownload::Winsock1_DataArrival(std::int32_t bytesTotal) {
+    std::string_view body;
+    try {  // the failure trap of the data path
+        Winsock1_->GetData(data_, bytesTotal);
+        if (mode_ == kProbe) {
+            ProbeAnswer();
+            return;
+        }
+        platform::File& file = TargetFile();
+        body = data_;
+        if (!headersParsed_) {
+            std::size_t headerEnd = 0;
+            if (!CollectAnswerHeader(headerEnd)) return;
+            if (!DownloadAnswerHeader(headerEnd, body)) return;
+        }
+        if (!body.empty()) file.Write(body);
+    } catch (const std::exception& failure) {
+        DataFailure(failure.what());
+        return;
+    }
+
+    // The trap is disarmed: from here on a failing step is skipped and the next one runs.
+    const std::uint32_t request = request_;
+    std::uint64_t n = 0;
+    SkipOnFailure([&] { n = TargetFile().Position(); });
+    SkipOnFailure([&] { Events().Progress(static_cast<double>(n), contentLength_); });
+    // A host that cancelled, restarted or otherwise ended the request from inside Progress has
+    // had the last word: nothing more is done or raised for it.
+    if (request != request_) return;
+    if (contentLength_ != kUnknownLength && static_cast<double>(n) >= contentLength_) {
+        IsExecuting_ = false;
+        SkipOnFailure([&] { CloseTargetFile(); });
+        SkipOnFailure([&] { Winsock1_->Close(); });
+        completed_ = true;
+        NextRequest();
+        const std::string dfile = fileName_;
+        SkipOnFailure([&] { Events().downloaded(dfile); });
+    }
+}
+
+// Gathers an answer's first bytes until its header's blank line is in. Returns false while
+// the header is incomplete (the bytes are kept for the next chunk); returns true with the
+// whole collected start of the answer in `data_` and `headerEnd` just past the blank line.
+// Throws when the header outgrows its bound, whatever the chunks it came in.
+bool GorDownload::CollectAnswerHeader(std::size_t& headerEnd) {
+    std::size_t searchFrom = 0;
+    if (!headerStart_.empty()) {
+        // The blank line may straddle the pieces: search again from the last three bytes.
+        searchFrom = headerStart_.size() < 3 ? 0 : headerStart_.size() - 3;
+        headerStart_.append(data_);
+        data_.swap(headerStart_);
+        headerStart_.clear();
+    }
+    const auto end = FindHeaderEnd(data_, searchFrom);
+    const bool tooLarge = end == std::string::npos ? data_.size() >= kMaxAnswerHeader
+                                                   : end + kHeaderEnd.size() > kMaxAnswerHeader;
+    if (tooLarge) throw std::length_error(kHeaderTooLarge);
+    if (end == std::string::npos) {
+        headerStart_.swap(data_);
+        return false;
+    }
+    headerEnd = end + kHeaderEnd.size();
+    return true;
+}
+
+void GorDownload::ProbeAnswer() {
+    std::size_t headerEnd = 0;
+    if (!CollectAnswerHeader(headerEnd)) return;
+    headersParsed_ = false;
+    fillheaders(data_);
+    IsExecuting_ = false;
+    Winsock1_->Close();  // the rest of this answer is never read
+    CloseTargetFile();
+    NextRequest();
+    if (!IsServerOk_) {
+        const std::uint32_t request = request_;
+        const std::string description = errorText_;
+        Events().DownloadError(description, true);
+        // A host that started a new request from its handler owns the socket now.
+        if (request != request_) return;
+        Winsock1_->Close();
+    }
+    const std::string length(TrimSpaces(getheader("content-length")));
+    contentLength_ = length.empty() ? kUnknownLength : NumberRule(length);
+    Events().headerread();  // the host may call DownloadFile from here: touch nothing after it
+}
+
+// Consumes the header of a download answer. Returns false when its status ended the request;
+// otherwise sets `body` to the bytes after the header.
+bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& body) {
+    fillheaders(data_);
+    if (!IsServerOk_) {
+        CloseTargetFile();
+        Winsock1_->Close();
+        IsExecuting_ = false;
+        NextRequest();
+        const std::string description = errorText_;
+        Events().DownloadError(description, true);
+        return false;
+    }
+    body = std::string_view(data_).substr(headerEnd);
+    if (Resuming_ && !Resumesupported_) {
+        // The server ignored the range and sends the whole resource: write it from the start,
+        // and drop the old bytes so none remain past the new end.
+        platform::File& file = TargetFile();
+        file.Seek(0);
+        file.Truncate(0);
+    }
+    headersParsed_ = true;
+    return true;
+}
+
+void GorDownload::DataFailure(const char* what) {
+    const std::string description = what;
+    headerStart_.clear();
+    Winsock1_->Close();
+    CloseTargetFile();
+    NextRequest();
+    // IsExecuting stays as it was; after Cancel_Download the host hears nothing more.
+    if (!cancelled_) Events().DownloadError(description, false);
+}
+
+void GorDownload::Winsock1_Close() {
+    CloseTargetFile();
+    Winsock1_->Close();
+    IsExecuting_ = false;
+    NextRequest();
+    if (mode_ != kDownload) return;  // a probe cut short ends without an event
+    // Without an announced length the server's close is the end of the body, but only once
+    // the answer's header was accepted: a close before that is never a finished download.
+    if (contentLength_ == kUnknownLength && headersParsed_) {
+        const std::string dfile = fileName_;
+        Events().downloaded(dfile);
+    } else if (!completed_ && !cancelled_) {
+        Events().Disconnected();
+    }
+}
+
+void GorDownload::Winsock1_Error(std::int16_t Number, std::string& description, std::int32_t Scode,
+                                 const std::string& Source, const std::string& HelpFile,
+                                 std::int32_t HelpContext, bool& CancelDisplay) {
+    (void)Number, (void)Scode, (void)Source, (void)HelpFile, (void)HelpContext;
+    (void)CancelDisplay;  // left as the socket passed it
+    Winsock1_->Close();
+    CloseTargetFile();
+    IsExecuting_ = false;
+    NextRequest();
+    Events().DownloadError(description, false);
+}
+
+platform::File& GorDownload::TargetFile() {
+    if (!targetFile_) throw std::runtime_error("No target file is open");
+    return *targetFile_;
+}
+
+void GorDownload::CloseTargetFile() {
+    if (!targetFile_) return;
+    // Released first: even a failing Close leaves no half-closed file behind.
+    const std::unique_ptr<platform::File> file = std::move(targetFile_);
+    file->Close();
+}
+
+GorDownloadEvents& GorDownload::Events() {
+    static GorDownloadEvents unheard;  // a host that set none hears nothing
+    return host_ ? *host_ : unheard;
+}
+
+}  // namespace gor::download
