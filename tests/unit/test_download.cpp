@@ -1,0 +1,368 @@
+// Tests of the GorDownload control driven by a scripted socket and an in-memory file system:
+// request bytes, flags and the exact sequence of events, with answers in different pieces.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <functional>
+#include <stdexcept>
+#include <system_error>
+
+#include "download/gor_download.h"
+#include "fakes/memory_file_system.h"
+#include "fakes/scripted_socket.h"
+
+namespace gor::download {
+namespace {
+
+using test::ScriptedSocket;
+
+enum class Split { Whole, Halves, Bytes };
+constexpr Split kSplits[] = {Split::Whole, Split::Halves, Split::Bytes};
+
+std::string Num(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
+}
+
+// A host that logs every event as "name(args); " and may react to it by re-entering.
+struct Recorder : GorDownloadEvents {
+    std::string log;
+    std::function<void(const std::string&)> react;
+    void Note(const std::string& e) {
+        log += (log.empty() ? "" : "; ") + e;
+        if (react) react(e);
+    }
+    void Progress(double d, double t) override { Note("Progress(" + Num(d) + "," + Num(t) + ")"); }
+    void downloaded(const std::string& f) override { Note("downloaded(" + f + ")"); }
+    void DownloadError(const std::string& d, bool s) override {
+        Note("DownloadError(" + d + (s ? ",true)" : ",false)"));
+    }
+    void headerread() override { Note("headerread"); }
+    void Disconnected() override { Note("Disconnected"); }
+    void canceled() override { Note("canceled"); }
+};
+
+std::unique_ptr<ScriptedSocket> MakeSocket(ScriptedSocket*& view) {
+    auto socket = std::make_unique<ScriptedSocket>();
+    view = socket.get();
+    return socket;
+}
+
+std::string Answer(const std::string& status, const std::string& fields, const std::string& body) {
+    return "HTTP/1.1 " + status + "\r\n" + fields + "\r\n" + body;
+}
+std::string Length(std::size_t n) {
+    return "Content-Length: " + std::to_string(n) + "\r\n";
+}
+
+// Body bytes of every value, blank lines among them, so a header search in the body shows.
+std::string Body(std::size_t n) {
+    std::string body;
+    for (std::size_t i = 0; i < n; ++i) body += i % 7 ? char(i * 31) : "\r\n\r\n"[i % 4];
+    return body;
+}
+
+std::string Request(const std::string& range) {
+    return "GET /gorupd.new HTTP/1.1\r\nHost: srv\r\nReferrer: 127.0.0.1\r\nAccept: */*\r\n"
+           "Connection: Close\r\nUser-Agent: Tessix Downloader\r\n" +
+           range + "\r\n";
+}
+
+std::string SystemText(int code) {
+    return std::system_error(code, std::generic_category(), "f").what();
+}
+
+struct Rig {
+    test::MemoryFileSystem files;
+    ScriptedSocket* socket = nullptr;
+    GorDownload control{MakeSocket(socket), files};
+    Recorder host;
+
+    Rig() {
+        control.SetEventHost(&host);
+        control.fileName("f");
+        control.URL("srv/gorupd.new");
+    }
+    void Deliver(const std::string& bytes, Split split = Split::Whole) {
+        if (split == Split::Whole) socket->DeliverData(bytes);
+        if (split == Split::Halves) {
+            socket->DeliverData(bytes.substr(0, bytes.size() / 2));
+            socket->DeliverData(bytes.substr(bytes.size() / 2));
+        }
+        if (split == Split::Bytes) {
+            for (char c : bytes) socket->DeliverData(std::string(1, c));
+        }
+    }
+    void Probe(const std::string& answer, Split split = Split::Whole) {
+        control.Readheaders();
+        socket->DeliverConnect();
+        Deliver(answer, split);
+    }
+    // The launcher's way: probe, then DownloadFile, connected and waiting for the answer.
+    void ProbeThenDownload(const std::string& probeFields) {
+        Probe(Answer("200 OK", probeFields, ""));
+        control.DownloadFile();
+        socket->DeliverConnect();
+        host.log.clear();
+    }
+    // Every ending closes socket and file; only data failures and cancel leave IsExecuting.
+    void ExpectEnded(bool executing = false) {
+        EXPECT_EQ(control.IsExecuting(), executing);
+        EXPECT_EQ(socket->state, ScriptedSocket::State::Closed);
+        EXPECT_EQ(files.openFiles, 0);
+    }
+};
+
+TEST(GorDownload, StartsIdleAndAlwaysTakesItsLabelsSize) {
+    test::MemoryFileSystem files;
+    GorDownload control(std::make_unique<ScriptedSocket>(), files);
+    EXPECT_FALSE(control.IsExecuting() || control.IsServerOk() || control.Resumesupported() ||
+                 control.Resuming());
+    EXPECT_EQ(control.Responsecode() + control.URL() + control.fileName(), "");
+    control.Resize(5000, 10);
+    EXPECT_EQ(std::pair(control.Width(), control.Height()), std::pair(2370, 300));
+}
+
+TEST(GorDownload, SendsTheExactRequests) {
+    Rig rig;
+    rig.control.Readheaders();
+    EXPECT_EQ(rig.socket->calls, (std::vector<std::string>{"Close", "Connect srv 80"}));
+    rig.socket->DeliverConnect();
+    EXPECT_EQ(rig.socket->sent.back(), Request("Range: bytes=0-\r\n"));
+
+    rig.control.URL("http://h:8080/a b");
+    rig.control.DownloadFile();
+    EXPECT_EQ(rig.socket->calls.back(), "Connect h 8080");
+    rig.socket->DeliverConnect();
+    EXPECT_EQ(rig.socket->sent.back().substr(0, 34), "GET /a b HTTP/1.1\r\nHost: h\r\nReferr");
+}
+
+TEST(GorDownload, ProbeAnswersInAnyPieces) {
+    const std::string bad = "; headerread";
+    const std::tuple<std::string, std::string, std::string, double> cases[] = {
+        {"200 OK", Length(500), "headerread", 500},
+        {"206 Partial Content", Length(123), "headerread", 123},
+        {"204 No Content", "", "DownloadError(Nothing to download,true)" + bad, -1},
+        {"401 Unauthorized", "", "DownloadError(Authorization Failed,true)" + bad, -1},
+        {"404 Not Found", Length(9), "DownloadError(File not found,true)" + bad, 9},
+        {"302 Found", "Location: /\r\n", "DownloadError(HTTP/1.1 302 Found,true)" + bad, -1},
+        {"200 OK", "Content-Length:    \r\n", "headerread", -1},
+        {"200 OK", "Content-Length: abc\r\n", "headerread", 0},
+        {"200 OK", "Content-Length: 0\r\n", "headerread", 0},
+        {"200 OK", "Content-Length: -1\r\n", "headerread", -1},
+        {"200 OK", "cOnTeNt-LeNgTh: 1 024\r\n", "headerread", 1024},
+    };
+    for (Split split : kSplits) {
+        for (const auto& [status, fields, events, contentLength] : cases) {
+            SCOPED_TRACE(status + " " + fields + " split " + std::to_string(int(split)));
+            Rig rig;
+            rig.Probe(Answer(status, fields, "body"), split);
+            EXPECT_EQ(rig.host.log, events);
+            EXPECT_EQ(rig.control.Responsecode(), status.substr(0, 3));
+            EXPECT_EQ(rig.control.IsServerOk(), status[0] == '2' && status[2] != '4');
+            EXPECT_EQ(rig.control.Resumesupported(), status[2] == '6');
+            EXPECT_EQ(rig.control.contentLength(), contentLength);
+            rig.ExpectEnded();
+        }
+    }
+}
+
+TEST(GorDownload, LauncherFlowDownloadsFromInsideHeaderread) {
+    Rig rig;
+    rig.host.react = [&](const std::string& e) {
+        if (e == "headerread" && rig.control.IsServerOk()) rig.control.DownloadFile();
+    };
+    rig.Probe(Answer("200 OK", Length(300), ""));
+    ASSERT_TRUE(rig.socket->DeliverConnect());
+    EXPECT_EQ(rig.socket->sent.back(), Request(""));
+    const std::string body = Body(350);
+    rig.Deliver(Answer("200 OK", Length(350), body.substr(0, 100)));
+    rig.Deliver(body.substr(100, 150));
+    rig.Deliver(body.substr(250));
+    EXPECT_EQ(rig.host.log,
+              "headerread; Progress(100,300); Progress(250,300); Progress(350,300); downloaded(f)");
+    EXPECT_EQ(rig.files.Bytes("f"), body);
+    rig.ExpectEnded();
+}
+
+TEST(GorDownload, DownloadAnswerInAnyPiecesWritesTheBodyOnly) {
+    const std::string body = Body(1000);
+    for (Split split : kSplits) {
+        Rig rig;
+        rig.ProbeThenDownload(Length(1000));
+        rig.Deliver(Answer("200 OK", Length(1000), body), split);
+        EXPECT_EQ(rig.files.Bytes("f"), body);
+        // One Progress per chunk once the header is complete, none while it is partial.
+        const long progress = split == Split::Whole ? 1 : split == Split::Halves ? 2 : 1001;
+        EXPECT_TRUE(rig.host.log.ends_with("Progress(1000,1000); downloaded(f)"));
+        EXPECT_EQ(std::count(rig.host.log.begin(), rig.host.log.end(), ';'), progress);
+    }
+}
+
+TEST(GorDownload, ResumesANonEmptyFile) {
+    const std::tuple<std::string, std::string, std::string, std::string, std::string> cases[] = {
+        // held, answer status, Range line, body, file afterwards
+        {"", "200 OK", "", "abc", "abc"},
+        {"abcdef", "206 Partial Content", "Range: bytes=5-\r\n", "fGH", "abcdefGH"},
+        {"x", "206 Partial Content", "Range: bytes=0-\r\n", "xyz", "xyz"},
+        // The whole resource instead of the rest: written from 0, no old bytes left behind.
+        {"old content here", "200 OK", "Range: bytes=15-\r\n", "new", "new"},
+    };
+    for (const auto& [held, status, range, body, after] : cases) {
+        Rig rig;
+        if (!held.empty()) rig.files.entries["f"].bytes = held;
+        rig.ProbeThenDownload(Length(after.size()));
+        EXPECT_EQ(rig.socket->sent.back(), Request(range));
+        EXPECT_EQ(rig.control.Resuming(), !held.empty());
+        rig.Deliver(Answer(status, "", ""));  // the header alone
+        rig.Deliver(body);
+        const std::string start = Num(status[2] == '6' ? double(held.size() - 1) : 0);
+        const std::string total = Num(double(after.size()));
+        EXPECT_EQ(rig.host.log, "Progress(" + start + "," + total + "); Progress(" + total + "," +
+                                    total + "); downloaded(f)");
+        EXPECT_EQ(rig.files.Bytes("f"), after);
+    }
+}
+
+TEST(GorDownload, CancelEndsSilently) {
+    Rig idle;
+    idle.control.Cancel_Download();
+    EXPECT_EQ(idle.host.log, "canceled");
+    EXPECT_FALSE(idle.control.IsExecuting());
+
+    Rig rig;
+    rig.ProbeThenDownload(Length(300));
+    rig.Deliver(Answer("200 OK", "", "12345"));
+    rig.control.Cancel_Download();
+    EXPECT_FALSE(rig.socket->DeliverData("more") || rig.socket->DeliverClose());
+    EXPECT_EQ(rig.host.log, "Progress(5,300); canceled");
+    EXPECT_EQ(rig.files.Bytes("f"), "12345");
+    rig.ExpectEnded(true);
+
+    Rig last;  // cancelled from inside the last chunk's Progress: canceled is the last word
+    last.ProbeThenDownload(Length(3));
+    last.host.react = [&](const std::string& e) {
+        if (e.starts_with("Progress")) last.control.Cancel_Download();
+    };
+    last.Deliver(Answer("200 OK", "", "abc"));
+    EXPECT_EQ(last.host.log, "Progress(3,3); canceled");
+    last.ExpectEnded(true);
+}
+
+TEST(GorDownload, ServerCloseInEachMode) {
+    const std::string partial = "HTTP/1.1 200 OK\r\nConten", some = Answer("200 OK", "", "12345");
+    const std::tuple<bool, std::string, std::string, std::string> cases[] = {
+        // download?, probe's length field, bytes before the close, events
+        {false, "", "", ""},
+        {false, "", partial, ""},
+        {true, Length(10), some, "Progress(5,10); Disconnected"},
+        {true, Length(10), partial, "Disconnected"},
+        {true, "", some, "Progress(5,-1); downloaded(f)"},
+        {true, "", Answer("200 OK", "", ""), "Progress(0,-1); downloaded(f)"},
+        // No header of the answer accepted: nothing shows that the download finished.
+        {true, "", "", "Disconnected"},
+        {true, "", partial, "Disconnected"},
+    };
+    for (const auto& [download, probeFields, bytes, events] : cases) {
+        Rig rig;
+        if (download) rig.ProbeThenDownload(probeFields);
+        if (!download) rig.control.Readheaders(), rig.socket->DeliverConnect();
+        rig.Deliver(bytes);
+        ASSERT_TRUE(rig.socket->DeliverClose());
+        EXPECT_EQ(rig.host.log, events) << bytes;
+        rig.ExpectEnded();
+    }
+}
+
+TEST(GorDownload, SocketErrorsAndRefusedAnswersEndEitherPhase) {
+    Rig probe;
+    probe.control.Readheaders();
+    probe.socket->DeliverError("Connection refused");
+    EXPECT_EQ(probe.host.log, "DownloadError(Connection refused,false)");
+    probe.ExpectEnded();
+
+    Rig download;
+    download.ProbeThenDownload(Length(10));
+    download.Deliver(Answer("200 OK", "", "12345"));
+    download.socket->DeliverError("Connection reset");
+    EXPECT_EQ(download.host.log, "Progress(5,10); DownloadError(Connection reset,false)");
+    download.ExpectEnded();
+
+    Rig refused;
+    refused.ProbeThenDownload(Length(10));
+    refused.Deliver(Answer("404 Not Found", "", "gone"));
+    EXPECT_EQ(refused.host.log, "DownloadError(File not found,true)");
+    refused.ExpectEnded();
+
+    Rig send;  // the request cannot be sent: the host hears of it like a socket error
+    send.control.Readheaders();
+    send.socket->failSend = true;
+    send.socket->DeliverConnect();
+    EXPECT_EQ(send.host.log, "DownloadError(send: " + SystemText(ENOTCONN).substr(3) + ",false)");
+    send.ExpectEnded();
+}
+
+TEST(GorDownload, DataFailuresReportAndKeepWhatWasWritten) {
+    Rig rig;  // the disk fills up at the second chunk
+    rig.ProbeThenDownload(Length(300));
+    rig.files.diskSpace = 150;
+    rig.Deliver(Answer("200 OK", "", Body(100)));
+    rig.Deliver(Body(100));
+    EXPECT_EQ(rig.host.log, "Progress(100,300); DownloadError(" + SystemText(ENOSPC) + ",false)");
+    EXPECT_EQ(rig.files.Bytes("f"), Body(100));
+    rig.ExpectEnded(true);
+
+    Rig nested;  // DownloadFile from headerread cannot open its file: the wait must still end
+    nested.files.entries["f"].readOnly = true;
+    nested.host.react = [&](const std::string& e) {
+        if (e == "headerread") nested.control.DownloadFile();
+    };
+    nested.Probe(Answer("200 OK", Length(3), ""));
+    EXPECT_EQ(nested.host.log, "headerread; DownloadError(" + SystemText(EACCES) + ",false)");
+    nested.ExpectEnded(true);
+
+    Rig direct;  // the same failure told by throwing: its connection is dropped quietly
+    direct.files.entries["f"].readOnly = true;
+    EXPECT_THROW(direct.control.DownloadFile(), std::system_error);
+    EXPECT_TRUE(direct.socket->DeliverConnect());
+    EXPECT_TRUE(direct.socket->sent.empty() && direct.host.log.empty());
+    direct.ExpectEnded(true);
+
+    Rig twice;  // a new DownloadFile closes the file an unfinished one left open
+    twice.control.DownloadFile();
+    twice.control.DownloadFile();
+    EXPECT_EQ(twice.files.openFiles, 1);
+
+    Rig quiet;  // a failure after Cancel_Download (here, in the host's own handler) is silent
+    quiet.host.react = [&](const std::string& e) {
+        if (e != "headerread") return;
+        quiet.control.Cancel_Download();
+        throw std::runtime_error("host");
+    };
+    quiet.Probe(Answer("200 OK", Length(3), ""));
+    EXPECT_EQ(quiet.host.log, "headerread; canceled");
+}
+
+TEST(GorDownload, AnswerHeaderIsBoundedAt64KiB) {
+    auto header = [](std::size_t size) {  // a header block of `size` bytes, blank line included
+        const std::string start = "HTTP/1.1 200 OK\r\n" + Length(5) + "X: ";
+        return start + std::string(size - start.size() - 4, 'x') + "\r\n\r\n";
+    };
+    for (Split split : kSplits) {
+        Rig fits, probe, download;
+        fits.Probe(header(65536) + "body", split);
+        EXPECT_EQ(fits.host.log, "headerread");
+        probe.Probe(header(65537), split);
+        EXPECT_EQ(probe.host.log, "DownloadError(Answer header too large,false)");
+        probe.ExpectEnded(true);
+        download.ProbeThenDownload(Length(5));
+        download.Deliver("HTTP/1.1 200 OK\r\n" + std::string(70000, 'x'), split);
+        EXPECT_EQ(download.host.log, "DownloadError(Answer header too large,false)");
+        download.ExpectEnded(true);
+    }
+}
+
+}  // namespace
+}  // namespace gor::download

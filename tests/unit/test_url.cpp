@@ -1,0 +1,82 @@
+// Tests of URL assignment (host, port, path, the 16-bit position limit) and the number rule.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "download/number_rule.h"
+#include "download/url.h"
+
+namespace gor::download {
+namespace {
+
+TEST(Url, DerivesHostPortAndPath) {
+    const char* cases[][4] = {
+        // url, host, port, path
+        {"http://srv/dir/a.bin", "srv", "80", "/dir/a.bin"},
+        {"srv/a.bin", "srv", "80", "/a.bin"},
+        {"srv", "srv", "80", "/"},
+        {"srv:81", "srv", "81", "/"},
+        {"srv:/x", "srv", "80", "/x"},
+        {"srv:abc/x", "srv", "0", "/x"},
+        {"srv: 81/x", "srv", "81", "/x"},
+        {"srv:81x/y", "srv", "81", "/y"},
+        {"srv:-5", "srv", "-5", "/"},
+        {"srv/a:b", "srv", "80", "/a:b"},
+        {"HTTP://srv/x", "HTTP", "80", "//srv/x"},
+        {"srv/get?u=http://x", "srv", "80", "/get?u=x"},
+        {"hthttp://tp://srv", "http", "80", "//srv"},  // one pass: a newly formed "http://" stays
+        {"  srv/a b  ", "srv", "80", "/a b"},
+        {"", "", "80", "/"},
+    };
+    for (const auto& c : cases) {
+        std::string host, port, path;
+        AssignUrl(c[0], host, port, path);
+        EXPECT_EQ(host + "|" + port + "|" + path, std::string(c[1]) + "|" + c[2] + "|" + c[3]);
+    }
+}
+
+TEST(Url, SeparatorsBeyondSixteenBitPositionsOverflowAfterFieldsChanged) {
+    const std::string a6(32766, 'a'), a7(32767, 'a');
+    const std::string cases[][4] = {
+        // url (or "!" + url when it overflows), host, port, path
+        {a6 + "/x", a6, "80", "/x"},                // "/" at 32767
+        {"!" + a7 + "/x", a7 + "/x", "80", "old"},  // "/" at 32768
+        {a6 + ":", a6, "80", "/"},                  // ":" at 32767, nothing after it
+        {"!" + a6 + ":81", a6, "80", "/"},          // ":" at 32767, text after it
+        {"!" + a7 + ":", a7 + ":", "80", "/"},      // ":" at 32768
+    };
+    for (const auto& c : cases) {
+        std::string host = "old", port = "old", path = "old";
+        const bool overflows = c[0][0] == '!';
+        const std::string url = overflows ? c[0].substr(1) : c[0];
+        if (overflows) {
+            EXPECT_THROW(AssignUrl(url, host, port, path), std::overflow_error);
+        } else {
+            AssignUrl(url, host, port, path);
+        }
+        EXPECT_TRUE(host == c[1] && port == c[2] && path == c[3]) << url.size();
+    }
+}
+
+TEST(NumberRule, ReadsTheNumberATextBeginsWith) {
+    const std::pair<const char*, double> cases[] = {
+        {"81", 81},    {"81x", 81},    {"8 0", 80},  {" \t\n4\t2\n", 42}, {"-5", -5},
+        {"+7", 7},     {"- 5", -5},    {"1.5", 1.5}, {".5", 0.5},         {"1.2.3", 1.2},
+        {"1E3", 1000}, {"25e-1", 2.5}, {"5E", 5},    {"5E+x", 5},         {"abc", 0},
+        {"", 0},       {"-", 0},       {".", 0},     {"&H10", 0},         {"1E-400", 0},
+    };
+    for (const auto& [text, value] : cases) EXPECT_EQ(NumberRule(text), value) << text;
+    EXPECT_THROW(NumberRule("1E400"), std::overflow_error);
+    EXPECT_THROW(NumberRule(std::string(400, '9')), std::overflow_error);
+}
+
+TEST(NumberRule, WritesNumbersBackAsText) {
+    const std::pair<double, const char*> cases[] = {
+        {81, "81"},      {-5, "-5"}, {-0.0, "0"}, {1.5, "1.5"}, {1e14 + 1, "100000000000001"},
+        {1e20, "1e+20"},
+    };
+    for (const auto& [value, text] : cases) EXPECT_EQ(NumberText(value), text);
+}
+
+}  // namespace
+}  // namespace gor::download
