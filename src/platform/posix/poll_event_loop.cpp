@@ -54,6 +54,8 @@ class LoopTimer final : public Timer {
   public:
     LoopTimer(PollEventLoop& loop, std::shared_ptr<PollEventLoop::TimerState> state)
         : loop_(loop), state_(std::move(state)) {}
+    // A round that already picked this timer as due must not tick it once it is gone.
+    ~LoopTimer() override { state_->enabled = false; }
 
     void SetEnabled(bool enabled) override {
         state_->enabled = enabled;
