@@ -24,7 +24,11 @@ class NginxDownloadTest : public ::testing::Test {
         WriteFile(*root_ / "empty.bin", "");
         WriteFile(*root_ / "one.bin", "x");
         WriteFile(*root_ / "big.bin", Big());
-        nginx_ = new ServerProcess(NginxCommand(root_->path()));
+        try {
+            nginx_ = new ServerProcess(NginxCommand(root_->path()));
+        } catch (const std::exception& failure) {
+            startFailure_ = failure.what();
+        }
     }
     static void TearDownTestSuite() {
         delete nginx_;
@@ -37,10 +41,15 @@ class NginxDownloadTest : public ::testing::Test {
         return bytes;
     }
 
+    void SetUp() override {
+        if (!nginx_) GTEST_FAIL() << "nginx (/usr/sbin/nginx) did not start: " << startFailure_;
+    }
+
     void Fetch(const std::string& remote) { run.Fetch(nginx_->port(), remote, target); }
 
     static ScratchDir* root_;
     static ServerProcess* nginx_;
+    static std::string startFailure_;
     ScratchDir dir;
     std::string target = dir / "gorupd.tmp";
     DownloadRun run;
@@ -48,6 +57,7 @@ class NginxDownloadTest : public ::testing::Test {
 
 ScratchDir* NginxDownloadTest::root_ = nullptr;
 ServerProcess* NginxDownloadTest::nginx_ = nullptr;
+std::string NginxDownloadTest::startFailure_;
 
 TEST_F(NginxDownloadTest, SeveralMegabytesArriveByteForByte) {
     Fetch("/big.bin");
