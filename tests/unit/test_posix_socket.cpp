@@ -46,9 +46,13 @@ class Peer {
         });
     }
     ~Peer() {
-        ::shutdown(listener_, SHUT_RDWR);  // ends an accept still waiting
-        thread_.join();
+        Join();
         ::close(listener_);
+    }
+    // Waits for the serving thread, after which what it wrote may be read.
+    void Join() {
+        ::shutdown(listener_, SHUT_RDWR);  // ends an accept still waiting
+        if (thread_.joinable()) thread_.join();
     }
     const std::string& port() const { return port_; }
 
@@ -146,12 +150,40 @@ TEST(TcpSocketTest, SendsTheRequestAndDeliversEveryByteBeforeThePeersClose) {
     socket.SendData("GET / HTTP/1.1\n\n");
     DispatchUntil(loop, [&] { return sink.Saw("close") || sink.Saw("error"); });
 
+    peer.Join();
     EXPECT_EQ(request, "GET / HTTP/1.1\n\n");
     EXPECT_EQ(sink.received.size(), answer.size());
     EXPECT_EQ(sink.received, answer);
     ASSERT_GE(sink.events.size(), 3u);
     EXPECT_EQ(sink.events.back(), "close");
     EXPECT_EQ(std::count(sink.events.begin(), sink.events.end(), "close"), 1);
+}
+
+TEST(TcpSocketTest, LargeSendIsQueuedAndFinishedFromTheLoop) {
+    // Far more than the kernel buffers hold, so most of it waits for writability.
+    std::string data(16 * 1024 * 1024, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 4096);
+    std::string got;
+    Peer peer([&](int c) {
+        char buffer[65536];
+        while (got.size() < data.size()) {
+            const ssize_t n = ::recv(c, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            got.append(buffer, static_cast<std::size_t>(n));
+        }
+        SendAll(c, "done");
+    });
+    PollEventLoop loop;
+    TcpSocket socket(loop);
+    Recorder sink(socket);
+    socket.Connect("127.0.0.1", peer.port());
+    DispatchUntil(loop, [&] { return sink.Saw("connect"); });
+    socket.SendData(data);  // returns at once with most of it queued
+    DispatchUntil(loop, [&] { return sink.Saw("close") || sink.Saw("error"); });
+    peer.Join();
+    EXPECT_EQ(sink.received, "done");
+    EXPECT_EQ(sink.events.back(), "close");
+    EXPECT_TRUE(got == data);
 }
 
 TEST(TcpSocketTest, FailuresArriveLaterAsReadableErrors) {
