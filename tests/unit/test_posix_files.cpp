@@ -58,7 +58,7 @@ TEST_F(PosixFilesTest, MasksFindOrdinaryAndReadOnlyFilesButNeverHiddenOrFolders)
     EXPECT_FALSE(files.FindFile(Path("absent"), kAttrReadOnly));
     EXPECT_FALSE(files.FindFile(ordinary + "/below", kAttrReadOnly));
     EXPECT_FALSE(files.FindFile("/dev/null", kAttrReadOnly));  // a device is no file
-    // The core joins folder and name with a backslash.
+    // A folder and a name joined the Windows way work as well.
     EXPECT_TRUE(files.FindFile(dir_ + "\\gorupd.exe", kAttrNormal));
 }
 

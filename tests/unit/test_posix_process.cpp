@@ -53,7 +53,7 @@ TEST_F(PosixProcessTest, StartsTheProgramItselfInAFolderWithSpaces) {
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
     PosixProcess process;
-    process.Start(folder + "\\gorupd.exe", kNormalFocus);  // the core's way of joining
+    process.Start(folder + "/gorupd.exe", kNormalFocus);
 
     std::string line;
     pollfd pfd{reader, POLLIN, 0};

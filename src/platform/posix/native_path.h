@@ -1,5 +1,5 @@
-// Paths as the portable core writes them, made native: the core joins a folder and a file
-// name the Windows way ("<folder>\gorupd.exe"), so a backslash is taken as a separator here.
+// Paths as the portable core hands them over, made native. A folder and a name joined the
+// Windows way ("<folder>\gorupd.exe") work as well, so a backslash is taken as a separator.
 #pragma once
 
 #include <algorithm>
