@@ -1,0 +1,540 @@
+// The Windows TCP socket control: WSAAsyncSelect notifications and WSAAsyncGetHostByName
+// results arrive as messages of a message-only window and become SocketEvents calls.
+#include "platform/win32/winsock_control.h"
+
+#include <windows.h>
+#include <winsock2.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <iterator>
+#include <type_traits>
+
+namespace gor::platform::win32 {
+
+static_assert(std::is_same_v<HWND, HWND__*>);
+static_assert(sizeof(SOCKET) == sizeof(std::uintptr_t) && INVALID_SOCKET == ~std::uintptr_t{0});
+
+namespace {
+
+// Messages of the notification window. Its class is private to this control, so the WM_APP
+// range is ours alone.
+constexpr UINT kMsgLookupDone = WM_APP + 1;  // WSAAsyncGetHostByName finished; wParam = task
+constexpr UINT kMsgDeferred = WM_APP + 2;    // wParam = generation, lParam = Deferred
+// Each connection selects on its own message number from this ring. Socket handle values
+// are reused as soon as a socket is closed, so the handle in wParam alone cannot tell a
+// notification of the current connection from one queued for a closed one.
+constexpr UINT kMsgSocketFirst = WM_APP + 0x100;
+constexpr UINT kSocketMessages = 0x100;
+constexpr UINT kMsgLast = kMsgSocketFirst + kSocketMessages - 1;
+
+// What a kMsgDeferred message asks for. Results known already inside Connect (a dotted
+// address, a bad port) are posted so that they, too, arrive from the message loop.
+enum Deferred : LPARAM { kDeferredConnect = 1, kDeferredError = 2, kDeferredReceive = 3 };
+
+constexpr std::size_t kReceiveBufferSize = 256 * 1024;
+constexpr wchar_t kWindowClass[] = L"GorWinsockControl";
+constexpr const char* kErrorSource = "Winsock1";
+
+// Our own wording for the WinSock codes: the system's texts are localised, differ between
+// Windows versions and are missing for some codes under Wine.
+struct CodeText {
+    int code;
+    const char* text;
+};
+constexpr CodeText kWinsockTexts[] = {
+    {WSAEINTR, "The operation was interrupted"},
+    {WSAEBADF, "Invalid socket handle"},
+    {WSAEACCES, "Permission denied"},
+    {WSAEFAULT, "Bad address"},
+    {WSAEINVAL, "Invalid argument"},
+    {WSAEMFILE, "Too many open sockets"},
+    {WSAEWOULDBLOCK, "The operation would block"},
+    {WSAEINPROGRESS, "An operation is already in progress"},
+    {WSAEALREADY, "The operation is already in progress"},
+    {WSAENOTSOCK, "Socket operation on something that is not a socket"},
+    {WSAEDESTADDRREQ, "Destination address required"},
+    {WSAEMSGSIZE, "Message too long"},
+    {WSAEPROTOTYPE, "Wrong protocol type for socket"},
+    {WSAENOPROTOOPT, "Bad protocol option"},
+    {WSAEPROTONOSUPPORT, "Protocol not supported"},
+    {WSAESOCKTNOSUPPORT, "Socket type not supported"},
+    {WSAEOPNOTSUPP, "Operation not supported"},
+    {WSAEAFNOSUPPORT, "Address family not supported"},
+    {WSAEADDRINUSE, "Address already in use"},
+    {WSAEADDRNOTAVAIL, "The requested address is not valid"},
+    {WSAENETDOWN, "The network is down"},
+    {WSAENETUNREACH, "The network is unreachable"},
+    {WSAENETRESET, "The network dropped the connection"},
+    {WSAECONNABORTED, "The connection was aborted"},
+    {WSAECONNRESET, "The connection was reset by the remote side"},
+    {WSAENOBUFS, "No buffer space available"},
+    {WSAEISCONN, "The socket is already connected"},
+    {WSAENOTCONN, "The socket is not connected"},
+    {WSAESHUTDOWN, "Cannot send after the socket was shut down"},
+    {WSAETIMEDOUT, "The connection timed out"},
+    {WSAECONNREFUSED, "The connection was refused"},
+    {WSAEHOSTDOWN, "The host is down"},
+    {WSAEHOSTUNREACH, "No route to host"},
+    {WSASYSNOTREADY, "The network subsystem is unavailable"},
+    {WSAVERNOTSUPPORTED, "WinSock 2.2 is not supported"},
+    {WSANOTINITIALISED, "WinSock is not initialised"},
+    {WSAEDISCON, "The remote side is shutting the connection down"},
+    {WSAHOST_NOT_FOUND, "Host not found"},
+    {WSATRY_AGAIN, "Host not found, or the name server did not answer"},
+    {WSANO_RECOVERY, "The name server failed"},
+    {WSANO_DATA, "The name has no address"},
+};
+
+std::string Utf8(const wchar_t* text, int length) {
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string result(size > 0 ? size : 0, '\0');
+    if (size > 0)
+        ::WideCharToMultiByte(CP_UTF8, 0, text, length, result.data(), size, nullptr, nullptr);
+    return result;
+}
+
+// The system's text for a Win32 code, in English when that language is installed.
+std::string SystemText(DWORD code) {
+    for (const WORD language : {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                                MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT)}) {
+        wchar_t* buffer = nullptr;
+        const DWORD length = ::FormatMessageW(
+            FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                FORMAT_MESSAGE_IGNORE_INSERTS,
+            nullptr, code, language, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+        std::string text =
+            length > 0 && buffer ? Utf8(buffer, static_cast<int>(length)) : std::string();
+        if (buffer) ::LocalFree(buffer);
+        // System texts end in a full stop and CR LF.
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
+                                 text.back() == '.'))
+            text.pop_back();
+        if (!text.empty()) return text;
+    }
+    return {};
+}
+
+// The one place where error codes become text.
+std::string ErrorText(int code) {
+    const auto known = std::find_if(std::begin(kWinsockTexts), std::end(kWinsockTexts),
+                                    [code](const CodeText& entry) { return entry.code == code; });
+    if (known != std::end(kWinsockTexts)) return known->text;
+    std::string text = SystemText(static_cast<DWORD>(code));
+    return text.empty() ? "Network error " + std::to_string(code) : text;
+}
+
+class WinsockErrorCategory final : public std::error_category {
+public:
+    const char* name() const noexcept override { return "winsock"; }
+    std::string message(int code) const override { return ErrorText(code); }
+};
+
+// Decimal digits only, 1 to 65535 ("080" is 80). On failure returns 0 and sets `error`.
+std::uint16_t ParsePort(const std::string& text, int& error) {
+    unsigned long value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            error = WSAEINVAL;
+            return 0;
+        }
+        value = std::min(value * 10 + static_cast<unsigned long>(c - '0'), 65536ul);
+    }
+    if (text.empty() || value > 65535) {
+        error = WSAEINVAL;
+        return 0;
+    }
+    // Port 0 is what connect() itself refuses with this code.
+    if (value == 0) {
+        error = WSAEADDRNOTAVAIL;
+        return 0;
+    }
+    return ::htons(static_cast<u_short>(value));
+}
+
+// Runs one notification of the receiver. Its handlers have traps of their own; whatever still
+// escapes must not unwind into the system frames of DispatchMessageW, so it ends here.
+template <typename Notify>
+void Deliver(platform::SocketEvents* sink, Notify&& notify) {
+    if (!sink) return;
+    try {
+        notify(*sink);
+    } catch (...) {
+    }
+}
+
+void RegisterWindowClass(WNDPROC procedure) {
+    static const bool registered = [procedure] {
+        WNDCLASSEXW windowClass{};
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.lpfnWndProc = procedure;
+        windowClass.hInstance = ::GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = kWindowClass;
+        if (!::RegisterClassExW(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+            throw std::system_error(static_cast<int>(::GetLastError()), WinsockCategory(),
+                                    "RegisterClassExW");
+        return true;
+    }();
+    (void)registered;
+}
+
+}  // namespace
+
+const std::error_category& WinsockCategory() {
+    static const WinsockErrorCategory category;
+    return category;
+}
+
+// One WSAAsyncGetHostByName request. The resolver writes into `hostent` until it posts its
+// result, so the buffer (and the name) live until that message is seen.
+struct WinsockControl::Lookup {
+    HANDLE task = nullptr;
+    std::string name;
+    std::unique_ptr<char[]> hostent = std::make_unique<char[]>(MAXGETHOSTSTRUCT);
+};
+
+struct NotificationWindow {
+    static LRESULT CALLBACK Procedure(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+        if (msg < WM_APP || msg > kMsgLast) return ::DefWindowProcW(window, msg, wParam, lParam);
+        auto* control =
+            reinterpret_cast<WinsockControl*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (!control) return 0;
+        try {
+            control->HandleMessage(msg, wParam, lParam);
+        } catch (...) {
+            // No exception may cross the window procedure.
+        }
+        return 0;
+    }
+};
+
+WinsockSession::WinsockSession() {
+    WSADATA data;
+    // WSAStartup reports its failure as its result; WSAGetLastError is not usable yet.
+    if (const int error = ::WSAStartup(MAKEWORD(2, 2), &data))
+        throw std::system_error(error, WinsockCategory(), "WSAStartup");
+}
+
+WinsockSession::~WinsockSession() {
+    ::WSACleanup();
+}
+
+WinsockControl::WinsockControl()
+    : alive_(std::make_shared<bool>(true)), received_(kReceiveBufferSize) {
+    RegisterWindowClass(&NotificationWindow::Procedure);
+    const HWND window = ::CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                          nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    if (!window)
+        throw std::system_error(static_cast<int>(::GetLastError()), WinsockCategory(),
+                                "CreateWindowExW");
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    window_ = window;
+}
+
+WinsockControl::~WinsockControl() {
+    *alive_ = false;
+    Close();
+    // A cancelled lookup may still be completed by the resolver, which then writes into its
+    // buffer; with the window gone its result can no longer tell us when, so those few
+    // buffers are left to the process rather than freed under the resolver.
+    for (auto& lookup : abandoned_) (void)lookup.release();
+    ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    ::DestroyWindow(window_);
+}
+
+void WinsockControl::Close() {
+    if (state_ == State::Closed) return;
+    // closesocket also ends the WSAAsyncSelect; notifications already queued are dropped below.
+    if (socket_ != INVALID_SOCKET) ::closesocket(socket_);
+    socket_ = INVALID_SOCKET;
+    if (lookup_) {
+        // Wine reports the cancel as done and still posts the result (and may fill the
+        // buffer), so the buffer is kept until that message turns up.
+        ::WSACancelAsyncRequest(lookup_->task);
+        abandoned_.push_back(std::move(lookup_));
+    }
+    state_ = State::Closed;
+    ++generation_;
+    socket_message_ = 0;
+    received_begin_ = received_end_ = 0;
+    receive_stalled_ = false;
+    send_queue_.clear();
+    send_offset_ = 0;
+    DropQueuedNotifications();
+}
+
+void WinsockControl::Connect(const std::string& host, const std::string& port) {
+    Close();
+    const SOCKET created = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (created == INVALID_SOCKET)
+        throw std::system_error(::WSAGetLastError(), WinsockCategory(), "socket");
+    socket_ = created;
+    ++generation_;
+    socket_message_ = kMsgSocketFirst + static_cast<UINT>(generation_ % kSocketMessages);
+    state_ = State::Resolving;
+
+    int portError = 0;
+    port_ = ParsePort(port, portError);
+    if (portError) {
+        deferred_error_ = portError;
+        return PostDeferred(kDeferredError);
+    }
+    // gethostbyname("") names this machine; an empty host is a caller's mistake, not that.
+    if (host.empty()) {
+        deferred_error_ = WSAHOST_NOT_FOUND;
+        return PostDeferred(kDeferredError);
+    }
+    const unsigned long dotted = ::inet_addr(host.c_str());
+    if (dotted != INADDR_NONE) {
+        address_ = dotted;
+        return PostDeferred(kDeferredConnect);
+    }
+    auto lookup = std::make_unique<Lookup>();
+    lookup->name = host;
+    lookup->task = ::WSAAsyncGetHostByName(window_, kMsgLookupDone, lookup->name.c_str(),
+                                           lookup->hostent.get(), MAXGETHOSTSTRUCT);
+    if (!lookup->task) {
+        deferred_error_ = ::WSAGetLastError();
+        return PostDeferred(kDeferredError);
+    }
+    lookup_ = std::move(lookup);
+}
+
+void WinsockControl::SendData(std::string_view data) {
+    if (state_ != State::Connected)
+        throw std::system_error(WSAENOTCONN, WinsockCategory(), "SendData");
+    // Bytes queued earlier go first; FD_WRITE sends them and whatever is appended now.
+    if (send_offset_ < send_queue_.size()) {
+        send_queue_.append(data);
+        return;
+    }
+    while (!data.empty()) {
+        const int sent = ::send(socket_, data.data(),
+                                static_cast<int>(std::min<std::size_t>(data.size(), INT_MAX)), 0);
+        if (sent == SOCKET_ERROR) {
+            const int error = ::WSAGetLastError();
+            if (error != WSAEWOULDBLOCK) throw std::system_error(error, WinsockCategory(), "send");
+            // The stack's send buffer is full: FD_WRITE says when it has room again.
+            send_queue_.assign(data);
+            send_offset_ = 0;
+            return;
+        }
+        data.remove_prefix(static_cast<std::size_t>(sent));
+    }
+}
+
+void WinsockControl::GetData(std::string& data, std::int32_t maxLength) {
+    const std::size_t count =
+        std::min(BytesPending(), static_cast<std::size_t>(std::max<std::int32_t>(maxLength, 0)));
+    data.assign(received_.data() + received_begin_, count);
+    received_begin_ += count;
+    if (received_begin_ == received_end_) received_begin_ = received_end_ = 0;
+    // A read skipped for want of room is restarted now that there is some.
+    if (receive_stalled_ && count > 0) {
+        receive_stalled_ = false;
+        PostDeferred(kDeferredReceive);
+    }
+}
+
+std::string WinsockControl::LocalIP() const {
+    if (state_ != State::Connected && state_ != State::PeerClosed) return {};
+    sockaddr_in local{};
+    int length = sizeof local;
+    if (::getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &length) == SOCKET_ERROR)
+        return {};
+    const char* text = ::inet_ntoa(local.sin_addr);
+    return text ? text : "";
+}
+
+void WinsockControl::HandleMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (msg == kMsgLookupDone)
+        OnLookupDone(wParam, lParam);
+    else if (msg == kMsgDeferred)
+        OnDeferred(wParam, lParam);
+    else if (msg == socket_message_ && wParam == socket_ && socket_ != INVALID_SOCKET)
+        OnSocketEvent(WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam));
+}
+
+void WinsockControl::OnLookupDone(std::uintptr_t task, std::intptr_t reply) {
+    if (!lookup_ || reinterpret_cast<HANDLE>(task) != lookup_->task) return ForgetLookup(task);
+    const auto lookup = std::move(lookup_);
+    if (state_ != State::Resolving) return;
+    int error = WSAGETASYNCERROR(reply);
+    if (!error) {
+        const auto* entry = reinterpret_cast<const hostent*>(lookup->hostent.get());
+        if (entry->h_addrtype == AF_INET && entry->h_length == 4 && entry->h_addr_list &&
+            entry->h_addr_list[0])
+            std::memcpy(&address_, entry->h_addr_list[0], sizeof address_);
+        else
+            error = WSANO_DATA;
+    }
+    if (error) return Fail(error);
+    StartConnect();
+}
+
+void WinsockControl::OnDeferred(std::uintptr_t generation, std::intptr_t what) {
+    if (generation != generation_) return;
+    switch (what) {
+        case kDeferredConnect:
+            if (state_ == State::Resolving) StartConnect();
+            break;
+        case kDeferredError:
+            if (state_ == State::Resolving) Fail(deferred_error_);
+            break;
+        case kDeferredReceive:
+            if (state_ == State::Connected) ReceiveOnce();
+            break;
+    }
+}
+
+void WinsockControl::OnSocketEvent(unsigned event, int error) {
+    switch (event) {
+        case FD_CONNECT:
+            if (state_ != State::Connecting) return;
+            if (error) return Fail(error);
+            state_ = State::Connected;
+            Deliver(sink_, [](platform::SocketEvents& sink) { sink.OnConnect(); });
+            return;
+        case FD_READ:
+            if (state_ != State::Connected) return;
+            if (error) return Fail(error);
+            return ReceiveOnce();
+        case FD_WRITE:
+            if (state_ != State::Connected) return;
+            if (error) return Fail(error);
+            return FlushSendQueue();
+        case FD_CLOSE:
+            if (state_ != State::Connected) return;
+            return DrainAndFinish(error);
+    }
+}
+
+void WinsockControl::PostDeferred(std::intptr_t what) {
+    if (!::PostMessageW(window_, kMsgDeferred, generation_, what))
+        throw std::system_error(static_cast<int>(::GetLastError()), WinsockCategory(),
+                                "PostMessageW");
+}
+
+void WinsockControl::StartConnect() {
+    // Also makes the socket non-blocking. FD_WRITE is wanted for sends the stack deferred.
+    if (::WSAAsyncSelect(socket_, window_, socket_message_,
+                         FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR)
+        return Fail(::WSAGetLastError());
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = port_;
+    remote.sin_addr.s_addr = address_;
+    state_ = State::Connecting;
+    if (::connect(socket_, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) ==
+        SOCKET_ERROR) {
+        // A non-blocking connect reports WSAEWOULDBLOCK; the outcome arrives as FD_CONNECT.
+        const int error = ::WSAGetLastError();
+        if (error != WSAEWOULDBLOCK) Fail(error);
+    }
+}
+
+std::size_t WinsockControl::MakeRoom() {
+    if (received_begin_ > 0) {
+        std::memmove(received_.data(), received_.data() + received_begin_, BytesPending());
+        received_end_ -= received_begin_;
+        received_begin_ = 0;
+    }
+    return received_.size() - received_end_;
+}
+
+void WinsockControl::ReceiveOnce() {
+    const std::size_t room = MakeRoom();
+    if (room == 0) {
+        // The receiver left the buffer full. WinSock posts no further FD_READ until we recv
+        // again, so the next GetData has to restart reading.
+        receive_stalled_ = true;
+        return;
+    }
+    const int count = ::recv(socket_, received_.data() + received_end_, static_cast<int>(room), 0);
+    if (count == SOCKET_ERROR) {
+        // WinSock may post FD_READ for data a previous recv already took.
+        const int error = ::WSAGetLastError();
+        if (error != WSAEWOULDBLOCK) Fail(error);
+        return;
+    }
+    if (count == 0) return;  // the orderly close; FD_CLOSE follows
+    received_end_ += static_cast<std::size_t>(count);
+    const auto total = static_cast<std::int32_t>(BytesPending());
+    Deliver(sink_, [total](platform::SocketEvents& sink) { sink.OnDataArrival(total); });
+}
+
+void WinsockControl::DrainAndFinish(int closeError) {
+    // FD_CLOSE can come while bytes still wait in the stack (WinSock does not hold it back
+    // until they are read); the receiver gets every one of them before it hears of the close.
+    const std::shared_ptr<bool> alive = alive_;
+    const std::uintptr_t generation = generation_;
+    int readError = 0;
+    for (;;) {
+        const std::size_t room = MakeRoom();
+        if (room == 0) break;  // the receiver is not taking; what it has not taken stays
+        const int count =
+            ::recv(socket_, received_.data() + received_end_, static_cast<int>(room), 0);
+        if (count == SOCKET_ERROR) {
+            const int error = ::WSAGetLastError();
+            if (error != WSAEWOULDBLOCK) readError = error;
+            break;
+        }
+        if (count == 0) break;
+        received_end_ += static_cast<std::size_t>(count);
+        const auto total = static_cast<std::int32_t>(BytesPending());
+        Deliver(sink_, [total](platform::SocketEvents& sink) { sink.OnDataArrival(total); });
+        // The receiver may have closed, reconnected or destroyed the control meanwhile.
+        if (!*alive || generation != generation_) return;
+    }
+    if (closeError || readError) return Fail(closeError ? closeError : readError);
+    state_ = State::PeerClosed;
+    Deliver(sink_, [](platform::SocketEvents& sink) { sink.OnClose(); });
+}
+
+void WinsockControl::FlushSendQueue() {
+    while (send_offset_ < send_queue_.size()) {
+        const std::size_t left = send_queue_.size() - send_offset_;
+        const int sent = ::send(socket_, send_queue_.data() + send_offset_,
+                                static_cast<int>(std::min<std::size_t>(left, INT_MAX)), 0);
+        if (sent == SOCKET_ERROR) {
+            const int error = ::WSAGetLastError();
+            if (error != WSAEWOULDBLOCK) Fail(error);
+            return;
+        }
+        send_offset_ += static_cast<std::size_t>(sent);
+    }
+    send_queue_.clear();
+    send_offset_ = 0;
+}
+
+void WinsockControl::Fail(int error) {
+    // Nothing more of this connection is reported; the socket stays until the host's Close.
+    state_ = State::Failed;
+    std::string description = ErrorText(error);
+    const std::string source = kErrorSource, helpFile;
+    bool cancelDisplay = false;
+    const auto number = static_cast<std::int16_t>(error);
+    const auto scode =
+        static_cast<std::int32_t>(HRESULT_FROM_WIN32(static_cast<unsigned long>(error)));
+    Deliver(sink_, [&](platform::SocketEvents& sink) {
+        sink.OnError(number, description, scode, source, helpFile, 0, cancelDisplay);
+    });
+}
+
+void WinsockControl::DropQueuedNotifications() {
+    // Notifications of the closed connection may already wait in the queue (posted before
+    // closesocket); take them out so the next connection never sees them.
+    MSG msg;
+    while (::PeekMessageW(&msg, window_, kMsgLookupDone, kMsgLast, PM_REMOVE)) {
+        if (msg.message == kMsgLookupDone) ForgetLookup(msg.wParam);
+    }
+}
+
+void WinsockControl::ForgetLookup(std::uintptr_t task) {
+    std::erase_if(abandoned_, [task](const std::unique_ptr<Lookup>& lookup) {
+        return lookup->task == reinterpret_cast<HANDLE>(task);
+    });
+}
+
+}  // namespace gor::platform::win32
