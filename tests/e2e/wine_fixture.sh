@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Sets up and tears down what the end-to-end tests run in: an Xvfb display and a Wine prefix
+# of the build's own. "setup" starts Xvfb on $DISPLAY unless one is already there, paints the
+# root window a known solid colour (screenshots test the window's shape against it) and
+# initialises $WINEPREFIX once; "cleanup" stops Wine and the Xvfb that setup started.
+# Expects DISPLAY, WINEPREFIX and GOR_E2E_STATE (a folder for the Xvfb pid and logs).
+set -euo pipefail
+
+: "${DISPLAY:?}" "${WINEPREFIX:?}" "${GOR_E2E_STATE:?}"
+backdrop="${GOR_E2E_BACKDROP:-#3050a0}"
+pidfile="$GOR_E2E_STATE/xvfb.pid"
+mkdir -p "$GOR_E2E_STATE"
+
+display_up() { xdpyinfo >/dev/null 2>&1; }
+
+# Waits up to $1 seconds (polling every 0.2 s) for the command that follows to succeed.
+wait_for() {
+    local limit=$1; shift
+    local deadline=$((SECONDS + limit))
+    until "$@"; do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.2
+    done
+}
+
+setup() {
+    if ! display_up; then
+        # setsid and a log file: the server must outlive this script and must not hold
+        # ctest's output pipe open. -noreset: without it the server forgets the backdrop
+        # whenever its last client (Wine between two tests) goes away.
+        setsid Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp -noreset \
+            >"$GOR_E2E_STATE/xvfb.log" 2>&1 </dev/null &
+        echo $! >"$pidfile"
+        wait_for 30 display_up || { echo "Xvfb on $DISPLAY did not come up" >&2; cat "$GOR_E2E_STATE/xvfb.log" >&2; exit 1; }
+        echo "started Xvfb $DISPLAY (pid $(cat "$pidfile"))"
+    else
+        echo "using the X server already on $DISPLAY"
+    fi
+    if command -v xsetroot >/dev/null; then
+        xsetroot -solid "$backdrop"
+    else
+        echo "xsetroot missing (x11-xserver-utils): shape checks will find no known backdrop" >&2
+    fi
+
+    # The first boot of a prefix takes 15-30 s; later runs reuse it.
+    if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
+        echo "initialising Wine prefix $WINEPREFIX"
+        wineboot -i >"$GOR_E2E_STATE/wineboot.log" 2>&1 </dev/null
+    fi
+    # Let the boot's wineserver finish so each test starts from a quiet prefix.
+    timeout 120 wineserver -w
+    [[ -f "$WINEPREFIX/system.reg" ]] || { echo "Wine prefix was not created" >&2; cat "$GOR_E2E_STATE/wineboot.log" >&2; exit 1; }
+    echo "Wine ready: $(wine --version)"
+}
+
+cleanup() {
+    wineserver -k >/dev/null 2>&1 || true
+    if [[ -f "$pidfile" ]]; then
+        local pid
+        pid=$(cat "$pidfile")
+        # Only the server this fixture started, and only if that pid is still an Xvfb.
+        if [[ "$(ps -o comm= -p "$pid" 2>/dev/null)" == Xvfb ]]; then
+            kill "$pid"
+            echo "stopped Xvfb $DISPLAY (pid $pid)"
+        fi
+        rm -f "$pidfile"
+    fi
+}
+
+case "${1:-}" in
+    setup) setup ;;
+    cleanup) cleanup ;;
+    *) echo "usage: $0 setup|cleanup" >&2; exit 2 ;;
+esac
