@@ -16,11 +16,11 @@ namespace gor::launcher {
 
 // How the program ends (the process exit code).
 enum ExitCode : int {
-    kExitStarted = 0,       // the updater was started
-    kExitNoUpdater = 1,     // "Error Downloading": no updater arrived
-    kExitFailure = 2,       // the "Error Launching" box was shown
-    kExitWatchdog = 3,      // "Terminating": the watchdog ended a download or patch
-    kExitStartFailed = 4,   // the updater exists but could not be started
+    kExitStarted = 0,      // the updater was started
+    kExitNoUpdater = 1,    // "Error Downloading": no updater arrived
+    kExitFailure = 2,      // the "Error Launching" box was shown
+    kExitWatchdog = 3,     // "Terminating": the watchdog ended a download or patch
+    kExitStartFailed = 4,  // the updater exists but could not be started
 };
 
 // What the launcher needs of the operating system; all outlive the form.
@@ -32,7 +32,7 @@ struct LauncherPlatform {
 };
 
 class frmLaunch : private download::GorDownloadEvents {
-public:
+  public:
     explicit frmLaunch(LauncherPlatform platform);
     ~frmLaunch() override;
 
@@ -52,8 +52,54 @@ public:
 
     download::GorDownload GorDownload1;
 
-private:
-    // (the launcher's implementer owns what follows)
+  private:
+    // The window's two labels under the names the sequence and the handlers use.
+    struct StatusLabel {
+        platform::LauncherWindow& window;
+        void Caption(const std::string& text) { window.SetStatusCaption(text); }
+        void ForeColor(std::uint32_t colorRef) { window.SetStatusForeColor(colorRef); }
+    };
+    struct PercentLabel {
+        platform::LauncherWindow& window;
+        void Caption(const std::string& text) { window.SetPercentCaption(text); }
+        void Visible(bool visible) { window.SetPercentVisible(visible); }
+    };
+
+    // The failure handler of Form_Load's trap: the message chosen by LaunchStep, then the end.
+    [[noreturn]] void LaunchFailed();
+    // Ends the program at once with `code`.
+    [[noreturn]] void End(ExitCode code);
+
+    void RemoveFile(const std::string& File);
+    void FetchFile(const std::string& RemotePath, const std::string& LocalFile);
+    void Timer1_Timer();
+
+    void GorDownload1_Progress(double downloaded, double Total);
+    void GorDownload1_downloaded(const std::string& dfile);
+    void GorDownload1_DownloadError(const std::string& description, bool SERVER_ERROR);
+    void GorDownload1_headerread();
+    // Moves the finished body from its partial file to the file FetchFile was asked for.
+    void MovePartialIntoPlace();
+
+    // GorDownload1's events, each handed to its GorDownload1_ handler.
+    void Progress(double downloaded, double Total) override;
+    void downloaded(const std::string& dfile) override;
+    void DownloadError(const std::string& description, bool SERVER_ERROR) override;
+    void headerread() override;
+
+    platform::EventLoop& loop_;
+    platform::LauncherWindow& window_;
+    platform::FileSystem& files_;
+    platform::Process& process_;
+
+    StatusLabel lblStatus{window_};
+    PercentLabel lblPercent{window_};
+    std::unique_ptr<platform::Timer> Timer1;  // the watchdog
+
+    // The transfer FetchFile waits for: the body goes to `partialFile_` and becomes
+    // `downloadTarget_` only once the control reports it complete.
+    std::string downloadTarget_;
+    std::string partialFile_;
 };
 
 }  // namespace gor::launcher

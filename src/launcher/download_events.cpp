@@ -1,0 +1,90 @@
+// frmLaunch's handlers of GorDownload1's events: the percentage line, the end of
+// FetchFile's wait, the watchdog's stop, and the body transfer after a good header probe.
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include "launcher/frm_launch.h"
+#include "launcher/skip_on_failure.h"
+
+namespace gor::launcher {
+
+namespace {
+
+constexpr const char* kPercentSign = " %";
+
+// What the percentage line shows when no percentage can be given: the amount received.
+std::string AmountText(double bytes) {
+    constexpr double kKilo = 1024, kMega = 1024 * 1024;
+    char text[48];
+    if (bytes < kKilo) {
+        std::snprintf(text, sizeof text, "%.0f B", bytes);
+    } else if (bytes < kMega) {
+        std::snprintf(text, sizeof text, "%.1f KB", bytes / kKilo);
+    } else {
+        std::snprintf(text, sizeof text, "%.1f MB", bytes / kMega);
+    }
+    return text;
+}
+
+bool FitsPercent(double value) {
+    return value >= std::numeric_limits<std::int16_t>::min() &&
+           value <= std::numeric_limits<std::int16_t>::max();
+}
+
+}  // namespace
+
+void frmLaunch::Progress(double downloaded, double Total) {
+    GorDownload1_Progress(downloaded, Total);
+}
+void frmLaunch::downloaded(const std::string& dfile) {
+    GorDownload1_downloaded(dfile);
+}
+void frmLaunch::DownloadError(const std::string& description, bool SERVER_ERROR) {
+    GorDownload1_DownloadError(description, SERVER_ERROR);
+}
+void frmLaunch::headerread() {
+    GorDownload1_headerread();
+}
+
+// The share is rounded half to even (nearbyint in the default rounding mode) and not clamped.
+// Without a usable length (Total not positive), or with a share that Percent cannot hold,
+// the line shows the amount received instead and Percent keeps its last value.
+void frmLaunch::GorDownload1_Progress(double downloaded, double Total) {
+    if (Total > 0) {
+        const double share = std::nearbyint((downloaded / 100) / (Total / 100) * 100);
+        if (FitsPercent(share)) {
+            Percent = static_cast<std::int16_t>(share);
+            lblPercent.Caption(std::to_string(Percent) + kPercentSign);
+            return;
+        }
+    }
+    lblPercent.Caption(AmountText(downloaded));
+}
+
+void frmLaunch::GorDownload1_downloaded(const std::string& dfile) {
+    (void)dfile;
+    DownloadWait = 0;
+    Timer1->SetEnabled(false);
+    MovePartialIntoPlace();
+}
+
+void frmLaunch::GorDownload1_DownloadError(const std::string& description, bool SERVER_ERROR) {
+    (void)description, (void)SERVER_ERROR;
+    DownloadWait = 0;
+}
+
+void frmLaunch::GorDownload1_headerread() {
+    if (GorDownload1.IsServerOk()) GorDownload1.DownloadFile();
+}
+
+// Rename never replaces: an updater that appeared at the target during the transfer was put
+// there by someone else and is kept (removing it first would race with its writer). Any other
+// failed move leaves no updater, and the sequence reports "Error Downloading". A partial file
+// that was not moved is removed when FetchFile's wait ends.
+void frmLaunch::MovePartialIntoPlace() {
+    SkipOnFailure([&] { files_.Rename(partialFile_, downloadTarget_); });
+}
+
+}  // namespace gor::launcher

@@ -1,0 +1,147 @@
+// The launch sequence of frmLaunch: shape the window, take the patch, download or
+// straight-on road, start the updater and end; and the failure handler that names the stage.
+#include "launcher/frm_launch.h"
+
+#include <exception>
+#include <string>
+
+#include "build_config.h"
+#include "launcher/paths.h"
+#include "launcher/skip_on_failure.h"
+#include "window/shape_module.h"
+
+namespace gor::launcher {
+
+namespace {
+
+// The picture's background (red 64, green 64, blue 0): the shaping cuts it away.
+constexpr std::int32_t kTransparentColor = 16448;
+// The sequence's existence tests also accept a read-only updater.
+constexpr std::int32_t kAnyUpdater = platform::kAttrReadOnly;
+constexpr const char* kRemotePath = "/gorupd.new";
+constexpr std::uint32_t kRed = 255;
+// The watchdog gives a download or a patch this long.
+constexpr int kWatchdogIntervalMs = 60000;
+
+// Pauses of the sequence, in seconds.
+constexpr std::int16_t kPauseAfterDownload = 4;
+constexpr std::int16_t kPauseBeforePatch = 1;
+constexpr std::int16_t kPauseBeforeRename = 2;
+constexpr std::int16_t kPauseInitializing = 1;
+constexpr std::int16_t kPauseAfterStart = 2;
+constexpr std::int16_t kPauseAfterMissingUpdater = 2;
+constexpr std::int16_t kPauseAfterMessage = 2;
+
+constexpr const char* kMessageTitle = "Error Launching";
+
+// The message names the stage the sequence had reached, not the failure itself.
+const char* FirstPartOfMessage(std::int16_t stage) {
+    switch (stage) {
+        case 2:
+            return "Error downloading new updater. Make sure you have sufficient permissions. "
+                   "(Error: ";
+        case 3:
+            return "Error patching updater. Make sure you have sufficient permissions. (Error: ";
+        case 4:
+            return "Error starting updater. Make sure you have sufficient permissions. (Error: ";
+        default:
+            return "Gorvik Launcher Error. Make sure you have sufficient permissions. (Error: ";
+    }
+}
+
+std::string VersionLine() {
+    return std::to_string(build::kVersionMajor) + "." + std::to_string(build::kVersionMinor) + "." +
+           std::to_string(build::kVersionRevision);
+}
+
+}  // namespace
+
+frmLaunch::frmLaunch(LauncherPlatform platform)
+    : GorDownload1(platform.loop.CreateSocket(), platform.files),
+      loop_(platform.loop),
+      window_(platform.window),
+      files_(platform.files),
+      process_(platform.process),
+      Timer1(loop_.CreateTimer(kWatchdogIntervalMs, [this] { Timer1_Timer(); })) {
+    GorDownload1.SetEventHost(this);
+}
+
+frmLaunch::~frmLaunch() {
+    GorDownload1.SetEventHost(nullptr);
+}
+
+// One trap covers the whole sequence; past the final existence test it is disarmed and a
+// failing step is skipped instead (SkipOnFailure).
+void frmLaunch::Form_Load() try {
+    LaunchStep = 1;
+    window::ShapeFormToPicture(window_, kTransparentColor);  // the region is the window's now
+    AppDir = process_.AppPath();
+    const std::string newUpdater = AppDir + kPathSeparator + "gorupd.new";
+    const std::string updater = AppDir + kPathSeparator + "gorupd.exe";
+
+    if (!FileExist(newUpdater, kAnyUpdater)) {
+        LaunchStep = 2;
+        if (!FileExist(updater, kAnyUpdater)) {
+            // No updater at all: download one.
+            lblStatus.Caption("Downloading Updater");
+            window_.Show();
+            Timer1->SetEnabled(true);
+            FetchFile(kRemotePath, updater);
+            Pausetime(kPauseAfterDownload);
+            lblPercent.Visible(false);
+        }
+    } else {
+        // A newer updater waits: it replaces the old one.
+        LaunchStep = 3;
+        lblStatus.Caption("Patching Updater");
+        window_.Show();
+        Pausetime(kPauseBeforePatch);
+        Timer1->SetEnabled(true);
+        RemoveFile(updater);
+        Pausetime(kPauseBeforeRename);
+        NewFile = newUpdater;
+        ExeFile = updater;
+        files_.Rename(NewFile, ExeFile);
+    }
+
+    LaunchStep = 4;
+    lblStatus.Caption("Initializing");
+    window_.Show();
+    Timer1->SetEnabled(false);
+    Pausetime(kPauseInitializing);
+
+    ExitCode ending;
+    if (FileExist(updater, kAnyUpdater)) {
+        // Trap disarmed: nothing is reported from here on, not even a failing start.
+        SkipOnFailure([&] { lblStatus.Caption(""); });
+        const bool started =
+            SkipOnFailure([&] { process_.Start(updater, platform::kNormalFocus); });
+        SkipOnFailure([&] { Pausetime(kPauseAfterStart); });
+        ending = started ? kExitStarted : kExitStartFailed;
+    } else {
+        lblStatus.ForeColor(kRed);
+        lblStatus.Caption("Error Downloading");
+        Pausetime(kPauseAfterMissingUpdater);
+        ending = kExitNoUpdater;
+    }
+    End(ending);
+} catch (const std::exception&) {
+    LaunchFailed();
+}
+
+// Not trapped: a failure here leaves Form_Load to its caller.
+void frmLaunch::LaunchFailed() {
+    const std::string text =
+        FirstPartOfMessage(LaunchStep) + std::to_string(LaunchStep) + ")" + "\r\n" + VersionLine();
+    window_.MsgBox(text, kMessageTitle, platform::kMsgExclamationOk);
+    Pausetime(kPauseAfterMessage);
+    window_.Unload();
+    End(kExitFailure);
+}
+
+void frmLaunch::End(ExitCode code) {
+    process_.End(code);
+    std::terminate();  // not reached: Process::End never returns, unseen through the virtual call
+}
+
+}  // namespace gor::launcher

@@ -1,0 +1,76 @@
+// The launcher's utilities: waiting while events are dispatched, testing for and removing
+// files, fetching one file through GorDownload1, and the watchdog that ends a stuck launch.
+#include <exception>
+#include <string>
+
+#include "build_config.h"
+#include "launcher/frm_launch.h"
+#include "launcher/paths.h"
+
+namespace gor::launcher {
+
+namespace {
+
+// The update server; the URL is this followed directly by the remote path.
+constexpr const char* UpdateHost = build::kUpdateHost;
+// Marks a pending transfer; nothing counts it down.
+constexpr std::int16_t kTransferPending = 45;
+constexpr std::int16_t kWaitStep = 1;  // seconds between looks at DownloadWait
+constexpr std::uint32_t kRed = 255;
+constexpr std::int16_t kPauseAfterTerminating = 2;
+
+// Where the body goes until it is complete: "gorupd.exe" downloads into "gorupd.tmp" beside it,
+// in the same folder, so that the final move is a rename on one volume.
+std::string PartialFileFor(const std::string& LocalFile) {
+    const auto folderEnd = LocalFile.rfind(kPathSeparator);
+    const auto dot = LocalFile.rfind('.');
+    const bool hasExtension =
+        dot != std::string::npos && (folderEnd == std::string::npos || dot > folderEnd);
+    return (hasExtension ? LocalFile.substr(0, dot) : LocalFile) + ".tmp";
+}
+
+}  // namespace
+
+void frmLaunch::Pausetime(std::int16_t Length) {
+    const double Start = loop_.Now();
+    if (Length <= 0) return;
+    const double deadline = Start + Length;
+    while (loop_.Now() < deadline) loop_.DispatchEvents(deadline);
+}
+
+bool frmLaunch::FileExist(const std::string& File, std::int32_t FileType) {
+    return files_.FindFile(File, static_cast<std::uint32_t>(FileType));
+}
+
+void frmLaunch::RemoveFile(const std::string& File) {
+    if (FileExist(File, platform::kAttrNormal)) files_.Remove(File);
+}
+
+// The body is written to a partial file that only the `downloaded` handler moves to
+// LocalFile, so a transfer cut short never leaves an updater that looks complete.
+void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& LocalFile) {
+    try {
+        if (FileExist(LocalFile, platform::kAttrNormal)) RemoveFile(LocalFile);
+        downloadTarget_ = LocalFile;
+        partialFile_ = PartialFileFor(LocalFile);
+        RemoveFile(partialFile_);  // a transfer cut short earlier is never continued
+        DownloadWait = kTransferPending;
+        GorDownload1.fileName(partialFile_);
+        GorDownload1.URL(UpdateHost + RemotePath);
+        GorDownload1.Readheaders();
+        while (DownloadWait > 0) Pausetime(kWaitStep);
+        RemoveFile(partialFile_);  // what an unfinished transfer left; a finished one moved it
+    } catch (const std::exception&) {
+        // Swallowed: the sequence's own existence test tells whether the updater arrived.
+    }
+}
+
+void frmLaunch::Timer1_Timer() {
+    lblStatus.ForeColor(kRed);
+    lblStatus.Caption("Terminating");
+    Pausetime(kPauseAfterTerminating);
+    window_.Unload();
+    End(kExitWatchdog);
+}
+
+}  // namespace gor::launcher
