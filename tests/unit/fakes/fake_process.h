@@ -1,0 +1,43 @@
+// A process for unit tests: a fixed program folder, starts noted on the timeline (or
+// refused), and an End that notes its code and unwinds the test's run with ProgramEnded.
+#pragma once
+
+#include <cerrno>
+#include <string>
+#include <system_error>
+#include <utility>
+
+#include "fakes/virtual_clock_loop.h"
+#include "platform/process.h"
+
+namespace gor::test {
+
+// The program ended with `code`. Deliberately not a std::exception: the launcher's traps
+// catch failures, and the end of the program is none.
+struct ProgramEnded {
+    int code;
+};
+
+class FakeProcess : public platform::Process {
+  public:
+    explicit FakeProcess(Timeline& timeline, std::string appPath = "/games/gorvik")
+        : timeline_(timeline), appPath_(std::move(appPath)) {}
+
+    bool startFails = false;  // e.g. the updater is no valid executable
+
+    std::string AppPath() override { return appPath_; }
+    void Start(const std::string& exePath, int windowStyle) override {
+        if (startFails) throw std::system_error(ENOEXEC, std::generic_category(), exePath);
+        timeline_.Note("start " + exePath + " style=" + std::to_string(windowStyle));
+    }
+    [[noreturn]] void End(int exitCode) override {
+        timeline_.Note("end " + std::to_string(exitCode));
+        throw ProgramEnded{exitCode};
+    }
+
+  private:
+    Timeline& timeline_;
+    std::string appPath_;
+};
+
+}  // namespace gor::test

@@ -1,0 +1,74 @@
+// A launcher window on fakes for unit tests: virtual clock, recording window, in-memory
+// files with hooks, fake process, and the form itself, plus the names of its files.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fakes/fake_process.h"
+#include "fakes/memory_file_system.h"
+#include "fakes/recording_window.h"
+#include "fakes/virtual_clock_loop.h"
+#include "launcher/frm_launch.h"
+
+namespace gor::test {
+
+// The in-memory files, with a hook that runs before every search, removal and rename
+// ("find", "remove", "rename") and may throw or let virtual time pass.
+class HookedFileSystem : public MemoryFileSystem {
+  public:
+    std::function<void(const std::string& op, const std::string& path)> before;
+
+    bool FindFile(const std::string& path, std::uint32_t mask) override {
+        Before("find", path);
+        return MemoryFileSystem::FindFile(path, mask);
+    }
+    void Remove(const std::string& path) override {
+        Before("remove", path);
+        MemoryFileSystem::Remove(path);
+    }
+    void Rename(const std::string& from, const std::string& to) override {
+        Before("rename", from);
+        MemoryFileSystem::Rename(from, to);
+    }
+
+  private:
+    void Before(const char* op, const std::string& path) {
+        if (before) before(op, path);
+    }
+};
+
+inline const std::string kAppDir = "/games/gorvik";
+inline const std::string kExe = kAppDir + "/gorupd.exe";
+inline const std::string kNew = kAppDir + "/gorupd.new";
+inline const std::string kTmp = kAppDir + "/gorupd.tmp";
+
+struct LaunchRig {
+    VirtualClockLoop loop;
+    RecordingWindow window{loop.timeline};
+    HookedFileSystem files;
+    FakeProcess process{loop.timeline, kAppDir};
+    launcher::frmLaunch form{{loop, window, files, process}};
+
+    // Runs the launch sequence to its end and returns the exit code.
+    int Run() {
+        try {
+            form.Form_Load();
+        } catch (const ProgramEnded& ended) {
+            return ended.code;
+        }
+    }
+
+    // frmLaunch hears GorDownload1 through a private base; tests speak to it as the control
+    // does. (A C-style cast is the one cast that may name an inaccessible base.)
+    download::GorDownloadEvents& Control() { return (download::GorDownloadEvents&)form; }
+
+    const std::vector<std::string>& Timeline() const { return loop.timeline.entries; }
+
+    void Put(const std::string& path, const std::string& bytes, bool readOnly = false) {
+        files.entries[path] = {bytes, readOnly};
+    }
+};
+
+}  // namespace gor::test
