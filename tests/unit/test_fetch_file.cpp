@@ -1,0 +1,223 @@
+// FetchFile and the download event handlers on fakes: the control's set-up, the end of the
+// wait, swallowed failures, the partial file that becomes gorupd.exe only after `downloaded`,
+// the percentage arithmetic and its fallback, and the real control on a scripted socket.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "build_config.h"
+#include "fakes/launch_rig.h"
+
+namespace gor::test {
+namespace {
+
+using launcher::kExitNoUpdater;
+using launcher::kExitStarted;
+using launcher::kExitWatchdog;
+
+// The time of the first timeline entry that reads `what`, or -1.
+double TimeOf(const LaunchRig& rig, const std::string& what) {
+    for (const std::string& entry : rig.Timeline()) {
+        const auto space = entry.find(' ');
+        if (entry.compare(space + 1, std::string::npos, what) == 0) {
+            return std::stod(entry.substr(0, space));
+        }
+    }
+    return -1;
+}
+
+// FetchFile has returned this long before the percentage line is hidden.
+constexpr double kPauseAfterDownload = 4;
+
+void CompletesAt(LaunchRig& rig, double t, const std::string& body = "MZ-updater") {
+    rig.loop.At(t, [&rig, body] {
+        rig.Put(kTmp, body);
+        rig.Control().downloaded(kTmp);
+    });
+}
+
+// Someone else puts `bytes` at gorupd.exe as the window first appears, after the sequence
+// found none.
+void UpdaterAppearsAtFirstShow(LaunchRig& rig, const std::string& bytes) {
+    rig.window.afterChange = [&rig, bytes, done = false](const std::string& what) mutable {
+        if (what == "show" && !done) rig.Put(kExe, bytes), done = true;
+    };
+}
+
+// ---- FetchFile
+
+TEST(FetchFile, PointsTheControlAtTheUpdateServerAndThePartialFile) {
+    LaunchRig rig;
+    rig.Put(kTmp, "half of an earlier transfer");
+    rig.loop.At(0.5, [&] {
+        EXPECT_EQ(rig.form.DownloadWait, 45);
+        EXPECT_EQ(rig.form.GorDownload1.URL(), std::string(build::kUpdateHost) + "/gorupd.new");
+        EXPECT_EQ(rig.form.GorDownload1.fileName(), kTmp);
+        EXPECT_FALSE(rig.files.Has(kTmp));                                     // never continued
+        EXPECT_EQ(rig.loop.socket->state, ScriptedSocket::State::Connecting);  // Readheaders
+    });
+    CompletesAt(rig, 1.5);
+    EXPECT_EQ(rig.Run(), kExitStarted);
+}
+
+TEST(FetchFile, ReturnsWithinASecondOfTheTransfersEndAndNotBefore) {
+    for (const double endsAt : {0.3, 12.7, 30.0}) {
+        for (const bool completes : {true, false}) {
+            LaunchRig rig;
+            if (completes)
+                CompletesAt(rig, endsAt);
+            else
+                rig.loop.At(endsAt, [&] { rig.Control().DownloadError("File not found", true); });
+            rig.Run();
+            const double returned = TimeOf(rig, "percent hidden") - kPauseAfterDownload;
+            EXPECT_GE(returned, endsAt) << endsAt << " " << completes;
+            EXPECT_LE(returned, endsAt + 1) << endsAt << " " << completes;
+        }
+    }
+}
+
+TEST(FetchFile, RemovesAnUpdaterFoundAtTheTargetBeforeTheTransfer) {
+    LaunchRig rig;
+    UpdaterAppearsAtFirstShow(rig, "stale");
+    rig.loop.At(0.5, [&] { EXPECT_FALSE(rig.files.Has(kExe)); });
+    CompletesAt(rig, 2, "fresh");
+    EXPECT_EQ(rig.Run(), kExitStarted);
+    EXPECT_EQ(rig.files.Bytes(kExe), "fresh");
+}
+
+TEST(FetchFile, SwallowsAFailureBeforeTheTransferAndReturnsAtOnce) {
+    LaunchRig rig;
+    UpdaterAppearsAtFirstShow(rig, "updater in use");
+    rig.files.before = [](const std::string& op, const std::string& path) {
+        if (op == "remove") MemoryFileSystem::Fail(EBUSY, path);
+    };
+    EXPECT_EQ(rig.Run(), kExitStarted);  // the sequence goes on and starts what it finds
+    EXPECT_EQ(TimeOf(rig, "percent hidden"), kPauseAfterDownload);
+    EXPECT_EQ(rig.loop.socket->state, ScriptedSocket::State::Closed);
+    EXPECT_EQ(rig.form.DownloadWait, 0);
+    EXPECT_EQ(rig.window.msgBoxes, 0);
+}
+
+TEST(FetchFile, SwallowsAFailureDuringTheWaitAndKeepsDownloadWait) {
+    LaunchRig rig;
+    rig.loop.At(2.5, [] { throw std::runtime_error("repaint failed"); });
+    EXPECT_EQ(rig.Run(), kExitNoUpdater);
+    EXPECT_EQ(TimeOf(rig, "percent hidden"), 2.5 + kPauseAfterDownload);
+    EXPECT_EQ(rig.form.DownloadWait, 45);
+    EXPECT_EQ(rig.window.msgBoxes, 0);
+}
+
+// ---- the partial file: only a completed transfer becomes gorupd.exe
+
+TEST(PartialFile, BrokenTransferLeavesNoUpdaterAndIsTidiedAway) {
+    LaunchRig rig;
+    rig.loop.At(5.5, [&] {
+        rig.Put(kTmp, "MZ half");
+        rig.Control().DownloadError("Connection reset by peer", false);
+    });
+    EXPECT_EQ(rig.Run(), kExitNoUpdater);
+    EXPECT_FALSE(rig.files.Has(kExe));
+    EXPECT_FALSE(rig.files.Has(kTmp));
+}
+
+TEST(PartialFile, UpdaterThatAppearedDuringTheTransferIsKept) {
+    LaunchRig rig;
+    rig.loop.At(5.4, [&] { rig.Put(kExe, "put there by another program"); });
+    CompletesAt(rig, 5.5, "ours");
+    EXPECT_EQ(rig.Run(), kExitStarted);
+    EXPECT_EQ(rig.files.Bytes(kExe), "put there by another program");
+    EXPECT_FALSE(rig.files.Has(kTmp));
+}
+
+TEST(PartialFile, FailedMoveLeavesNoUpdater) {
+    LaunchRig rig;
+    rig.files.before = [](const std::string& op, const std::string& path) {
+        if (op == "rename") MemoryFileSystem::Fail(EACCES, path);
+    };
+    CompletesAt(rig, 5.5);
+    EXPECT_EQ(rig.Run(), kExitNoUpdater);
+    EXPECT_FALSE(rig.files.Has(kExe));
+    EXPECT_EQ(rig.window.statusCaption, "Error Downloading");
+}
+
+// ---- the percentage line
+
+struct Share {
+    double downloaded, Total;
+    const char* text;
+};
+
+TEST(ProgressHandler, ShowsTheShareRoundedHalfToEvenWithoutClamping) {
+    for (const Share& s :
+         {Share{512, 2048, "25 %"}, Share{1, 8, "12 %"}, Share{3, 8, "38 %"},
+          Share{2048, 2048, "100 %"}, Share{350, 300, "117 %"}, Share{32767, 100, "32767 %"}}) {
+        LaunchRig rig;
+        rig.Control().Progress(s.downloaded, s.Total);
+        EXPECT_EQ(std::to_string(rig.form.Percent) + " %", s.text);
+        EXPECT_EQ(rig.window.percentCaption, s.text);
+    }
+}
+
+TEST(ProgressHandler, WithoutAUsableShareShowsTheAmountAndKeepsPercent) {
+    for (const Share& s : {Share{512, 0, "512 B"}, Share{0, 0, "0 B"}, Share{1536, -1, "1.5 KB"},
+                           Share{327, -1, "327 B"}, Share{1572864, -1, "1.5 MB"},
+                           Share{40000, 100, "39.1 KB"}, Share{5e6, 1, "4.8 MB"}}) {
+        LaunchRig rig;
+        rig.Control().Progress(1, 4);
+        rig.Control().Progress(s.downloaded, s.Total);
+        EXPECT_EQ(rig.form.Percent, 25) << s.text;
+        EXPECT_EQ(rig.window.percentCaption, s.text);
+    }
+}
+
+// ---- with the real control on a scripted socket: probe at 0.1-0.2 s, transfer from 0.3 s
+
+void Serve(LaunchRig& rig, const std::string& probeAnswer, const std::vector<std::string>& body,
+           bool closeEarly = false) {
+    ScriptedSocket& peer = *rig.loop.socket;
+    rig.loop.At(0.1, [&peer] { peer.DeliverConnect(); });
+    rig.loop.At(0.2, [&peer, probeAnswer] { peer.DeliverData(probeAnswer); });
+    rig.loop.At(0.3, [&peer] { peer.DeliverConnect(); });
+    double at = 0.4;
+    for (const std::string& chunk : body) {
+        rig.loop.At(at, [&peer, chunk] { peer.DeliverData(chunk); });
+        at += 0.1;
+    }
+    if (closeEarly) rig.loop.At(at, [&peer] { peer.DeliverClose(); });
+}
+
+const std::string kGoodHeader = "HTTP/1.1 200 OK\r\nContent-Length: 2048\r\n\r\n";
+
+TEST(WithTheControl, GoodProbeStartsTheTransferAndTheBodyBecomesTheUpdater) {
+    LaunchRig rig;
+    Serve(rig, kGoodHeader, {kGoodHeader + std::string(512, 'a'), std::string(1536, 'b')});
+    EXPECT_EQ(rig.Run(), kExitStarted);
+    EXPECT_EQ(rig.files.Bytes(kExe), std::string(512, 'a') + std::string(1536, 'b'));
+    EXPECT_FALSE(rig.files.Has(kTmp));
+    EXPECT_EQ(TimeOf(rig, "percent=25 %"), 0.4);
+    EXPECT_EQ(TimeOf(rig, "percent=100 %"), 0.5);
+    EXPECT_EQ(TimeOf(rig, "timer off"), 0.5);
+}
+
+TEST(WithTheControl, RefusedProbeStartsNoTransfer) {
+    LaunchRig rig;
+    Serve(rig, "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found", {});
+    EXPECT_EQ(rig.Run(), kExitNoUpdater);
+    EXPECT_EQ(rig.loop.socket->sent.size(), 1u);  // the probe only
+    EXPECT_FALSE(rig.files.Has(kExe));
+    EXPECT_FALSE(rig.files.Has(kTmp));
+}
+
+TEST(WithTheControl, BodyCutShortNeverBecomesTheUpdater) {
+    LaunchRig rig;
+    Serve(rig, kGoodHeader, {kGoodHeader + std::string(512, 'a')}, /*closeEarly=*/true);
+    EXPECT_EQ(rig.Run(), kExitWatchdog);  // only Disconnected: nothing ends the wait
+    EXPECT_FALSE(rig.files.Has(kExe));
+    EXPECT_EQ(rig.files.Bytes(kTmp).size(), 512u);
+}
+
+}  // namespace
+}  // namespace gor::test

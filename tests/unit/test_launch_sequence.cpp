@@ -1,0 +1,272 @@
+// The launch sequence on fakes: the three roads with their texts, pauses, watchdog states and
+// exit codes on the virtual clock, the message for a failure at each stage, the watchdog, and
+// Pausetime, which all of them rest on.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fakes/launch_rig.h"
+
+namespace gor::test {
+namespace {
+
+using launcher::kExitFailure;
+using launcher::kExitNoUpdater;
+using launcher::kExitStarted;
+using launcher::kExitStartFailed;
+using launcher::kExitWatchdog;
+using Lines = std::vector<std::string>;
+
+const std::string kStarted = "start " + kExe + " style=1";
+
+// The control's side of a transfer that ends well at `t`: the body is in the partial file.
+void TransferCompletes(LaunchRig& rig, double t, const std::string& body = "MZ-updater") {
+    rig.loop.At(t, [&rig, body] {
+        rig.Put(kTmp, body);
+        rig.Control().Progress(static_cast<double>(body.size()), static_cast<double>(body.size()));
+        rig.Control().downloaded(kTmp);
+    });
+}
+
+void TransferFails(LaunchRig& rig, double t, const std::string& partialBody = "") {
+    rig.loop.At(t, [&rig, partialBody] {
+        if (!partialBody.empty()) rig.Put(kTmp, partialBody);
+        rig.Control().DownloadError("Connection reset", false);
+    });
+}
+
+TEST(LaunchRoads, OnlyTheUpdaterPresentStartsItAfterInitializing) {
+    LaunchRig rig;
+    rig.Put(kExe, "MZ");
+    EXPECT_EQ(rig.Run(), kExitStarted);
+    EXPECT_EQ(rig.Timeline(), (Lines{"0 shaped", "0 status=Initializing", "0 show", "0 timer off",
+                                     "1 status=", "1 " + kStarted, "3 end 0"}));
+    EXPECT_EQ(rig.form.LaunchStep, 4);
+    EXPECT_EQ(rig.window.msgBoxes, 0);
+}
+
+TEST(LaunchRoads, NoUpdaterDownloadsItThenPausesFourSecondsAndStartsIt) {
+    LaunchRig rig;
+    TransferCompletes(rig, 3.2);
+    EXPECT_EQ(rig.Run(), kExitStarted);
+    EXPECT_EQ(rig.Timeline(),
+              (Lines{"0 shaped", "0 status=Downloading Updater", "0 show", "0 timer on",
+                     "3.2 percent=100 %", "3.2 timer off",  // FetchFile's wait ends at 4
+                     "8 percent hidden", "8 status=Initializing", "8 show", "8 timer off",
+                     "9 status=", "9 " + kStarted, "11 end 0"}));
+    EXPECT_EQ(rig.files.Bytes(kExe), "MZ-updater");
+    EXPECT_FALSE(rig.files.Has(kTmp));
+}
+
+TEST(LaunchRoads, RefusedDownloadShowsRedErrorDownloadingAndStartsNothing) {
+    LaunchRig rig;
+    TransferFails(rig, 2.5);
+    EXPECT_EQ(rig.Run(), kExitNoUpdater);
+    EXPECT_EQ(rig.Timeline(),
+              (Lines{"0 shaped", "0 status=Downloading Updater", "0 show", "0 timer on",
+                     "7 percent hidden", "7 status=Initializing", "7 show", "7 timer off",
+                     "8 color=255", "8 status=Error Downloading", "10 end 1"}));
+    EXPECT_EQ(rig.window.msgBoxes, 0);
+}
+
+TEST(LaunchRoads, NewUpdaterReplacesTheOldOne) {
+    LaunchRig rig;
+    rig.Put(kNew, "new");
+    rig.Put(kExe, "old");
+    EXPECT_EQ(rig.Run(), kExitStarted);
+    EXPECT_EQ(rig.Timeline(), (Lines{"0 shaped", "0 status=Patching Updater", "0 show",
+                                     "1 timer on", "3 status=Initializing", "3 show", "3 timer off",
+                                     "4 status=", "4 " + kStarted, "6 end 0"}));
+    EXPECT_EQ(rig.files.Bytes(kExe), "new");
+    EXPECT_FALSE(rig.files.Has(kNew));
+    EXPECT_EQ(rig.form.NewFile, kNew);
+    EXPECT_EQ(rig.form.ExeFile, kExe);
+}
+
+TEST(LaunchRoads, NewUpdaterAloneIsRenamedWithoutRemoval) {
+    LaunchRig rig;
+    rig.Put(kNew, "new");
+    std::vector<std::string> removed;
+    rig.files.before = [&](const std::string& op, const std::string& path) {
+        if (op == "remove") removed.push_back(path);
+    };
+    EXPECT_EQ(rig.Run(), kExitStarted);
+    EXPECT_TRUE(removed.empty());
+    EXPECT_EQ(rig.files.Bytes(kExe), "new");
+}
+
+TEST(LaunchRoads, UpdaterThatCannotStartEndsSilentlyTwoSecondsLater) {
+    LaunchRig rig;
+    rig.Put(kExe, "not an executable");
+    rig.process.startFails = true;
+    EXPECT_EQ(rig.Run(), kExitStartFailed);
+    EXPECT_EQ(rig.Timeline(), (Lines{"0 shaped", "0 status=Initializing", "0 show", "0 timer off",
+                                     "1 status=", "3 end 4"}));
+    EXPECT_EQ(rig.window.msgBoxes, 0);
+}
+
+TEST(LaunchRoads, PastTheFinalTestAFailingStepIsSkipped) {
+    LaunchRig rig;
+    rig.Put(kExe, "MZ");
+    rig.window.failOn = "status=";
+    EXPECT_EQ(rig.Run(), kExitStarted);
+    EXPECT_EQ(rig.Timeline(), (Lines{"0 shaped", "0 status=Initializing", "0 show", "0 timer off",
+                                     "1 " + kStarted, "3 end 0"}));
+    EXPECT_EQ(rig.window.msgBoxes, 0);
+}
+
+// ---- a failure in the trapped part: one message naming the stage, 2 s, unload, end
+
+std::string Message(const char* firstWords, int stage) {
+    return std::string(firstWords) +
+           " Make sure you have sufficient permissions. (Error: " + std::to_string(stage) +
+           ")\r\n1.0.8";
+}
+
+struct StageFailure {
+    const char* name;
+    std::function<void(LaunchRig&)> arrange;
+    std::string text;
+    Lines ending;  // the timeline's last three entries
+};
+
+class LaunchFailure : public ::testing::TestWithParam<StageFailure> {};
+
+TEST_P(LaunchFailure, ShowsTheStagesMessageThenEndsTwoSecondsLater) {
+    LaunchRig rig;
+    GetParam().arrange(rig);
+    EXPECT_EQ(rig.Run(), kExitFailure);
+    EXPECT_EQ(rig.window.msgBoxes, 1);
+    EXPECT_EQ(rig.window.msgText, GetParam().text);
+    EXPECT_EQ(rig.window.msgTitle, "Error Launching");
+    EXPECT_EQ(rig.window.msgStyle, 48);
+    const Lines& t = rig.Timeline();
+    ASSERT_GE(t.size(), 3u);
+    EXPECT_EQ(Lines(t.end() - 3, t.end()), GetParam().ending);
+    for (const std::string& entry : t) EXPECT_EQ(entry.find(" start "), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachStage, LaunchFailure,
+    ::testing::Values(StageFailure{"ShapingFails",
+                                   [](LaunchRig& rig) { rig.window.failShaping = true; },
+                                   Message("Gorvik Launcher Error.", 1),
+                                   {"0 msgbox", "2 unload", "2 end 2"}},
+                      StageFailure{"UpdaterSearchFails",
+                                   [](LaunchRig& rig) {
+                                       rig.files.before = [](const std::string& op,
+                                                             const std::string& path) {
+                                           if (op == "find" && path == kExe)
+                                               MemoryFileSystem::Fail(EIO, path);
+                                       };
+                                   },
+                                   Message("Error downloading new updater.", 2),
+                                   {"0 msgbox", "2 unload", "2 end 2"}},
+                      StageFailure{"ReadOnlyUpdaterOnThePatchRoad",
+                                   [](LaunchRig& rig) {
+                                       rig.Put(kNew, "new");
+                                       rig.Put(kExe, "old", /*readOnly=*/true);
+                                   },
+                                   Message("Error patching updater.", 3),
+                                   {"3 msgbox", "5 unload", "5 end 2"}},
+                      StageFailure{"InitializingCannotBeShown",
+                                   [](LaunchRig& rig) {
+                                       rig.Put(kExe, "MZ");
+                                       rig.window.failOn = "status=Initializing";
+                                   },
+                                   Message("Error starting updater.", 4),
+                                   {"0 msgbox", "2 unload", "2 end 2"}},
+                      StageFailure{"ErrorDownloadingCannotBeShown",
+                                   [](LaunchRig& rig) {
+                                       TransferFails(rig, 2.5);
+                                       rig.window.failOn = "color=255";
+                                   },
+                                   Message("Error starting updater.", 4),
+                                   {"8 msgbox", "10 unload", "10 end 2"}}),
+    [](const ::testing::TestParamInfo<StageFailure>& info) { return info.param.name; });
+
+TEST(LaunchFailureDetail, ReadOnlyUpdaterOnThePatchRoadIsNeitherRemovedNorReplaced) {
+    LaunchRig rig;
+    rig.Put(kNew, "new");
+    rig.Put(kExe, "old", /*readOnly=*/true);
+    EXPECT_EQ(rig.Run(), kExitFailure);
+    EXPECT_EQ(rig.files.Bytes(kExe), "old");
+    EXPECT_EQ(rig.files.Bytes(kNew), "new");
+    EXPECT_EQ(rig.window.statusCaption, "Patching Updater");  // the status keeps its text
+    EXPECT_EQ(rig.window.msgText,
+              "Error patching updater. Make sure you have sufficient permissions. (Error: 3)\r\n"
+              "1.0.8");
+}
+
+// ---- the watchdog: 60 s after it was enabled, "Terminating" in red, 2 s, unload, end
+
+TEST(LaunchWatchdog, EndsADownloadThatNeverEnds) {
+    LaunchRig rig;
+    EXPECT_EQ(rig.Run(), kExitWatchdog);
+    EXPECT_EQ(rig.Timeline(),
+              (Lines{"0 shaped", "0 status=Downloading Updater", "0 show", "0 timer on",
+                     "60 color=255", "60 status=Terminating", "62 unload", "62 end 3"}));
+    EXPECT_FALSE(rig.files.Has(kExe));
+}
+
+TEST(LaunchWatchdog, EndsAPatchWhoseRemovalHangs) {
+    LaunchRig rig;
+    rig.Put(kNew, "new");
+    rig.Put(kExe, "old");
+    rig.files.before = [&](const std::string& op, const std::string& path) {
+        if (op == "remove" && path == kExe) rig.loop.timeline.now += 70;
+    };
+    EXPECT_EQ(rig.Run(), kExitWatchdog);
+    EXPECT_EQ(rig.Timeline(),
+              (Lines{"0 shaped", "0 status=Patching Updater", "0 show", "1 timer on",
+                     "71 color=255", "71 status=Terminating", "73 unload", "73 end 3"}));
+    EXPECT_TRUE(rig.files.Has(kNew));
+}
+
+TEST(LaunchWatchdog, IsStoppedByACompletedDownload) {
+    LaunchRig rig;
+    TransferCompletes(rig, 58.5);
+    EXPECT_EQ(rig.Run(), kExitStarted);
+    EXPECT_EQ(rig.Timeline().back(), "66 end 0");
+}
+
+TEST(LaunchWatchdog, StillRunsAfterADownloadErrorUntilTheFinalStage) {
+    LaunchRig rig;
+    TransferFails(rig, 58.5);
+    EXPECT_EQ(rig.Run(), kExitWatchdog);
+    const Lines& t = rig.Timeline();
+    EXPECT_EQ(Lines(t.end() - 4, t.end()),
+              (Lines{"60 color=255", "60 status=Terminating", "62 unload", "62 end 3"}));
+}
+
+// ---- Pausetime: the one place where the launcher waits
+
+TEST(Pausetime, OfNoLengthDispatchesNothing) {
+    LaunchRig rig;
+    bool ran = false;
+    rig.loop.Post([&] { ran = true; });
+    rig.loop.At(0, [&] { ran = true; });
+    rig.form.Pausetime(0);
+    rig.form.Pausetime(-3);
+    EXPECT_EQ(rig.loop.dispatches, 0);
+    EXPECT_FALSE(ran);
+}
+
+TEST(Pausetime, LastsItsLengthAndDispatchesEventsMeanwhile) {
+    LaunchRig rig;
+    rig.loop.timeline.now = 100.25;
+    Lines seen;
+    rig.loop.Post([&] { seen.push_back("posted"); });
+    rig.loop.At(100.5, [&] { seen.push_back("repaint"); });
+    rig.loop.At(102.0, [&] { seen.push_back("at the deadline"); });
+    rig.loop.At(102.5, [&] { seen.push_back("after"); });
+    rig.form.Pausetime(2);
+    EXPECT_EQ(rig.loop.Now(), 102.25);
+    EXPECT_EQ(seen, (Lines{"posted", "repaint", "at the deadline"}));
+}
+
+}  // namespace
+}  // namespace gor::test
