@@ -3,6 +3,7 @@
 // can be checked against it byte for byte.
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -47,11 +48,15 @@ Bytes MakeIcon() {
     return EncodeIco(images);
 }
 
+// Written beside the target and renamed over it, so a build or test reading the asset at
+// the same moment sees the old file or the new one, never half of one.
 void Write(const std::string& path, const Bytes& bytes) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    const std::string partial = path + ".partial";
+    std::ofstream file(partial, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     file.close();
-    if (!file) throw std::runtime_error("cannot write " + path);
+    if (!file) throw std::runtime_error("cannot write " + partial);
+    std::filesystem::rename(partial, path);
 }
 
 }  // namespace
