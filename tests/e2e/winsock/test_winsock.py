@@ -1,0 +1,312 @@
+#!/usr/bin/env python3
+"""Runs winsock_check.exe under Wine against servers on 127.0.0.1 and checks what it got.
+
+Usage: test_winsock.py --exe build/.../winsock_check.exe [--wine wine]
+Needs WINEPREFIX (an initialised prefix; created with wineboot when missing). The name
+lookup cases run in network and mount namespaces of their own (unshare -m -n) whose
+/etc/resolv.conf names a small name server on 127.0.0.1 started by this script, so no query
+ever leaves the machine; where namespaces cannot be made those cases are skipped.
+"""
+import argparse
+import hashlib
+import http.server
+import os
+import shutil
+import socket
+import socketserver
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+BODY_SIZE = 3 * 1024 * 1024 + 17  # several receive buffers' worth, odd on purpose
+UPLOAD_SIZE = 24 * 1024 * 1024    # well past what the stacks buffer while nobody reads
+RUN_TIMEOUT = 300
+
+
+def pattern(size):
+    """The bytes winsock_check.exe uploads: byte i is (7 i + i // 251) mod 256, built a run of
+    251 bytes (one value of i // 251) at a time."""
+    sevens = bytes((7 * j) & 0xFF for j in range(512))
+    plus = [bytes((v + k) & 0xFF for v in range(256)) for k in range(256)]
+    out = bytearray()
+    for run in range((size + 250) // 251):
+        start = (251 * run) % 256
+        out += sevens[start:start + 251].translate(plus[run % 256])
+    return bytes(out[:size])
+
+
+class QuietHandler(http.server.SimpleHTTPRequestHandler):
+    protocol_version = "HTTP/1.0"  # one answer per connection, then close
+
+    def log_message(self, *args):
+        pass
+
+
+class QuietServer(http.server.ThreadingHTTPServer):
+    def handle_error(self, request, client_address):
+        pass  # the reconnect case drops its first connection mid-answer on purpose
+
+
+def serve_files(folder):
+    handler = lambda *a, **kw: QuietHandler(*a, directory=folder, **kw)
+    server = QuietServer(("127.0.0.1", 0), handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+class TcpServer(socketserver.ThreadingTCPServer):
+    allow_reuse_address = True
+    daemon_threads = True
+
+
+class ResetHandler(socketserver.BaseRequestHandler):
+    """Reads a little of a large upload, then aborts the connection (RST, not FIN)."""
+
+    def handle(self):
+        self.request.recv(4096)
+        time.sleep(0.5)
+        self.request.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.request.close()
+
+
+class UploadHandler(socketserver.BaseRequestHandler):
+    """Reads "<size>\\n" and that many bytes, after a pause that lets the client's send
+    buffers fill; answers "ok" when they are the expected pattern."""
+
+    def handle(self):
+        conn = self.request
+        data = b""
+        while b"\n" not in data:
+            piece = conn.recv(65536)
+            if not piece:
+                return
+            data += piece
+        line, data = data.split(b"\n", 1)
+        size = int(line)
+        time.sleep(1.5)
+        digest = hashlib.sha256(data)
+        got = len(data)
+        while got < size:
+            piece = conn.recv(min(1 << 20, size - got))
+            if not piece:
+                break
+            digest.update(piece)
+            got += len(piece)
+        ok = got == size and digest.digest() == hashlib.sha256(pattern(size)).digest()
+        conn.sendall(b"ok\n" if ok else f"bad: {got} bytes\n".encode())
+
+
+def start_tcp(handler):
+    server = TcpServer(("127.0.0.1", 0), handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+def wine_env():
+    env = dict(os.environ)
+    env.setdefault("WINEDEBUG", "-all")
+    env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+    return env
+
+
+def ensure_prefix(wine, env):
+    prefix = env.get("WINEPREFIX")
+    if not prefix:
+        sys.exit("WINEPREFIX is not set")
+    if not os.path.exists(os.path.join(prefix, "system.reg")):
+        print(f"initialising Wine prefix {prefix}", flush=True)
+        subprocess.run([wine, "wineboot", "-i"], env=env, check=True, timeout=RUN_TIMEOUT,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+# Names the private name server knows: (seconds before answering, address or None).
+SLOW_NAMES = {b"slow-loopback.invalid": (1.0, "127.0.0.1")}
+ISOLATED = "isolated: private network and name server"
+
+
+def dns_answer(query):
+    """The answer to one DNS query, after the name's delay: its A record when it has an
+    address (no records for other types), NXDOMAIN when it has none or is unknown."""
+    labels, at = [], 12
+    while query[at]:
+        labels.append(query[at + 1:at + 1 + query[at]])
+        at += 1 + query[at]
+    question_end = at + 5
+    qtype = struct.unpack(">H", query[at + 1:at + 3])[0]
+    delay, address = SLOW_NAMES.get(b".".join(labels).lower(), (0, None))
+    time.sleep(delay)
+    header = query[:2] + (b"\x81\x80" if address else b"\x81\x83") + b"\x00\x01"
+    if address and qtype == 1:
+        record = b"\xc0\x0c" + struct.pack(">HHIH", 1, 1, 60, 4) + socket.inet_aton(address)
+        return header + b"\x00\x01\x00\x00\x00\x00" + query[12:question_end] + record
+    return header + b"\x00\x00\x00\x00\x00\x00" + query[12:question_end]
+
+
+def serve_dns():
+    server = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    server.bind(("127.0.0.1", 53))
+
+    def loop():
+        while True:
+            query, client = server.recvfrom(512)
+            answer = lambda q=query, c=client: server.sendto(dns_answer(q), c)
+            threading.Thread(target=answer, daemon=True).start()
+
+    threading.Thread(target=loop, daemon=True).start()
+
+
+def run_lookups(args, env):
+    """Inside `unshare -m -n`: loopback up, our resolv.conf, our name server, then the cases."""
+    try:
+        subprocess.run(["ip", "link", "set", "lo", "up"], check=True, stderr=subprocess.DEVNULL)
+        conf = tempfile.NamedTemporaryFile("w", suffix=".conf", delete=False)
+        conf.write("nameserver 127.0.0.1\noptions attempts:1 timeout:10\n")
+        conf.close()
+        subprocess.run(["mount", "--bind", conf.name, "/etc/resolv.conf"], check=True,
+                       stderr=subprocess.DEVNULL)
+        serve_dns()
+    except (OSError, subprocess.CalledProcessError) as error:
+        print(f"cannot isolate the lookups: {error}")
+        return 0
+    print(ISOLATED, flush=True)
+    # The port comes from outside: Wine's sockets live in the wineserver's namespace.
+    run = subprocess.run([args.wine, args.exe, "unresolvable", "no-such-host.invalid",
+                          "lookup-cancel", "slow-loopback.invalid", args.refused_port],
+                         env=env, capture_output=True, text=True, timeout=RUN_TIMEOUT)
+    print(run.stdout, end="", flush=True)
+    return run.returncode
+
+
+def lookups_in_namespaces(args, env, refused_port):
+    tool = shutil.which("unshare")
+    if not tool:
+        return None
+    run = subprocess.run([tool, "-m", "-n", sys.executable, os.path.abspath(__file__),
+                          "--exe", args.exe, "--wine", args.wine, "--lookups",
+                          "--refused-port", refused_port],
+                         env=env, capture_output=True, text=True, timeout=RUN_TIMEOUT)
+    # Once isolated, whatever the cases print (or fail to print) counts.
+    return run.stdout if ISOLATED in run.stdout else None
+
+
+def parse_results(text):
+    results = {}
+    for line in text.splitlines():
+        verdict, _, rest = line.partition(" ")
+        if verdict in ("PASS", "FAIL"):
+            name, _, detail = rest.partition(" ")
+            results[name] = (verdict == "PASS", detail)
+    return results
+
+
+def http_body(raw):
+    head, sep, body = raw.partition(b"\r\n\r\n")
+    return head, body if sep else None
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--wine", default="wine")
+    parser.add_argument("--lookups", action="store_true", help=argparse.SUPPRESS)
+    parser.add_argument("--refused-port", help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    env = wine_env()
+    if args.lookups:
+        return run_lookups(args, env)
+    ensure_prefix(args.wine, env)
+
+    work = tempfile.mkdtemp(prefix="winsock-check-")
+    body = os.urandom(BODY_SIZE)
+    with open(os.path.join(work, "body.bin"), "wb") as f:
+        f.write(body)
+    files = serve_files(work)
+    reset = start_tcp(ResetHandler)
+    upload = start_tcp(UploadHandler)
+    # Bound but not listening: connecting to it is refused, and no one else can take the port.
+    refusing = socket.socket()
+    refusing.bind(("127.0.0.1", 0))
+    http_port = str(files.server_address[1])
+
+    # Relative names: the program runs in `work`.
+    outputs = {name: name + ".out"
+               for name in ("dotted", "named", "reconnect", "trickle", "download")}
+    refused_port = str(refusing.getsockname()[1])
+    command = [args.wine, args.exe,
+               "idle", "badport",
+               "fetch", "127.0.0.1", http_port, outputs["dotted"],
+               "fetch", "localhost", http_port, outputs["named"],
+               "reconnect", http_port, outputs["reconnect"],
+               "trickle", http_port, outputs["trickle"],
+               "refused", refused_port,
+               "download", f"127.0.0.1:{http_port}/body.bin", outputs["download"],
+               "download-refused", f"127.0.0.1:{refused_port}/body.bin",
+               "reset", str(reset.server_address[1]), str(UPLOAD_SIZE),
+               "upload", str(upload.server_address[1]), str(UPLOAD_SIZE),
+               "hold"]
+    expected = ["idle", "badport-text", "badport-zero", "badport-range", "empty-host",
+                "fetch-127.0.0.1", "fetch-localhost", "reconnect", "trickle", "refused",
+                "download", "download-refused", "reset", "upload"]
+
+    # The main run stays alive ("hold") until the lookup cases are done: Wine creates sockets
+    # in the wineserver, which must therefore be one started outside the private namespaces.
+    main_run = subprocess.Popen(command, env=env, cwd=work, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    lines = []
+    deadline = time.monotonic() + RUN_TIMEOUT
+    for line in main_run.stdout:
+        lines.append(line.rstrip("\n"))
+        print(lines[-1], flush=True)
+        if line.startswith("HOLD") or time.monotonic() > deadline:
+            break
+
+    lookup_text = lookups_in_namespaces(args, env, refused_port)
+    if lookup_text is None:
+        print("SKIP unresolvable, lookup-cancel: no private namespaces here", flush=True)
+        lookup_text = ""
+    else:
+        print(lookup_text, end="", flush=True)
+        expected += ["unresolvable", "lookup-cancel"]
+
+    try:
+        rest, errors = main_run.communicate(input="", timeout=RUN_TIMEOUT)
+    except subprocess.TimeoutExpired:
+        main_run.kill()
+        rest, errors = main_run.communicate()
+    print(rest, end="", flush=True)
+    results = parse_results("\n".join(lines) + "\n" + rest + "\n" + lookup_text)
+
+    checks = []  # (what, passed, detail)
+    for name in expected:
+        passed, detail = results.get(name, (False, "no result"))
+        checks.append((name, passed, detail))
+
+    # What the client received must be the server's answer byte for byte.
+    for name in outputs:
+        path = os.path.join(work, outputs[name])
+        raw = open(path, "rb").read() if os.path.exists(path) else b""
+        head, received = (b"HTTP/1.0 200", raw) if name == "download" else http_body(raw)
+        same = head.startswith(b"HTTP/1.0 200") and received == body
+        got = "no header end" if received is None else f"{len(received)} body bytes"
+        checks.append((f"{name}-bytes", same, f"{got}, {len(raw)} in all"))
+
+    unexplained = main_run.returncode != 0 and all(passed for _, passed, _ in checks)
+    checks.append(("exit", not unexplained, f"code {main_run.returncode}: {errors[-2000:]}"))
+
+    for server in (files, reset, upload):
+        server.shutdown()
+    refusing.close()
+    shutil.rmtree(work, ignore_errors=True)
+
+    failed = [(name, detail) for name, passed, detail in checks if not passed]
+    for name, detail in failed:
+        print(f"FAILED {name}: {detail}")
+    print(f"winsock: {len(checks) - len(failed)} passed, {len(failed)} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
