@@ -1,8 +1,12 @@
-// Translation of Win32 error codes into std::system_error with the system's message text.
+// Translation of Win32 and WinSock error codes into readable text and std::system_error:
+// the one place where a GetLastError/WSAGetLastError code gets its words.
 #include "platform/win32/win32_error.h"
 
 #include <windows.h>
+#include <winsock2.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string_view>
 
 #include "platform/win32/wide_text.h"
@@ -10,39 +14,97 @@
 namespace gor::platform::win32 {
 namespace {
 
-class Win32ErrorCategory final : public std::error_category {
-public:
-    const char* name() const noexcept override { return "win32"; }
+// Our own wording for the WinSock codes: the system's texts are localised, differ between
+// Windows versions and are missing for some codes under Wine.
+struct CodeText {
+    int code;
+    const char* text;
+};
+constexpr CodeText kWinsockTexts[] = {
+    {WSAEINTR, "The operation was interrupted"},
+    {WSAEBADF, "Invalid socket handle"},
+    {WSAEACCES, "Permission denied"},
+    {WSAEFAULT, "Bad address"},
+    {WSAEINVAL, "Invalid argument"},
+    {WSAEMFILE, "Too many open sockets"},
+    {WSAEWOULDBLOCK, "The operation would block"},
+    {WSAEINPROGRESS, "An operation is already in progress"},
+    {WSAEALREADY, "The operation is already in progress"},
+    {WSAENOTSOCK, "Socket operation on something that is not a socket"},
+    {WSAEDESTADDRREQ, "Destination address required"},
+    {WSAEMSGSIZE, "Message too long"},
+    {WSAEPROTOTYPE, "Wrong protocol type for socket"},
+    {WSAENOPROTOOPT, "Bad protocol option"},
+    {WSAEPROTONOSUPPORT, "Protocol not supported"},
+    {WSAESOCKTNOSUPPORT, "Socket type not supported"},
+    {WSAEOPNOTSUPP, "Operation not supported"},
+    {WSAEAFNOSUPPORT, "Address family not supported"},
+    {WSAEADDRINUSE, "Address already in use"},
+    {WSAEADDRNOTAVAIL, "The requested address is not valid"},
+    {WSAENETDOWN, "The network is down"},
+    {WSAENETUNREACH, "The network is unreachable"},
+    {WSAENETRESET, "The network dropped the connection"},
+    {WSAECONNABORTED, "The connection was aborted"},
+    {WSAECONNRESET, "The connection was reset by the remote side"},
+    {WSAENOBUFS, "No buffer space available"},
+    {WSAEISCONN, "The socket is already connected"},
+    {WSAENOTCONN, "The socket is not connected"},
+    {WSAESHUTDOWN, "Cannot send after the socket was shut down"},
+    {WSAETIMEDOUT, "The connection timed out"},
+    {WSAECONNREFUSED, "The connection was refused"},
+    {WSAEHOSTDOWN, "The host is down"},
+    {WSAEHOSTUNREACH, "No route to host"},
+    {WSASYSNOTREADY, "The network subsystem is unavailable"},
+    {WSAVERNOTSUPPORTED, "WinSock 2.2 is not supported"},
+    {WSANOTINITIALISED, "WinSock is not initialised"},
+    {WSAEDISCON, "The remote side is shutting the connection down"},
+    {WSAHOST_NOT_FOUND, "Host not found"},
+    {WSATRY_AGAIN, "Host not found, or the name server did not answer"},
+    {WSANO_RECOVERY, "The name server failed"},
+    {WSANO_DATA, "The name has no address"},
+};
 
-    std::string message(int code) const override {
+// The system's text for a code, in English when that language is installed. Some messages
+// carry %1 placeholders we have no arguments for, hence IGNORE_INSERTS.
+std::string SystemText(DWORD code) {
+    for (const WORD language : {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                                MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT)}) {
         wchar_t* buffer = nullptr;
-        // FROM_SYSTEM covers both Win32 and WinSock codes; IGNORE_INSERTS because some
-        // messages carry %1 placeholders we have no arguments for.
         const DWORD length = ::FormatMessageW(
-            FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-            nullptr, static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-            reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-        if (length == 0 || buffer == nullptr) {
-            return "error " + std::to_string(static_cast<unsigned long>(code));
-        }
-        std::wstring_view text(buffer, length);
-        while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ' ||
-                                 text.back() == L'.')) {
+            FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                FORMAT_MESSAGE_IGNORE_INSERTS,
+            nullptr, code, language, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+        std::wstring_view text(buffer ? buffer : L"", buffer ? length : 0);
+        // System texts end in a full stop and CR LF.
+        while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' ||
+                                 text.back() == L' ' || text.back() == L'.')) {
             text.remove_suffix(1);
         }
-        std::string result;
-        try {
-            result = Narrow(text);
-        } catch (...) {
-            ::LocalFree(buffer);
-            throw;
-        }
-        ::LocalFree(buffer);
-        return result + " (" + std::to_string(static_cast<unsigned long>(code)) + ")";
+        std::string result = Narrow(text);
+        if (buffer) ::LocalFree(buffer);
+        if (!result.empty()) return result;
+    }
+    return {};
+}
+
+class Win32ErrorCategory final : public std::error_category {
+  public:
+    const char* name() const noexcept override { return "win32"; }
+    std::string message(int code) const override {
+        return ErrorText(static_cast<unsigned long>(code)) + " (" + std::to_string(code) + ")";
     }
 };
 
 }  // namespace
+
+std::string ErrorText(unsigned long code) {
+    const auto known = std::find_if(
+        std::begin(kWinsockTexts), std::end(kWinsockTexts),
+        [code](const CodeText& entry) { return entry.code == static_cast<int>(code); });
+    if (known != std::end(kWinsockTexts)) return known->text;
+    std::string text = SystemText(static_cast<DWORD>(code));
+    return text.empty() ? "Error " + std::to_string(code) : text;
+}
 
 const std::error_category& Win32Category() {
     static const Win32ErrorCategory category;

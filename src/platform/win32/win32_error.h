@@ -7,8 +7,11 @@
 
 namespace gor::platform::win32 {
 
-// Category of Win32 and WinSock error codes; message() is the system's own text
-// (FormatMessageW, UTF-8, without the trailing line break).
+// Readable text for a Win32 or WinSock code: our own English wording for the WinSock codes
+// (the system's are localised and some are missing under Wine), else the system's text.
+std::string ErrorText(unsigned long code);
+
+// Category of Win32 and WinSock error codes; message() is ErrorText plus the number.
 const std::error_category& Win32Category();
 
 // The exception for `code` raised while doing `what` (e.g. "DeleteFileW C:\\x\\gorupd.exe").

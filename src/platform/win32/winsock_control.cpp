@@ -11,6 +11,8 @@
 #include <iterator>
 #include <type_traits>
 
+#include "platform/win32/win32_error.h"
+
 namespace gor::platform::win32 {
 
 static_assert(std::is_same_v<HWND, HWND__*>);
@@ -36,100 +38,6 @@ enum Deferred : LPARAM { kDeferredConnect = 1, kDeferredError = 2, kDeferredRece
 constexpr std::size_t kReceiveBufferSize = 256 * 1024;
 constexpr wchar_t kWindowClass[] = L"GorWinsockControl";
 constexpr const char* kErrorSource = "Winsock1";
-
-// Our own wording for the WinSock codes: the system's texts are localised, differ between
-// Windows versions and are missing for some codes under Wine.
-struct CodeText {
-    int code;
-    const char* text;
-};
-constexpr CodeText kWinsockTexts[] = {
-    {WSAEINTR, "The operation was interrupted"},
-    {WSAEBADF, "Invalid socket handle"},
-    {WSAEACCES, "Permission denied"},
-    {WSAEFAULT, "Bad address"},
-    {WSAEINVAL, "Invalid argument"},
-    {WSAEMFILE, "Too many open sockets"},
-    {WSAEWOULDBLOCK, "The operation would block"},
-    {WSAEINPROGRESS, "An operation is already in progress"},
-    {WSAEALREADY, "The operation is already in progress"},
-    {WSAENOTSOCK, "Socket operation on something that is not a socket"},
-    {WSAEDESTADDRREQ, "Destination address required"},
-    {WSAEMSGSIZE, "Message too long"},
-    {WSAEPROTOTYPE, "Wrong protocol type for socket"},
-    {WSAENOPROTOOPT, "Bad protocol option"},
-    {WSAEPROTONOSUPPORT, "Protocol not supported"},
-    {WSAESOCKTNOSUPPORT, "Socket type not supported"},
-    {WSAEOPNOTSUPP, "Operation not supported"},
-    {WSAEAFNOSUPPORT, "Address family not supported"},
-    {WSAEADDRINUSE, "Address already in use"},
-    {WSAEADDRNOTAVAIL, "The requested address is not valid"},
-    {WSAENETDOWN, "The network is down"},
-    {WSAENETUNREACH, "The network is unreachable"},
-    {WSAENETRESET, "The network dropped the connection"},
-    {WSAECONNABORTED, "The connection was aborted"},
-    {WSAECONNRESET, "The connection was reset by the remote side"},
-    {WSAENOBUFS, "No buffer space available"},
-    {WSAEISCONN, "The socket is already connected"},
-    {WSAENOTCONN, "The socket is not connected"},
-    {WSAESHUTDOWN, "Cannot send after the socket was shut down"},
-    {WSAETIMEDOUT, "The connection timed out"},
-    {WSAECONNREFUSED, "The connection was refused"},
-    {WSAEHOSTDOWN, "The host is down"},
-    {WSAEHOSTUNREACH, "No route to host"},
-    {WSASYSNOTREADY, "The network subsystem is unavailable"},
-    {WSAVERNOTSUPPORTED, "WinSock 2.2 is not supported"},
-    {WSANOTINITIALISED, "WinSock is not initialised"},
-    {WSAEDISCON, "The remote side is shutting the connection down"},
-    {WSAHOST_NOT_FOUND, "Host not found"},
-    {WSATRY_AGAIN, "Host not found, or the name server did not answer"},
-    {WSANO_RECOVERY, "The name server failed"},
-    {WSANO_DATA, "The name has no address"},
-};
-
-std::string Utf8(const wchar_t* text, int length) {
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string result(size > 0 ? size : 0, '\0');
-    if (size > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, text, length, result.data(), size, nullptr, nullptr);
-    return result;
-}
-
-// The system's text for a Win32 code, in English when that language is installed.
-std::string SystemText(DWORD code) {
-    for (const WORD language : {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                                MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT)}) {
-        wchar_t* buffer = nullptr;
-        const DWORD length = ::FormatMessageW(
-            FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                FORMAT_MESSAGE_IGNORE_INSERTS,
-            nullptr, code, language, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-        std::string text =
-            length > 0 && buffer ? Utf8(buffer, static_cast<int>(length)) : std::string();
-        if (buffer) ::LocalFree(buffer);
-        // System texts end in a full stop and CR LF.
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
-                                 text.back() == '.'))
-            text.pop_back();
-        if (!text.empty()) return text;
-    }
-    return {};
-}
-
-// The one place where error codes become text.
-std::string ErrorText(int code) {
-    const auto known = std::find_if(std::begin(kWinsockTexts), std::end(kWinsockTexts),
-                                    [code](const CodeText& entry) { return entry.code == code; });
-    if (known != std::end(kWinsockTexts)) return known->text;
-    std::string text = SystemText(static_cast<DWORD>(code));
-    return text.empty() ? "Network error " + std::to_string(code) : text;
-}
-
-class WinsockErrorCategory final : public std::error_category {
-public:
-    const char* name() const noexcept override { return "winsock"; }
-    std::string message(int code) const override { return ErrorText(code); }
-};
 
 // Decimal digits only, 1 to 65535 ("080" is 80). On failure returns 0 and sets `error`.
 std::uint16_t ParsePort(const std::string& text, int& error) {
@@ -172,7 +80,7 @@ void RegisterWindowClass(WNDPROC procedure) {
         windowClass.hInstance = ::GetModuleHandleW(nullptr);
         windowClass.lpszClassName = kWindowClass;
         if (!::RegisterClassExW(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-            throw std::system_error(static_cast<int>(::GetLastError()), WinsockCategory(),
+            throw std::system_error(static_cast<int>(::GetLastError()), Win32Category(),
                                     "RegisterClassExW");
         return true;
     }();
@@ -180,11 +88,6 @@ void RegisterWindowClass(WNDPROC procedure) {
 }
 
 }  // namespace
-
-const std::error_category& WinsockCategory() {
-    static const WinsockErrorCategory category;
-    return category;
-}
 
 // One WSAAsyncGetHostByName request. The resolver writes into `hostent` until it posts its
 // result, so the buffer (and the name) live until that message is seen.
@@ -213,7 +116,7 @@ WinsockSession::WinsockSession() {
     WSADATA data;
     // WSAStartup reports its failure as its result; WSAGetLastError is not usable yet.
     if (const int error = ::WSAStartup(MAKEWORD(2, 2), &data))
-        throw std::system_error(error, WinsockCategory(), "WSAStartup");
+        throw std::system_error(error, Win32Category(), "WSAStartup");
 }
 
 WinsockSession::~WinsockSession() {
@@ -226,7 +129,7 @@ WinsockControl::WinsockControl()
     const HWND window = ::CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
                                           nullptr, ::GetModuleHandleW(nullptr), nullptr);
     if (!window)
-        throw std::system_error(static_cast<int>(::GetLastError()), WinsockCategory(),
+        throw std::system_error(static_cast<int>(::GetLastError()), Win32Category(),
                                 "CreateWindowExW");
     ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     window_ = window;
@@ -268,7 +171,7 @@ void WinsockControl::Connect(const std::string& host, const std::string& port) {
     Close();
     const SOCKET created = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (created == INVALID_SOCKET)
-        throw std::system_error(::WSAGetLastError(), WinsockCategory(), "socket");
+        throw std::system_error(::WSAGetLastError(), Win32Category(), "socket");
     socket_ = created;
     ++generation_;
     socket_message_ = kMsgSocketFirst + static_cast<UINT>(generation_ % kSocketMessages);
@@ -303,7 +206,7 @@ void WinsockControl::Connect(const std::string& host, const std::string& port) {
 
 void WinsockControl::SendData(std::string_view data) {
     if (state_ != State::Connected)
-        throw std::system_error(WSAENOTCONN, WinsockCategory(), "SendData");
+        throw std::system_error(WSAENOTCONN, Win32Category(), "SendData");
     // Bytes queued earlier go first; FD_WRITE sends them and whatever is appended now.
     if (send_offset_ < send_queue_.size()) {
         send_queue_.append(data);
@@ -314,7 +217,7 @@ void WinsockControl::SendData(std::string_view data) {
                                 static_cast<int>(std::min<std::size_t>(data.size(), INT_MAX)), 0);
         if (sent == SOCKET_ERROR) {
             const int error = ::WSAGetLastError();
-            if (error != WSAEWOULDBLOCK) throw std::system_error(error, WinsockCategory(), "send");
+            if (error != WSAEWOULDBLOCK) throw std::system_error(error, Win32Category(), "send");
             // The stack's send buffer is full: FD_WRITE says when it has room again.
             send_queue_.assign(data);
             send_offset_ = 0;
@@ -412,7 +315,7 @@ void WinsockControl::OnSocketEvent(unsigned event, int error) {
 
 void WinsockControl::PostDeferred(std::intptr_t what) {
     if (!::PostMessageW(window_, kMsgDeferred, generation_, what))
-        throw std::system_error(static_cast<int>(::GetLastError()), WinsockCategory(),
+        throw std::system_error(static_cast<int>(::GetLastError()), Win32Category(),
                                 "PostMessageW");
 }
 
@@ -511,7 +414,7 @@ void WinsockControl::FlushSendQueue() {
 void WinsockControl::Fail(int error) {
     // Nothing more of this connection is reported; the socket stays until the host's Close.
     state_ = State::Failed;
-    std::string description = ErrorText(error);
+    std::string description = ErrorText(static_cast<unsigned long>(error));
     const std::string source = kErrorSource, helpFile;
     bool cancelDisplay = false;
     const auto number = static_cast<std::int16_t>(error);

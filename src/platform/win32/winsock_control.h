@@ -18,14 +18,11 @@ struct HWND__;
 
 namespace gor::platform::win32 {
 
-// The category of WinSock (and Win32) error codes; message() is the control's readable text.
-const std::error_category& WinsockCategory();
-
 // WSAStartup(2.2) for the lifetime of the object; WSACleanup when it ends. Create one in
 // WinMain before any WinsockControl and keep it until the last one is gone.
 // Throws std::system_error when the WinSock DLL cannot be started.
 class WinsockSession {
-public:
+  public:
     WinsockSession();
     ~WinsockSession();
     WinsockSession(const WinsockSession&) = delete;
@@ -38,7 +35,7 @@ public:
 // call any operation, including Close and Connect, and may destroy the control.
 // Constructor throws std::system_error when the notification window cannot be made.
 class WinsockControl final : public platform::SocketControl {
-public:
+  public:
     WinsockControl();
     ~WinsockControl() override;
     WinsockControl(const WinsockControl&) = delete;
@@ -54,7 +51,7 @@ public:
     // Bytes received and not yet taken with GetData.
     std::size_t BytesPending() const { return received_end_ - received_begin_; }
 
-private:
+  private:
     enum class State { Closed, Resolving, Connecting, Connected, PeerClosed, Failed };
     struct Lookup;  // one WSAAsyncGetHostByName request and the buffer it fills
 
