@@ -1,6 +1,7 @@
 """The download road under Wine against real local servers on 127.0.0.1: nginx serving the
 stand-in updater, and the misbehaving test server (refusal, reset, no length, a header in
-pieces, a slow drip). A broken transfer must never leave a gorupd.exe or start anything."""
+pieces, a slow drip, a stale partial file). A broken transfer must never leave a gorupd.exe
+or start anything."""
 
 import unittest
 
@@ -41,14 +42,14 @@ class DownloadCase(WineTestCase):
 
     def assertCleanFailure(self, folder, code, watch):
         """A failed download: red "Error Downloading", no box, no updater, nothing started."""
-        self.assertEqual(code, EXIT_NO_UPDATER)
+        self.assertEqual(code, EXIT_NO_UPDATER, f"the folder holds {folder.names()}")
         self.assertFalse(watch.box_seen, "a failed download must not show the failure box")
         self.assertIsNotNone(watch.red_status, "the status line never turned red")
         self.assertFalse(folder.exists("gorupd.exe"), "a broken download became the updater")
         self.assertNothingStarted(folder)
 
     def assertDownloadedAndStarted(self, folder, code, body):
-        self.assertEqual(code, EXIT_STARTED)
+        self.assertEqual(code, EXIT_STARTED, f"the folder holds {folder.names()}")
         self.assertEqual(folder.read("gorupd.exe"), body)
         self.assertFalse(folder.exists("gorupd.tmp"))
         self.assertStartedOnce(folder)
@@ -77,6 +78,23 @@ class Downloads(DownloadCase):
         folder, code, _ = self.download(
             lambda: HostileServer("split-header", body=body, port=UPDATE_PORT))
         self.assertDownloadedAndStarted(folder, code, body)
+
+    def test_stale_partial_file_is_not_continued(self):
+        # A gorupd.tmp left by an earlier broken run would be resumed by byte range (the
+        # control continues a non-empty file); the launcher must start afresh instead.
+        body = standin_bytes()
+        folder = self.new_folder()
+        folder.put("gorupd.tmp", b"left over from a broken transfer")
+        server = start_server(lambda: HostileServer("ok", body=body, port=UPDATE_PORT))
+        try:
+            code = self.finish(self.launch(folder))
+            requests = server.requests()
+        finally:
+            server.__exit__(None, None, None)
+        self.assertDownloadedAndStarted(folder, code, body)
+        self.assertGreaterEqual(len(requests), 2, "expected the probe and the download")
+        for request in requests:
+            self.assertNotRegex(request, rb"(?i)range:\s*bytes=[1-9]", "a stale file was resumed")
 
     def test_slow_transfer_shows_the_percentage(self):
         body = standin_bytes()

@@ -1,11 +1,13 @@
-"""The launcher's roads that need no network, run for real under Wine: straight on, patch
-(with and without an old updater), a read-only updater that cannot be patched, and folders
-whose names carry spaces, shell punctuation, Cyrillic and Chinese."""
+"""The launcher's roads that need no network, run for real under Wine: straight on (also
+with an updater that cannot start), patch (with and without an old updater), a read-only
+updater that cannot be patched, and folders whose names carry spaces, shell punctuation,
+Cyrillic and Chinese."""
 
 import unittest
 
-from harness import (BOX_TITLE, EXIT_FAILURE_BOX, EXIT_STARTED, WineTestCase, find_window,
-                     find_windows, box_text, press_return, windows_path)
+from harness import (BOX_TITLE, EXIT_FAILURE_BOX, EXIT_START_FAILED, EXIT_STARTED,
+                     WineTestCase, box_text, find_window, find_windows, press_return,
+                     windows_path)
 
 
 class StraightOn(WineTestCase):
@@ -21,6 +23,19 @@ class StraightOn(WineTestCase):
         self.assertEqual(folder.read("gorupd.exe"), exe)
         self.assertFalse(folder.exists("gorupd.new"))
         self.assertFalse(folder.exists("gorupd.tmp"))
+
+
+    def test_updater_that_cannot_start_ends_quietly(self):
+        folder = self.new_folder()
+        folder.put("gorupd.exe", b"not a program")
+
+        launch = self.launch(folder)
+        self.assertIsNone(find_window(BOX_TITLE, timeout=20, launch=launch),
+                          "a failed start must not be reported in a box")
+        code = self.finish(launch)
+
+        self.assertEqual(code, EXIT_START_FAILED)
+        self.assertNothingStarted(folder)
 
 
 class Patch(WineTestCase):
