@@ -3,7 +3,7 @@
 # a 256 MiB file from nginx on 127.0.0.1). Extra arguments go to the benchmark.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build/b-release"
+build="$root/build/native-release"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DGORLAUNCH_TESTS=OFF \
       -DGORLAUNCH_UPDATE_HOST=127.0.0.1:18473 >/dev/null
 cmake --build "$build" --target download_bench -j"$(nproc)" >"$build/bench-build.log" 2>&1 ||
