@@ -21,7 +21,8 @@ int main() {
             gor::launcher::LauncherPlatform{loop, window, files, process});
         form.Form_Load();
     } catch (const std::exception& failure) {
-        // Form_Load traps its own failures; this is only reached when setting up fails.
+        // Form_Load traps its own failures; this is reached when setting up fails, or when the
+        // failure handler itself fails (it has no trap).
         std::fprintf(stderr, "gorlaunch: %s\n", failure.what());
     }
     process.End(gor::launcher::kExitFailure);

@@ -25,8 +25,7 @@ constexpr double kUnknownLength = -1;
 constexpr int kLabel1Width = 2370;
 constexpr int kLabel1Height = 300;
 
-// An answer header is collected across chunks up to this size, its blank line included. It
-// also keeps every position inside the header far from what 16-bit positions could not hold.
+// An answer header is collected across chunks up to this size, its blank line included.
 constexpr std::size_t kMaxAnswerHeader = 64 * 1024;
 constexpr const char* kHeaderTooLarge = "Answer header too large";
 
@@ -42,7 +41,7 @@ GorDownload::GorDownload(std::unique_ptr<platform::SocketControl> Winsock1,
 GorDownload::~GorDownload() {
     // Nothing may leave a destructor; a failing close loses nothing that was not lost anyway.
     SkipOnFailure([&] { Winsock1_->Close(); });
-    SkipOnFailure([&] { CloseTargetFile(); });
+    CloseTargetFile();
 }
 
 void GorDownload::URL(const std::string& vNewValue) {
@@ -208,7 +207,7 @@ void GorDownload::Winsock1_DataArrival(std::int32_t bytesTotal) {
     if (request != request_) return;
     if (contentLength_ != kUnknownLength && static_cast<double>(n) >= contentLength_) {
         IsExecuting_ = false;
-        SkipOnFailure([&] { CloseTargetFile(); });
+        CloseTargetFile();
         SkipOnFailure([&] { Winsock1_->Close(); });
         completed_ = true;
         NextRequest();
@@ -334,9 +333,10 @@ platform::File& GorDownload::TargetFile() {
 
 void GorDownload::CloseTargetFile() {
     if (!targetFile_) return;
-    // Released first: even a failing Close leaves no half-closed file behind.
+    // Released first, and a failing Close is skipped: every ending must still close the socket,
+    // clear its flags and raise its event, and there is nothing more to do for such a file.
     const std::unique_ptr<platform::File> file = std::move(targetFile_);
-    file->Close();
+    SkipOnFailure([&] { file->Close(); });
 }
 
 GorDownloadEvents& GorDownload::Events() {

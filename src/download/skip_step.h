@@ -2,18 +2,21 @@
 // swallowed and the procedure goes on with its next step.
 #pragma once
 
+#include <exception>
 #include <utility>
 
 namespace gor::download {
 
-// The counterpart of a procedure-wide try/catch: use it where a failure must not stop the
-// steps that follow (the steps after a chunk was written, the control's resize rule).
+// The counterpart of a procedure-wide try/catch. Returns false when the step failed.
+// Only failures (std::exception) are skipped; anything else is not the step's failure
+// (the end of the program as a test double signals it) and keeps going up.
 template <class Step>
-void SkipOnFailure(Step&& step) noexcept {
+bool SkipOnFailure(Step&& step) {
     try {
         std::forward<Step>(step)();
-    } catch (...) {
-        // A skipped step changes nothing further; the caller runs its next step.
+        return true;
+    } catch (const std::exception&) {
+        return false;
     }
 }
 

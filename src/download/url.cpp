@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "download/number_rule.h"
+#include "download/response.h"  // TrimSpaces
 
 namespace gor::download {
 namespace {
@@ -21,12 +22,6 @@ std::string RemoveScheme(std::string_view url) {
     }
     out.append(url.substr(from));
     return out;
-}
-
-std::string TrimSpaces(const std::string& text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 // A separator's 1-based position must fit the 16-bit position the URL is measured in.

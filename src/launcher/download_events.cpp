@@ -6,9 +6,11 @@
 #include <string>
 
 #include "launcher/frm_launch.h"
-#include "launcher/skip_on_failure.h"
+#include "download/skip_step.h"
 
 namespace gor::launcher {
+
+using download::SkipOnFailure;
 
 namespace {
 

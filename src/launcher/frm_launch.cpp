@@ -7,10 +7,12 @@
 
 #include "build_config.h"
 #include "launcher/paths.h"
-#include "launcher/skip_on_failure.h"
+#include "download/skip_step.h"
 #include "window/shape_module.h"
 
 namespace gor::launcher {
+
+using download::SkipOnFailure;
 
 namespace {
 

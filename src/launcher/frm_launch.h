@@ -80,6 +80,7 @@ class frmLaunch : private download::GorDownloadEvents {
     void GorDownload1_headerread();
     // Moves the finished body from its partial file to the file FetchFile was asked for.
     void MovePartialIntoPlace();
+    void RemovePartialFile();
 
     // GorDownload1's events, each handed to its GorDownload1_ handler.
     void Progress(double downloaded, double Total) override;

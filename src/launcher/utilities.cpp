@@ -2,6 +2,7 @@
 // files, fetching one file through GorDownload1, and the watchdog that ends a stuck launch.
 #include <exception>
 #include <string>
+#include <system_error>
 
 #include "build_config.h"
 #include "launcher/frm_launch.h"
@@ -47,21 +48,33 @@ void frmLaunch::RemoveFile(const std::string& File) {
 }
 
 // The body is written to a partial file that only the `downloaded` handler moves to
-// LocalFile, so a transfer cut short never leaves an updater that looks complete.
+// LocalFile, so a transfer that fails or is cut short (with a length announced) never leaves
+// an updater behind.
 void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& LocalFile) {
     try {
         if (FileExist(LocalFile, platform::kAttrNormal)) RemoveFile(LocalFile);
         downloadTarget_ = LocalFile;
         partialFile_ = PartialFileFor(LocalFile);
-        RemoveFile(partialFile_);  // a transfer cut short earlier is never continued
+        RemovePartialFile();  // a transfer cut short earlier is never continued
         DownloadWait = kTransferPending;
         GorDownload1.fileName(partialFile_);
         GorDownload1.URL(UpdateHost + RemotePath);
         GorDownload1.Readheaders();
         while (DownloadWait > 0) Pausetime(kWaitStep);
-        RemoveFile(partialFile_);  // what an unfinished transfer left; a finished one moved it
+        RemovePartialFile();  // what an unfinished transfer left; a finished one moved it
     } catch (const std::exception&) {
         // Swallowed: the sequence's own existence test tells whether the updater arrived.
+    }
+}
+
+// Our own leftover goes whatever its attributes: a hidden or read-only partial file that
+// FileExist would not see must not be continued either. One that cannot be removed fails
+// FetchFile (no transfer, so the sequence reports "Error Downloading").
+void frmLaunch::RemovePartialFile() {
+    try {
+        files_.Remove(partialFile_);
+    } catch (const std::system_error& failure) {
+        if (failure.code() != std::errc::no_such_file_or_directory) throw;
     }
 }
 

@@ -345,6 +345,24 @@ TEST(GorDownload, DataFailuresReportAndKeepWhatWasWritten) {
     EXPECT_EQ(quiet.host.log, "headerread; canceled");
 }
 
+TEST(GorDownload, FailingFileCloseStillEndsTheRequest) {
+    Rig cut;  // the server cuts a download short and the file's close fails
+    cut.ProbeThenDownload(Length(10));
+    cut.files.failCloses = true;
+    cut.Deliver(Answer("200 OK", "", Body(5)));
+    ASSERT_TRUE(cut.socket->DeliverClose());
+    EXPECT_EQ(cut.host.log, "Progress(5,10); Disconnected");
+    cut.ExpectEnded();
+
+    Rig full;  // a write fails, then so does the close: the error is still reported
+    full.ProbeThenDownload(Length(10));
+    full.files.failCloses = true;
+    full.files.diskSpace = 0;
+    full.Deliver(Answer("200 OK", "", Body(5)));
+    EXPECT_EQ(full.host.log, "DownloadError(" + SystemText(ENOSPC) + ",false)");
+    full.ExpectEnded(true);
+}
+
 TEST(GorDownload, AnswerHeaderIsBoundedAt64KiB) {
     auto header = [](std::size_t size) {  // a header block of `size` bytes, blank line included
         const std::string start = "HTTP/1.1 200 OK\r\n" + Length(5) + "X: ";

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "platform/file_system.h"
 
@@ -24,6 +25,7 @@ public:
     std::map<std::string, Entry> entries;
     int openFiles = 0;        // files open right now
     std::string failWritesTo;  // a path whose writes fail as on a full disk
+    bool failCloses = false;   // Close releases the file but reports an I/O error
     std::size_t diskSpace = static_cast<std::size_t>(-1);  // bytes any one file may hold
 
     bool Has(const std::string& path) const { return entries.count(path) != 0; }
@@ -89,7 +91,8 @@ private:
         }
         void Close() override {
             if (open_) --fs_.openFiles;
-            open_ = false;
+            const bool wasOpen = std::exchange(open_, false);
+            if (wasOpen && fs_.failCloses) Fail(EIO, path_);
         }
 
     private:
