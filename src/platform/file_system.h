@@ -37,7 +37,9 @@ public:
     // folders are never found. "Not found" is false; other failures of the search throw.
     virtual bool FindFile(const std::string& path, std::uint32_t attributeMask) = 0;
 
-    // Deletes the file. Throws std::system_error on failure (in use, no permission, absent).
+    // Deletes the file, whatever its attributes allow to be found. Throws std::system_error on
+    // failure (in use, no permission); an absent file compares equal to
+    // std::errc::no_such_file_or_directory.
     virtual void Remove(const std::string& path) = 0;
 
     // Gives `from` the name `to`; fails (throws) when `to` exists or `from` does not.

@@ -123,6 +123,25 @@ TEST(PartialFile, BrokenTransferLeavesNoUpdaterAndIsTidiedAway) {
     EXPECT_FALSE(rig.files.Has(kTmp));
 }
 
+TEST(PartialFile, HiddenOrReadOnlyLeftoverIsNeverContinued) {
+    {
+        LaunchRig rig;  // hidden: FileExist does not see it, yet it goes
+        rig.Put(kTmp, "half of an earlier transfer");
+        rig.files.entries[kTmp].hidden = true;
+        rig.loop.At(0.5, [&] { EXPECT_FALSE(rig.files.Has(kTmp)); });
+        CompletesAt(rig, 1.5, "fresh");
+        EXPECT_EQ(rig.Run(), kExitStarted);
+        EXPECT_EQ(rig.files.Bytes(kExe), "fresh");
+    }
+    {
+        LaunchRig rig;  // cannot be removed: no transfer at all rather than one that continues it
+        rig.Put(kTmp, "half of an earlier transfer", /*readOnly=*/true);
+        EXPECT_EQ(rig.Run(), kExitNoUpdater);
+        EXPECT_EQ(rig.loop.socket->state, ScriptedSocket::State::Closed);
+        EXPECT_FALSE(rig.files.Has(kExe));
+    }
+}
+
 TEST(PartialFile, UpdaterThatAppearedDuringTheTransferIsKept) {
     LaunchRig rig;
     rig.loop.At(5.4, [&] { rig.Put(kExe, "put there by another program"); });

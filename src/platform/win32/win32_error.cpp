@@ -74,14 +74,14 @@ std::string SystemText(DWORD code) {
             FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                 FORMAT_MESSAGE_IGNORE_INSERTS,
             nullptr, code, language, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-        std::wstring_view text(buffer ? buffer : L"", buffer ? length : 0);
+        std::wstring text(buffer ? buffer : L"", buffer ? length : 0);
+        if (buffer) ::LocalFree(buffer);
         // System texts end in a full stop and CR LF.
         while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' ||
                                  text.back() == L' ' || text.back() == L'.')) {
-            text.remove_suffix(1);
+            text.pop_back();
         }
         std::string result = Narrow(text);
-        if (buffer) ::LocalFree(buffer);
         if (!result.empty()) return result;
     }
     return {};
@@ -92,6 +92,13 @@ class Win32ErrorCategory final : public std::error_category {
     const char* name() const noexcept override { return "win32"; }
     std::string message(int code) const override {
         return ErrorText(static_cast<unsigned long>(code)) + " (" + std::to_string(code) + ")";
+    }
+    // Lets the portable core tell "nothing there" from other failures.
+    std::error_condition default_error_condition(int code) const noexcept override {
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
+            return std::errc::no_such_file_or_directory;
+        }
+        return {code, *this};
     }
 };
 
