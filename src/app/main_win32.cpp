@@ -24,7 +24,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         form.Form_Load();  // never returns
     } catch (...) {
         // Form_Load traps its own failures; reaching this is a fault in setting up (no window,
-        // no WinSock). There is nobody to tell, so end quietly with the failure code.
+        // no WinSock) or in the failure handler itself. There is nobody left to tell, so end
+        // quietly with the failure code.
     }
     ::ExitProcess(gor::launcher::kExitFailure);
 }

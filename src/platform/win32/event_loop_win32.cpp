@@ -113,10 +113,12 @@ double EventLoopWin32::Now() {
     return static_cast<double>(counter.QuadPart) * secondsPerTick_;
 }
 
-bool EventLoopWin32::DispatchPending() {
+bool EventLoopWin32::DispatchPending(double deadline) {
     bool dispatched = false;
     MSG message;
-    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    // Bounded by the deadline: a fast transfer can keep socket notifications queued without
+    // pause, and the waiting caller must still get its turn.
+    while ((!dispatched || Now() < deadline) && ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {
             ::ExitProcess(static_cast<UINT>(message.wParam));
         }
@@ -129,7 +131,7 @@ bool EventLoopWin32::DispatchPending() {
 }
 
 void EventLoopWin32::DispatchEvents(double deadline) {
-    if (DispatchPending()) return;
+    if (DispatchPending(deadline)) return;
     const double remainingMs = (deadline - Now()) * 1000.0;
     if (remainingMs <= 0) return;
     // Round up: waking a fraction of a millisecond early would only make the caller wait again.
@@ -138,7 +140,7 @@ void EventLoopWin32::DispatchEvents(double deadline) {
     // seen (not removed) by an earlier peek, so nothing already queued is slept over.
     const DWORD woke = ::MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     if (woke == WAIT_FAILED) ThrowLastError("MsgWaitForMultipleObjectsEx");
-    DispatchPending();
+    DispatchPending(deadline);
 }
 
 void EventLoopWin32::Post(std::function<void()> task) {

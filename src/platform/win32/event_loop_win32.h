@@ -35,7 +35,7 @@ public:
 private:
     class TimerWin32;
     friend struct LoopWindowProc;
-    bool DispatchPending();
+    bool DispatchPending(double deadline);
     void RunNextTask();
     void OnTimer(std::uintptr_t id);
 

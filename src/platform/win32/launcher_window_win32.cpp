@@ -188,6 +188,9 @@ void LauncherWindowWin32::InvalidateLabel(const Label& label) {
     const RectPx r = LabelRect(label);
     const RECT area{r.left, r.top, r.right, r.bottom};
     ::InvalidateRect(window_, &area, FALSE);
+    // Paint now: WM_PAINT is only generated once no posted message waits, and a fast transfer
+    // keeps socket notifications queued, so the percentage line would otherwise stand still.
+    ::UpdateWindow(window_);
 }
 
 void LauncherWindowWin32::SetStatusCaption(const std::string& text) {
@@ -243,12 +246,10 @@ void LauncherWindowWin32::Paint() {
                 RECT area{r.left, r.top, r.right, r.bottom};
                 Selection fontSelection(canvas, label->font);
                 ::SetTextColor(canvas, label->foreColor);
-                // Clip to the label: a third wrapped line must not spill onto the picture below.
-                const int saved = ::SaveDC(canvas);
-                ::IntersectClipRect(canvas, area.left, area.top, area.right, area.bottom);
+                // Without DT_NOCLIP the text is clipped to the label: a third wrapped line never
+                // spills onto the picture below.
                 ::DrawTextW(canvas, label->caption.c_str(), static_cast<int>(label->caption.size()), &area,
                             kLabelFormat);
-                ::RestoreDC(canvas, saved);
             }
             ::BitBlt(target, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right - ps.rcPaint.left,
                      ps.rcPaint.bottom - ps.rcPaint.top, canvas, ps.rcPaint.left, ps.rcPaint.top, SRCCOPY);
@@ -288,7 +289,10 @@ void LauncherWindowWin32::MsgBox(const std::string& text, const std::string& tit
     const std::wstring wideTitle = Widen(title);
     // Modal to the launcher window; its own message loop keeps dispatching our timers and
     // socket notifications, whose failures are held and rethrown below.
-    const int answer = ::MessageBoxW(window_, wideText.c_str(), wideTitle.c_str(), static_cast<UINT>(style));
+    // Owned by the launcher window once it is shown; before that (a failure while it is still
+    // hidden) an owned box could open behind other windows where the user never finds it.
+    const int answer = ::MessageBoxW(shown_ ? window_ : nullptr, wideText.c_str(), wideTitle.c_str(),
+                                     static_cast<UINT>(style));
     RethrowHeldFailure();
     if (answer == 0) ThrowLastError("MessageBoxW");
 }

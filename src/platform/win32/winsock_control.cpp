@@ -11,6 +11,7 @@
 #include <iterator>
 #include <type_traits>
 
+#include "platform/win32/callback_guard.h"
 #include "platform/win32/win32_error.h"
 
 namespace gor::platform::win32 {
@@ -61,15 +62,13 @@ std::uint16_t ParsePort(const std::string& text, int& error) {
     return ::htons(static_cast<u_short>(value));
 }
 
-// Runs one notification of the receiver. Its handlers have traps of their own; whatever still
-// escapes must not unwind into the system frames of DispatchMessageW, so it ends here.
+// Runs one notification of the receiver. A failure must not unwind into the system frames of
+// DispatchMessageW: it is held and rethrown once the event loop has its frames back, so it
+// reaches the waiting caller's trap as on every other platform.
 template <typename Notify>
 void Deliver(platform::SocketEvents* sink, Notify&& notify) {
     if (!sink) return;
-    try {
-        notify(*sink);
-    } catch (...) {
-    }
+    RunGuarded([&] { notify(*sink); });
 }
 
 void RegisterWindowClass(WNDPROC procedure) {
@@ -103,11 +102,7 @@ struct NotificationWindow {
         auto* control =
             reinterpret_cast<WinsockControl*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
         if (!control) return 0;
-        try {
-            control->HandleMessage(msg, wParam, lParam);
-        } catch (...) {
-            // No exception may cross the window procedure.
-        }
+        RunGuarded([&] { control->HandleMessage(msg, wParam, lParam); });
         return 0;
     }
 };
