@@ -25,14 +25,16 @@ struct GdiRegionOps {
     HRGN CreateRectRgn(int left, int top, int right, int bottom) {
         return ::CreateRectRgn(left, top, right, bottom);
     }
-    void CombineRgnXor(HRGN destination, HRGN source) { ::CombineRgn(destination, destination, source, RGN_XOR); }
+    void CombineRgnXor(HRGN destination, HRGN source) {
+        ::CombineRgn(destination, destination, source, RGN_XOR);
+    }
     void DeleteObject(HRGN region) { ::DeleteObject(region); }
 };
 
 // The picture as the launcher reads it: a DIB section from the file, pixels via GetDIBits.
 bool LoadPicture(const std::wstring& path, Pixels& pixels) {
-    const auto bitmap = static_cast<HBITMAP>(
-        ::LoadImageW(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+    const auto bitmap = static_cast<HBITMAP>(::LoadImageW(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0,
+                                                          LR_LOADFROMFILE | LR_CREATEDIBSECTION));
     if (bitmap == nullptr) return false;
     BITMAP info{};
     ::GetObjectW(bitmap, sizeof info, &info);
@@ -47,8 +49,8 @@ bool LoadPicture(const std::wstring& path, Pixels& pixels) {
     request.bmiHeader.biBitCount = 32;
     request.bmiHeader.biCompression = BI_RGB;
     const HDC screen = ::GetDC(nullptr);
-    const int rows = ::GetDIBits(screen, bitmap, 0, static_cast<UINT>(pixels.height), pixels.colors.data(), &request,
-                                 DIB_RGB_COLORS);
+    const int rows = ::GetDIBits(screen, bitmap, 0, static_cast<UINT>(pixels.height),
+                                 pixels.colors.data(), &request, DIB_RGB_COLORS);
     ::ReleaseDC(nullptr, screen);
     ::DeleteObject(bitmap);
     for (std::uint32_t& c : pixels.colors) c = (c >> 16 & 0xFF) | (c & 0xFF00) | (c & 0xFF) << 16;
@@ -83,8 +85,10 @@ double MedianMicroseconds(int rounds, Build build) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    const std::wstring path = argc > 1 ? argv[1] : gor::platform::win32::Widen(GOR_LAUNCHER_PICTURE);
-    const int rounds = argc > 2 ? std::max(1, static_cast<int>(std::wcstol(argv[2], nullptr, 10))) : 101;
+    const std::wstring path =
+        argc > 1 ? argv[1] : gor::platform::win32::Widen(GOR_LAUNCHER_PICTURE);
+    const int rounds =
+        argc > 2 ? std::max(1, static_cast<int>(std::wcstol(argv[2], nullptr, 10))) : 101;
     Pixels picture;
     if (!LoadPicture(path, picture)) {
         std::fprintf(stderr, "cannot read the picture %ls\n", path.c_str());
@@ -93,8 +97,8 @@ int wmain(int argc, wchar_t** argv) {
     const auto color = static_cast<std::uint32_t>(gor::window::kTransparentColor);
     const auto transparent = std::count(picture.colors.begin(), picture.colors.end(), color);
     const std::vector<gor::platform::PixelRect> runs = gor::window::OpaqueRuns(picture, color);
-    std::printf("picture %dx%d, %ld transparent pixels, %zu rectangles from runs, %d rounds\n", picture.width,
-                picture.height, static_cast<long>(transparent), runs.size(), rounds);
+    std::printf("picture %dx%d, %ld transparent pixels, %zu rectangles from runs, %d rounds\n",
+                picture.width, picture.height, static_cast<long>(transparent), runs.size(), rounds);
 
     GdiRegionOps ops;
     const auto xorBuild = [&] { return gor::window::XorShape(picture, color, ops); };
@@ -119,14 +123,18 @@ int wmain(int argc, wchar_t** argv) {
     const bool equal = ::EqualRgn(byXor, byRuns) != FALSE;
     ::DeleteObject(byXor);
     ::DeleteObject(byRuns);
-    std::printf("PtInRegion over %d pixels: %ld mismatches between the two regions, %ld pixels wrong against the "
-                "picture; EqualRgn %s\n",
-                picture.width * picture.height, mismatches, wrongPixels, equal ? "true" : "false");
+    std::printf(
+        "PtInRegion over %d pixels: %ld mismatches between the two regions, %ld pixels wrong "
+        "against the "
+        "picture; EqualRgn %s\n",
+        picture.width * picture.height, mismatches, wrongPixels, equal ? "true" : "false");
 
     const double xorUs = MedianMicroseconds(rounds, xorBuild);
     const double runUs = MedianMicroseconds(rounds, runBuild);
-    std::printf("per-pixel XOR   (CreateRectRgn+CombineRgn+DeleteObject): median %10.1f us\n", xorUs);
-    std::printf("runs + one ExtCreateRegion                            : median %10.1f us\n", runUs);
+    std::printf("per-pixel XOR   (CreateRectRgn+CombineRgn+DeleteObject): median %10.1f us\n",
+                xorUs);
+    std::printf("runs + one ExtCreateRegion                            : median %10.1f us\n",
+                runUs);
     std::printf("speed-up %.1fx\n", runUs > 0 ? xorUs / runUs : 0.0);
     return mismatches == 0 && wrongPixels == 0 ? 0 : 2;
 }

@@ -20,7 +20,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         LauncherWindowWin32 window;
         FileSystemWin32 files;
         ProcessWin32 process(&window);
-        gor::launcher::frmLaunch form(gor::launcher::LauncherPlatform{loop, window, files, process});
+        gor::launcher::frmLaunch form(
+            gor::launcher::LauncherPlatform{loop, window, files, process});
         form.Form_Load();  // never returns
     } catch (...) {
         // Form_Load traps its own failures; reaching this is a fault in setting up (no window,

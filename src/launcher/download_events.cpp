@@ -5,8 +5,8 @@
 #include <limits>
 #include <string>
 
-#include "launcher/frm_launch.h"
 #include "download/skip_step.h"
+#include "launcher/frm_launch.h"
 
 namespace gor::launcher {
 

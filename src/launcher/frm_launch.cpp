@@ -6,8 +6,8 @@
 #include <string>
 
 #include "build_config.h"
-#include "launcher/paths.h"
 #include "download/skip_step.h"
+#include "launcher/paths.h"
 #include "window/shape_module.h"
 
 namespace gor::launcher {

@@ -11,7 +11,7 @@ class SocketControl;
 
 // A repeating timer whose tick runs on the UI thread from inside DispatchEvents.
 class Timer {
-public:
+  public:
     virtual ~Timer() = default;
     // Enabling (re)starts the interval; disabling drops a tick not yet delivered.
     virtual void SetEnabled(bool enabled) = 0;
@@ -19,7 +19,7 @@ public:
 };
 
 class EventLoop {
-public:
+  public:
     virtual ~EventLoop() = default;
 
     // Seconds on a monotonic clock (arbitrary origin, never jumps, does not restart at midnight).

@@ -16,7 +16,7 @@ inline constexpr std::uint32_t kAttrReadOnly = 1;  // ordinary and read-only fil
 // A file open for reading and writing raw bytes, with its own write position.
 // Closed by Close or by destruction. Every failure throws std::system_error.
 class File {
-public:
+  public:
     virtual ~File() = default;
     virtual std::uint64_t Length() = 0;
     virtual std::uint64_t Position() = 0;
@@ -29,7 +29,7 @@ public:
 };
 
 class FileSystem {
-public:
+  public:
     virtual ~FileSystem() = default;
 
     // True when a file exists at `path` whose attributes the mask admits: mask 0 finds

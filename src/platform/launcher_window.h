@@ -30,14 +30,14 @@ struct PixelRect {
 inline constexpr int kMsgExclamationOk = 48;
 
 class LauncherWindow {
-public:
+  public:
     virtual ~LauncherWindow() = default;
 
     // --- what the launch logic changes at run time
-    virtual void SetStatusCaption(const std::string& text) = 0;       // lblStatus
-    virtual void SetStatusForeColor(std::uint32_t colorRef) = 0;      // lblStatus, 0x00BBGGRR
-    virtual void SetPercentCaption(const std::string& text) = 0;      // lblPercent
-    virtual void SetPercentVisible(bool visible) = 0;                 // lblPercent
+    virtual void SetStatusCaption(const std::string& text) = 0;   // lblStatus
+    virtual void SetStatusForeColor(std::uint32_t colorRef) = 0;  // lblStatus, 0x00BBGGRR
+    virtual void SetPercentCaption(const std::string& text) = 0;  // lblPercent
+    virtual void SetPercentVisible(bool visible) = 0;             // lblPercent
     virtual void Show() = 0;  // first show centres the window; later calls change nothing
     // Modal box; returns when the user has answered. Window events keep being dispatched.
     virtual void MsgBox(const std::string& text, const std::string& title, int style) = 0;

@@ -9,7 +9,7 @@ namespace gor::platform {
 inline constexpr int kNormalFocus = 1;
 
 class Process {
-public:
+  public:
     virtual ~Process() = default;
 
     // The folder holding the running executable, without a trailing separator.

@@ -11,7 +11,7 @@ namespace gor::platform {
 // Notifications of a socket control. Each arrives from inside EventLoop::DispatchEvents,
 // one at a time, never from inside an operation of the control itself.
 class SocketEvents {
-public:
+  public:
     virtual ~SocketEvents() = default;
     // The connection requested by Connect is established.
     virtual void OnConnect() = 0;
@@ -27,7 +27,7 @@ public:
 };
 
 class SocketControl {
-public:
+  public:
     virtual ~SocketControl() = default;
 
     // Where notifications go; must be set before Connect. The receiver outlives the control.

@@ -68,7 +68,10 @@ inline constexpr LabelDesign lblPercent{
 inline constexpr int kGorDownloadDesignWidthTwips = 2445;
 inline constexpr int kGorDownloadDesignHeightTwips = 885;
 // Sizes itself to its caption; the control keeps its own size equal to the label's.
-inline constexpr LabelDesign Label1{
-    {0, 0, 2370, 300}, "Gorvik Downloader", Rgb(0, 0, 255), {"MS Sans Serif", 12, true, false}, true};
+inline constexpr LabelDesign Label1{{0, 0, 2370, 300},
+                                    "Gorvik Downloader",
+                                    Rgb(0, 0, 255),
+                                    {"MS Sans Serif", 12, true, false},
+                                    true};
 
 }  // namespace gor::window

@@ -31,7 +31,8 @@ void RowRuns(const platform::Pixels& picture, int y, std::uint32_t color, std::v
 
 std::vector<platform::PixelRect> OpaqueRuns(const platform::Pixels& picture, std::uint32_t color) {
     if (picture.width < 0 || picture.height < 0 ||
-        picture.colors.size() != static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height)) {
+        picture.colors.size() !=
+            static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height)) {
         throw std::runtime_error("picture pixels do not match its size");
     }
     std::vector<platform::PixelRect> rects;
@@ -46,7 +47,8 @@ std::vector<platform::PixelRect> OpaqueRuns(const platform::Pixels& picture, std
         for (const Run& run : runs) {
             // Both lists are sorted by left edge: walk them together.
             while (o < open.size() && rects[open[o]].left < run.left) ++o;
-            if (o < open.size() && rects[open[o]].left == run.left && rects[open[o]].right == run.right) {
+            if (o < open.size() && rects[open[o]].left == run.left &&
+                rects[open[o]].right == run.right) {
                 rects[open[o]].bottom = y + 1;
                 stillOpen.push_back(open[o]);
                 ++o;
@@ -60,7 +62,8 @@ std::vector<platform::PixelRect> OpaqueRuns(const platform::Pixels& picture, std
     return rects;
 }
 
-std::uintptr_t ShapeFormToPicture(platform::LauncherWindow& TargetForm, std::int32_t TransparentColor) {
+std::uintptr_t ShapeFormToPicture(platform::LauncherWindow& TargetForm,
+                                  std::int32_t TransparentColor) {
     // Without a frame the outer rectangle and the drawing area coincide, so the picture's
     // pixel coordinates are the region's coordinates.
     TargetForm.SetBorderStyleNone();

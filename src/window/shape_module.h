@@ -16,7 +16,8 @@ namespace gor::window {
 // Runs on the UI thread before the form is first shown. Whatever a form operation throws
 // passes to the caller at once and the remaining steps are skipped; a picture whose pixels
 // do not match its stated size throws std::runtime_error.
-std::uintptr_t ShapeFormToPicture(platform::LauncherWindow& TargetForm, std::int32_t TransparentColor);
+std::uintptr_t ShapeFormToPicture(platform::LauncherWindow& TargetForm,
+                                  std::int32_t TransparentColor);
 
 // The pixels of `picture` that are not exactly `color`, as disjoint rectangles: horizontal
 // runs, each run stacked with identical runs of the rows below it into one taller rectangle.

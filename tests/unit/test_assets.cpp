@@ -23,11 +23,15 @@ Bytes ReadAsset(const char* name) {
     return Bytes{std::istreambuf_iterator<char>(file), {}};
 }
 
-std::uint32_t U16(const Bytes& b, std::size_t at) { return b.at(at) | b.at(at + 1) << 8; }
-std::uint32_t U32(const Bytes& b, std::size_t at) { return U16(b, at) | U16(b, at + 2) << 16; }
+std::uint32_t U16(const Bytes& b, std::size_t at) {
+    return b.at(at) | b.at(at + 1) << 8;
+}
+std::uint32_t U32(const Bytes& b, std::size_t at) {
+    return U16(b, at) | U16(b, at + 2) << 16;
+}
 
 class LauncherPicture : public testing::Test {
-protected:
+  protected:
     void SetUp() override { picture = gor::window::DecodeBitmap24(file); }
     bool Hole(int x, int y) const { return picture.At(x, y) == kKey; }
 
@@ -39,12 +43,12 @@ TEST_F(LauncherPicture, IsAnUncompressedBottomUp24BitBitmapOf200By98) {
     ASSERT_EQ(file.size(), 58854u);
     EXPECT_EQ(U16(file, 0), 0x4D42u);  // "BM"
     EXPECT_EQ(U32(file, 2), 58854u);
-    EXPECT_EQ(U32(file, 10), 54u);     // no palette between headers and pixels
+    EXPECT_EQ(U32(file, 10), 54u);  // no palette between headers and pixels
     EXPECT_EQ(U32(file, 14), 40u);
     EXPECT_EQ(U32(file, 18), 200u);
-    EXPECT_EQ(U32(file, 22), 98u);     // positive: rows stored bottom-up
+    EXPECT_EQ(U32(file, 22), 98u);  // positive: rows stored bottom-up
     EXPECT_EQ(U16(file, 28), 24u);
-    EXPECT_EQ(U32(file, 30), 0u);      // BI_RGB
+    EXPECT_EQ(U32(file, 30), 0u);  // BI_RGB
     EXPECT_EQ(picture.width, gor::window::kPictureWidthPixels);
     EXPECT_EQ(picture.height, gor::window::kPictureHeightPixels);
 }
@@ -74,8 +78,8 @@ TEST_F(LauncherPicture, EdgesShadeDarkTowardsTheOlive) {
     for (int y = 0; y < 98; ++y) {
         for (int x = 0; x < 200; ++x) {
             if (Hole(x, y)) continue;
-            const bool edge = (x > 0 && Hole(x - 1, y)) || (x < 199 && Hole(x + 1, y)) || (y > 0 && Hole(x, y - 1)) ||
-                              (y < 97 && Hole(x, y + 1));
+            const bool edge = (x > 0 && Hole(x - 1, y)) || (x < 199 && Hole(x + 1, y)) ||
+                              (y > 0 && Hole(x, y - 1)) || (y < 97 && Hole(x, y + 1));
             if (!edge) continue;
             const std::uint32_t c = picture.At(x, y);
             const int r = c & 0xFF, g = c >> 8 & 0xFF, b = c >> 16 & 0xFF;
@@ -140,8 +144,10 @@ TEST(ProgramIcon, TwelveImagesIn16And256ColoursAndWithAlpha) {
         // The glyph fills the middle, the corners show the desktop.
         const std::size_t mask = offset + 40 + palette + xorStride * static_cast<std::size_t>(n);
         auto masked = [&](int x, int y) {  // rows bottom-up
-            return (ico[mask + static_cast<std::size_t>(n - 1 - y) * andStride + static_cast<std::size_t>(x / 8)] >>
-                    (7 - x % 8) & 1) != 0;
+            return (ico[mask + static_cast<std::size_t>(n - 1 - y) * andStride +
+                        static_cast<std::size_t>(x / 8)] >>
+                        (7 - x % 8) &
+                    1) != 0;
         };
         EXPECT_TRUE(masked(0, 0) && masked(n - 1, 0) && masked(0, n - 1) && masked(n - 1, n - 1));
         int shown = 0;
@@ -167,8 +173,10 @@ TEST(ProgramIcon, TrueColourGlyphIsBlueAndVioletOnTransparency) {
         for (int row = 0; row < n; ++row) {
             for (int x = 0; x < n; ++x) {
                 const std::size_t at = pixels + static_cast<std::size_t>((row * n + x) * 4);
-                const bool masked = (ico.at(mask + static_cast<std::size_t>(row) * andStride + static_cast<std::size_t>(x / 8)) >>
-                                     (7 - x % 8) & 1) != 0;
+                const bool masked = (ico.at(mask + static_cast<std::size_t>(row) * andStride +
+                                            static_cast<std::size_t>(x / 8)) >>
+                                         (7 - x % 8) &
+                                     1) != 0;
                 // The mask and the alpha channel tell the same story.
                 EXPECT_EQ(masked, ico[at + 3] == 0) << n << " px at " << x << "," << row;
                 if (ico[at + 3] == 255) {

@@ -14,7 +14,8 @@ using gor::window::DecodeBitmap24;
 using Bytes = std::vector<std::uint8_t>;
 
 void Put(Bytes& b, std::size_t at, std::uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < n; ++i)
+        b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 // A 3 x 2 picture: top row red, green, blue; bottom row white, black, olive (64, 64, 0).
@@ -30,10 +31,12 @@ Bytes ThreeByTwo(bool bottomUp = true) {
     Put(b, 22, bottomUp ? 2u : static_cast<std::uint32_t>(-2), 4);
     Put(b, 26, 1, 2);
     Put(b, 28, 24, 2);
-    const std::uint8_t top[] = {0, 0, 255, 0, 255, 0, 255, 0, 0, 0xEE, 0xEE, 0xEE};      // B,G,R order
+    const std::uint8_t top[] = {0, 0, 255, 0, 255, 0, 255, 0, 0, 0xEE, 0xEE, 0xEE};  // B,G,R order
     const std::uint8_t bottom[] = {255, 255, 255, 0, 0, 0, 0, 64, 64, 0xEE, 0xEE, 0xEE};
-    std::copy(std::begin(bottomUp ? bottom : top), std::end(bottomUp ? bottom : top), b.begin() + 54);
-    std::copy(std::begin(bottomUp ? top : bottom), std::end(bottomUp ? top : bottom), b.begin() + 66);
+    std::copy(std::begin(bottomUp ? bottom : top), std::end(bottomUp ? bottom : top),
+              b.begin() + 54);
+    std::copy(std::begin(bottomUp ? top : bottom), std::end(bottomUp ? top : bottom),
+              b.begin() + 66);
     return b;
 }
 
@@ -42,7 +45,8 @@ TEST(ShapeBitmap, DecodesTopDownAsColourReferences) {
         const gor::platform::Pixels p = DecodeBitmap24(ThreeByTwo(bottomUp));
         ASSERT_EQ(p.width, 3);
         ASSERT_EQ(p.height, 2);
-        EXPECT_EQ(p.colors, (std::vector<std::uint32_t>{0x0000FF, 0x00FF00, 0xFF0000, 0xFFFFFF, 0x000000, 16448}))
+        EXPECT_EQ(p.colors, (std::vector<std::uint32_t>{0x0000FF, 0x00FF00, 0xFF0000, 0xFFFFFF,
+                                                        0x000000, 16448}))
             << (bottomUp ? "bottom-up" : "top-down");
     }
 }

@@ -28,7 +28,8 @@ constexpr std::uint32_t kKey = 16448;  // red 64, green 64, blue 0
 using Mask = std::vector<bool>;
 
 Pixels Picture(int width, int height, std::uint32_t fill) {
-    return Pixels{width, height, std::vector<std::uint32_t>(static_cast<std::size_t>(width) * height, fill)};
+    return Pixels{width, height,
+                  std::vector<std::uint32_t>(static_cast<std::size_t>(width) * height, fill)};
 }
 
 // What the window must keep: every pixel not exactly `color`.
@@ -42,8 +43,8 @@ Mask Expected(const Pixels& p, std::uint32_t color) {
 Mask Cover(const std::vector<PixelRect>& rects, int width, int height) {
     Mask m(static_cast<std::size_t>(width) * height);
     for (const PixelRect& r : rects) {
-        EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom && r.right <= width &&
-                    r.bottom <= height)
+        EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom &&
+                    r.right <= width && r.bottom <= height)
             << r.left << "," << r.top << "," << r.right << "," << r.bottom;
         for (int y = std::max(r.top, 0); y < std::min(r.bottom, height); ++y) {
             for (int x = std::max(r.left, 0); x < std::min(r.right, width); ++x) {
@@ -59,7 +60,7 @@ Mask Cover(const std::vector<PixelRect>& rects, int width, int height) {
 // GDI's region calls over bitmasks, counting live regions so leaks show. A region keeps
 // bits only for the rectangle it spans, so one-pixel combinations stay cheap.
 class BitmaskRegions {
-public:
+  public:
     BitmaskRegions(int width, int height, int failCreateAt = -1)
         : width_(width), height_(height), failCreateAt_(failCreateAt) {}
 
@@ -73,7 +74,8 @@ public:
         Region& d = live_.at(dst);
         const Region& s = live_.at(src);
         const PixelRect& sb = s.box;
-        if (sb.left < d.box.left || sb.top < d.box.top || sb.right > d.box.right || sb.bottom > d.box.bottom) {
+        if (sb.left < d.box.left || sb.top < d.box.top || sb.right > d.box.right ||
+            sb.bottom > d.box.bottom) {
             d = Grown(d, {std::min(sb.left, d.box.left), std::min(sb.top, d.box.top),
                           std::max(sb.right, d.box.right), std::max(sb.bottom, d.box.bottom)});
         }
@@ -88,24 +90,28 @@ public:
         Mask m(static_cast<std::size_t>(width_) * height_);
         const Region& r = live_.at(h);
         for (int y = r.box.top; y < r.box.bottom; ++y) {
-            for (int x = r.box.left; x < r.box.right; ++x) m[static_cast<std::size_t>(y) * width_ + x] = r.Bit(x, y);
+            for (int x = r.box.left; x < r.box.right; ++x)
+                m[static_cast<std::size_t>(y) * width_ + x] = r.Bit(x, y);
         }
         return m;
     }
 
-private:
+  private:
     struct Region {
         PixelRect box;
         Mask bits;
         std::vector<bool>::reference Bit(int x, int y) {
-            return bits[static_cast<std::size_t>(y - box.top) * (box.right - box.left) + (x - box.left)];
+            return bits[static_cast<std::size_t>(y - box.top) * (box.right - box.left) +
+                        (x - box.left)];
         }
         bool Bit(int x, int y) const {
-            return bits[static_cast<std::size_t>(y - box.top) * (box.right - box.left) + (x - box.left)];
+            return bits[static_cast<std::size_t>(y - box.top) * (box.right - box.left) +
+                        (x - box.left)];
         }
     };
     static Region Grown(const Region& r, PixelRect box) {
-        Region g{box, Mask(static_cast<std::size_t>(box.right - box.left) * (box.bottom - box.top), false)};
+        Region g{box, Mask(static_cast<std::size_t>(box.right - box.left) * (box.bottom - box.top),
+                           false)};
         for (int y = r.box.top; y < r.box.bottom; ++y) {
             for (int x = r.box.left; x < r.box.right; ++x) g.Bit(x, y) = r.Bit(x, y);
         }
@@ -135,7 +141,9 @@ std::vector<PixelRect> CheckBothBuilders(const Pixels& p, std::uint32_t color) {
     return runs;
 }
 
-std::filesystem::path RepoRoot() { return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path(); }
+std::filesystem::path RepoRoot() {
+    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
+}
 
 Pixels LauncherPicture() {
     std::ifstream file(RepoRoot() / "src/window/assets/launcher.bmp", std::ios::binary);
@@ -156,8 +164,9 @@ TEST(ShapeRegion, PictureAllTransparentIsEmpty) {
 TEST(ShapeRegion, OnlyExactMatchesBecomeHoles) {
     // Off by one in each channel up and down, and in the top byte: each stays, alone
     // between holes so that no neighbour can carry it into a run.
-    const std::uint32_t nearMisses[] = {kKey + 1,       kKey - 1,          kKey + 0x100, kKey - 0x100,
-                                        kKey + 0x10000, kKey | 0x01000000, 0x00404000,   0xFF004040};
+    const std::uint32_t nearMisses[] = {kKey + 1,     kKey - 1,       kKey + 0x100,
+                                        kKey - 0x100, kKey + 0x10000, kKey | 0x01000000,
+                                        0x00404000,   0xFF004040};
     Pixels p = Picture(17, 3, kKey);
     std::vector<PixelRect> expected;
     for (int i = 0; i < 8; ++i) {
@@ -174,26 +183,31 @@ TEST(ShapeRegion, IdenticalRowsStackIntoTallRectangles) {
         if (y != 3) p.colors[static_cast<std::size_t>(y * 6 + 2)] = kKey;
     }
     EXPECT_EQ(CheckBothBuilders(p, kKey),
-              (std::vector<PixelRect>{{0, 0, 2, 3}, {3, 0, 6, 3}, {0, 3, 6, 4}, {0, 4, 2, 5}, {3, 4, 6, 5}}));
+              (std::vector<PixelRect>{
+                  {0, 0, 2, 3}, {3, 0, 6, 3}, {0, 3, 6, 4}, {0, 4, 2, 5}, {3, 4, 6, 5}}));
 }
 
 TEST(ShapeRegion, RandomPicturesAgreeWithTheReference) {
     std::mt19937 rng(20240607);
-    const std::uint32_t palette[] = {kKey, kKey, kKey ^ 1, 0x00000000, 0x00FFFFFF, kKey | 0x01000000};
+    const std::uint32_t palette[] = {kKey,       kKey,       kKey ^ 1,
+                                     0x00000000, 0x00FFFFFF, kKey | 0x01000000};
     const int sizes[][2] = {{1, 1}, {1, 17}, {23, 1}, {7, 5}, {31, 29}, {64, 48}, {200, 98}};
     for (const auto& size : sizes) {
         for (int density = 0; density <= 4; ++density) {
             Pixels p = Picture(size[0], size[1], 0);
             for (std::uint32_t& c : p.colors) {
-                // density 0: almost all opaque ... 4: almost all transparent; runs of equal rows now and then.
+                // density 0: almost all opaque ... 4: almost all transparent; runs of equal rows
+                // now and then.
                 c = static_cast<int>(rng() % 4) < density ? kKey : palette[1 + rng() % 5];
             }
             for (int y = 1; y < p.height; ++y) {
                 if (rng() % 3 == 0) {
-                    std::copy_n(p.colors.begin() + (y - 1) * p.width, p.width, p.colors.begin() + y * p.width);
+                    std::copy_n(p.colors.begin() + (y - 1) * p.width, p.width,
+                                p.colors.begin() + y * p.width);
                 }
             }
-            SCOPED_TRACE(std::to_string(size[0]) + "x" + std::to_string(size[1]) + " density " + std::to_string(density));
+            SCOPED_TRACE(std::to_string(size[0]) + "x" + std::to_string(size[1]) + " density " +
+                         std::to_string(density));
             CheckBothBuilders(p, kKey);
         }
     }
@@ -203,7 +217,8 @@ TEST(ShapeRegion, LauncherPicture) {
     const Pixels p = LauncherPicture();
     const std::vector<PixelRect> runs = CheckBothBuilders(p, kKey);
     std::size_t opaque = 0;
-    for (const PixelRect& r : runs) opaque += static_cast<std::size_t>((r.right - r.left) * (r.bottom - r.top));
+    for (const PixelRect& r : runs)
+        opaque += static_cast<std::size_t>((r.right - r.left) * (r.bottom - r.top));
     EXPECT_EQ(opaque, 19600u - 7665u);
     // Stacking identical runs of neighbouring rows keeps the region smaller than one
     // rectangle per run of a row.
@@ -225,7 +240,7 @@ TEST(ShapeRegion, XorReferenceReturnsNothingWhenTheFullRegionCannotBeMade) {
 // --- ShapeFormToPicture on a fake form
 
 class FakeForm : public gor::platform::LauncherWindow {
-public:
+  public:
     Pixels picture;
     int twipsX = 15, twipsY = 15;
     std::uintptr_t regionHandle = 0x5150;
@@ -260,7 +275,7 @@ public:
         return regionHandle;
     }
 
-private:
+  private:
     void Step(const std::string& name) {
         steps.push_back(name);
         if (name == failAt) throw std::runtime_error(name + " failed");
@@ -271,7 +286,8 @@ TEST(ShapeFormToPicture, StepsInOrderAndTheWindowTakesThePicturesSize) {
     FakeForm form;
     form.picture = LauncherPicture();
     EXPECT_EQ(ShapeFormToPicture(form, gor::window::kTransparentColor), 0x5150u);
-    EXPECT_EQ(form.steps, (std::vector<std::string>{"border none", "width", "height", "size", "read", "region"}));
+    EXPECT_EQ(form.steps, (std::vector<std::string>{"border none", "width", "height", "size",
+                                                    "read", "region"}));
     EXPECT_EQ(form.outerWidth, 200 * 15);
     EXPECT_EQ(form.outerHeight, 98 * 15);
     EXPECT_EQ(Cover(form.applied, 200, 98), Expected(form.picture, kKey));
@@ -307,7 +323,8 @@ TEST(ShapeFormToPicture, AFailingStepStopsTheRest) {
         FakeForm form;
         form.picture = Picture(3, 2, 0);
         form.failAt = step;
-        EXPECT_THROW(ShapeFormToPicture(form, gor::window::kTransparentColor), std::runtime_error) << step;
+        EXPECT_THROW(ShapeFormToPicture(form, gor::window::kTransparentColor), std::runtime_error)
+            << step;
         EXPECT_EQ(form.steps.back(), step);
     }
 }

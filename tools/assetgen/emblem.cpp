@@ -36,10 +36,12 @@ struct Glyph {
         // The mouth of the G: the right side between the upper bend and the crossbar. The
         // upper stroke ends square across the diagonal (the cut runs along x + y = cut).
         const double top = -a - 3 * half, floor = -bar - 0.15 * half, cut = 0.12 * a;
-        const double mouth = SdPolygon(q, {{cut - top, top}, {3 * a, top}, {3 * a, floor}, {cut - floor, floor}});
+        const double mouth =
+            SdPolygon(q, {{cut - top, top}, {3 * a, top}, {3 * a, floor}, {cut - floor, floor}});
         // The crossbar, pointed at its inner end like a rune's stave.
-        const double crossbar =
-            SdPolygon(q, {{-0.22 * a, 0}, {0.12 * a, -bar}, {a + half, -bar}, {a + half, bar}, {0.12 * a, bar}});
+        const double crossbar = SdPolygon(
+            q,
+            {{-0.22 * a, 0}, {0.12 * a, -bar}, {a + half, -bar}, {a + half, bar}, {0.12 * a, bar}});
         return Union(Subtract(ring, mouth), crossbar);
     }
 };
@@ -54,19 +56,23 @@ IconPixels PaintEmblem(int size) {
     const Glyph glyph{{s / 2, s / 2}, extent - outline - half, half, 0.85 * half};
 
     Canvas canvas(size, size, 4);
-    canvas.Fill([&](Vec p) { return glyph(p) - outline; }, [](Vec, double) { return Hex(0x0B0A26); });
+    canvas.Fill([&](Vec p) { return glyph(p) - outline; },
+                [](Vec, double) { return Hex(0x0B0A26); });
     canvas.Fill(glyph, [&](Vec p, double d) {
         // Sky blue at the upper left through royal blue to violet at the lower right.
         const double t = Clamp01(((p.x + p.y) / s - 0.3) / 1.2);
-        Color c = t < 0.5 ? Mix(Hex(0x86D6FF), Hex(0x3D63E6), t * 2) : Mix(Hex(0x3D63E6), Hex(0x7A2FD0), (t - 0.5) * 2);
+        Color c = t < 0.5 ? Mix(Hex(0x86D6FF), Hex(0x3D63E6), t * 2)
+                          : Mix(Hex(0x3D63E6), Hex(0x7A2FD0), (t - 0.5) * 2);
         // A rounded bevel: edges facing the upper left catch light, the others fall into shade.
         const double e = 0.01;
-        Vec n{glyph({p.x + e, p.y}) - glyph({p.x - e, p.y}), glyph({p.x, p.y + e}) - glyph({p.x, p.y - e})};
+        Vec n{glyph({p.x + e, p.y}) - glyph({p.x - e, p.y}),
+              glyph({p.x, p.y + e}) - glyph({p.x, p.y - e})};
         const double l = Length(n);
         n = l > 0 ? n * (1 / l) : Vec{0, 0};
         const double facing = -0.6 * n.x - 0.8 * n.y;
         const double edge = Clamp01(1 + d / (0.55 * half));
-        c = facing > 0 ? Mix(c, Hex(0xEAF8FF), 0.8 * facing * edge) : Mix(c, Hex(0x26094F), -0.65 * facing * edge);
+        c = facing > 0 ? Mix(c, Hex(0xEAF8FF), 0.8 * facing * edge)
+                       : Mix(c, Hex(0x26094F), -0.65 * facing * edge);
         return c;
     });
 
@@ -78,7 +84,8 @@ IconPixels PaintEmblem(int size) {
             const Rgba px = canvas.Pixel(x, y);
             const std::size_t i = static_cast<std::size_t>(y * size + x);
             out.alpha[i] = ToByte(px.a);
-            out.rgb[i] = out.alpha[i] == 0 ? Rgb8{} : Rgb8{ToByte(px.r), ToByte(px.g), ToByte(px.b)};
+            out.rgb[i] =
+                out.alpha[i] == 0 ? Rgb8{} : Rgb8{ToByte(px.r), ToByte(px.g), ToByte(px.b)};
         }
     }
     return out;

@@ -42,7 +42,8 @@ Bytes IconDib(const IconImage& im) {
     Bytes out;
     PutInfoHeader(out, n, 2 * n, im.bitsPerPixel, imageBytes, 0);
     if (im.bitsPerPixel != 32) {
-        if (im.palette.size() != (1u << im.bitsPerPixel)) throw std::logic_error("icon palette size");
+        if (im.palette.size() != (1u << im.bitsPerPixel))
+            throw std::logic_error("icon palette size");
         for (const Rgb8& c : im.palette) {
             out.insert(out.end(), {c.b, c.g, c.r, 0});
         }
@@ -52,22 +53,23 @@ Bytes IconDib(const IconImage& im) {
         for (int x = 0; x < n; ++x) {
             const std::size_t i = static_cast<std::size_t>(y * n + x);
             switch (im.bitsPerPixel) {
-            case 4:
-                row[static_cast<std::size_t>(x / 2)] |= static_cast<std::uint8_t>(im.indices[i] << (x % 2 ? 0 : 4));
-                break;
-            case 8:
-                row[static_cast<std::size_t>(x)] = im.indices[i];
-                break;
-            case 32: {
-                const std::size_t at = static_cast<std::size_t>(x) * 4;
-                row[at] = im.rgb[i].b;
-                row[at + 1] = im.rgb[i].g;
-                row[at + 2] = im.rgb[i].r;
-                row[at + 3] = im.alpha[i];
-                break;
-            }
-            default:
-                throw std::logic_error("icon bit depth");
+                case 4:
+                    row[static_cast<std::size_t>(x / 2)] |=
+                        static_cast<std::uint8_t>(im.indices[i] << (x % 2 ? 0 : 4));
+                    break;
+                case 8:
+                    row[static_cast<std::size_t>(x)] = im.indices[i];
+                    break;
+                case 32: {
+                    const std::size_t at = static_cast<std::size_t>(x) * 4;
+                    row[at] = im.rgb[i].b;
+                    row[at + 1] = im.rgb[i].g;
+                    row[at + 2] = im.rgb[i].r;
+                    row[at + 3] = im.alpha[i];
+                    break;
+                }
+                default:
+                    throw std::logic_error("icon bit depth");
             }
         }
         out.insert(out.end(), row.begin(), row.end());

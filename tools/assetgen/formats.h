@@ -18,8 +18,8 @@ struct Rgb8 {
 Bytes EncodeBmp24(int width, int height, const std::vector<Rgb8>& rgb);
 
 struct IconImage {
-    int size = 0;           // square: width = height
-    int bitsPerPixel = 0;   // 4, 8 or 32
+    int size = 0;                       // square: width = height
+    int bitsPerPixel = 0;               // 4, 8 or 32
     std::vector<Rgb8> palette;          // 16 or 256 entries for 4 and 8 bits
     std::vector<std::uint8_t> indices;  // size * size palette indices, rows top-down (4, 8 bits)
     std::vector<std::uint8_t> alpha;    // size * size, 32 bits only (colour taken from `rgb`)

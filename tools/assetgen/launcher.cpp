@@ -22,8 +22,8 @@ constexpr double kOutline = 1.25;
 
 // --- the medallion
 const Vec kCentre{48.75, 51.5};
-constexpr double kDiscRadius = 37.5;   // outer edge of the gold rim, outline outside it
-constexpr double kRimInner = 31.5;     // inner edge of the rim
+constexpr double kDiscRadius = 37.5;  // outer edge of the gold rim, outline outside it
+constexpr double kRimInner = 31.5;    // inner edge of the rim
 
 // --- the panel (outline included)
 const Vec kPanelMin{80.0, 37.0};
@@ -32,13 +32,15 @@ constexpr double kPanelCorner = 6.0;
 
 // --- the shield
 constexpr double kShieldHalfWidth = 20.0;
-constexpr double kShieldTop = 19.5;      // at its corners; the top edge arches up in the middle
+constexpr double kShieldTop = 19.5;  // at its corners; the top edge arches up in the middle
 constexpr double kShieldArch = 2.5;
-constexpr double kShieldWaist = 52.0;    // where the straight sides turn into the arcs
+constexpr double kShieldWaist = 52.0;  // where the straight sides turn into the arcs
 constexpr double kShieldTip = 92.0;
 
 // How much a surface with this outward normal faces the light, which falls from the upper left.
-double Lit(Vec normal) { return -0.6 * normal.x - 0.8 * normal.y; }
+double Lit(Vec normal) {
+    return -0.6 * normal.x - 0.8 * normal.y;
+}
 
 Vec Normalised(Vec v) {
     const double l = Length(v);
@@ -63,7 +65,8 @@ double SdShield(Vec p) {
     } else {
         // Two arcs, each tangent to its side at the waist, meeting in the tip.
         const double drop = kShieldTip - kShieldWaist;
-        const double arc = (drop * drop + kShieldHalfWidth * kShieldHalfWidth) / (2 * kShieldHalfWidth);
+        const double arc =
+            (drop * drop + kShieldHalfWidth * kShieldHalfWidth) / (2 * kShieldHalfWidth);
         sides = Length(Vec{dx + (arc - kShieldHalfWidth), p.y - kShieldWaist}) - arc;
     }
     const double u = (p.x - cx) / kShieldHalfWidth;
@@ -91,8 +94,9 @@ void PaintStar(Canvas& canvas) {
     // West reaches the picture's column 1, north its row 5, south its bottom row; east
     // lies behind the panel.
     const Spike spikes[] = {
-        {90, 45.2, 16, true},   {180, 46.5, 16, true},  {270, 45.2, 16, true},  {0, 44, 16, true},
-        {45, 55, 11.5, false},  {135, 55, 11.5, false}, {225, 55, 11.5, false}, {315, 55, 11.5, false},
+        {90, 45.2, 16, true},   {180, 46.5, 16, true},  {270, 45.2, 16, true},
+        {0, 44, 16, true},      {45, 55, 11.5, false},  {135, 55, 11.5, false},
+        {225, 55, 11.5, false}, {315, 55, 11.5, false},
     };
     for (const Spike& s : spikes) {
         const std::vector<Vec> ccw = SpikeHalf(s, +1);
@@ -134,24 +138,30 @@ void PaintPanel(Canvas& canvas) {
                 0.8);
     // A gold rule above the status line, fading towards its ends.
     constexpr double ruleY = 41.0;
-    canvas.Fill([&](Vec p) { return SdSegment(p, {102, ruleY}, {175, ruleY}, 0.45); },
-                [&](Vec p, double) {
-                    const double fromMiddle = std::abs(p.x - 138.5) / 36.5;
-                    return Mix(Hex(0xF5D98C), Hex(0x1C2858), SmoothStep(0.45, 1.0, fromMiddle));
-                });
-    const std::vector<Vec> gem{{138.5, ruleY - 2.6}, {141.1, ruleY}, {138.5, ruleY + 2.6}, {135.9, ruleY}};
+    canvas.Fill(
+        [&](Vec p) {
+            return SdSegment(p, {102, ruleY}, {175, ruleY}, 0.45);
+        },
+        [&](Vec p, double) {
+            const double fromMiddle = std::abs(p.x - 138.5) / 36.5;
+            return Mix(Hex(0xF5D98C), Hex(0x1C2858), SmoothStep(0.45, 1.0, fromMiddle));
+        });
+    const std::vector<Vec> gem{
+        {138.5, ruleY - 2.6}, {141.1, ruleY}, {138.5, ruleY + 2.6}, {135.9, ruleY}};
     canvas.Fill([&](Vec p) { return SdPolygon(p, gem) - 0.6; }, [](Vec, double) { return kInk; });
     canvas.Fill([&](Vec p) { return SdPolygon(p, gem); },
                 [](Vec p, double) { return p.y < ruleY ? Hex(0x9FF4FF) : Hex(0x3A8FD0); });
     // A stud on the panel's right end.
     const std::vector<Vec> stud{{193.0, 62.3}, {196.65, 66}, {193.0, 69.7}, {189.35, 66}};
-    canvas.Fill([&](Vec p) { return SdPolygon(p, stud) - kOutline; }, [](Vec, double) { return kInk; });
+    canvas.Fill([&](Vec p) { return SdPolygon(p, stud) - kOutline; },
+                [](Vec, double) { return kInk; });
     canvas.Fill([&](Vec p) { return SdPolygon(p, stud); },
                 [](Vec p, double) { return p.y < 66 ? Hex(0xFFE19A) : Hex(0xA8742E); });
 }
 
 void PaintDisc(Canvas& canvas) {
-    canvas.Fill([](Vec p) { return SdCircle(p, kCentre, kDiscRadius + kOutline); }, [](Vec, double) { return kInk; });
+    canvas.Fill([](Vec p) { return SdCircle(p, kCentre, kDiscRadius + kOutline); },
+                [](Vec, double) { return kInk; });
     // The gold rim.
     canvas.Fill([](Vec p) { return SdCircle(p, kCentre, kDiscRadius); },
                 [](Vec p, double) {
@@ -163,13 +173,16 @@ void PaintDisc(Canvas& canvas) {
     for (int i = 0; i < 24; ++i) {
         const double deg = 7.5 + 15.0 * i;
         const Vec at = Polar(kCentre, (kDiscRadius + kRimInner) / 2, deg);
-        const Vec inner = Polar(kCentre, kRimInner + 1.6, deg), outer = Polar(kCentre, kDiscRadius - 1.6, deg);
+        const Vec inner = Polar(kCentre, kRimInner + 1.6, deg),
+                  outer = Polar(kCentre, kDiscRadius - 1.6, deg);
         const bool dot = i % 2 == 0;
-        canvas.Fill([&](Vec p) { return dot ? SdCircle(p, at, 0.9) : SdSegment(p, inner, outer, 0.45); },
-                    [](Vec, double) { return Hex(0x4A3010); }, 0.85);
+        canvas.Fill(
+            [&](Vec p) { return dot ? SdCircle(p, at, 0.9) : SdSegment(p, inner, outer, 0.45); },
+            [](Vec, double) { return Hex(0x4A3010); }, 0.85);
     }
     // The field inside the rim: a night sky, lighter towards the middle.
-    canvas.Fill([](Vec p) { return SdCircle(p, kCentre, kRimInner); }, [](Vec, double) { return kInk; });
+    canvas.Fill([](Vec p) { return SdCircle(p, kCentre, kRimInner); },
+                [](Vec, double) { return kInk; });
     canvas.Fill([](Vec p) { return SdCircle(p, kCentre, kRimInner - 1.0); },
                 [](Vec p, double) {
                     const double r = Length(p - kCentre) / kRimInner;
@@ -178,7 +191,8 @@ void PaintDisc(Canvas& canvas) {
     const Vec stars[] = {{-27, -14.5}, {-24.5, 10.5}, {26.5, -15.5}, {25, 12.5},
                          {-20, -25},   {20.5, -25.5}, {-29, -1.5},   {29, -1.5}};
     for (const Vec& s : stars) {
-        canvas.Fill([&](Vec p) { return SdCircle(p, kCentre + s, 0.55); }, [](Vec, double) { return Hex(0xDDEBFF); });
+        canvas.Fill([&](Vec p) { return SdCircle(p, kCentre + s, 0.55); },
+                    [](Vec, double) { return Hex(0xDDEBFF); });
     }
 }
 
@@ -198,7 +212,8 @@ void PaintShield(Canvas& canvas) {
     canvas.Fill(field, [](Vec p, double d) {
         const double down = SmoothStep(16, 92, p.y);
         const bool left = p.x < kCentre.x;
-        Color c = left ? Mix(Hex(0x3F74D8), Hex(0x1A2A78), down) : Mix(Hex(0x6B3CB0), Hex(0x2C1460), down);
+        Color c = left ? Mix(Hex(0x3F74D8), Hex(0x1A2A78), down)
+                       : Mix(Hex(0x6B3CB0), Hex(0x2C1460), down);
         // A sheen across the upper left, and a darker rim inside the border.
         const double sheen = Clamp01(1 - Length(p - Vec{kCentre.x - 12.5, 26}) / 26);
         c = Mix(c, Hex(0xAFC8FF), 0.35 * sheen * sheen);
@@ -208,7 +223,7 @@ void PaintShield(Canvas& canvas) {
     // Mountains: three peaks, each lit on its left face, snow on the tops.
     struct Peak {
         Vec apex;
-        double left;   // base corners at the bottom line
+        double left;  // base corners at the bottom line
         double right;
     };
     const double base = 86.0;
@@ -229,7 +244,8 @@ void PaintShield(Canvas& canvas) {
             // A jagged snow line a little below the apex.
             const double snowLine = pk.apex.y + 8.5 + 1.8 * Sin(p.x * 1.7);
             const bool snow = p.y < snowLine;
-            Color rock = lit ? Mix(Hex(0xB4C2E6), Hex(0x5A6AA8), h) : Mix(Hex(0x5A5F9E), Hex(0x27295E), h);
+            Color rock =
+                lit ? Mix(Hex(0xB4C2E6), Hex(0x5A6AA8), h) : Mix(Hex(0x5A5F9E), Hex(0x27295E), h);
             if (snow) rock = lit ? Hex(0xF4F8FF) : Hex(0xA9B4E0);
             return rock;
         });
@@ -252,7 +268,8 @@ void PaintShield(Canvas& canvas) {
         const double g = 0.75 / (1 + (d / 2.4) * (d / 2.4));
         return Scale(Hex(0x38D8FF), g);
     });
-    canvas.Fill(rune, [](Vec, double d) { return Mix(Hex(0xF2FFFF), Hex(0x8FF0FF), Clamp01(d + 0.9)); });
+    canvas.Fill(rune,
+                [](Vec, double d) { return Mix(Hex(0xF2FFFF), Hex(0x8FF0FF), Clamp01(d + 0.9)); });
 }
 
 }  // namespace
@@ -272,13 +289,15 @@ std::vector<Rgb8> PaintLauncher(double* coverCut) {
     }
     std::vector<std::size_t> order(px.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return px[a].a > px[b].a; });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return px[a].a > px[b].a; });
     const std::size_t opaqueCount = px.size() - kLauncherTransparentPixels;
     const double cut = px[order[opaqueCount - 1]].a;
     if (cut < 0.25 || cut > 0.75) {
-        const auto half = std::count_if(px.begin(), px.end(), [](const Rgba& p) { return p.a >= 0.5; });
-        throw std::logic_error("launcher art covers " + std::to_string(half) + " pixels at half coverage, wants " +
-                               std::to_string(opaqueCount));
+        const auto half =
+            std::count_if(px.begin(), px.end(), [](const Rgba& p) { return p.a >= 0.5; });
+        throw std::logic_error("launcher art covers " + std::to_string(half) +
+                               " pixels at half coverage, wants " + std::to_string(opaqueCount));
     }
     if (coverCut) *coverCut = cut;
     std::vector<bool> opaque(px.size(), false);
@@ -296,7 +315,9 @@ std::vector<Rgb8> PaintLauncher(double* coverCut) {
     }
 
     // The frame the window relies on.
-    auto visible = [&](int x, int y) { return !(out[static_cast<std::size_t>(y * kW + x)] == kTransparent); };
+    auto visible = [&](int x, int y) {
+        return !(out[static_cast<std::size_t>(y * kW + x)] == kTransparent);
+    };
     int minX = kW, maxX = -1, minY = kH, maxY = -1;
     for (int y = 0; y < kH; ++y) {
         for (int x = 0; x < kW; ++x) {
@@ -308,10 +329,12 @@ std::vector<Rgb8> PaintLauncher(double* coverCut) {
         }
     }
     if (minX != 1 || maxX != 197 || minY != 5 || maxY != 97) {
-        throw std::logic_error("launcher art spans columns " + std::to_string(minX) + ".." + std::to_string(maxX) +
-                               ", rows " + std::to_string(minY) + ".." + std::to_string(maxY));
+        throw std::logic_error("launcher art spans columns " + std::to_string(minX) + ".." +
+                               std::to_string(maxX) + ", rows " + std::to_string(minY) + ".." +
+                               std::to_string(maxY));
     }
-    if (visible(0, kH - 1) || visible(kW - 1, kH - 1)) throw std::logic_error("launcher art fills a bottom corner");
+    if (visible(0, kH - 1) || visible(kW - 1, kH - 1))
+        throw std::logic_error("launcher art fills a bottom corner");
     struct Area {
         int left, top, right, bottom;  // inclusive
     };
@@ -320,7 +343,8 @@ std::vector<Rgb8> PaintLauncher(double* coverCut) {
             for (int x = a.left; x <= a.right; ++x) {
                 const Rgb8 c = out[static_cast<std::size_t>(y * kW + x)];
                 if (!visible(x, y) || std::max({c.r, c.g, c.b}) > 90) {
-                    throw std::logic_error("label area not dark at " + std::to_string(x) + "," + std::to_string(y));
+                    throw std::logic_error("label area not dark at " + std::to_string(x) + "," +
+                                           std::to_string(y));
                 }
             }
         }

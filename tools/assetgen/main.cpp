@@ -53,7 +53,8 @@ Bytes MakeIcon() {
 void Write(const std::string& path, const Bytes& bytes) {
     const std::string partial = path + ".partial";
     std::ofstream file(partial, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     file.close();
     if (!file) throw std::runtime_error("cannot write " + partial);
     std::filesystem::rename(partial, path);
@@ -71,7 +72,8 @@ int main(int argc, char** argv) {
         const std::string folder = argv[1];
         using namespace assetgen;
         double cut = 0;
-        Write(folder + "/launcher.bmp", EncodeBmp24(kLauncherWidth, kLauncherHeight, PaintLauncher(&cut)));
+        Write(folder + "/launcher.bmp",
+              EncodeBmp24(kLauncherWidth, kLauncherHeight, PaintLauncher(&cut)));
         std::printf("launcher.bmp: %d transparent pixels, edge pixels kept from %.0f%% coverage\n",
                     kLauncherTransparentPixels, cut * 100);
         Write(folder + "/gorlaunch.ico", MakeIcon());

@@ -9,7 +9,9 @@ namespace assetgen {
 
 namespace {
 
-int Channel(Rgb8 c, int k) { return k == 0 ? c.r : (k == 1 ? c.g : c.b); }
+int Channel(Rgb8 c, int k) {
+    return k == 0 ? c.r : (k == 1 ? c.g : c.b);
+}
 
 struct Box {
     std::vector<Rgb8> colors;
@@ -45,7 +47,8 @@ std::vector<Rgb8> MedianCutPalette(const std::vector<Rgb8>& colors, int size) {
         std::size_t pick = boxes.size();
         long best = 0;
         for (std::size_t i = 0; i < boxes.size(); ++i) {
-            const long score = static_cast<long>(boxes[i].range) * static_cast<long>(boxes[i].colors.size());
+            const long score =
+                static_cast<long>(boxes[i].range) * static_cast<long>(boxes[i].colors.size());
             if (boxes[i].range > 0 && score > best) {
                 best = score;
                 pick = i;
@@ -66,7 +69,9 @@ std::vector<Rgb8> MedianCutPalette(const std::vector<Rgb8>& colors, int size) {
         if (mid == 0) {
             while (mid < box.colors.size() && Channel(box.colors[mid], k) == median) ++mid;
         }
-        Box upper{std::vector<Rgb8>(box.colors.begin() + static_cast<std::ptrdiff_t>(mid), box.colors.end()), 0, 0};
+        Box upper{std::vector<Rgb8>(box.colors.begin() + static_cast<std::ptrdiff_t>(mid),
+                                    box.colors.end()),
+                  0, 0};
         box.colors.resize(mid);
         Measure(box);
         Measure(upper);

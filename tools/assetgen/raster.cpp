@@ -16,14 +16,19 @@ double Sin(double x) {
     return sum;
 }
 
-double Cos(double x) { return Sin(x + kPi / 2); }
+double Cos(double x) {
+    return Sin(x + kPi / 2);
+}
 
-double SdCircle(Vec p, Vec centre, double radius) { return Length(p - centre) - radius; }
+double SdCircle(Vec p, Vec centre, double radius) {
+    return Length(p - centre) - radius;
+}
 
 double SdBox(Vec p, Vec minCorner, Vec maxCorner, double cornerRadius) {
     const Vec centre = (minCorner + maxCorner) * 0.5;
     const Vec half = (maxCorner - minCorner) * 0.5;
-    const Vec q{std::abs(p.x - centre.x) - half.x + cornerRadius, std::abs(p.y - centre.y) - half.y + cornerRadius};
+    const Vec q{std::abs(p.x - centre.x) - half.x + cornerRadius,
+                std::abs(p.y - centre.y) - half.y + cornerRadius};
     const Vec outside{std::max(q.x, 0.0), std::max(q.y, 0.0)};
     return Length(outside) + std::min(std::max(q.x, q.y), 0.0) - cornerRadius;
 }
@@ -54,7 +59,9 @@ double SdPolygon(Vec p, const std::vector<Vec>& v) {
 }
 
 Canvas::Canvas(int width, int height, int supersample)
-    : width_(width), height_(height), ss_(supersample),
+    : width_(width),
+      height_(height),
+      ss_(supersample),
       samples_(static_cast<std::size_t>(width) * supersample * height * supersample) {}
 
 Rgba Canvas::Pixel(int x, int y) const {

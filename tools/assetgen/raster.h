@@ -14,12 +14,24 @@ struct Vec {
     double x = 0;
     double y = 0;
 };
-inline Vec operator+(Vec a, Vec b) { return {a.x + b.x, a.y + b.y}; }
-inline Vec operator-(Vec a, Vec b) { return {a.x - b.x, a.y - b.y}; }
-inline Vec operator*(Vec a, double s) { return {a.x * s, a.y * s}; }
-inline double Dot(Vec a, Vec b) { return a.x * b.x + a.y * b.y; }
-inline double Cross(Vec a, Vec b) { return a.x * b.y - a.y * b.x; }
-inline double Length(Vec a) { return std::sqrt(Dot(a, a)); }
+inline Vec operator+(Vec a, Vec b) {
+    return {a.x + b.x, a.y + b.y};
+}
+inline Vec operator-(Vec a, Vec b) {
+    return {a.x - b.x, a.y - b.y};
+}
+inline Vec operator*(Vec a, double s) {
+    return {a.x * s, a.y * s};
+}
+inline double Dot(Vec a, Vec b) {
+    return a.x * b.x + a.y * b.y;
+}
+inline double Cross(Vec a, Vec b) {
+    return a.x * b.y - a.y * b.x;
+}
+inline double Length(Vec a) {
+    return std::sqrt(Dot(a, a));
+}
 
 // Colour components 0..1.
 struct Color {
@@ -28,16 +40,22 @@ struct Color {
     double b = 0;
 };
 inline Color Hex(std::uint32_t rgb) {
-    return {static_cast<double>(rgb >> 16 & 0xFF) / 255.0, static_cast<double>(rgb >> 8 & 0xFF) / 255.0,
-            static_cast<double>(rgb & 0xFF) / 255.0};
+    return {static_cast<double>(rgb >> 16 & 0xFF) / 255.0,
+            static_cast<double>(rgb >> 8 & 0xFF) / 255.0, static_cast<double>(rgb & 0xFF) / 255.0};
 }
 inline Color Mix(Color a, Color b, double t) {
     return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
 }
-inline Color Scale(Color c, double s) { return {c.r * s, c.g * s, c.b * s}; }
-inline Color Add(Color a, Color b) { return {a.r + b.r, a.g + b.g, a.b + b.b}; }
+inline Color Scale(Color c, double s) {
+    return {c.r * s, c.g * s, c.b * s};
+}
+inline Color Add(Color a, Color b) {
+    return {a.r + b.r, a.g + b.g, a.b + b.b};
+}
 
-inline double Clamp01(double v) { return v < 0 ? 0 : (v > 1 ? 1 : v); }
+inline double Clamp01(double v) {
+    return v < 0 ? 0 : (v > 1 ? 1 : v);
+}
 inline double SmoothStep(double e0, double e1, double v) {
     const double t = Clamp01((v - e0) / (e1 - e0));
     return t * t * (3 - 2 * t);
@@ -58,16 +76,22 @@ double SdCircle(Vec p, Vec centre, double radius);
 double SdBox(Vec p, Vec minCorner, Vec maxCorner, double cornerRadius = 0);
 double SdSegment(Vec p, Vec a, Vec b, double halfWidth);  // a capsule
 double SdPolygon(Vec p, const std::vector<Vec>& points);  // any simple polygon
-inline double Union(double a, double b) { return std::min(a, b); }
-inline double Intersect(double a, double b) { return std::max(a, b); }
-inline double Subtract(double a, double b) { return std::max(a, -b); }
+inline double Union(double a, double b) {
+    return std::min(a, b);
+}
+inline double Intersect(double a, double b) {
+    return std::max(a, b);
+}
+inline double Subtract(double a, double b) {
+    return std::max(a, -b);
+}
 
 struct Rgba {
     double r = 0, g = 0, b = 0, a = 0;  // premultiplied
 };
 
 class Canvas {
-public:
+  public:
     Canvas(int width, int height, int supersample);
 
     int Width() const { return width_; }
@@ -106,7 +130,7 @@ public:
     // clamped to 0..1.
     Rgba Pixel(int x, int y) const;
 
-private:
+  private:
     template <class Visit>
     void ForEachSample(Visit visit) {
         const int sw = width_ * ss_;
@@ -125,6 +149,8 @@ private:
 };
 
 // A 0..255 byte from a 0..1 component, rounded half up.
-inline std::uint8_t ToByte(double v) { return static_cast<std::uint8_t>(Clamp01(v) * 255.0 + 0.5); }
+inline std::uint8_t ToByte(double v) {
+    return static_cast<std::uint8_t>(Clamp01(v) * 255.0 + 0.5);
+}
 
 }  // namespace assetgen

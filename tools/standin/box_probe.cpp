@@ -1,10 +1,9 @@
 // gorbox_probe: prints the text of a visible message box, found by its title, so the
 // end-to-end tests can read what the launcher told the user (X11 only shows pixels).
 // Usage: gorbox_probe.exe "<title>"; prints the message text as UTF-8, exit 1 if no box.
-#include <windows.h>
-
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <string>
@@ -25,7 +24,8 @@ std::wstring TextOf(HWND window) {
     // WM_GETTEXT crosses processes for plain controls; GetWindowTextW would not.
     const LRESULT length = ::SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const LRESULT got = ::SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    const LRESULT got =
+        ::SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
     text.resize(static_cast<size_t>(got));
     return text;
 }

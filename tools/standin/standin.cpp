@@ -43,11 +43,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // produced by the launcher contains one, and it needs no escaping.
     const std::string line = ToUtf8(self) + "\t" + ToUtf8(::GetCommandLineW()) + "\n";
 
-    const HANDLE file = ::CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        ::CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 1;
     DWORD written = 0;
-    const BOOL ok = ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    const BOOL ok =
+        ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     ::CloseHandle(file);
     return ok && written == line.size() ? 0 : 1;
 }

@@ -47,7 +47,7 @@ struct LoopWindowProc {
 // KillTimer does not remove a WM_TIMER already waiting in the queue, and a tick of the
 // old id must not count for the restarted interval.
 class EventLoopWin32::TimerWin32 final : public Timer {
-public:
+  public:
     TimerWin32(EventLoopWin32& loop, int intervalMs, std::function<void()> onTick)
         : loop_(loop), intervalMs_(intervalMs), onTick_(std::move(onTick)) {
         if (intervalMs <= 0) throw std::invalid_argument("timer interval must be positive");
@@ -69,7 +69,7 @@ public:
 
     void Tick() { onTick_(); }
 
-private:
+  private:
     void Stop() noexcept {
         if (id_ == 0) return;
         ::KillTimer(loop_.window_, id_);
@@ -97,7 +97,8 @@ EventLoopWin32::EventLoopWin32() {
     if (::RegisterClassExW(&windowClass) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
         ThrowLastError("RegisterClassExW (event loop)");
     }
-    window_ = ::CreateWindowExW(0, kLoopWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+    window_ = ::CreateWindowExW(0, kLoopWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                instance, nullptr);
     if (window_ == nullptr) ThrowLastError("CreateWindowExW (event loop)");
     ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
@@ -118,7 +119,8 @@ bool EventLoopWin32::DispatchPending(double deadline) {
     MSG message;
     // Bounded by the deadline: a fast transfer can keep socket notifications queued without
     // pause, and the waiting caller must still get its turn.
-    while ((!dispatched || Now() < deadline) && ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    while ((!dispatched || Now() < deadline) &&
+           ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {
             ::ExitProcess(static_cast<UINT>(message.wParam));
         }
@@ -138,7 +140,8 @@ void EventLoopWin32::DispatchEvents(double deadline) {
     const DWORD timeoutMs = static_cast<DWORD>(std::ceil(std::min(remainingMs, kLongestWaitMs)));
     // MWMO_INPUTAVAILABLE also wakes for messages that arrived before the call but were
     // seen (not removed) by an earlier peek, so nothing already queued is slept over.
-    const DWORD woke = ::MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    const DWORD woke =
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     if (woke == WAIT_FAILED) ThrowLastError("MsgWaitForMultipleObjectsEx");
     DispatchPending(deadline);
 }

@@ -15,7 +15,7 @@ struct HWND__;
 namespace gor::platform::win32 {
 
 class EventLoopWin32 final : public EventLoop {
-public:
+  public:
     // Creates the message-only window on the calling (UI) thread. Throws std::system_error.
     EventLoopWin32();
     ~EventLoopWin32() override;
@@ -32,7 +32,7 @@ public:
     std::unique_ptr<Timer> CreateTimer(int intervalMs, std::function<void()> onTick) override;
     std::unique_ptr<SocketControl> CreateSocket() override;
 
-private:
+  private:
     class TimerWin32;
     friend struct LoopWindowProc;
     bool DispatchPending(double deadline);

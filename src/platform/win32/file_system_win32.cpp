@@ -16,13 +16,14 @@ namespace {
 // (normal, archive, compressed, not indexed, ...) always pass; read-only ones only with the
 // read-only bit of the mask; hidden and system files and folders never.
 bool Admits(DWORD attributes, std::uint32_t mask) {
-    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) return false;
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
+        return false;
     if ((attributes & FILE_ATTRIBUTE_READONLY) && !(mask & kAttrReadOnly)) return false;
     return true;
 }
 
 class FileWin32 final : public File {
-public:
+  public:
     FileWin32(HANDLE handle, std::string path) : handle_(handle), path_(std::move(path)) {}
     ~FileWin32() override {
         if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
@@ -43,7 +44,8 @@ public:
         while (!bytes.empty()) {
             const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
             DWORD written = 0;
-            if (!::WriteFile(Handle(), bytes.data(), chunk, &written, nullptr)) ThrowLastError("WriteFile " + path_);
+            if (!::WriteFile(Handle(), bytes.data(), chunk, &written, nullptr))
+                ThrowLastError("WriteFile " + path_);
             if (written == 0) throw Win32Error(ERROR_WRITE_FAULT, "WriteFile " + path_);
             bytes.remove_prefix(written);
         }
@@ -67,9 +69,10 @@ public:
         if (!::CloseHandle(handle)) ThrowLastError("CloseHandle " + path_);
     }
 
-private:
+  private:
     HANDLE Handle() const {
-        if (handle_ == INVALID_HANDLE_VALUE) throw Win32Error(ERROR_INVALID_HANDLE, "closed file " + path_);
+        if (handle_ == INVALID_HANDLE_VALUE)
+            throw Win32Error(ERROR_INVALID_HANDLE, "closed file " + path_);
         return handle_;
     }
 
@@ -77,7 +80,8 @@ private:
         LARGE_INTEGER distance;
         distance.QuadPart = static_cast<LONGLONG>(offset);
         LARGE_INTEGER result;
-        if (!::SetFilePointerEx(Handle(), distance, &result, method)) ThrowLastError("SetFilePointerEx " + path_);
+        if (!::SetFilePointerEx(Handle(), distance, &result, method))
+            ThrowLastError("SetFilePointerEx " + path_);
         return static_cast<std::uint64_t>(result.QuadPart);
     }
 
@@ -90,12 +94,13 @@ private:
 bool FileSystemWin32::FindFile(const std::string& path, std::uint32_t attributeMask) {
     const std::wstring widePath = Widen(path);
     WIN32_FIND_DATAW found;
-    const HANDLE search = ::FindFirstFileExW(widePath.c_str(), FindExInfoStandard, &found, FindExSearchNameMatch,
-                                             nullptr, 0);
+    const HANDLE search = ::FindFirstFileExW(widePath.c_str(), FindExInfoStandard, &found,
+                                             FindExSearchNameMatch, nullptr, 0);
     if (search == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
         // "Nothing there" in its several spellings is an answer, not a failure.
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_NO_MORE_FILES) {
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+            error == ERROR_NO_MORE_FILES) {
             return false;
         }
         throw Win32Error(error, "FindFirstFileExW " + path);
@@ -117,12 +122,14 @@ void FileSystemWin32::Remove(const std::string& path) {
 
 void FileSystemWin32::Rename(const std::string& from, const std::string& to) {
     // MoveFileW without MOVEFILE_REPLACE_EXISTING: an existing target fails the rename.
-    if (!::MoveFileW(Widen(from).c_str(), Widen(to).c_str())) ThrowLastError("MoveFileW " + from + " -> " + to);
+    if (!::MoveFileW(Widen(from).c_str(), Widen(to).c_str()))
+        ThrowLastError("MoveFileW " + from + " -> " + to);
 }
 
 std::unique_ptr<File> FileSystemWin32::OpenReadWrite(const std::string& path) {
-    const HANDLE handle = ::CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle =
+        ::CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) ThrowLastError("CreateFileW " + path);
     try {
         return std::make_unique<FileWin32>(handle, path);

@@ -7,7 +7,7 @@
 namespace gor::platform::win32 {
 
 class FileSystemWin32 final : public FileSystem {
-public:
+  public:
     bool FindFile(const std::string& path, std::uint32_t attributeMask) override;
     void Remove(const std::string& path) override;
     void Rename(const std::string& from, const std::string& to) override;

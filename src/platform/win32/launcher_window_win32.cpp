@@ -42,17 +42,19 @@ HFONT MakeFont(const window::FontDesign& design) {
     const int centipoints = static_cast<int>(std::lround(design.points * 100));
     const int height = -::MulDiv(centipoints, ScreenDpi(LOGPIXELSY), 72 * 100);
     const std::wstring face = Widen(design.face);
-    const HFONT font = ::CreateFontW(height, 0, 0, 0, design.bold ? FW_BOLD : FW_NORMAL, design.italic ? TRUE : FALSE,
-                                     FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face.c_str());
+    const HFONT font = ::CreateFontW(height, 0, 0, 0, design.bold ? FW_BOLD : FW_NORMAL,
+                                     design.italic ? TRUE : FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                     DEFAULT_PITCH | FF_DONTCARE, face.c_str());
     if (font == nullptr) ThrowLastError("CreateFontW " + std::string(design.face));
     return font;
 }
 
 HICON LoadProgramIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
     // LoadImage picks the best of the icon group's images for the asked size.
-    return static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(GOR_IDI_APPLICATION), IMAGE_ICON,
-                                           ::GetSystemMetrics(widthMetric), ::GetSystemMetrics(heightMetric),
+    return static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(GOR_IDI_APPLICATION),
+                                           IMAGE_ICON, ::GetSystemMetrics(widthMetric),
+                                           ::GetSystemMetrics(heightMetric),
                                            LR_DEFAULTCOLOR | LR_SHARED));
 }
 
@@ -66,7 +68,7 @@ std::uint32_t DibToColorRef(std::uint32_t dib) {
 
 // Select objects into a device context for one scope and put the old ones back.
 class Selection {
-public:
+  public:
     Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(::SelectObject(dc, object)) {}
     ~Selection() {
         if (previous_ != nullptr && previous_ != HGDI_ERROR) ::SelectObject(dc_, previous_);
@@ -74,7 +76,7 @@ public:
     Selection(const Selection&) = delete;
     Selection& operator=(const Selection&) = delete;
 
-private:
+  private:
     HDC dc_;
     HGDIOBJ previous_;
 };
@@ -83,7 +85,8 @@ private:
 
 struct LauncherWindowProc {
     static LRESULT CALLBACK Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-        auto* self = reinterpret_cast<LauncherWindowWin32*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        auto* self =
+            reinterpret_cast<LauncherWindowWin32*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
         switch (message) {
             case WM_ERASEBKGND:
                 return 1;  // WM_PAINT draws every pixel; erasing first would flicker
@@ -109,7 +112,8 @@ struct LauncherWindowProc {
 };
 
 LauncherWindowWin32::Label LauncherWindowWin32::MakeLabel(const window::LabelDesign& design) {
-    return {design.place, Widen(design.caption), design.foreColor, design.visible, MakeFont(design.font)};
+    return {design.place, Widen(design.caption), design.foreColor, design.visible,
+            MakeFont(design.font)};
 }
 
 LauncherWindowWin32::LauncherWindowWin32() {
@@ -122,11 +126,12 @@ LauncherWindowWin32::LauncherWindowWin32() {
     try {
         // A DIB section keeps the picture's exact colours whatever the display's depth, so the
         // transparent colour still matches exactly when the pixels are read back.
-        picture_ = static_cast<HBITMAP>(::LoadImageW(instance, MAKEINTRESOURCEW(GOR_IDB_LAUNCHER), IMAGE_BITMAP, 0,
-                                                     0, LR_CREATEDIBSECTION));
+        picture_ = static_cast<HBITMAP>(::LoadImageW(instance, MAKEINTRESOURCEW(GOR_IDB_LAUNCHER),
+                                                     IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
         if (picture_ == nullptr) ThrowLastError("LoadImageW (launcher picture)");
         BITMAP info{};
-        if (::GetObjectW(picture_, sizeof info, &info) == 0) ThrowLastError("GetObjectW (launcher picture)");
+        if (::GetObjectW(picture_, sizeof info, &info) == 0)
+            ThrowLastError("GetObjectW (launcher picture)");
         pictureWidth_ = info.bmWidth;
         pictureHeight_ = std::abs(info.bmHeight);
 
@@ -141,7 +146,8 @@ LauncherWindowWin32::LauncherWindowWin32() {
         windowClass.hIconSm = LoadProgramIcon(instance, SM_CXSMICON, SM_CYSMICON);
         windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
         windowClass.lpszClassName = kWindowClass;
-        if (::RegisterClassExW(&windowClass) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+        if (::RegisterClassExW(&windowClass) == 0 &&
+            ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
             ThrowLastError("RegisterClassExW (frmLaunch)");
         }
 
@@ -150,8 +156,8 @@ LauncherWindowWin32::LauncherWindowWin32() {
         const std::wstring caption = Widen(window::kFormCaption);
         window_ = ::CreateWindowExW(WS_EX_TOOLWINDOW, kWindowClass, caption.c_str(), WS_POPUP, 0, 0,
                                     TwipsToPixels(window::kFormDesignWidthTwips, twipsPerPixelX_),
-                                    TwipsToPixels(window::kFormDesignHeightTwips, twipsPerPixelY_), nullptr, nullptr,
-                                    instance, nullptr);
+                                    TwipsToPixels(window::kFormDesignHeightTwips, twipsPerPixelY_),
+                                    nullptr, nullptr, instance, nullptr);
         if (window_ == nullptr) ThrowLastError("CreateWindowExW (frmLaunch)");
         ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     } catch (...) {
@@ -224,7 +230,8 @@ void LauncherWindowWin32::Paint() {
 
     // Compose in memory and copy once: the labels never flash over a half-drawn picture.
     const HDC canvas = ::CreateCompatibleDC(target);
-    const HBITMAP canvasBitmap = ::CreateCompatibleBitmap(target, std::max(width, 1), std::max(height, 1));
+    const HBITMAP canvasBitmap =
+        ::CreateCompatibleBitmap(target, std::max(width, 1), std::max(height, 1));
     if (canvas != nullptr && canvasBitmap != nullptr) {
         {
             Selection canvasSelection(canvas, canvasBitmap);
@@ -240,7 +247,8 @@ void LauncherWindowWin32::Paint() {
             if (pictureDc != nullptr) ::DeleteDC(pictureDc);
 
             ::SetBkMode(canvas, TRANSPARENT);
-            for (const Label* label : {&lblStatus, &lblPercent}) {  // bottom of the stacking order first
+            for (const Label* label :
+                 {&lblStatus, &lblPercent}) {  // bottom of the stacking order first
                 if (!label->visible || label->caption.empty()) continue;
                 const RectPx r = LabelRect(*label);
                 RECT area{r.left, r.top, r.right, r.bottom};
@@ -248,11 +256,12 @@ void LauncherWindowWin32::Paint() {
                 ::SetTextColor(canvas, label->foreColor);
                 // Without DT_NOCLIP the text is clipped to the label: a third wrapped line never
                 // spills onto the picture below.
-                ::DrawTextW(canvas, label->caption.c_str(), static_cast<int>(label->caption.size()), &area,
-                            kLabelFormat);
+                ::DrawTextW(canvas, label->caption.c_str(), static_cast<int>(label->caption.size()),
+                            &area, kLabelFormat);
             }
             ::BitBlt(target, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right - ps.rcPaint.left,
-                     ps.rcPaint.bottom - ps.rcPaint.top, canvas, ps.rcPaint.left, ps.rcPaint.top, SRCCOPY);
+                     ps.rcPaint.bottom - ps.rcPaint.top, canvas, ps.rcPaint.left, ps.rcPaint.top,
+                     SRCCOPY);
         }
     }
     if (canvasBitmap != nullptr) ::DeleteObject(canvasBitmap);
@@ -269,7 +278,8 @@ void LauncherWindowWin32::Show() {
     // The work area of the monitor the window is on (the primary one while it is hidden at
     // 0,0), so a taskbar does not push the window off centre.
     if (!::GetMonitorInfoW(::MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
-        if (!::SystemParametersInfoW(SPI_GETWORKAREA, 0, &monitor.rcWork, 0)) ThrowLastError("SPI_GETWORKAREA");
+        if (!::SystemParametersInfoW(SPI_GETWORKAREA, 0, &monitor.rcWork, 0))
+            ThrowLastError("SPI_GETWORKAREA");
     }
     const RECT& work = monitor.rcWork;
     const int width = frame.right - frame.left;
@@ -291,46 +301,61 @@ void LauncherWindowWin32::MsgBox(const std::string& text, const std::string& tit
     // socket notifications, whose failures are held and rethrown below.
     // Owned by the launcher window once it is shown; before that (a failure while it is still
     // hidden) an owned box could open behind other windows where the user never finds it.
-    const int answer = ::MessageBoxW(shown_ ? window_ : nullptr, wideText.c_str(), wideTitle.c_str(),
-                                     static_cast<UINT>(style));
+    const int answer = ::MessageBoxW(shown_ ? window_ : nullptr, wideText.c_str(),
+                                     wideTitle.c_str(), static_cast<UINT>(style));
     RethrowHeldFailure();
     if (answer == 0) ThrowLastError("MessageBoxW");
 }
 
-void LauncherWindowWin32::Unload() { Destroy(); }
+void LauncherWindowWin32::Unload() {
+    Destroy();
+}
 
 void LauncherWindowWin32::SetBorderStyleNone() {
     if (window_ == nullptr) throw Win32Error(ERROR_INVALID_WINDOW_HANDLE, "SetBorderStyleNone");
-    constexpr LONG_PTR kFrameStyles =
-        WS_CAPTION | WS_THICKFRAME | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_BORDER | WS_DLGFRAME;
-    constexpr LONG_PTR kFrameExStyles = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE | WS_EX_STATICEDGE;
+    constexpr LONG_PTR kFrameStyles = WS_CAPTION | WS_THICKFRAME | WS_SYSMENU | WS_MINIMIZEBOX |
+                                      WS_MAXIMIZEBOX | WS_BORDER | WS_DLGFRAME;
+    constexpr LONG_PTR kFrameExStyles =
+        WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE | WS_EX_STATICEDGE;
     const LONG_PTR style = ::GetWindowLongPtrW(window_, GWL_STYLE);
     const LONG_PTR exStyle = ::GetWindowLongPtrW(window_, GWL_EXSTYLE);
     // SetWindowLongPtr returns the old value, which may be 0; only a 0 with an error set fails.
     ::SetLastError(0);
-    if (::SetWindowLongPtrW(window_, GWL_STYLE, (style & ~kFrameStyles) | WS_POPUP) == 0 && ::GetLastError() != 0) {
+    if (::SetWindowLongPtrW(window_, GWL_STYLE, (style & ~kFrameStyles) | WS_POPUP) == 0 &&
+        ::GetLastError() != 0) {
         ThrowLastError("SetWindowLongPtrW GWL_STYLE");
     }
     ::SetLastError(0);
-    if (::SetWindowLongPtrW(window_, GWL_EXSTYLE, exStyle & ~kFrameExStyles) == 0 && ::GetLastError() != 0) {
+    if (::SetWindowLongPtrW(window_, GWL_EXSTYLE, exStyle & ~kFrameExStyles) == 0 &&
+        ::GetLastError() != 0) {
         ThrowLastError("SetWindowLongPtrW GWL_EXSTYLE");
     }
     // Cached frame sizes are only recomputed on SWP_FRAMECHANGED.
-    if (!::SetWindowPos(window_, nullptr, 0, 0, 0, 0,
-                        SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE)) {
+    if (!::SetWindowPos(
+            window_, nullptr, 0, 0, 0, 0,
+            SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE)) {
         ThrowLastError("SetWindowPos (frame)");
     }
 }
 
-int LauncherWindowWin32::PictureWidthPixels() { return pictureWidth_; }
-int LauncherWindowWin32::PictureHeightPixels() { return pictureHeight_; }
-int LauncherWindowWin32::TwipsPerPixelX() { return twipsPerPixelX_; }
-int LauncherWindowWin32::TwipsPerPixelY() { return twipsPerPixelY_; }
+int LauncherWindowWin32::PictureWidthPixels() {
+    return pictureWidth_;
+}
+int LauncherWindowWin32::PictureHeightPixels() {
+    return pictureHeight_;
+}
+int LauncherWindowWin32::TwipsPerPixelX() {
+    return twipsPerPixelX_;
+}
+int LauncherWindowWin32::TwipsPerPixelY() {
+    return twipsPerPixelY_;
+}
 
 void LauncherWindowWin32::SetOuterSizeTwips(int width, int height) {
     if (window_ == nullptr) throw Win32Error(ERROR_INVALID_WINDOW_HANDLE, "SetOuterSizeTwips");
     if (!::SetWindowPos(window_, nullptr, 0, 0, TwipsToPixels(width, twipsPerPixelX_),
-                        TwipsToPixels(height, twipsPerPixelY_), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE)) {
+                        TwipsToPixels(height, twipsPerPixelY_),
+                        SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE)) {
         ThrowLastError("SetWindowPos (size)");
     }
 }
@@ -339,23 +364,27 @@ Pixels LauncherWindowWin32::ReadPicture() {
     Pixels pixels;
     pixels.width = pictureWidth_;
     pixels.height = pictureHeight_;
-    pixels.colors.resize(static_cast<std::size_t>(pictureWidth_) * static_cast<std::size_t>(pictureHeight_));
+    pixels.colors.resize(static_cast<std::size_t>(pictureWidth_) *
+                         static_cast<std::size_t>(pictureHeight_));
     BITMAPINFO request{};
     request.bmiHeader.biSize = sizeof request.bmiHeader;
     request.bmiHeader.biWidth = pictureWidth_;
-    request.bmiHeader.biHeight = -pictureHeight_;  // negative: rows top-down, like the picture as shown
+    request.bmiHeader.biHeight =
+        -pictureHeight_;  // negative: rows top-down, like the picture as shown
     request.bmiHeader.biPlanes = 1;
     request.bmiHeader.biBitCount = 32;  // one DWORD per pixel, no row padding
     request.bmiHeader.biCompression = BI_RGB;
     const HDC screen = ::GetDC(nullptr);
     if (screen == nullptr) ThrowLastError("GetDC (screen)");
-    const int rows = ::GetDIBits(screen, picture_, 0, static_cast<UINT>(pictureHeight_), pixels.colors.data(),
-                                 &request, DIB_RGB_COLORS);
+    const int rows = ::GetDIBits(screen, picture_, 0, static_cast<UINT>(pictureHeight_),
+                                 pixels.colors.data(), &request, DIB_RGB_COLORS);
     const DWORD error = ::GetLastError();
     ::ReleaseDC(nullptr, screen);
-    if (rows != pictureHeight_) throw Win32Error(rows == 0 ? error : ERROR_INVALID_DATA, "GetDIBits (launcher picture)");
+    if (rows != pictureHeight_)
+        throw Win32Error(rows == 0 ? error : ERROR_INVALID_DATA, "GetDIBits (launcher picture)");
     // DIB bytes run blue, green, red; a colour reference keeps red in the low byte.
-    std::transform(pixels.colors.begin(), pixels.colors.end(), pixels.colors.begin(), DibToColorRef);
+    std::transform(pixels.colors.begin(), pixels.colors.end(), pixels.colors.begin(),
+                   DibToColorRef);
     return pixels;
 }
 

@@ -18,7 +18,7 @@ struct HFONT__;
 namespace gor::platform::win32 {
 
 class LauncherWindowWin32 final : public LauncherWindow {
-public:
+  public:
     // Creates the window hidden, with its design size, from the executable's resources
     // (program icon and launcher picture).
     LauncherWindowWin32();
@@ -48,7 +48,7 @@ public:
     // Destroys the window if it still exists; never throws (used on the way out of the process).
     void Destroy() noexcept;
 
-private:
+  private:
     // A label painted by the window itself: no child window, so it can take neither focus nor
     // mouse input, and it has no background of its own.
     struct Label {

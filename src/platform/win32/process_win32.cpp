@@ -16,13 +16,20 @@ namespace {
 // Window styles of a started program, as the launcher numbers them, to ShowWindow values.
 WORD ShowCommand(int windowStyle) {
     switch (windowStyle) {
-        case 0: return SW_HIDE;
-        case 1: return SW_SHOWNORMAL;
-        case 2: return SW_SHOWMINIMIZED;
-        case 3: return SW_SHOWMAXIMIZED;
-        case 4: return SW_SHOWNOACTIVATE;
-        case 6: return SW_SHOWMINNOACTIVE;
-        default: throw std::invalid_argument("unknown window style " + std::to_string(windowStyle));
+        case 0:
+            return SW_HIDE;
+        case 1:
+            return SW_SHOWNORMAL;
+        case 2:
+            return SW_SHOWMINIMIZED;
+        case 3:
+            return SW_SHOWMAXIMIZED;
+        case 4:
+            return SW_SHOWNOACTIVATE;
+        case 6:
+            return SW_SHOWMINNOACTIVE;
+        default:
+            throw std::invalid_argument("unknown window style " + std::to_string(windowStyle));
     }
 }
 
@@ -32,7 +39,8 @@ std::wstring FolderOf(const std::wstring& modulePath) {
     const std::size_t slash = modulePath.find_last_of(L"\\/");
     if (slash == std::wstring::npos) return modulePath;
     std::wstring folder = modulePath.substr(0, slash);
-    if (folder.size() == 2 && folder[1] == L':') folder += L'\\';  // "C:" alone means the drive's current folder
+    if (folder.size() == 2 && folder[1] == L':')
+        folder += L'\\';  // "C:" alone means the drive's current folder
     return folder;
 }
 
@@ -40,13 +48,15 @@ std::string ProcessWin32::AppPath() {
     // MAX_PATH is not a limit for module names; grow until the whole name fits.
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD length =
+            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0) ThrowLastError("GetModuleFileNameW");
         if (length < buffer.size()) {
             buffer.resize(length);
             break;
         }
-        if (buffer.size() >= 32768) throw Win32Error(ERROR_INSUFFICIENT_BUFFER, "GetModuleFileNameW");
+        if (buffer.size() >= 32768)
+            throw Win32Error(ERROR_INSUFFICIENT_BUFFER, "GetModuleFileNameW");
         buffer.resize(buffer.size() * 2);
     }
     return Narrow(FolderOf(buffer));
@@ -63,8 +73,8 @@ void ProcessWin32::Start(const std::string& exePath, int windowStyle) {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = ShowCommand(windowStyle);
     PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &started)) {
+    if (!::CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                          nullptr, nullptr, &startup, &started)) {
         ThrowLastError("CreateProcessW " + exePath);
     }
     // Not waited for: the handles are only closed.

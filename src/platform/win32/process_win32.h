@@ -9,7 +9,7 @@ namespace gor::platform::win32 {
 class LauncherWindowWin32;
 
 class ProcessWin32 final : public Process {
-public:
+  public:
     // `window` (may be null) is destroyed by End before the process exits; it outlives this.
     explicit ProcessWin32(LauncherWindowWin32* window = nullptr) : window_(window) {}
 
@@ -19,7 +19,7 @@ public:
     void Start(const std::string& exePath, int windowStyle) override;
     [[noreturn]] void End(int exitCode) override;
 
-private:
+  private:
     LauncherWindowWin32* window_;
 };
 

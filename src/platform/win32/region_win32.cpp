@@ -39,8 +39,8 @@ std::uintptr_t CreateRegionFromRects(const std::vector<PixelRect>& rects) {
         }
     }
     std::memcpy(storage.data(), &header, sizeof header);
-    const HRGN region =
-        ::ExtCreateRegion(nullptr, static_cast<DWORD>(bytes), reinterpret_cast<const RGNDATA*>(storage.data()));
+    const HRGN region = ::ExtCreateRegion(nullptr, static_cast<DWORD>(bytes),
+                                          reinterpret_cast<const RGNDATA*>(storage.data()));
     return reinterpret_cast<std::uintptr_t>(region);
 }
 

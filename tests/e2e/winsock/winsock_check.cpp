@@ -1,7 +1,7 @@
 // Exercises WinsockControl, and GorDownload over it, against servers on 127.0.0.1 under a
-// message loop of its own. Driven by test_winsock.py, which starts the servers and checks what this program reports.
-// Usage: winsock_check.exe <case> [arguments] ... ; prints PASS/FAIL per case, exits with the
-// number of failed cases.
+// message loop of its own. Driven by test_winsock.py, which starts the servers and checks what this
+// program reports. Usage: winsock_check.exe <case> [arguments] ... ; prints PASS/FAIL per case,
+// exits with the number of failed cases.
 #include <windows.h>
 #include <winsock2.h>
 

@@ -15,7 +15,7 @@
 namespace gor::test {
 
 class MemoryFileSystem : public platform::FileSystem {
-public:
+  public:
     struct Entry {
         std::string bytes;
         bool readOnly = false;
@@ -23,7 +23,7 @@ public:
         bool folder = false;
     };
     std::map<std::string, Entry> entries;
-    int openFiles = 0;        // files open right now
+    int openFiles = 0;         // files open right now
     std::string failWritesTo;  // a path whose writes fail as on a full disk
     bool failCloses = false;   // Close releases the file but reports an I/O error
     std::size_t diskSpace = static_cast<std::size_t>(-1);  // bytes any one file may hold
@@ -66,9 +66,9 @@ public:
         throw std::system_error(code, std::generic_category(), path);
     }
 
-private:
+  private:
     class MemoryFile : public platform::File {
-    public:
+      public:
         MemoryFile(MemoryFileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {
             ++fs_.openFiles;
         }
@@ -95,7 +95,7 @@ private:
             if (wasOpen && fs_.failCloses) Fail(EIO, path_);
         }
 
-    private:
+      private:
         void Check() const {
             if (!open_) Fail(EBADF, path_);
         }

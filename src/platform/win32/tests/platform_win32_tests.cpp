@@ -74,9 +74,10 @@ std::string ReadWholeFile(const std::string& path) {
 }
 
 // Awkward folder names: spaces, shell metacharacters, Cyrillic and Chinese.
-const char* const kAwkwardFolders[] = {"plain", "with space & (brackets) 100% !bang",
-                                       "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82",  // Привет
-                                       "\xE6\xB8\xB8\xE6\x88\x8F \xE6\x96\x87\xE4\xBB\xB6"};  // 游戏 文件
+const char* const kAwkwardFolders[] = {
+    "plain", "with space & (brackets) 100% !bang",
+    "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82",    // Привет
+    "\xE6\xB8\xB8\xE6\x88\x8F \xE6\x96\x87\xE4\xBB\xB6"};  // 游戏 文件
 
 void TestDirectorySearchMasks(const std::string& root) {
     FileSystemWin32 files;
@@ -211,7 +212,8 @@ void TestProcess(const std::string& root) {
     }
     const std::string expected = spaced + "\\gorupd.exe|\"" + spaced + "\\gorupd.exe\"\n";
     CHECK(started == expected);
-    if (started != expected) std::printf("  started: %s\n  expected: %s", started.c_str(), expected.c_str());
+    if (started != expected)
+        std::printf("  started: %s\n  expected: %s", started.c_str(), expected.c_str());
     CHECK(ReadWholeFile(root + "\\started.txt").empty());  // the decoy never ran
 
     CHECK(ThrowsSystemError([&] { process.Start(root + "\\missing.exe", kNormalFocus); }));
@@ -228,7 +230,8 @@ void TestEventLoop() {
         loop.DispatchEvents(loop.Now() + 0.05);  // nested: picks up 'c'
     });
     loop.Post([&] { order += 'c'; });
-    for (double end = loop.Now() + 5; order.size() < 3 && loop.Now() < end;) loop.DispatchEvents(end);
+    for (double end = loop.Now() + 5; order.size() < 3 && loop.Now() < end;)
+        loop.DispatchEvents(end);
     CHECK(order == "abc");
 
     // Waiting with nothing to do sleeps until the deadline: it lasts at least its length and
@@ -239,8 +242,11 @@ void TestEventLoop() {
     while (loop.Now() < start + 0.5) loop.DispatchEvents(start + 0.5);
     const double waited = loop.Now() - start;
     ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernelAfter, &userAfter);
-    auto ticks = [](FILETIME t) { return static_cast<double>(ULARGE_INTEGER{{t.dwLowDateTime, t.dwHighDateTime}}.QuadPart); };
-    const double busy = (ticks(kernelAfter) - ticks(kernelBefore) + ticks(userAfter) - ticks(userBefore)) / 1e7;
+    auto ticks = [](FILETIME t) {
+        return static_cast<double>(ULARGE_INTEGER{{t.dwLowDateTime, t.dwHighDateTime}}.QuadPart);
+    };
+    const double busy =
+        (ticks(kernelAfter) - ticks(kernelBefore) + ticks(userAfter) - ticks(userBefore)) / 1e7;
     CHECK(waited >= 0.5);
     CHECK(busy < waited / 2);
 
@@ -280,10 +286,12 @@ void TestEventLoop() {
 
 void TestRegions() {
     // Overlapping and touching rectangles become their union; no rectangles, an empty region.
-    const auto region = reinterpret_cast<HRGN>(CreateRegionFromRects({{0, 0, 4, 2}, {2, 1, 6, 3}, {6, 0, 7, 1}}));
+    const auto region =
+        reinterpret_cast<HRGN>(CreateRegionFromRects({{0, 0, 4, 2}, {2, 1, 6, 3}, {6, 0, 7, 1}}));
     CHECK(region != nullptr);
     CHECK(::PtInRegion(region, 0, 0) && ::PtInRegion(region, 5, 2) && ::PtInRegion(region, 6, 0));
-    CHECK(!::PtInRegion(region, 5, 0) && !::PtInRegion(region, 0, 2) && !::PtInRegion(region, 7, 0));
+    CHECK(!::PtInRegion(region, 5, 0) && !::PtInRegion(region, 0, 2) &&
+          !::PtInRegion(region, 7, 0));
     ::DeleteObject(region);
     const auto empty = reinterpret_cast<HRGN>(CreateRegionFromRects({}));
     RECT box;
@@ -305,24 +313,28 @@ void TestLauncherWindow(const std::string& picturePath) {
     const Pixels expected = gor::window::DecodeBitmap24(
         {reinterpret_cast<const std::uint8_t*>(file.data()), file.size()});
     const Pixels read = window.ReadPicture();
-    CHECK(window.PictureWidthPixels() == expected.width && window.PictureHeightPixels() == expected.height);
+    CHECK(window.PictureWidthPixels() == expected.width &&
+          window.PictureHeightPixels() == expected.height);
     CHECK(read.width == expected.width && read.height == expected.height);
     CHECK(read.colors == expected.colors);
 
     // Shaping makes it frameless, exactly the picture's size and cut to the picture.
-    const std::uintptr_t region = gor::window::ShapeFormToPicture(window, gor::window::kTransparentColor);
+    const std::uintptr_t region =
+        gor::window::ShapeFormToPicture(window, gor::window::kTransparentColor);
     CHECK(region != 0);
     RECT frame, client;
     ::GetWindowRect(hwnd, &frame);
     ::GetClientRect(hwnd, &client);
-    CHECK(frame.right - frame.left == expected.width && frame.bottom - frame.top == expected.height);
+    CHECK(frame.right - frame.left == expected.width &&
+          frame.bottom - frame.top == expected.height);
     CHECK(client.right == expected.width && client.bottom == expected.height);
     const HRGN copy = ::CreateRectRgn(0, 0, 0, 0);
     CHECK(::GetWindowRgn(hwnd, copy) != ERROR);
     int wrong = 0;
     for (int y = 0; y < expected.height; ++y) {
         for (int x = 0; x < expected.width; ++x) {
-            const bool opaque = expected.At(x, y) != static_cast<std::uint32_t>(gor::window::kTransparentColor);
+            const bool opaque =
+                expected.At(x, y) != static_cast<std::uint32_t>(gor::window::kTransparentColor);
             wrong += (::PtInRegion(copy, x, y) != FALSE) != opaque;
         }
     }
@@ -371,7 +383,8 @@ int wmain(int argc, wchar_t** argv) {
     // Full paths, so that they compare equal to what GetModuleFileNameW reports.
     auto fullPath = [](const wchar_t* path) {
         std::wstring full(32768, L'\0');
-        full.resize(::GetFullPathNameW(path, static_cast<DWORD>(full.size()), full.data(), nullptr));
+        full.resize(
+            ::GetFullPathNameW(path, static_cast<DWORD>(full.size()), full.data(), nullptr));
         return Narrow(full);
     };
     const std::string root = fullPath(argv[1]);
