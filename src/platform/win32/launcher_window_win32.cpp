@@ -200,23 +200,19 @@ void LauncherWindowWin32::InvalidateLabel(const Label& label) {
 }
 
 void LauncherWindowWin32::SetStatusCaption(const std::string& text) {
-    lblStatus.caption = Widen(text);
-    InvalidateLabel(lblStatus);
+    Change(lblStatus, lblStatus.caption, Widen(text));
 }
 
 void LauncherWindowWin32::SetStatusForeColor(std::uint32_t colorRef) {
-    lblStatus.foreColor = colorRef & 0x00FFFFFF;
-    InvalidateLabel(lblStatus);
+    Change(lblStatus, lblStatus.foreColor, colorRef & 0x00FFFFFFu);
 }
 
 void LauncherWindowWin32::SetPercentCaption(const std::string& text) {
-    lblPercent.caption = Widen(text);
-    InvalidateLabel(lblPercent);
+    Change(lblPercent, lblPercent.caption, Widen(text));
 }
 
 void LauncherWindowWin32::SetPercentVisible(bool visible) {
-    lblPercent.visible = visible;
-    InvalidateLabel(lblPercent);
+    Change(lblPercent, lblPercent.visible, visible);
 }
 
 void LauncherWindowWin32::Paint() {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/launcher_window.h"
@@ -66,6 +67,14 @@ class LauncherWindowWin32 final : public LauncherWindow {
     static Label MakeLabel(const window::LabelDesign& design);
     RectPx LabelRect(const Label& label) const;
     void InvalidateLabel(const Label& label);
+    // Sets one property of `label` and repaints it, only when the value really changes:
+    // the percentage is set after every received chunk but changes a hundred times at most.
+    template <class Value>
+    void Change(const Label& label, Value& property, Value value) {
+        if (property == value) return;
+        property = std::move(value);
+        InvalidateLabel(label);
+    }
     void Paint();
 
     HWND__* window_ = nullptr;
