@@ -8,17 +8,9 @@
 #include <cstdio>
 #include <string>
 
-namespace {
+#include "utf8.h"
 
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                          nullptr, nullptr);
-    return out;
-}
+namespace {
 
 std::wstring TextOf(HWND window) {
     // WM_GETTEXT crosses processes for plain controls; GetWindowTextW would not.

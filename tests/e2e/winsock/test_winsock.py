@@ -21,6 +21,9 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from harness import wine_env  # noqa: E402  (the end-to-end tests' shared helpers)
+
 BODY_SIZE = 3 * 1024 * 1024 + 17  # several receive buffers' worth, odd on purpose
 UPLOAD_SIZE = 24 * 1024 * 1024    # well past what the stacks buffer while nobody reads
 RUN_TIMEOUT = 300
@@ -103,13 +106,6 @@ def start_tcp(handler):
     server = TcpServer(("127.0.0.1", 0), handler)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server
-
-
-def wine_env():
-    env = dict(os.environ)
-    env.setdefault("WINEDEBUG", "-all")
-    env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
-    return env
 
 
 def ensure_prefix(wine, env):
