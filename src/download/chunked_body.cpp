@@ -1,0 +1,136 @@
+// Decoding the chunked transfer coding, one state per place in the grammar.
+#include "download/chunked_body.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace gor::download {
+namespace {
+
+// The value of a hexadecimal digit, or -1.
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+bool ChunkedDecoder::Fail(const char* why) {
+    failure_ = why;
+    return false;
+}
+
+bool ChunkedDecoder::CountLineByte() {
+    return ++line_ <= kMaxChunkLine || Fail(kChunkLineTooLong);
+}
+
+std::string_view ChunkedDecoder::Decode(std::string_view& in) {
+    while (!in.empty() && !failure_ && state_ != State::Finished) {
+        if (state_ == State::Data) {
+            const auto n = static_cast<std::size_t>(
+                std::min<std::uint64_t>(remaining_, static_cast<std::uint64_t>(in.size())));
+            const std::string_view data = in.substr(0, n);
+            in.remove_prefix(n);
+            remaining_ -= n;
+            decoded_ += n;
+            if (remaining_ == 0) state_ = State::DataCR;
+            return data;
+        }
+        const char c = in.front();
+        if (state_ == State::Trailer || state_ == State::TrailerLF) {
+            if (++trailer_ > kMaxTrailerSection) {
+                Fail(kTrailerTooLarge);
+                break;
+            }
+        }
+        switch (state_) {
+            case State::Size: {
+                const int digit = HexValue(c);
+                if (digit < 0) {
+                    if (!sizeDigits_) Fail(kBadChunkSize);
+                    state_ = State::SizeEnd;
+                    continue;  // the same byte again, as what follows the size
+                }
+                if (remaining_ > (std::numeric_limits<std::uint64_t>::max() >> 4)) {
+                    Fail(kChunkSizeOverflow);
+                    continue;
+                }
+                remaining_ = remaining_ << 4 | static_cast<std::uint64_t>(digit);
+                sizeDigits_ = true;
+                CountLineByte();
+                break;
+            }
+            case State::SizeEnd:
+                if (c == '\r') {
+                    state_ = State::SizeLineLF;
+                } else if (c == ';' || c == ' ' || c == '\t') {
+                    if (c == ';') state_ = State::Extension;
+                    CountLineByte();
+                } else {
+                    Fail(kBadChunkSize);
+                    continue;
+                }
+                break;
+            case State::Extension:
+                if (c == '\r') {
+                    state_ = State::SizeLineLF;
+                } else if (c == '\n') {
+                    Fail(kChunkBadLineEnd);
+                    continue;
+                } else {
+                    CountLineByte();
+                }
+                break;
+            case State::SizeLineLF:
+                if (c != '\n') {
+                    Fail(kChunkBadLineEnd);
+                    continue;
+                }
+                line_ = 0;
+                state_ = remaining_ == 0 ? State::Trailer : State::Data;
+                break;
+            case State::DataCR:
+            case State::DataLF:
+                if (c != (state_ == State::DataCR ? '\r' : '\n')) {
+                    Fail(kNoChunkDataEnd);
+                    continue;
+                }
+                if (state_ == State::DataLF) {
+                    remaining_ = 0;
+                    sizeDigits_ = false;
+                    state_ = State::Size;
+                } else {
+                    state_ = State::DataLF;
+                }
+                break;
+            case State::Trailer:
+                if (c == '\r') {
+                    state_ = State::TrailerLF;
+                } else if (c == '\n') {
+                    Fail(kChunkBadLineEnd);
+                    continue;
+                } else {
+                    CountLineByte();
+                }
+                break;
+            case State::TrailerLF:
+                if (c != '\n') {
+                    Fail(kChunkBadLineEnd);
+                    continue;
+                }
+                // An empty line ends the trailer section and with it the body.
+                state_ = line_ == 0 ? State::Finished : State::Trailer;
+                line_ = 0;
+                break;
+            case State::Data:
+            case State::Finished:
+                break;
+        }
+        in.remove_prefix(1);
+    }
+    return {};
+}
+
+}  // namespace gor::download
