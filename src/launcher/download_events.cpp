@@ -15,6 +15,8 @@ using download::SkipOnFailure;
 namespace {
 
 constexpr const char* kPercentSign = " %";
+// The watchdog is restarted by a download's bytes at most this often, in seconds.
+constexpr double kWatchdogRestartStep = 1;
 
 // What the percentage line shows when no percentage can be given: the amount received.
 std::string AmountText(double bytes) {
@@ -49,11 +51,26 @@ void frmLaunch::DownloadError(const std::string& description, bool SERVER_ERROR)
 void frmLaunch::headerread() {
     GorDownload1_headerread();
 }
+void frmLaunch::Disconnected() {
+    GorDownload1_Disconnected();
+}
+
+// Every Progress brings bytes, so it restarts the watchdog: a link that keeps delivering is
+// never cut, however long the whole file takes, and only silence ends a download. The restart
+// is skipped within a second of the previous one (a fast transfer raises thousands of
+// Progress events a second), so the silence that ends a download is 59 to 60 seconds long.
+void frmLaunch::GorDownload1_Progress(double downloaded, double Total) {
+    if (Timer1->Enabled() && loop_.Now() - watchdogRestartedAt_ >= kWatchdogRestartStep) {
+        watchdogRestartedAt_ = loop_.Now();
+        Timer1->SetEnabled(true);
+    }
+    ShowProgress(downloaded, Total);
+}
 
 // The share is rounded half to even (nearbyint in the default rounding mode) and not clamped.
 // Without a usable length (Total not positive), or with a share that Percent cannot hold,
 // the line shows the amount received instead and Percent keeps its last value.
-void frmLaunch::GorDownload1_Progress(double downloaded, double Total) {
+void frmLaunch::ShowProgress(double downloaded, double Total) {
     if (Total > 0) {
         const double share = std::nearbyint((downloaded / 100) / (Total / 100) * 100);
         if (FitsPercent(share)) {
@@ -74,6 +91,12 @@ void frmLaunch::GorDownload1_downloaded(const std::string& dfile) {
 
 void frmLaunch::GorDownload1_DownloadError(const std::string& description, bool SERVER_ERROR) {
     (void)description, (void)SERVER_ERROR;
+    DownloadWait = 0;
+}
+
+// A transfer the server closed before its end has failed: the wait ends at once, as for
+// DownloadError, instead of lasting until the watchdog.
+void frmLaunch::GorDownload1_Disconnected() {
     DownloadWait = 0;
 }
 

@@ -75,9 +75,11 @@ class frmLaunch : private download::GorDownloadEvents {
     void Timer1_Timer();
 
     void GorDownload1_Progress(double downloaded, double Total);
+    void ShowProgress(double downloaded, double Total);
     void GorDownload1_downloaded(const std::string& dfile);
     void GorDownload1_DownloadError(const std::string& description, bool SERVER_ERROR);
     void GorDownload1_headerread();
+    void GorDownload1_Disconnected();
     // Moves the finished body from its partial file to the file FetchFile was asked for.
     void MovePartialIntoPlace();
     void RemovePartialFile();
@@ -87,6 +89,7 @@ class frmLaunch : private download::GorDownloadEvents {
     void downloaded(const std::string& dfile) override;
     void DownloadError(const std::string& description, bool SERVER_ERROR) override;
     void headerread() override;
+    void Disconnected() override;
 
     platform::EventLoop& loop_;
     platform::LauncherWindow& window_;
@@ -96,6 +99,7 @@ class frmLaunch : private download::GorDownloadEvents {
     StatusLabel lblStatus{window_};
     PercentLabel lblPercent{window_};
     std::unique_ptr<platform::Timer> Timer1;  // the watchdog
+    double watchdogRestartedAt_ = 0;          // when a download's bytes last restarted it
 
     // The transfer FetchFile waits for: the body goes to `partialFile_` and becomes
     // `downloadTarget_` only once the control reports it complete.

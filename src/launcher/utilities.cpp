@@ -5,10 +5,13 @@
 #include <system_error>
 
 #include "build_config.h"
+#include "download/skip_step.h"
 #include "launcher/frm_launch.h"
 #include "launcher/paths.h"
 
 namespace gor::launcher {
+
+using download::SkipOnFailure;
 
 namespace {
 
@@ -78,7 +81,13 @@ void frmLaunch::RemovePartialFile() {
     }
 }
 
+// During a download the transfer is stopped and its partial file removed first: the program
+// ends, and nothing of a transfer that went silent may stay behind.
 void frmLaunch::Timer1_Timer() {
+    if (!partialFile_.empty()) {
+        SkipOnFailure([&] { GorDownload1.Cancel_Download(); });
+        SkipOnFailure([&] { RemovePartialFile(); });
+    }
     lblStatus.ForeColor(kRed);
     lblStatus.Caption("Terminating");
     Pausetime(kPauseAfterTerminating);

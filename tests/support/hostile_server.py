@@ -21,6 +21,8 @@ SCENARIOS = (
     "ok", "split-header", "drip", "cut-body", "reset", "no-length", "garbled-length",
     "status-204", "status-302", "status-401", "status-404", "status-500",
     "close-before-answer", "huge-header",
+    # the launcher's watchdog: the body stops halfway and the connection stays open
+    "stall",
 )
 
 REASONS = {204: "No Content", 302: "Found", 401: "Unauthorized", 404: "Not Found",
@@ -32,6 +34,7 @@ SPLIT_PIECE = 7
 SPLIT_PAUSE = 0.02
 HUGE_HEADER_BYTES = 80 * 1024
 HOLD_SECONDS = 30.0
+STALL_SECONDS = 180.0  # longer than the launcher's 60-second watchdog, with room to spare
 
 log_lock = threading.Lock()
 
@@ -75,6 +78,17 @@ def header_bytes(status, lines):
     return (text + "\r\n").encode("latin-1")
 
 
+def hold(conn, seconds):
+    """Keeps the connection open, sending nothing, until the client closes it or `seconds`
+    passed."""
+    conn.settimeout(seconds)
+    try:
+        while conn.recv(4096):
+            pass
+    except socket.timeout:
+        pass
+
+
 def answer(conn, scenario, body, request, delay):
     if scenario == "close-before-answer":
         return
@@ -93,12 +107,7 @@ def answer(conn, scenario, body, request, delay):
             conn.sendall(line)
             sent, n = sent + len(line), n + 1
         # Never the blank line: hold the connection until the client gives up.
-        conn.settimeout(HOLD_SECONDS)
-        try:
-            while conn.recv(4096):
-                pass
-        except socket.timeout:
-            pass
+        hold(conn, HOLD_SECONDS)
         return
     if scenario == "no-length":
         conn.sendall(header_bytes("200 OK", []) + body)
@@ -124,6 +133,9 @@ def answer(conn, scenario, body, request, delay):
     elif scenario == "cut-body":
         conn.sendall(head + payload[: len(payload) // 2])
         time.sleep(0.1)  # let the half arrive before the close
+    elif scenario == "stall":
+        conn.sendall(head + payload[: len(payload) // 2])
+        hold(conn, STALL_SECONDS)
     elif scenario == "reset":
         conn.sendall(head + payload[: len(payload) // 2])
         time.sleep(0.2)  # the half reaches the client; then the reset, not a close

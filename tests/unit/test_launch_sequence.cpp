@@ -54,6 +54,7 @@ TEST(LaunchRoads, NoUpdaterDownloadsItThenPausesFourSecondsAndStartsIt) {
     EXPECT_EQ(rig.Run(), kExitStarted);
     EXPECT_EQ(rig.Timeline(),
               (Lines{"0 shaped", "0 status=Downloading Updater", "0 show", "0 timer on",
+                     "3.2 timer on",                        // the bytes restart the watchdog
                      "3.2 percent=100 %", "3.2 timer off",  // FetchFile's wait ends at 4
                      "8 percent hidden", "8 status=Initializing", "8 show", "8 timer off",
                      "9 status=", "9 " + kStarted, "11 end 0"}));
@@ -210,6 +211,34 @@ TEST(LaunchWatchdog, EndsADownloadThatNeverEnds) {
               (Lines{"0 shaped", "0 status=Downloading Updater", "0 show", "0 timer on",
                      "60 color=255", "60 status=Terminating", "62 unload", "62 end 3"}));
     EXPECT_FALSE(rig.files.Has(kExe));
+}
+
+// During a download the watchdog measures silence: each Progress restarts it (at most once a
+// second), so a transfer that keeps delivering is never cut, and 60 s without a byte still ends
+// it, taking the partial file and the connection with it.
+TEST(LaunchWatchdog, CutsADownloadOnlyAfterSixtySecondsOfSilence) {
+    for (const bool silent : {false, true}) {
+        LaunchRig rig;
+        for (double t = 10; t <= (silent ? 100 : 150); t += 10) {
+            rig.loop.At(t, [&rig, t] { rig.Control().Progress(t, 0); });
+            rig.loop.At(t + 0.5, [&rig, t] { rig.Control().Progress(t + 0.5, 0); });  // no restart
+        }
+        if (silent)
+            rig.loop.At(100, [&rig] { rig.Put(kTmp, "MZ half"); });
+        else
+            TransferCompletes(rig, 155);
+        const int code = rig.Run();
+        const Lines& t = rig.Timeline();
+        if (!silent) {
+            EXPECT_EQ(code, kExitStarted);  // 155 s in all: the minute no longer limits it
+            continue;
+        }
+        EXPECT_EQ(code, kExitWatchdog);
+        EXPECT_EQ(Lines(t.end() - 4, t.end()),
+                  (Lines{"160 color=255", "160 status=Terminating", "162 unload", "162 end 3"}));
+        EXPECT_FALSE(rig.files.Has(kTmp));
+        EXPECT_EQ(rig.loop.socket->state, ScriptedSocket::State::Closed);
+    }
 }
 
 TEST(LaunchWatchdog, EndsAPatchWhoseRemovalHangs) {
