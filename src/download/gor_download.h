@@ -82,6 +82,10 @@ class GorDownload : private platform::SocketEvents {
     const std::string& host() const { return host_name_; }
     const std::string& port() const { return port_; }
     const std::string& path() const { return path_; }
+    // The last parsed answer's status line ("HTTP/1.1 200 OK"), for the host's log.
+    std::string_view statusLine() const {
+        return std::string_view(headerText_).substr(0, headerText_.find("\r\n"));
+    }
 
   private:
     // Socket notifications, passed on to the handlers below.
