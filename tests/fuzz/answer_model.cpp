@@ -188,14 +188,15 @@ Chunked DecodeChunked(std::string_view in) {
     }
     // trailer-section CRLF: lines up to an empty one.
     for (;;) {
-        const std::size_t end = in.find("\r\n", i);
-        const std::size_t lf = in.find('\n', i);
-        if (lf != std::string_view::npos && (end == std::string_view::npos || lf < end + 1)) {
-            return stop(Chunked::Unclear);  // a lone LF
-        }
-        if (end == std::string_view::npos) return stop(Chunked::LastChunk);
-        if (end == i) return stop(Chunked::Done);
-        i = end + 2;
+        const std::size_t lineStart = i;
+        while (i < n && in[i] != '\r' && in[i] != '\n') ++i;
+        if (i - lineStart > kMaxSizeLine) return stop(Chunked::Unclear);
+        if (i == n) return stop(Chunked::LastChunk);
+        if (in[i] == '\n') return stop(Chunked::Unclear);  // a lone LF
+        if (i + 1 == n) return stop(Chunked::LastChunk);
+        if (in[i + 1] != '\n') return stop(Chunked::Unclear);  // a lone CR
+        if (i == lineStart) return stop(Chunked::Done);
+        i += 2;
     }
 }
 
