@@ -124,8 +124,14 @@ std::vector<std::string> HostileServerCommand(const std::string& scenario,
     return argv;
 }
 
-std::vector<std::string> NginxCommand(const std::string& root) {
-    return {GOR_PYTHON, GOR_SUPPORT_DIR "/servers.py", "nginx", "--root", root};
+std::vector<std::string> NginxCommand(const std::string& root, int upstreamPort) {
+    std::vector<std::string> argv = {GOR_PYTHON, GOR_SUPPORT_DIR "/servers.py", "nginx", "--root",
+                                     root};
+    if (upstreamPort != 0) {
+        argv.push_back("--upstream");
+        argv.push_back(std::to_string(upstreamPort));
+    }
+    return argv;
 }
 
 }  // namespace gor::test

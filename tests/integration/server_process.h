@@ -34,7 +34,9 @@ std::vector<std::string> HostileServerCommand(const std::string& scenario,
                                               const std::string& bodyFile,
                                               const std::string& logFile = {}, double delay = 0.05);
 
-// The command line of the system nginx serving the folder `root` (tests/support/servers.py).
-std::vector<std::string> NginxCommand(const std::string& root);
+// The command line of the system nginx serving the folder `root` (tests/support/servers.py),
+// also with chunked coding under /chunked/, and with `upstreamPort`, passing /proxied/ on to
+// that server on 127.0.0.1.
+std::vector<std::string> NginxCommand(const std::string& root, int upstreamPort = 0);
 
 }  // namespace gor::test

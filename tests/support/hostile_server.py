@@ -23,6 +23,12 @@ SCENARIOS = (
     "close-before-answer", "huge-header",
     # the launcher's watchdog: the body stops halfway and the connection stays open
     "stall",
+    # chunked transfer coding: whole (with a lying Content-Length beside it), or cut before
+    # its last chunk
+    "chunked", "chunked-cut",
+    # answers that lie about their body
+    "stray-bytes", "length-in-download-only", "two-lengths", "wrong-range",
+    "close-in-header", "endless",
 )
 
 REASONS = {204: "No Content", 302: "Found", 401: "Unauthorized", 404: "Not Found",
@@ -35,6 +41,12 @@ SPLIT_PAUSE = 0.02
 HUGE_HEADER_BYTES = 80 * 1024
 HOLD_SECONDS = 30.0
 STALL_SECONDS = 180.0  # longer than the launcher's 60-second watchdog, with room to spare
+# Chunk sizes taken in turn: tiny, odd, larger than a socket read, in both letter cases.
+CHUNK_SIZES = (1, 0x1F3, 7, 0x2000, 0xABC, 3, 0x10001)
+CHUNK_PIECE = 1000  # sent in pieces of this size, so chunk framing falls anywhere
+STRAY_BYTES = b"<stray bytes after the announced length>"
+WRONG_RANGE_START = 100
+ENDLESS_BLOCK = 64 * 1024
 
 log_lock = threading.Lock()
 
@@ -89,6 +101,25 @@ def hold(conn, seconds):
         pass
 
 
+def chunked(body):
+    """`body` in the chunked transfer coding, with extensions, mixed-case hex and a trailer."""
+    out, at, n = [], 0, 0
+    while at < len(body):
+        size = min(CHUNK_SIZES[n % len(CHUNK_SIZES)], len(body) - at)
+        line = f"{size:X}" if n % 2 else f"{size:x}"
+        if n % 3 == 0:
+            line += f';piece={n};note="a;b"'
+        out.append(line.encode() + b"\r\n" + body[at:at + size] + b"\r\n")
+        at, n = at + size, n + 1
+    out.append(b"0;end\r\nX-Checksum: none\r\nExpires: 0\r\n\r\n")
+    return b"".join(out)
+
+
+def send_in_pieces(conn, data, piece):
+    for i in range(0, len(data), piece):
+        conn.sendall(data[i:i + piece])
+
+
 def answer(conn, scenario, body, request, delay):
     if scenario == "close-before-answer":
         return
@@ -115,6 +146,45 @@ def answer(conn, scenario, body, request, delay):
     if scenario == "garbled-length":
         conn.sendall(header_bytes("200 OK", ["Content-Length: abc"]) + body)
         return
+    if scenario in ("chunked", "chunked-cut"):
+        coded = chunked(body)
+        if scenario == "chunked-cut":
+            coded = coded[: len(coded) // 2]
+        conn.sendall(header_bytes("200 OK", ["Transfer-Encoding: chunked",
+                                             f"Content-Length: {len(body) // 3}"]))
+        send_in_pieces(conn, coded, CHUNK_PIECE)
+        time.sleep(0.1)  # let the rest arrive before the close
+        return
+    if scenario == "close-in-header":
+        conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Len")
+        time.sleep(0.1)
+        return
+    if scenario == "endless":
+        # No length, and a body that never ends: sent until the client hangs up.
+        conn.sendall(header_bytes("200 OK", []))
+        block = (body or b"x") * (ENDLESS_BLOCK // max(len(body), 1) + 1)
+        while True:
+            conn.sendall(block[:ENDLESS_BLOCK])
+    if scenario == "length-in-download-only":
+        # The probe hears of no length; the download answer announces one and is cut.
+        if requested_start(request) is not None:
+            conn.sendall(header_bytes("200 OK", []) + body)
+        else:
+            conn.sendall(header_bytes("200 OK", [f"Content-Length: {len(body)}"])
+                         + body[: len(body) // 2])
+            time.sleep(0.1)
+        return
+    if scenario == "two-lengths":
+        conn.sendall(header_bytes("200 OK", [f"Content-Length: {len(body) // 2}",
+                                             f"Content-Length: {len(body)}"]) + body)
+        return
+    if scenario == "wrong-range":
+        # Always a piece from the wrong place, whatever was asked.
+        rest = body[WRONG_RANGE_START:]
+        conn.sendall(header_bytes("206 Partial Content", [
+            f"Content-Range: bytes {WRONG_RANGE_START}-{len(body) - 1}/{len(body)}",
+            f"Content-Length: {len(rest)}"]) + rest)
+        return
 
     status, lines, payload = full_answer(body, request)
     head = header_bytes(status, lines)
@@ -136,6 +206,9 @@ def answer(conn, scenario, body, request, delay):
     elif scenario == "stall":
         conn.sendall(head + payload[: len(payload) // 2])
         hold(conn, STALL_SECONDS)
+    elif scenario == "stray-bytes":
+        conn.sendall(head + payload + STRAY_BYTES)
+        time.sleep(0.1)
     elif scenario == "reset":
         conn.sendall(head + payload[: len(payload) // 2])
         time.sleep(0.2)  # the half reaches the client; then the reset, not a close

@@ -5,10 +5,12 @@
         ... server.port ... server.requests()
     with Nginx(root="/some/folder") as web:               # the system nginx, serving `root`
         ... web.port ...
+    # Every file of `root` also under /chunked/ (nginx then answers with chunked coding), and
+    # with upstream_port, /proxied/... passed on to that server on 127.0.0.1.
 
 Also a command line for tests written in other languages, running until terminated:
 
-    python3 servers.py nginx --root DIR [--port P]       # prints "listening PORT"
+    python3 servers.py nginx --root DIR [--port P] [--upstream PORT]   # prints "listening PORT"
 """
 
 import argparse
@@ -123,17 +125,33 @@ http {{
     server {{
         listen 127.0.0.1:{port};
         root {root};
-    }}
+        # The same files with a body after them that adds nothing: nginx no longer knows the
+        # length up front and answers an HTTP/1.1 client with chunked coding.
+        location /chunked/ {{
+            alias {root}/;
+            addition_types *;
+            add_after_body /nothing-after;
+        }}
+        location = /nothing-after {{ return 200 ""; }}
+{proxy}    }}
 }}
+"""
+
+NGINX_PROXY = """\
+        location /proxied/ {{
+            proxy_pass http://127.0.0.1:{upstream}/;
+            proxy_buffering off;
+        }}
 """
 
 
 class Nginx:
     """The system nginx serving the folder `root` on 127.0.0.1; `.port` once entered."""
 
-    def __init__(self, root, port=0):
+    def __init__(self, root, port=0, upstream_port=None):
         self.root = os.path.abspath(root)
         self.port = port
+        self.upstream_port = upstream_port
         self._dir = None
         self._process = None
 
@@ -159,7 +177,8 @@ class Nginx:
         conf = os.path.join(tmp, "nginx.conf")
         user = "user root;\n" if os.geteuid() == 0 else ""
         with open(conf, "w") as f:
-            f.write(NGINX_CONF.format(user=user, tmp=tmp, port=port, root=self.root))
+            proxy = NGINX_PROXY.format(upstream=self.upstream_port) if self.upstream_port else ""
+            f.write(NGINX_CONF.format(user=user, tmp=tmp, port=port, root=self.root, proxy=proxy))
         self._process = subprocess.Popen(
             [NGINX, "-p", tmp, "-c", conf, "-e", os.path.join(tmp, "error.log"),
              "-g", "daemon off;"],
@@ -213,12 +232,13 @@ def main():
     nginx = sub.add_parser("nginx", help="the system nginx serving a folder")
     nginx.add_argument("--root", required=True)
     nginx.add_argument("--port", type=int, default=0)
+    nginx.add_argument("--upstream", type=int, help="port of a server to pass /proxied/ on to")
     args = parser.parse_args()
 
     stop = []
     signal.signal(signal.SIGTERM, lambda *_: stop.append(True))
     signal.signal(signal.SIGINT, lambda *_: stop.append(True))
-    with Nginx(args.root, args.port) as web:
+    with Nginx(args.root, args.port, args.upstream) as web:
         print(f"listening {web.port}", flush=True)
         while not stop:
             signal.pause()
