@@ -10,6 +10,7 @@
 #include "download/request.h"
 #include "download/response.h"
 #include "download/skip_step.h"
+#include "download/text.h"
 #include "download/url.h"
 
 namespace gor::download {
@@ -94,11 +95,11 @@ void GorDownload::fillheaders(const std::string& data) {
     Responsecode_.clear();
     IsServerOk_ = false;
     Resumesupported_ = false;
-    const auto end = FindHeaderEnd(data);
-    if (end == std::string::npos) return;  // headerText and errorText keep what they held
+    const HeaderScan scan = ScanAnswerHeader(data, 0, std::string::npos);
+    if (scan.verdict != HeaderScan::Verdict::Complete) return;  // the texts keep what they held
 
     // Each step below is skipped when it fails; the next one still runs.
-    SkipOnFailure([&] { headerText_.assign(data, 0, end); });
+    SkipOnFailure([&] { headerText_.assign(data, 0, scan.bodyStart - kHeaderEnd.size()); });
     SkipOnFailure([&] { ParseHeaderFields(headerText_, headers_); });
     SkipOnFailure([&] { Responsecode_ = StatusCode(headerText_); });
     SkipOnFailure([&] {
@@ -219,25 +220,25 @@ void GorDownload::Winsock1_DataArrival(std::int32_t bytesTotal) {
 // Gathers an answer's first bytes until its header's blank line is in. Returns false while
 // the header is incomplete (the bytes are kept for the next chunk); returns true with the
 // whole collected start of the answer in `data_` and `headerEnd` just past the blank line.
-// Throws when the header outgrows its bound, whatever the chunks it came in.
+// Throws when the header outgrows its bound.
 bool GorDownload::CollectAnswerHeader(std::size_t& headerEnd) {
-    std::size_t searchFrom = 0;
-    if (!headerStart_.empty()) {
-        // The blank line may straddle the pieces: search again from the last three bytes.
-        searchFrom = headerStart_.size() < 3 ? 0 : headerStart_.size() - 3;
+    const std::size_t scanned = headerStart_.size();
+    if (scanned > 0) {
         headerStart_.append(data_);
         data_.swap(headerStart_);
         headerStart_.clear();
     }
-    const auto end = FindHeaderEnd(data_, searchFrom);
-    const bool tooLarge = end == std::string::npos ? data_.size() >= kMaxAnswerHeader
-                                                   : end + kHeaderEnd.size() > kMaxAnswerHeader;
-    if (tooLarge) throw std::length_error(kHeaderTooLarge);
-    if (end == std::string::npos) {
-        headerStart_.swap(data_);
-        return false;
+    const HeaderScan scan = ScanAnswerHeader(data_, scanned, kMaxAnswerHeader);
+    switch (scan.verdict) {
+        case HeaderScan::Verdict::TooLarge:
+            throw std::length_error(kHeaderTooLarge);
+        case HeaderScan::Verdict::Incomplete:
+            headerStart_.swap(data_);
+            return false;
+        case HeaderScan::Verdict::Complete:
+            break;
     }
-    headerEnd = end + kHeaderEnd.size();
+    headerEnd = scan.bodyStart;
     return true;
 }
 

@@ -4,11 +4,11 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "download/response.h"
 #include "platform/file_system.h"
 #include "platform/socket_control.h"
 
@@ -29,12 +29,6 @@ class GorDownloadEvents {
     virtual void Disconnected() {}
     virtual void canceled() {}
 };
-
-// Header field names compare without regard to letter case.
-struct CaseInsensitiveLess {
-    bool operator()(const std::string& a, const std::string& b) const;
-};
-using HeaderMap = std::map<std::string, std::string, CaseInsensitiveLess>;
 
 class GorDownload : private platform::SocketEvents {
   public:

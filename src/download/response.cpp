@@ -2,7 +2,8 @@
 #include "download/response.h"
 
 #include <algorithm>
-#include <stdexcept>
+
+#include "download/text.h"
 
 namespace gor::download {
 namespace {
@@ -20,14 +21,18 @@ bool CaseInsensitiveLess::operator()(const std::string& a, const std::string& b)
                                         [](char x, char y) { return Lower(x) < Lower(y); });
 }
 
-std::size_t FindHeaderEnd(std::string_view data, std::size_t from) {
-    return data.find(kHeaderEnd, from);
-}
-
-std::string_view TrimSpaces(std::string_view text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+HeaderScan ScanAnswerHeader(std::string_view collected, std::size_t alreadyScanned,
+                            std::size_t limit) {
+    const std::size_t overlap = kHeaderEnd.size() - 1;
+    const std::size_t from = alreadyScanned < overlap ? 0 : alreadyScanned - overlap;
+    // Only the bytes within the limit are searched, so a header that fits is found and any
+    // other is too large as soon as the limit is reached.
+    const auto end = collected.substr(0, limit).find(kHeaderEnd, from);
+    if (end != std::string_view::npos) {
+        return {HeaderScan::Verdict::Complete, end + kHeaderEnd.size()};
+    }
+    if (collected.size() >= limit) return {HeaderScan::Verdict::TooLarge};
+    return {HeaderScan::Verdict::Incomplete};
 }
 
 void ParseHeaderFields(std::string_view headerText, HeaderMap& headers) {
@@ -69,20 +74,6 @@ StatusVerdict JudgeStatus(std::string_view code, const std::string& headerText) 
         verdict.errorText = ExtractString(headerText, std::string(kLineEnd), 0);
     }
     return verdict;
-}
-
-std::string ExtractString(const std::string& str, const std::string& cmp, std::int16_t no) {
-    if (no < 0) throw std::out_of_range("Subscript out of range");
-    if (str.empty()) return {};
-    if (cmp.empty()) return no == 0 ? str : std::string();
-    std::size_t start = 0;
-    for (std::int16_t piece = 0; piece < no; ++piece) {
-        const auto at = str.find(cmp, start);
-        if (at == std::string::npos) return {};
-        start = at + cmp.size();
-    }
-    const auto end = str.find(cmp, start);
-    return str.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
 }  // namespace gor::download

@@ -1,21 +1,37 @@
 // Reading an HTTP answer's header block: where it ends, its fields, its status code and what
-// the control makes of that status. Pure functions over bytes; no I/O.
+// the control makes of that status. Pure functions over bytes: no state, no I/O.
 #pragma once
 
-#include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "download/gor_download.h"
 
 namespace gor::download {
 
 // The empty line that ends an answer header.
 inline constexpr std::string_view kHeaderEnd = "\r\n\r\n";
 
-// Position of the first CR LF CR LF in `data` at or after `from`, or npos.
-std::size_t FindHeaderEnd(std::string_view data, std::size_t from = 0);
+// Header field names compare without regard to letter case.
+struct CaseInsensitiveLess {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+using HeaderMap = std::map<std::string, std::string, CaseInsensitiveLess>;
+
+// What a scan of an answer's first bytes found.
+struct HeaderScan {
+    enum class Verdict { Complete, Incomplete, TooLarge };
+    Verdict verdict = Verdict::Incomplete;
+    std::size_t bodyStart = 0;  // when Complete: just past the blank line, where the body begins
+};
+
+// Looks for the blank line that ends the header in `collected`, an answer's first bytes as
+// gathered so far across chunks. Its first `alreadyScanned` bytes were scanned before without
+// finding it (0 for a first chunk); since the blank line may straddle two chunks, the search
+// starts again three bytes before their end. The header, blank line included, may take at
+// most `limit` bytes: TooLarge when none ends within them, whatever the pieces it came in.
+HeaderScan ScanAnswerHeader(std::string_view collected, std::size_t alreadyScanned,
+                            std::size_t limit);
 
 // Adds the fields of `headerText` (lines split at CR LF) to `headers`: a line's name is the
 // text before its first ":", its value the text after it, both with spaces trimmed. Lines
@@ -36,12 +52,5 @@ struct StatusVerdict {
 // that byte ranges are answered); "204", "401" and "404" have their own texts; any other code
 // (redirects included, which are never followed) is described by the header's first line.
 StatusVerdict JudgeStatus(std::string_view code, const std::string& headerText);
-
-// Piece `no` (from 0) of `str` split at every `cmp`; empty past the last piece and for an
-// empty `str`. An empty `cmp` leaves `str` whole. Throws std::out_of_range for a negative `no`.
-std::string ExtractString(const std::string& str, const std::string& cmp, std::int16_t no);
-
-// `text` without its leading and trailing space characters.
-std::string_view TrimSpaces(std::string_view text);
 
 }  // namespace gor::download

@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "download/number_rule.h"
-#include "download/response.h"  // TrimSpaces
+#include "download/text.h"
 
 namespace gor::download {
 namespace {

@@ -1,14 +1,68 @@
-// Tests of answer header parsing: extractstring, and fillheaders with getheader.
+// Tests of answer header parsing: the header scanner, extractstring, and fillheaders with
+// getheader.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <vector>
 
 #include "download/gor_download.h"
+#include "download/response.h"
 #include "fakes/memory_file_system.h"
 #include "fakes/scripted_socket.h"
 
 namespace gor::download {
 namespace {
+
+using Verdict = HeaderScan::Verdict;
+
+// Feeds `answer` to the scanner the way the control collects it: the pieces end at
+// `pieceEnds`, each scan sees all bytes so far and is told how many it saw before. Stops at
+// the first verdict other than Incomplete, as the control does.
+HeaderScan Feed(std::string_view answer, const std::vector<std::size_t>& pieceEnds,
+                std::size_t limit) {
+    HeaderScan scan;
+    std::size_t scanned = 0;
+    for (const std::size_t end : pieceEnds) {
+        scan = ScanAnswerHeader(answer.substr(0, end), scanned, limit);
+        if (scan.verdict != Verdict::Incomplete) break;
+        scanned = end;
+    }
+    return scan;
+}
+
+TEST(ScanAnswerHeader, FindsTheBlankLineWholeInTwoPiecesAndByteByByte) {
+    const std::string x13(13, 'x');
+    const std::tuple<std::string, std::string, std::size_t, Verdict> cases[] = {
+        // header (blank line included), what follows it, limit, verdict
+        {"HTTP/1.1 200 OK\r\nA: 1\r\n\r\n", "body\r\n\r\n", 64, Verdict::Complete},
+        {"\r\n\r\n", "", 64, Verdict::Complete},
+        {"\n\r\n\r\n", "x", 64, Verdict::Complete},
+        {"\r\n\r\r\n\r\n", "\n", 64, Verdict::Complete},
+        {"", "HTTP/1.1 200 OK\r\nA: 1\r\n\r", 64, Verdict::Incomplete},
+        {"", "\r\n\n\r\r\r\n\n", 64, Verdict::Incomplete},
+        // The limit counts the blank line: a header that ends on it fits, one byte more does not.
+        {x13.substr(1) + "\r\n\r\n", "body", 16, Verdict::Complete},
+        {"", x13 + "\r\n\r\n", 16, Verdict::TooLarge},
+        {"", x13 + "xx", 16, Verdict::Incomplete},
+        {"", x13 + "xxx", 16, Verdict::TooLarge},
+    };
+    for (const auto& [header, rest, limit, verdict] : cases) {
+        const std::string answer = header + rest;
+        std::vector<std::vector<std::size_t>> splits = {{answer.size()}, {}};
+        for (std::size_t end = 1; end <= answer.size(); ++end) splits.back().push_back(end);
+        for (std::size_t cut = 1; cut < answer.size(); ++cut)
+            splits.push_back({cut, answer.size()});
+        for (const auto& pieceEnds : splits) {
+            SCOPED_TRACE(testing::PrintToString(answer) + " pieces " +
+                         testing::PrintToString(pieceEnds));
+            const HeaderScan scan = Feed(answer, pieceEnds, limit);
+            EXPECT_EQ(scan.verdict, verdict);
+            if (verdict == Verdict::Complete) {
+                EXPECT_EQ(scan.bodyStart, header.size());
+            }
+        }
+    }
+}
 
 TEST(ExtractString, PicksOnePieceOfASplitText) {
     const std::tuple<const char*, const char*, std::int16_t, const char*> cases[] = {
