@@ -22,10 +22,6 @@ constexpr std::int32_t kDownload = 1;
 // contentLength when the probe's answer announced none; compared by exact equality.
 constexpr double kUnknownLength = -1;
 
-// The caption label's design size in twips; the control always takes it.
-constexpr int kLabel1Width = 2370;
-constexpr int kLabel1Height = 300;
-
 // An answer header is collected across chunks up to this size, its blank line included.
 constexpr std::size_t kMaxAnswerHeader = 64 * 1024;
 constexpr const char* kHeaderTooLarge = "Answer header too large";
@@ -40,9 +36,7 @@ GorDownload::GorDownload(std::unique_ptr<platform::SocketControl> Winsock1,
 }
 
 GorDownload::~GorDownload() {
-    // Nothing may leave a destructor; a failing close loses nothing that was not lost anyway.
-    SkipOnFailure([&] { Winsock1_->Close(); });
-    CloseTargetFile();
+    EndRequest(Executing::Stays);  // raises no event: the host may be gone already
 }
 
 void GorDownload::URL(const std::string& vNewValue) {
@@ -51,27 +45,11 @@ void GorDownload::URL(const std::string& vNewValue) {
 }
 
 void GorDownload::Readheaders() {
-    completed_ = false;
-    cancelled_ = false;
-    IsExecuting_ = true;
-    mode_ = kProbe;
-    headerStart_.clear();
-    NextRequest();
-    Winsock1_->Close();
-    Winsock1_->Connect(host_name_, port_);
+    BeginRequest(kProbe);
 }
 
 void GorDownload::DownloadFile() {
-    cancelled_ = false;
-    completed_ = false;
-    IsExecuting_ = true;
-    mode_ = kDownload;
-    headerStart_.clear();
-    NextRequest();
-    Winsock1_->Close();
-    Winsock1_->Connect(host_name_, port_);
-    // A file still open from an earlier unfinished DownloadFile is closed, not leaked.
-    CloseTargetFile();
+    BeginRequest(kDownload);
     // Opened after the connection was requested: the Connect notification comes later, from
     // the event loop, and finds the file open.
     targetFile_ = files_.OpenReadWrite(fileName_);
@@ -79,10 +57,31 @@ void GorDownload::DownloadFile() {
 
 void GorDownload::Cancel_Download() {
     cancelled_ = true;
-    NextRequest();
-    Winsock1_->Close();
-    CloseTargetFile();
+    EndRequest(Executing::Stays);
     Events().canceled();
+}
+
+void GorDownload::BeginRequest(std::int32_t mode) {
+    // A file still open from an earlier unfinished DownloadFile is closed, not leaked.
+    EndRequest(Executing::Stays);
+    cancelled_ = false;
+    completed_ = false;
+    IsExecuting_ = true;
+    mode_ = mode;
+    Winsock1_->Connect(host_name_, port_);
+}
+
+void GorDownload::EndRequest(Executing executing) {
+    // The closes are skipped when they fail: every ending must still clear its flags and
+    // raise its event, and nothing more can be done for such a socket or file. The file is
+    // released before its close, so a failing close still leaves none open.
+    SkipOnFailure([&] { Winsock1_->Close(); });
+    if (const std::unique_ptr<platform::File> file = std::move(targetFile_)) {
+        SkipOnFailure([&] { file->Close(); });
+    }
+    headerStart_.clear();
+    if (executing == Executing::Ends) IsExecuting_ = false;
+    ++request_;
 }
 
 std::string GorDownload::getheader(const std::string& h_name) {
@@ -147,7 +146,7 @@ void GorDownload::Winsock1_Connect() {
     if (mode_ == kDownload && !targetFile_) {
         // DownloadFile could not open its file and has told its caller by throwing; the
         // connection it had already requested is dropped without a second report.
-        Winsock1_->Close();
+        EndRequest(Executing::Stays);
         return;
     }
     try {
@@ -169,10 +168,7 @@ void GorDownload::Winsock1_Connect() {
         // No answer can come to a request that was never sent: end it like a socket error, so
         // a host waiting for the outcome hears of it.
         const std::string description = failure.what();
-        Winsock1_->Close();
-        CloseTargetFile();
-        IsExecuting_ = false;
-        NextRequest();
+        EndRequest(Executing::Ends);
         Events().DownloadError(description, false);
     }
 }
@@ -207,11 +203,8 @@ void GorDownload::Winsock1_DataArrival(std::int32_t bytesTotal) {
     // had the last word: nothing more is done or raised for it.
     if (request != request_) return;
     if (contentLength_ != kUnknownLength && static_cast<double>(n) >= contentLength_) {
-        IsExecuting_ = false;
-        CloseTargetFile();
-        SkipOnFailure([&] { Winsock1_->Close(); });
         completed_ = true;
-        NextRequest();
+        EndRequest(Executing::Ends);
         const std::string dfile = fileName_;
         SkipOnFailure([&] { Events().downloaded(dfile); });
     }
@@ -247,10 +240,7 @@ void GorDownload::ProbeAnswer() {
     if (!CollectAnswerHeader(headerEnd)) return;
     headersParsed_ = false;
     fillheaders(data_);
-    IsExecuting_ = false;
-    Winsock1_->Close();  // the rest of this answer is never read
-    CloseTargetFile();
-    NextRequest();
+    EndRequest(Executing::Ends);  // the rest of this answer is never read
     if (!IsServerOk_) {
         const std::uint32_t request = request_;
         const std::string description = errorText_;
@@ -269,10 +259,7 @@ void GorDownload::ProbeAnswer() {
 bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& body) {
     fillheaders(data_);
     if (!IsServerOk_) {
-        CloseTargetFile();
-        Winsock1_->Close();
-        IsExecuting_ = false;
-        NextRequest();
+        EndRequest(Executing::Ends);
         const std::string description = errorText_;
         Events().DownloadError(description, true);
         return false;
@@ -291,19 +278,13 @@ bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& 
 
 void GorDownload::DataFailure(const char* what) {
     const std::string description = what;
-    headerStart_.clear();
-    Winsock1_->Close();
-    CloseTargetFile();
-    NextRequest();
-    // IsExecuting stays as it was; after Cancel_Download the host hears nothing more.
+    EndRequest(Executing::Stays);
+    // After Cancel_Download the host hears nothing more.
     if (!cancelled_) Events().DownloadError(description, false);
 }
 
 void GorDownload::Winsock1_Close() {
-    CloseTargetFile();
-    Winsock1_->Close();
-    IsExecuting_ = false;
-    NextRequest();
+    EndRequest(Executing::Ends);
     if (mode_ != kDownload) return;  // a probe cut short ends without an event
     // Without an announced length the server's close is the end of the body, but only once
     // the answer's header was accepted: a close before that is never a finished download.
@@ -320,24 +301,13 @@ void GorDownload::Winsock1_Error(std::int16_t Number, std::string& description, 
                                  std::int32_t HelpContext, bool& CancelDisplay) {
     (void)Number, (void)Scode, (void)Source, (void)HelpFile, (void)HelpContext;
     (void)CancelDisplay;  // left as the socket passed it
-    Winsock1_->Close();
-    CloseTargetFile();
-    IsExecuting_ = false;
-    NextRequest();
+    EndRequest(Executing::Ends);
     Events().DownloadError(description, false);
 }
 
 platform::File& GorDownload::TargetFile() {
     if (!targetFile_) throw std::runtime_error("No target file is open");
     return *targetFile_;
-}
-
-void GorDownload::CloseTargetFile() {
-    if (!targetFile_) return;
-    // Released first, and a failing Close is skipped: every ending must still close the socket,
-    // clear its flags and raise its event, and there is nothing more to do for such a file.
-    const std::unique_ptr<platform::File> file = std::move(targetFile_);
-    SkipOnFailure([&] { file->Close(); });
 }
 
 GorDownloadEvents& GorDownload::Events() {

@@ -68,7 +68,10 @@ class GorDownload : private platform::SocketEvents {
     void Resize(int width, int height);
     int Width() const { return width_; }
     int Height() const { return height_; }
+    // Label1, the caption label and the control's only visible content; its size in twips.
     static constexpr const char* kLabel1Caption = "Gorvik Downloader";
+    static constexpr int kLabel1Width = 2370;
+    static constexpr int kLabel1Height = 300;
 
     // Read-only views of inner state, for the host's diagnostics and for tests.
     double contentLength() const { return contentLength_; }
@@ -105,13 +108,19 @@ class GorDownload : private platform::SocketEvents {
     bool DownloadAnswerHeader(std::size_t headerEnd, std::string_view& body);
     void DataFailure(const char* description);
 
+    // One way into a request: whatever still runs ends quietly, the flags of a new request
+    // are set for `mode` (kProbe or kDownload), and the socket starts connecting.
+    void BeginRequest(std::int32_t mode);
+    // Whether an ending clears IsExecuting: a data failure and a cancel leave it as it was.
+    enum class Executing { Ends, Stays };
+    // One way out of a request: the steps every ending shares, in this order: the socket
+    // closed, the target file closed, a partly collected header dropped, IsExecuting cleared
+    // (unless it stays), the request serial moved on. None of them fails. The caller raises
+    // the ending's event right after (none for the quiet endings), and touches nothing else.
+    void EndRequest(Executing executing);
+
     platform::File& TargetFile();
-    void CloseTargetFile();
     GorDownloadEvents& Events();
-    // Marks the start or the end of a request. A handler that raised an event compares the
-    // serial before and after: when it moved, the host started or ended a request from inside
-    // its event handler, and the rest of the old request's handling must leave it alone.
-    void NextRequest() { ++request_; }
 
     GorDownloadEvents* host_ = nullptr;
     std::unique_ptr<platform::SocketControl> Winsock1_;
@@ -129,6 +138,9 @@ class GorDownload : private platform::SocketEvents {
     HeaderMap headers_;
     std::string headerText_;
     bool cancelled_ = false, completed_ = false, headersParsed_ = false;
+    // Moved on by every start and end of a request. A handler that raised an event compares
+    // the serial before and after: when it moved, the host started or ended a request from
+    // inside its event handler, and the rest of the old request's handling leaves it alone.
     std::uint32_t request_ = 0;
     std::string data_;         // the chunk being handled; its capacity is reused chunk after chunk
     std::string headerStart_;  // an answer's first bytes while its header is still incomplete

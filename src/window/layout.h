@@ -57,21 +57,9 @@ inline constexpr FontDesign kFormFont{"Tahoma", 8.25, false, false};
 
 // Controls, from the bottom of the stacking order to the top.
 inline constexpr int kTimer1IntervalMs = 60000;  // disabled at start
-// Lies wholly below the window's bottom edge, so it is never seen.
-inline constexpr TwipsRect kGorDownload1Place{360, 2040, 2370, 300};
 inline constexpr LabelDesign lblStatus{
     {1320, 680, 1500, 540}, "Initializing", Rgb(192, 255, 255), {"Tahoma", 9, true, false}, true};
 inline constexpr LabelDesign lblPercent{
     {1320, 1140, 1515, 255}, "", Rgb(192, 255, 192), {"Tahoma", 8.25, true, true}, true};
-
-// --- the download control's own surface (GorDownload)
-inline constexpr int kGorDownloadDesignWidthTwips = 2445;
-inline constexpr int kGorDownloadDesignHeightTwips = 885;
-// Sizes itself to its caption; the control keeps its own size equal to the label's.
-inline constexpr LabelDesign Label1{{0, 0, 2370, 300},
-                                    "Gorvik Downloader",
-                                    Rgb(0, 0, 255),
-                                    {"MS Sans Serif", 12, true, false},
-                                    true};
 
 }  // namespace gor::window

@@ -122,7 +122,8 @@ TEST(GorDownload, StartsIdleAndAlwaysTakesItsLabelsSize) {
                  control.Resuming());
     EXPECT_EQ(control.Responsecode() + control.URL() + control.fileName(), "");
     control.Resize(5000, 10);
-    EXPECT_EQ(std::pair(control.Width(), control.Height()), std::pair(2370, 300));
+    EXPECT_EQ(std::pair(control.Width(), control.Height()),
+              std::pair(GorDownload::kLabel1Width, GorDownload::kLabel1Height));
 }
 
 TEST(GorDownload, SendsTheExactRequests) {
