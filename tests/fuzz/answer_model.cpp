@@ -221,6 +221,8 @@ Expectation ExpectProbe(const Delivery& answer, ProbeLength& length) {
         length = ProbeLength{ProbeLength::Unknown, 0};
     } else if (const auto value = Digits(lengths[0]); value && *value <= kOrdinaryBody) {
         length = ProbeLength{ProbeLength::Known, *value};
+    } else {
+        return Unclear("probe length of no plain meaning");  // a word, a sign, an overflow
     }
     Expectation e = Clear({Ending::headerread}, {}, ok ? "probe accepted" : "probe refused");
     if (!ok) e.endings.insert(Ending::ServerError);  // and headerread after it

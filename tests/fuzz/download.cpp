@@ -7,8 +7,8 @@
 // `@D` makes the host start the download from inside headerread, as the launcher does; `@d`
 // after the probe has ended. Inside an answer: `@|` ends a piece (one DataArrival), `@c` the
 // server closes, `@e` the socket fails, `@k` the host cancels, `@w` the disk is full from here
-// on, `@@` is one "@". An answer that is not cut otherwise ends with the server's close. An
-// input without `@P` has no file before and is all probe answer up to `@D`.
+// on (in the download), `@@` is one "@". An answer that is not cut otherwise ends with the server's
+// close. An input without `@P` has no file before and is all probe answer up to `@D`.
 //
 // Besides crashes it checks: every request ends in exactly one ending and nothing follows it;
 // the control lets go of socket and file and is no longer executing; and the answer model's
@@ -237,8 +237,8 @@ class Run : public download::GorDownloadEvents {
                     if (Ended(events)) break;  // nothing runs that could be cancelled
                     control_.Cancel_Download();
                     return;
-                case Step::DiskFull:
-                    files_.failWritesTo = kFile;
+                case Step::DiskFull:  // the probe writes nothing
+                    if (!probe) files_.failWritesTo = kFile;
                     break;
             }
         }
@@ -254,8 +254,9 @@ class Run : public download::GorDownloadEvents {
         CheckProbe(trail);
         if (downloading_) CheckDownload(trail);
         const std::vector<Event>& last = downloading_ ? downloadEvents_ : probeEvents_;
-        const Event& end = last.back();
+        if (last.empty()) return;
         // Cancel and a failure while handling data leave IsExecuting as it was.
+        const Event& end = last.back();
         const bool keepsExecuting = end.ending == Ending::canceled ||
                                     (end.ending == Ending::DataError && end.text != kSocketFailure);
         Require(keepsExecuting || !control_.IsExecuting(), "still executing" + trail);
