@@ -8,6 +8,7 @@
 #include "build_config.h"
 #include "download/skip_step.h"
 #include "launcher/paths.h"
+#include "window/layout.h"
 #include "window/shape_module.h"
 
 namespace gor::launcher {
@@ -16,14 +17,9 @@ using download::SkipOnFailure;
 
 namespace {
 
-// The picture's background (red 64, green 64, blue 0): the shaping cuts it away.
-constexpr std::int32_t kTransparentColor = 16448;
 // The sequence's existence tests also accept a read-only updater.
 constexpr std::int32_t kAnyUpdater = platform::kAttrReadOnly;
 constexpr const char* kRemotePath = "/gorupd.new";
-constexpr std::uint32_t kRed = 255;
-// The watchdog gives a download or a patch this long.
-constexpr int kWatchdogIntervalMs = 60000;
 
 // Pauses of the sequence, in seconds.
 constexpr std::int16_t kPauseAfterDownload = 4;
@@ -64,7 +60,7 @@ frmLaunch::frmLaunch(LauncherPlatform platform)
       window_(platform.window),
       files_(platform.files),
       process_(platform.process),
-      Timer1(loop_.CreateTimer(kWatchdogIntervalMs, [this] { Timer1_Timer(); })) {
+      Timer1(loop_.CreateTimer(window::kTimer1IntervalMs, [this] { Timer1_Timer(); })) {
     GorDownload1.SetEventHost(this);
 }
 
@@ -76,7 +72,8 @@ frmLaunch::~frmLaunch() {
 // failing step is skipped instead (SkipOnFailure).
 void frmLaunch::Form_Load() try {
     LaunchStep = 1;
-    window::ShapeFormToPicture(window_, kTransparentColor);  // the region is the window's now
+    window::ShapeFormToPicture(window_,
+                               window::kTransparentColor);  // the region is the window's now
     AppDir = process_.AppPath();
     const std::string newUpdater = AppDir + kPathSeparator + "gorupd.new";
     const std::string updater = AppDir + kPathSeparator + "gorupd.exe";
@@ -121,7 +118,7 @@ void frmLaunch::Form_Load() try {
         SkipOnFailure([&] { Pausetime(kPauseAfterStart); });
         ending = started ? kExitStarted : kExitStartFailed;
     } else {
-        lblStatus.ForeColor(kRed);
+        lblStatus.ForeColor(window::kStatusFailureColor);
         lblStatus.Caption("Error Downloading");
         Pausetime(kPauseAfterMissingUpdater);
         ending = kExitNoUpdater;

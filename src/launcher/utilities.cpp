@@ -8,6 +8,7 @@
 #include "download/skip_step.h"
 #include "launcher/frm_launch.h"
 #include "launcher/paths.h"
+#include "window/layout.h"
 
 namespace gor::launcher {
 
@@ -20,7 +21,6 @@ constexpr const char* UpdateHost = build::kUpdateHost;
 // Marks a pending transfer; nothing counts it down.
 constexpr std::int16_t kTransferPending = 45;
 constexpr std::int16_t kWaitStep = 1;  // seconds between looks at DownloadWait
-constexpr std::uint32_t kRed = 255;
 constexpr std::int16_t kPauseAfterTerminating = 2;
 
 // Where the body goes until it is complete: "gorupd.exe" downloads into "gorupd.tmp" beside it,
@@ -88,7 +88,7 @@ void frmLaunch::Timer1_Timer() {
         SkipOnFailure([&] { GorDownload1.Cancel_Download(); });
         SkipOnFailure([&] { RemovePartialFile(); });
     }
-    lblStatus.ForeColor(kRed);
+    lblStatus.ForeColor(window::kStatusFailureColor);
     lblStatus.Caption("Terminating");
     Pausetime(kPauseAfterTerminating);
     window_.Unload();

@@ -52,13 +52,14 @@ inline constexpr int kPictureHeightPixels = 98;
 // the background never shows once the holes are cut.
 inline constexpr std::int32_t kTransparentColor = 16448;
 inline constexpr std::uint32_t kFormBackColor = static_cast<std::uint32_t>(kTransparentColor);
-// The form's own font; no visible text uses it.
-inline constexpr FontDesign kFormFont{"Tahoma", 8.25, false, false};
 
 // Controls, from the bottom of the stacking order to the top.
-inline constexpr int kTimer1IntervalMs = 60000;  // disabled at start
+// The watchdog: a download or a patch gets this long (disabled at start).
+inline constexpr int kTimer1IntervalMs = 60000;
 inline constexpr LabelDesign lblStatus{
     {1320, 680, 1500, 540}, "Initializing", Rgb(192, 255, 255), {"Tahoma", 9, true, false}, true};
+// lblStatus's colour once the launch has failed ("Error Downloading", "Terminating").
+inline constexpr std::uint32_t kStatusFailureColor = Rgb(255, 0, 0);
 inline constexpr LabelDesign lblPercent{
     {1320, 1140, 1515, 255}, "", Rgb(192, 255, 192), {"Tahoma", 8.25, true, true}, true};
 

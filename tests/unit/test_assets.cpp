@@ -15,7 +15,7 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-constexpr std::uint32_t kKey = 16448;
+constexpr auto kKey = static_cast<std::uint32_t>(gor::window::kTransparentColor);
 
 Bytes ReadAsset(const char* name) {
     const auto root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();

@@ -46,7 +46,7 @@ TEST(ShapeBitmap, DecodesTopDownAsColourReferences) {
         ASSERT_EQ(p.width, 3);
         ASSERT_EQ(p.height, 2);
         EXPECT_EQ(p.colors, (std::vector<std::uint32_t>{0x0000FF, 0x00FF00, 0xFF0000, 0xFFFFFF,
-                                                        0x000000, 16448}))
+                                                        0x000000, 0x004040}))
             << (bottomUp ? "bottom-up" : "top-down");
     }
 }

@@ -24,7 +24,11 @@ using gor::window::OpaqueRuns;
 using gor::window::ShapeFormToPicture;
 using gor::window::XorShape;
 
-constexpr std::uint32_t kKey = 16448;  // red 64, green 64, blue 0
+constexpr auto kKey = static_cast<std::uint32_t>(gor::window::kTransparentColor);
+// The launcher picture's size and the twips per pixel of a 96-dpi screen.
+constexpr int kWidth = gor::window::kPictureWidthPixels;
+constexpr int kHeight = gor::window::kPictureHeightPixels;
+constexpr int kTwips = gor::window::kTwipsPerPixelAt96Dpi;
 using Mask = std::vector<bool>;
 
 Pixels Picture(int width, int height, std::uint32_t fill) {
@@ -242,12 +246,13 @@ TEST(ShapeRegion, XorReferenceReturnsNothingWhenTheFullRegionCannotBeMade) {
 class FakeForm : public gor::platform::LauncherWindow {
   public:
     Pixels picture;
-    int twipsX = 15, twipsY = 15;
+    int twipsX = kTwips, twipsY = kTwips;
     std::uintptr_t regionHandle = 0x5150;
     std::string failAt;  // the step that throws
 
     std::vector<std::string> steps;
-    int outerWidth = 3090, outerHeight = 1545;
+    int outerWidth = gor::window::kFormDesignWidthTwips;
+    int outerHeight = gor::window::kFormDesignHeightTwips;
     std::vector<PixelRect> applied;
 
     void SetStatusCaption(const std::string&) override {}
@@ -288,25 +293,25 @@ TEST(ShapeFormToPicture, StepsInOrderAndTheWindowTakesThePicturesSize) {
     EXPECT_EQ(ShapeFormToPicture(form, gor::window::kTransparentColor), 0x5150u);
     EXPECT_EQ(form.steps, (std::vector<std::string>{"border none", "width", "height", "size",
                                                     "read", "region"}));
-    EXPECT_EQ(form.outerWidth, 200 * 15);
-    EXPECT_EQ(form.outerHeight, 98 * 15);
-    EXPECT_EQ(Cover(form.applied, 200, 98), Expected(form.picture, kKey));
+    EXPECT_EQ(form.outerWidth, kWidth * kTwips);
+    EXPECT_EQ(form.outerHeight, kHeight * kTwips);
+    EXPECT_EQ(Cover(form.applied, kWidth, kHeight), Expected(form.picture, kKey));
 }
 
 TEST(ShapeFormToPicture, SizeFollowsTheDisplaysTwipsPerPixel) {
     FakeForm form;
-    form.picture = Picture(200, 98, 0);
+    form.picture = Picture(kWidth, kHeight, 0);
     form.twipsX = 12;
     form.twipsY = 12;
     ShapeFormToPicture(form, gor::window::kTransparentColor);
-    EXPECT_EQ(form.outerWidth, 200 * 12);
-    EXPECT_EQ(form.outerHeight, 98 * 12);
+    EXPECT_EQ(form.outerWidth, kWidth * 12);
+    EXPECT_EQ(form.outerHeight, kHeight * 12);
 
-    form.twipsX = 15;
+    form.twipsX = kTwips;
     form.twipsY = 20;  // not square: each axis by its own ratio
     ShapeFormToPicture(form, gor::window::kTransparentColor);
-    EXPECT_EQ(form.outerWidth, 200 * 15);
-    EXPECT_EQ(form.outerHeight, 98 * 20);
+    EXPECT_EQ(form.outerWidth, kWidth * kTwips);
+    EXPECT_EQ(form.outerHeight, kHeight * 20);
 }
 
 TEST(ShapeFormToPicture, ReturnsZeroWhenNoRegionCouldBeMade) {

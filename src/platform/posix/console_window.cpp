@@ -68,9 +68,9 @@ void ConsoleWindow::SetOuterSizeTwips(int width, int height) {
 
 Pixels ConsoleWindow::ReadPicture() {
     Pixels picture;
-    picture.width = kPictureWidth;
-    picture.height = kPictureHeight;
-    picture.colors.assign(static_cast<std::size_t>(kPictureWidth) * kPictureHeight, 0x000000u);
+    picture.width = window::kPictureWidthPixels;
+    picture.height = window::kPictureHeightPixels;
+    picture.colors.assign(static_cast<std::size_t>(picture.width) * picture.height, 0x000000u);
     return picture;
 }
 

@@ -6,16 +6,12 @@
 #include <cstdio>
 
 #include "platform/launcher_window.h"
+#include "window/layout.h"
 
 namespace gor::platform::posix {
 
 class ConsoleWindow final : public LauncherWindow {
   public:
-    // The picture's size in pixels and the screen's twips per pixel (96 dots per inch).
-    static constexpr int kPictureWidth = 200;
-    static constexpr int kPictureHeight = 98;
-    static constexpr int kTwipsPerPixel = 15;
-
     // Lines go to `out` (standard output by default) and are flushed one by one.
     explicit ConsoleWindow(std::FILE* out = stdout) : out_(out) {}
 
@@ -29,10 +25,11 @@ class ConsoleWindow final : public LauncherWindow {
     void Unload() override;
 
     void SetBorderStyleNone() override;
-    int PictureWidthPixels() override { return kPictureWidth; }
-    int PictureHeightPixels() override { return kPictureHeight; }
-    int TwipsPerPixelX() override { return kTwipsPerPixel; }
-    int TwipsPerPixelY() override { return kTwipsPerPixel; }
+    // The launcher picture's size, on a screen of 96 dots per inch.
+    int PictureWidthPixels() override { return window::kPictureWidthPixels; }
+    int PictureHeightPixels() override { return window::kPictureHeightPixels; }
+    int TwipsPerPixelX() override { return window::kTwipsPerPixelAt96Dpi; }
+    int TwipsPerPixelY() override { return window::kTwipsPerPixelAt96Dpi; }
     void SetOuterSizeTwips(int width, int height) override;
     // A console has no picture: every pixel is opaque black, so the shape is the full rectangle.
     Pixels ReadPicture() override;

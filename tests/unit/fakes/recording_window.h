@@ -10,6 +10,7 @@
 
 #include "fakes/virtual_clock_loop.h"
 #include "platform/launcher_window.h"
+#include "window/layout.h"
 
 namespace gor::test {
 
@@ -62,7 +63,8 @@ class RecordingWindow : public platform::LauncherWindow {
     void SetOuterSizeTwips(int, int) override {}
     platform::Pixels ReadPicture() override {
         Shaping();
-        constexpr std::uint32_t k = 16448, o = 0xFFFFFF;
+        constexpr auto k = static_cast<std::uint32_t>(window::kTransparentColor);
+        constexpr std::uint32_t o = 0xFFFFFF;
         return {4, 2, {k, o, o, o, k, o, o, o}};
     }
     std::uintptr_t ApplyRegion(const std::vector<platform::PixelRect>&) override {
