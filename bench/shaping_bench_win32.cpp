@@ -15,6 +15,7 @@
 #include "platform/win32/wide_text.h"
 #include "window/layout.h"
 #include "window/shape_module.h"
+#include "xor_shape.h"
 
 namespace {
 
@@ -101,7 +102,7 @@ int wmain(int argc, wchar_t** argv) {
                 picture.width, picture.height, static_cast<long>(transparent), runs.size(), rounds);
 
     GdiRegionOps ops;
-    const auto xorBuild = [&] { return gor::window::XorShape(picture, color, ops); };
+    const auto xorBuild = [&] { return gor::test::XorShape(picture, color, ops); };
     const auto runBuild = [&] {
         return reinterpret_cast<HRGN>(
             gor::platform::win32::CreateRegionFromRects(gor::window::OpaqueRuns(picture, color)));

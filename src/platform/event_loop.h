@@ -30,9 +30,6 @@ class EventLoop {
     // nested inside this call and may call DispatchEvents themselves.
     virtual void DispatchEvents(double deadline) = 0;
 
-    // Runs `task` once from a later DispatchEvents (used to deliver asynchronous results).
-    virtual void Post(std::function<void()> task) = 0;
-
     // A timer of `intervalMs`, created disabled.
     virtual std::unique_ptr<Timer> CreateTimer(int intervalMs, std::function<void()> onTick) = 0;
 

@@ -24,28 +24,4 @@ std::uintptr_t ShapeFormToPicture(platform::LauncherWindow& TargetForm,
 // Rectangles come in order of their top row, then their left column.
 std::vector<platform::PixelRect> OpaqueRuns(const platform::Pixels& picture, std::uint32_t color);
 
-// The region as the classic routine builds it, one GDI call per transparent pixel: start with
-// the full W x H rectangle and exclusive-or every pixel of `color` out of it, in scan order.
-// Kept as the reference the run-based region is measured and tested against.
-// RegionOps provides
-//   Handle CreateRectRgn(int left, int top, int right, int bottom)  -- falsy on failure
-//   void   CombineRgnXor(Handle dst, Handle src)                    -- dst = dst XOR src
-//   void   DeleteObject(Handle)
-// Returns the region (owned by the caller), or the falsy handle when it could not be made.
-template <class RegionOps>
-auto XorShape(const platform::Pixels& picture, std::uint32_t color, RegionOps& ops) {
-    auto WindowRegion = ops.CreateRectRgn(0, 0, picture.width, picture.height);
-    // Without a region every combination would fail anyway; skip the scan.
-    if (!WindowRegion) return WindowRegion;
-    for (int y = 0; y < picture.height; ++y) {
-        for (int x = 0; x < picture.width; ++x) {
-            if (picture.At(x, y) != color) continue;
-            auto pixel = ops.CreateRectRgn(x, y, x + 1, y + 1);
-            ops.CombineRgnXor(WindowRegion, pixel);
-            ops.DeleteObject(pixel);
-        }
-    }
-    return WindowRegion;
-}
-
 }  // namespace gor::window

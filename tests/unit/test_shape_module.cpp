@@ -15,14 +15,15 @@
 #include "window/bitmap.h"
 #include "window/layout.h"
 #include "window/shape_module.h"
+#include "xor_shape.h"
 
 namespace {
 
 using gor::platform::PixelRect;
 using gor::platform::Pixels;
+using gor::test::XorShape;
 using gor::window::OpaqueRuns;
 using gor::window::ShapeFormToPicture;
-using gor::window::XorShape;
 
 constexpr auto kKey = static_cast<std::uint32_t>(gor::window::kTransparentColor);
 // The launcher picture's size and the twips per pixel of a 96-dpi screen.

@@ -58,9 +58,12 @@ class PollEventLoop final : public EventLoop {
 
     double Now() override;
     void DispatchEvents(double deadline) override;
-    void Post(std::function<void()> task) override;
     std::unique_ptr<Timer> CreateTimer(int intervalMs, std::function<void()> onTick) override;
     std::unique_ptr<SocketControl> CreateSocket() override;
+
+    // Runs `task` once from a later DispatchEvents: how the sockets deliver results that are
+    // ready before their caller returns (a failed name lookup, for one).
+    void Post(std::function<void()> task);
 
     // Polls `fd` for `watcher` until Unwatch. The loop holds the watcher weakly. Ids are never
     // reused, so readiness seen for a descriptor that was closed and reopened under the same

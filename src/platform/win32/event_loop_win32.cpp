@@ -16,9 +16,6 @@ namespace gor::platform::win32 {
 namespace {
 
 constexpr wchar_t kLoopWindowClass[] = L"GorlaunchEventLoop";
-// One message per posted task, so tasks run in order and one at a time even when a task
-// itself waits (a nested DispatchEvents picks up the next task).
-constexpr UINT kRunTaskMessage = WM_APP + 1;
 // MsgWaitForMultipleObjectsEx takes milliseconds; INFINITE is reserved.
 constexpr double kLongestWaitMs = 0x7FFFFFF0;
 
@@ -29,9 +26,6 @@ struct LoopWindowProc {
         auto* loop = reinterpret_cast<EventLoopWin32*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
         if (loop != nullptr) {
             switch (message) {
-                case kRunTaskMessage:
-                    loop->RunNextTask();
-                    return 0;
                 case WM_TIMER:
                     loop->OnTimer(static_cast<std::uintptr_t>(wParam));
                     return 0;
@@ -144,21 +138,6 @@ void EventLoopWin32::DispatchEvents(double deadline) {
         ::MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     if (woke == WAIT_FAILED) ThrowLastError("MsgWaitForMultipleObjectsEx");
     DispatchPending(deadline);
-}
-
-void EventLoopWin32::Post(std::function<void()> task) {
-    tasks_.push_back(std::move(task));
-    if (!::PostMessageW(window_, kRunTaskMessage, 0, 0)) {
-        tasks_.pop_back();
-        ThrowLastError("PostMessageW");
-    }
-}
-
-void EventLoopWin32::RunNextTask() {
-    if (tasks_.empty()) return;
-    std::function<void()> task = std::move(tasks_.front());
-    tasks_.pop_front();
-    RunGuarded(task);
 }
 
 void EventLoopWin32::OnTimer(std::uintptr_t id) {

@@ -1,9 +1,8 @@
 // The Win32 event loop: the thread's message queue, a performance-counter clock,
-// posted tasks and WM_TIMER timers on a hidden message-only window.
+// and WM_TIMER timers on a hidden message-only window.
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -27,7 +26,6 @@ class EventLoopWin32 final : public EventLoop {
     // (see callback_guard.h) is rethrown here. WM_QUIT ends the process with its exit code:
     // the launcher never returns to an outer message loop that could honour it.
     void DispatchEvents(double deadline) override;
-    void Post(std::function<void()> task) override;
     // Timers must be destroyed before the loop.
     std::unique_ptr<Timer> CreateTimer(int intervalMs, std::function<void()> onTick) override;
     std::unique_ptr<SocketControl> CreateSocket() override;
@@ -36,12 +34,10 @@ class EventLoopWin32 final : public EventLoop {
     class TimerWin32;
     friend struct LoopWindowProc;
     bool DispatchPending(double deadline);
-    void RunNextTask();
     void OnTimer(std::uintptr_t id);
 
     HWND__* window_ = nullptr;
     double secondsPerTick_ = 0;
-    std::deque<std::function<void()>> tasks_;
     std::map<std::uintptr_t, TimerWin32*> timers_;  // by the id of their current SetTimer
     std::uintptr_t nextTimerId_ = 1;
 };

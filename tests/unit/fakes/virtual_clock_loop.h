@@ -89,7 +89,8 @@ class VirtualClockLoop : public platform::EventLoop {
         }
     }
 
-    void Post(std::function<void()> task) override { posted_.push_back(std::move(task)); }
+    // Runs `task` at the next dispatch, before anything scheduled.
+    void Post(std::function<void()> task) { posted_.push_back(std::move(task)); }
 
     std::unique_ptr<platform::Timer> CreateTimer(int intervalMs,
                                                  std::function<void()> onTick) override {
