@@ -4,12 +4,8 @@
 
 namespace gor::launcher {
 
-// The separator that begins "\gorupd.exe" and "\gorupd.new" on Windows; the native build
-// runs in a POSIX folder and uses "/".
-#ifdef _WIN32
+// The separator that begins "\gorupd.exe" and "\gorupd.new". The same on every build: the
+// platform layer makes such a path native where its system separates differently.
 inline constexpr const char* kPathSeparator = "\\";
-#else
-inline constexpr const char* kPathSeparator = "/";
-#endif
 
 }  // namespace gor::launcher

@@ -11,6 +11,7 @@
 #include "fakes/recording_window.h"
 #include "fakes/virtual_clock_loop.h"
 #include "launcher/frm_launch.h"
+#include "launcher/paths.h"
 
 namespace gor::test {
 
@@ -39,10 +40,11 @@ class HookedFileSystem : public MemoryFileSystem {
     }
 };
 
-inline const std::string kAppDir = "/games/gorvik";
-inline const std::string kExe = kAppDir + "/gorupd.exe";
-inline const std::string kNew = kAppDir + "/gorupd.new";
-inline const std::string kTmp = kAppDir + "/gorupd.tmp";
+// The launcher joins its folder and a file name the Windows way on every build.
+inline const std::string kAppDir = "C:\\Games\\Gorvik";
+inline const std::string kExe = kAppDir + launcher::kPathSeparator + "gorupd.exe";
+inline const std::string kNew = kAppDir + launcher::kPathSeparator + "gorupd.new";
+inline const std::string kTmp = kAppDir + launcher::kPathSeparator + "gorupd.tmp";
 
 struct LaunchRig {
     VirtualClockLoop loop;
