@@ -31,7 +31,9 @@ struct LauncherPlatform {
     platform::Process& process;
 };
 
-class frmLaunch : private download::GorDownloadEvents {
+// The form is GorDownload1's event host: its handlers stay private, but anything may hold
+// it as a GorDownloadEvents (the control does, and so do tests that speak as the control).
+class frmLaunch : public download::GorDownloadEvents {
   public:
     explicit frmLaunch(LauncherPlatform platform);
     ~frmLaunch() override;

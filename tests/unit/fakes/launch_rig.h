@@ -62,9 +62,8 @@ struct LaunchRig {
         }
     }
 
-    // frmLaunch hears GorDownload1 through a private base; tests speak to it as the control
-    // does. (A C-style cast is the one cast that may name an inaccessible base.)
-    download::GorDownloadEvents& Control() { return (download::GorDownloadEvents&)form; }
+    // The form as GorDownload1 sees it: tests raise the control's events through it.
+    download::GorDownloadEvents& Control() { return form; }
 
     const std::vector<std::string>& Timeline() const { return loop.timeline.entries; }
 
