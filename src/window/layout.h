@@ -38,8 +38,11 @@ constexpr std::uint32_t Rgb(int red, int green, int blue) {
            static_cast<std::uint32_t>(blue) << 16;
 }
 
-// At 96 dots per inch; every pixel figure below assumes this ratio.
-inline constexpr int kTwipsPerPixelAt96Dpi = 15;
+// The design is made at 96 dots per inch: every pixel figure below assumes this ratio, and
+// at another resolution the whole window is scaled by dpi / 96 (window/scaling.h).
+inline constexpr int kDesignDpi = 96;
+inline constexpr int kTwipsPerInch = 1440;
+inline constexpr int kTwipsPerPixelAt96Dpi = kTwipsPerInch / kDesignDpi;
 
 // --- frmLaunch
 inline constexpr std::string_view kFormCaption = "Gorvik Online Launcher";
