@@ -1,5 +1,6 @@
-// frmLaunch's window on Win32: creation from resources, double-buffered painting of the
-// picture and labels, first-show centring, the message box, and the shaping operations.
+// frmLaunch's window on Win32: creation from resources, scaling to the monitor's resolution,
+// double-buffered painting of the picture and labels, first-show centring, the message box,
+// and the shaping operations.
 #include "platform/win32/launcher_window_win32.h"
 
 #include <windows.h>
@@ -15,20 +16,36 @@
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_error.h"
 #include "window/layout.h"
+#include "window/scaling.h"
+#include "window/shape_module.h"
 
 namespace gor::platform::win32 {
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"GorlaunchfrmLaunch";
 
+// Sent before a move to a monitor of another resolution (Windows 10 1703 on); the headers
+// declare it only for builds that require that version.
+constexpr UINT kWmGetDpiScaledSize = 0x02E4;
+
 constexpr UINT kLabelFormat = DT_CENTER | DT_TOP | DT_WORDBREAK | DT_NOPREFIX;
 
-int ScreenDpi(int axis) {
+// The resolution of the monitor the window is on. GetDpiForWindow exists from Windows 10
+// (1607) on, so it is looked up rather than imported; before that the process is at most
+// per-monitor aware without it (8.1, where WM_DPICHANGED tells of other monitors) or system
+// aware, and the screen's resolution is the one to use.
+int WindowDpi(HWND window) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow != nullptr) {
+        if (const UINT dpi = getDpiForWindow(window); dpi > 0) return static_cast<int>(dpi);
+    }
     const HDC screen = ::GetDC(nullptr);
     if (screen == nullptr) ThrowLastError("GetDC (screen)");
-    const int dpi = ::GetDeviceCaps(screen, axis);
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
     ::ReleaseDC(nullptr, screen);
-    return dpi > 0 ? dpi : 96;
+    return dpi > 0 ? dpi : window::kDesignDpi;
 }
 
 // Twips to pixels, to the nearest pixel (45.33 px -> 45).
@@ -36,11 +53,11 @@ int TwipsToPixels(int twips, int twipsPerPixel) {
     return (twips + twipsPerPixel / 2) / twipsPerPixel;
 }
 
-HFONT MakeFont(const window::FontDesign& design) {
-    // Negative height asks for the character height (not the cell) in pixels at the screen's
-    // real resolution; hundredths of a point because 8.25 pt is not a whole number.
+HFONT MakeFont(const window::FontDesign& design, int dpi) {
+    // Negative height asks for the character height (not the cell) in pixels at the monitor's
+    // resolution; hundredths of a point because 8.25 pt is not a whole number.
     const int centipoints = static_cast<int>(std::lround(design.points * 100));
-    const int height = -::MulDiv(centipoints, ScreenDpi(LOGPIXELSY), 72 * 100);
+    const int height = -::MulDiv(centipoints, dpi, 72 * 100);
     const std::wstring face = Widen(design.face);
     const HFONT font = ::CreateFontW(height, 0, 0, 0, design.bold ? FW_BOLD : FW_NORMAL,
                                      design.italic ? TRUE : FALSE, FALSE, FALSE, DEFAULT_CHARSET,
@@ -58,12 +75,64 @@ HICON LoadProgramIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
                                            LR_DEFAULTCOLOR | LR_SHARED));
 }
 
-// Converts a DIB pixel (bytes B, G, R, unused) to a colour reference 0x00BBGGRR.
-std::uint32_t DibToColorRef(std::uint32_t dib) {
-    const std::uint32_t blue = dib & 0xFF;
-    const std::uint32_t green = (dib >> 8) & 0xFF;
-    const std::uint32_t red = (dib >> 16) & 0xFF;
-    return red | (green << 8) | (blue << 16);
+// A DIB pixel (bytes B, G, R, unused) and a colour reference 0x00BBGGRR hold the same three
+// bytes in opposite order: the one swap converts either way.
+std::uint32_t SwapRedBlue(std::uint32_t color) {
+    return (color & 0xFF) << 16 | (color & 0xFF00) | ((color >> 16) & 0xFF);
+}
+
+// A top-down 32-bit DIB header for a picture of width x height.
+BITMAPINFO DibHeader(int width, int height) {
+    BITMAPINFO header{};
+    header.bmiHeader.biSize = sizeof header.bmiHeader;
+    header.bmiHeader.biWidth = width;
+    header.bmiHeader.biHeight = -height;  // negative: rows top-down, like the picture as shown
+    header.bmiHeader.biPlanes = 1;
+    header.bmiHeader.biBitCount = 32;  // one DWORD per pixel, no row padding
+    header.bmiHeader.biCompression = BI_RGB;
+    return header;
+}
+
+// The launcher picture from the resources, as colour references.
+Pixels LoadLauncherPicture(HINSTANCE instance) {
+    // A DIB section keeps the picture's exact colours whatever the display's depth, so the
+    // transparent colour still matches exactly when the pixels are read.
+    const HBITMAP bitmap = static_cast<HBITMAP>(::LoadImageW(
+        instance, MAKEINTRESOURCEW(GOR_IDB_LAUNCHER), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    if (bitmap == nullptr) ThrowLastError("LoadImageW (launcher picture)");
+    Pixels pixels;
+    BITMAP info{};
+    DWORD error = ERROR_INVALID_DATA;
+    int rows = 0;
+    if (::GetObjectW(bitmap, sizeof info, &info) != 0) {
+        pixels.width = info.bmWidth;
+        pixels.height = std::abs(info.bmHeight);
+        pixels.colors.resize(static_cast<std::size_t>(pixels.width) *
+                             static_cast<std::size_t>(pixels.height));
+        BITMAPINFO request = DibHeader(pixels.width, pixels.height);
+        if (const HDC screen = ::GetDC(nullptr); screen != nullptr) {
+            rows = ::GetDIBits(screen, bitmap, 0, static_cast<UINT>(pixels.height),
+                               pixels.colors.data(), &request, DIB_RGB_COLORS);
+            error = ::GetLastError();
+            ::ReleaseDC(nullptr, screen);
+        }
+    }
+    ::DeleteObject(bitmap);
+    if (rows != pixels.height || rows == 0)
+        throw Win32Error(rows == 0 ? error : ERROR_INVALID_DATA, "GetDIBits (launcher picture)");
+    std::transform(pixels.colors.begin(), pixels.colors.end(), pixels.colors.begin(), SwapRedBlue);
+    return pixels;
+}
+
+// `pixels` as a DIB section, to be drawn with their exact colours.
+HBITMAP MakePicture(const Pixels& pixels) {
+    const BITMAPINFO header = DibHeader(pixels.width, pixels.height);
+    void* bits = nullptr;
+    const HBITMAP bitmap = ::CreateDIBSection(nullptr, &header, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap == nullptr) ThrowLastError("CreateDIBSection (launcher picture)");
+    std::transform(pixels.colors.begin(), pixels.colors.end(), static_cast<std::uint32_t*>(bits),
+                   SwapRedBlue);
+    return bitmap;
 }
 
 // Select objects into a device context for one scope and put the old ones back.
@@ -96,6 +165,23 @@ struct LauncherWindowProc {
                     return 0;
                 }
                 break;
+            case kWmGetDpiScaledSize:
+                // Asked before a move to a monitor of another resolution (per-monitor v2): our
+                // own size there, so the suggested rectangle fits the scaled picture exactly.
+                if (self != nullptr) {
+                    const auto [width, height] = self->SizeAtDpi(LOWORD(wParam));
+                    *reinterpret_cast<SIZE*>(lParam) = {width, height};
+                    return TRUE;
+                }
+                break;
+            case WM_DPICHANGED:
+                if (self != nullptr) {
+                    const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+                    RunGuarded(
+                        [&] { self->DpiChanged(LOWORD(wParam), suggested.left, suggested.top); });
+                    return 0;
+                }
+                break;
             case WM_CLOSE:
                 // Alt+F4 must not pull the window from under the launch sequence; the
                 // launcher closes it itself when it ends, a minute at the most.
@@ -111,68 +197,47 @@ struct LauncherWindowProc {
     }
 };
 
-LauncherWindowWin32::Label LauncherWindowWin32::MakeLabel(const window::LabelDesign& design) {
-    return {design.place, Widen(design.caption), design.foreColor, design.visible,
-            MakeFont(design.font)};
+void LauncherWindowWin32::DeleteGdiObject::operator()(void* object) const {
+    ::DeleteObject(static_cast<HGDIOBJ>(object));
 }
 
-LauncherWindowWin32::LauncherWindowWin32() {
+LauncherWindowWin32::Label LauncherWindowWin32::MakeLabel(const window::LabelDesign& design) {
+    return {&design, Widen(design.caption), design.foreColor, design.visible, nullptr};
+}
+
+LauncherWindowWin32::LauncherWindowWin32()
+    : lblStatus(MakeLabel(window::lblStatus)), lblPercent(MakeLabel(window::lblPercent)) {
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
-
-    // The form's units are whole twips per pixel: 15 at 96 dpi, 12 at 120 dpi.
-    twipsPerPixelX_ = std::max(1, 1440 / ScreenDpi(LOGPIXELSX));
-    twipsPerPixelY_ = std::max(1, 1440 / ScreenDpi(LOGPIXELSY));
-
+    design_ = LoadLauncherPicture(instance);
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = &LauncherWindowProc::Handle;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadProgramIcon(instance, SM_CXICON, SM_CYICON);
+    windowClass.hIconSm = LoadProgramIcon(instance, SM_CXSMICON, SM_CYSMICON);
+    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.lpszClassName = kWindowClass;
+    if (::RegisterClassExW(&windowClass) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+        ThrowLastError("RegisterClassExW (frmLaunch)");
+    }
+    // WS_POPUP: no frame, so the outer size is the drawing area. WS_EX_TOOLWINDOW keeps the
+    // window off the taskbar. Created hidden (it is shaped before anyone sees it) on the
+    // primary monitor, where it will be shown, and then sized for that monitor's resolution.
+    const std::wstring caption = Widen(window::kFormCaption);
+    window_ = ::CreateWindowExW(WS_EX_TOOLWINDOW, kWindowClass, caption.c_str(), WS_POPUP, 0, 0, 1,
+                                1, nullptr, nullptr, instance, nullptr);
+    if (window_ == nullptr) ThrowLastError("CreateWindowExW (frmLaunch)");
+    ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     try {
-        // A DIB section keeps the picture's exact colours whatever the display's depth, so the
-        // transparent colour still matches exactly when the pixels are read back.
-        picture_ = static_cast<HBITMAP>(::LoadImageW(instance, MAKEINTRESOURCEW(GOR_IDB_LAUNCHER),
-                                                     IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-        if (picture_ == nullptr) ThrowLastError("LoadImageW (launcher picture)");
-        BITMAP info{};
-        if (::GetObjectW(picture_, sizeof info, &info) == 0)
-            ThrowLastError("GetObjectW (launcher picture)");
-        pictureWidth_ = info.bmWidth;
-        pictureHeight_ = std::abs(info.bmHeight);
-
-        lblStatus = MakeLabel(window::lblStatus);
-        lblPercent = MakeLabel(window::lblPercent);
-
-        WNDCLASSEXW windowClass{};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = &LauncherWindowProc::Handle;
-        windowClass.hInstance = instance;
-        windowClass.hIcon = LoadProgramIcon(instance, SM_CXICON, SM_CYICON);
-        windowClass.hIconSm = LoadProgramIcon(instance, SM_CXSMICON, SM_CYSMICON);
-        windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        windowClass.lpszClassName = kWindowClass;
-        if (::RegisterClassExW(&windowClass) == 0 &&
-            ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-            ThrowLastError("RegisterClassExW (frmLaunch)");
-        }
-
-        // WS_POPUP: no frame, so the outer size is the drawing area. WS_EX_TOOLWINDOW keeps
-        // the window off the taskbar. Created hidden: it is shaped before anyone sees it.
-        const std::wstring caption = Widen(window::kFormCaption);
-        window_ = ::CreateWindowExW(WS_EX_TOOLWINDOW, kWindowClass, caption.c_str(), WS_POPUP, 0, 0,
-                                    TwipsToPixels(window::kFormDesignWidthTwips, twipsPerPixelX_),
-                                    TwipsToPixels(window::kFormDesignHeightTwips, twipsPerPixelY_),
-                                    nullptr, nullptr, instance, nullptr);
-        if (window_ == nullptr) ThrowLastError("CreateWindowExW (frmLaunch)");
-        ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        ScaleTo(WindowDpi(window_));
     } catch (...) {
-        if (lblStatus.font != nullptr) ::DeleteObject(lblStatus.font);
-        if (lblPercent.font != nullptr) ::DeleteObject(lblPercent.font);
-        if (picture_ != nullptr) ::DeleteObject(picture_);
+        Destroy();
         throw;
     }
 }
 
 LauncherWindowWin32::~LauncherWindowWin32() {
     Destroy();
-    ::DeleteObject(lblStatus.font);
-    ::DeleteObject(lblPercent.font);
-    ::DeleteObject(picture_);
 }
 
 void LauncherWindowWin32::Destroy() noexcept {
@@ -180,18 +245,56 @@ void LauncherWindowWin32::Destroy() noexcept {
     window_ = nullptr;
 }
 
-LauncherWindowWin32::RectPx LauncherWindowWin32::LabelRect(const Label& label) const {
-    const window::TwipsRect& place = label.place;
-    return {TwipsToPixels(place.left, twipsPerPixelX_), TwipsToPixels(place.top, twipsPerPixelY_),
-            TwipsToPixels(place.left + place.width, twipsPerPixelX_),
-            TwipsToPixels(place.top + place.height, twipsPerPixelY_)};
+PixelRect LauncherWindowWin32::LabelRect(const Label& label) const {
+    return window::PlaceAtDpi(label.design->place, dpi_);
+}
+
+std::pair<int, int> LauncherWindowWin32::SizeAtDpi(int dpi) const {
+    if (shaped_)
+        return {window::ScaleToDpi(design_.width, dpi), window::ScaleToDpi(design_.height, dpi)};
+    const PixelRect design = window::PlaceAtDpi(
+        {0, 0, window::kFormDesignWidthTwips, window::kFormDesignHeightTwips}, dpi);
+    return {design.right, design.bottom};
+}
+
+void LauncherWindowWin32::ScaleTo(int dpi) {
+    // Everything new is made before anything old is let go.
+    Pixels scaled = window::ScalePicture(design_, dpi, window::kFormBackColor);
+    Gdi<HBITMAP__> picture(MakePicture(scaled));
+    Gdi<HFONT__> statusFont(MakeFont(lblStatus.design->font, dpi));
+    Gdi<HFONT__> percentFont(MakeFont(lblPercent.design->font, dpi));
+    dpi_ = dpi;
+    scaled_ = std::move(scaled);
+    picture_ = std::move(picture);
+    lblStatus.font = std::move(statusFont);
+    lblPercent.font = std::move(percentFont);
+    if (shaped_) {
+        // The outline follows the picture: cut again, as the launcher first did.
+        window::ShapeFormToPicture(*this, window::kTransparentColor);
+    } else {
+        const auto [width, height] = SizeAtDpi(dpi);
+        if (!::SetWindowPos(window_, nullptr, 0, 0, width, height,
+                            SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE)) {
+            ThrowLastError("SetWindowPos (design size)");
+        }
+    }
+    ::InvalidateRect(window_, nullptr, FALSE);
+}
+
+void LauncherWindowWin32::DpiChanged(int dpi, int left, int top) {
+    // Placed and sized for the new resolution in one move first, so the window cannot fall
+    // back onto the monitor it came from while it is rebuilt.
+    const auto [width, height] = SizeAtDpi(dpi);
+    if (!::SetWindowPos(window_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE))
+        ThrowLastError("SetWindowPos (new resolution)");
+    ScaleTo(dpi);
 }
 
 void LauncherWindowWin32::InvalidateLabel(const Label& label) {
     if (window_ == nullptr) return;
     // Only the label's area: the next paint rebuilds it from the picture, so an old caption
     // leaves no ghost behind.
-    const RectPx r = LabelRect(label);
+    const PixelRect r = LabelRect(label);
     const RECT area{r.left, r.top, r.right, r.bottom};
     ::InvalidateRect(window_, &area, FALSE);
     // Paint now: WM_PAINT is only generated once no posted message waits, and a fast transfer
@@ -237,8 +340,8 @@ void LauncherWindowWin32::Paint() {
 
             const HDC pictureDc = ::CreateCompatibleDC(target);
             if (pictureDc != nullptr) {
-                Selection pictureSelection(pictureDc, picture_);
-                ::BitBlt(canvas, 0, 0, pictureWidth_, pictureHeight_, pictureDc, 0, 0, SRCCOPY);
+                Selection pictureSelection(pictureDc, picture_.get());
+                ::BitBlt(canvas, 0, 0, scaled_.width, scaled_.height, pictureDc, 0, 0, SRCCOPY);
             }
             if (pictureDc != nullptr) ::DeleteDC(pictureDc);
 
@@ -246,9 +349,9 @@ void LauncherWindowWin32::Paint() {
             for (const Label* label :
                  {&lblStatus, &lblPercent}) {  // bottom of the stacking order first
                 if (!label->visible || label->caption.empty()) continue;
-                const RectPx r = LabelRect(*label);
+                const PixelRect r = LabelRect(*label);
                 RECT area{r.left, r.top, r.right, r.bottom};
-                Selection fontSelection(canvas, label->font);
+                Selection fontSelection(canvas, label->font.get());
                 ::SetTextColor(canvas, label->foreColor);
                 // Without DT_NOCLIP the text is clipped to the label: a third wrapped line never
                 // spills onto the picture below.
@@ -334,54 +437,34 @@ void LauncherWindowWin32::SetBorderStyleNone() {
     }
 }
 
+// The picture's size is a physical one: 200 x 98 pixels at 96 dpi cover round(200 s) x
+// round(98 s) pixels at s = dpi / 96, and that is the picture the window shows and is cut to.
 int LauncherWindowWin32::PictureWidthPixels() {
-    return pictureWidth_;
+    return scaled_.width;
 }
 int LauncherWindowWin32::PictureHeightPixels() {
-    return pictureHeight_;
+    return scaled_.height;
 }
+// Whole twips per pixel: 15 at 96 dpi, 12 at 120, 7 at 192; sizes set through them come back
+// as the same whole pixels.
 int LauncherWindowWin32::TwipsPerPixelX() {
-    return twipsPerPixelX_;
+    return std::max(1, window::kTwipsPerInch / dpi_);
 }
 int LauncherWindowWin32::TwipsPerPixelY() {
-    return twipsPerPixelY_;
+    return TwipsPerPixelX();
 }
 
 void LauncherWindowWin32::SetOuterSizeTwips(int width, int height) {
     if (window_ == nullptr) throw Win32Error(ERROR_INVALID_WINDOW_HANDLE, "SetOuterSizeTwips");
-    if (!::SetWindowPos(window_, nullptr, 0, 0, TwipsToPixels(width, twipsPerPixelX_),
-                        TwipsToPixels(height, twipsPerPixelY_),
+    if (!::SetWindowPos(window_, nullptr, 0, 0, TwipsToPixels(width, TwipsPerPixelX()),
+                        TwipsToPixels(height, TwipsPerPixelY()),
                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE)) {
         ThrowLastError("SetWindowPos (size)");
     }
 }
 
 Pixels LauncherWindowWin32::ReadPicture() {
-    Pixels pixels;
-    pixels.width = pictureWidth_;
-    pixels.height = pictureHeight_;
-    pixels.colors.resize(static_cast<std::size_t>(pictureWidth_) *
-                         static_cast<std::size_t>(pictureHeight_));
-    BITMAPINFO request{};
-    request.bmiHeader.biSize = sizeof request.bmiHeader;
-    request.bmiHeader.biWidth = pictureWidth_;
-    request.bmiHeader.biHeight =
-        -pictureHeight_;  // negative: rows top-down, like the picture as shown
-    request.bmiHeader.biPlanes = 1;
-    request.bmiHeader.biBitCount = 32;  // one DWORD per pixel, no row padding
-    request.bmiHeader.biCompression = BI_RGB;
-    const HDC screen = ::GetDC(nullptr);
-    if (screen == nullptr) ThrowLastError("GetDC (screen)");
-    const int rows = ::GetDIBits(screen, picture_, 0, static_cast<UINT>(pictureHeight_),
-                                 pixels.colors.data(), &request, DIB_RGB_COLORS);
-    const DWORD error = ::GetLastError();
-    ::ReleaseDC(nullptr, screen);
-    if (rows != pictureHeight_)
-        throw Win32Error(rows == 0 ? error : ERROR_INVALID_DATA, "GetDIBits (launcher picture)");
-    // DIB bytes run blue, green, red; a colour reference keeps red in the low byte.
-    std::transform(pixels.colors.begin(), pixels.colors.end(), pixels.colors.begin(),
-                   DibToColorRef);
-    return pixels;
+    return scaled_;
 }
 
 std::uintptr_t LauncherWindowWin32::ApplyRegion(const std::vector<PixelRect>& rects) {
@@ -393,6 +476,7 @@ std::uintptr_t LauncherWindowWin32::ApplyRegion(const std::vector<PixelRect>& re
         ::DeleteObject(region);
         return 0;
     }
+    shaped_ = true;
     return reinterpret_cast<std::uintptr_t>(region);
 }
 

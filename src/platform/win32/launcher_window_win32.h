@@ -1,10 +1,13 @@
 // frmLaunch's window on Win32: a hidden frameless top-level window that paints the
 // launcher picture and the two labels lblStatus and lblPercent, and lets the shaping
-// routine resize it and cut it to a region. One UI thread; every failure throws
-// std::system_error (or is held at the window procedure and rethrown by the event loop).
+// routine resize it and cut it to a region. The whole window is scaled to the resolution of
+// the monitor it is on (picture, outline, labels and fonts), and again when that changes.
+// One UI thread; every failure throws std::system_error (or is held at the window procedure
+// and rethrown by the event loop).
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,8 +23,8 @@ namespace gor::platform::win32 {
 
 class LauncherWindowWin32 final : public LauncherWindow {
   public:
-    // Creates the window hidden, with its design size, from the executable's resources
-    // (program icon and launcher picture).
+    // Creates the window hidden, with its design size at the resolution of the monitor it is
+    // on, from the executable's resources (program icon and launcher picture).
     LauncherWindowWin32();
     ~LauncherWindowWin32() override;
     LauncherWindowWin32(const LauncherWindowWin32&) = delete;
@@ -50,22 +53,32 @@ class LauncherWindowWin32 final : public LauncherWindow {
     void Destroy() noexcept;
 
   private:
+    struct DeleteGdiObject {
+        void operator()(void* object) const;
+    };
+    template <class Object>
+    using Gdi = std::unique_ptr<Object, DeleteGdiObject>;
+
     // A label painted by the window itself: no child window, so it can take neither focus nor
     // mouse input, and it has no background of its own.
     struct Label {
-        window::TwipsRect place;
+        const window::LabelDesign* design = nullptr;
         std::wstring caption;
         std::uint32_t foreColor = 0;
         bool visible = true;
-        HFONT__* font = nullptr;
-    };
-    struct RectPx {
-        int left, top, right, bottom;
+        Gdi<HFONT__> font;
     };
     friend struct LauncherWindowProc;
 
     static Label MakeLabel(const window::LabelDesign& design);
-    RectPx LabelRect(const Label& label) const;
+    PixelRect LabelRect(const Label& label) const;
+    // The window's outer size at `dpi`: the scaled picture once shaped, else the design size.
+    std::pair<int, int> SizeAtDpi(int dpi) const;
+    // Rebuilds the picture and the fonts for `dpi` (all made before the old ones are let go)
+    // and the window's size and, once shaped, its outline.
+    void ScaleTo(int dpi);
+    // WM_DPICHANGED: takes the suggested place at the new resolution and rebuilds everything.
+    void DpiChanged(int dpi, int left, int top);
     void InvalidateLabel(const Label& label);
     // Sets one property of `label` and repaints it, only when the value really changes:
     // the percentage is set after every received chunk but changes a hundred times at most.
@@ -78,11 +91,11 @@ class LauncherWindowWin32 final : public LauncherWindow {
     void Paint();
 
     HWND__* window_ = nullptr;
-    HBITMAP__* picture_ = nullptr;  // the launcher picture (a DIB section, exact colours)
-    int pictureWidth_ = 0;
-    int pictureHeight_ = 0;
-    int twipsPerPixelX_ = 15;
-    int twipsPerPixelY_ = 15;
+    Pixels design_;           // the launcher picture as made, at 96 dpi
+    Pixels scaled_;           // the picture at dpi_, as painted and cut
+    Gdi<HBITMAP__> picture_;  // scaled_ as a DIB section: exact colours on any display
+    int dpi_ = window::kDesignDpi;
+    bool shaped_ = false;
     bool shown_ = false;
     Label lblStatus;
     Label lblPercent;

@@ -24,6 +24,7 @@
 #include "platform/win32/wide_text.h"
 #include "window/bitmap.h"
 #include "window/layout.h"
+#include "window/scaling.h"
 #include "window/shape_module.h"
 
 namespace {
@@ -279,6 +280,21 @@ void TestRegions() {
     ::DeleteObject(empty);
 }
 
+// Pixels of `picture` where the window's region disagrees with "not the transparent colour".
+int RegionFaults(HWND hwnd, const Pixels& picture) {
+    const HRGN copy = ::CreateRectRgn(0, 0, 0, 0);
+    int wrong = ::GetWindowRgn(hwnd, copy) == ERROR;
+    for (int y = 0; y < picture.height; ++y) {
+        for (int x = 0; x < picture.width; ++x) {
+            const bool opaque =
+                picture.At(x, y) != static_cast<std::uint32_t>(gor::window::kTransparentColor);
+            wrong += (::PtInRegion(copy, x, y) != FALSE) != opaque;
+        }
+    }
+    ::DeleteObject(copy);
+    return wrong;
+}
+
 void TestLauncherWindow(const std::string& picturePath) {
     LauncherWindowWin32 window;
     const HWND hwnd = window.Handle();
@@ -308,18 +324,7 @@ void TestLauncherWindow(const std::string& picturePath) {
     CHECK(frame.right - frame.left == expected.width &&
           frame.bottom - frame.top == expected.height);
     CHECK(client.right == expected.width && client.bottom == expected.height);
-    const HRGN copy = ::CreateRectRgn(0, 0, 0, 0);
-    CHECK(::GetWindowRgn(hwnd, copy) != ERROR);
-    int wrong = 0;
-    for (int y = 0; y < expected.height; ++y) {
-        for (int x = 0; x < expected.width; ++x) {
-            const bool opaque =
-                expected.At(x, y) != static_cast<std::uint32_t>(gor::window::kTransparentColor);
-            wrong += (::PtInRegion(copy, x, y) != FALSE) != opaque;
-        }
-    }
-    ::DeleteObject(copy);
-    CHECK(wrong == 0);
+    CHECK(RegionFaults(hwnd, expected) == 0);
 
     // The first show centres on the work area; later shows leave a moved window where it is.
     window.Show();
@@ -335,6 +340,23 @@ void TestLauncherWindow(const std::string& picturePath) {
     window.Show();
     ::GetWindowRect(hwnd, &frame);
     CHECK(frame.left == 5 && frame.top == 5);
+
+    // Moved to a monitor at 150 %: the window takes the suggested place and its size there, and
+    // is cut to the picture as scaled. (Wine has one resolution for all monitors and never
+    // sends these; the sizes asked before a move and taken on it agree.)
+    const int dpi = 144;
+    SIZE asked{};
+    CHECK(::SendMessageW(hwnd, 0x02E4 /* WM_GETDPISCALEDSIZE */, dpi,
+                         reinterpret_cast<LPARAM>(&asked)));
+    RECT suggested{30, 40, 30 + asked.cx, 40 + asked.cy};
+    ::SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    const Pixels scaled = gor::window::ScalePicture(expected, dpi, gor::window::kTransparentColor);
+    ::GetWindowRect(hwnd, &frame);
+    CHECK(frame.left == 30 && frame.top == 40 && frame.right - frame.left == scaled.width &&
+          frame.bottom - frame.top == scaled.height && asked.cx == scaled.width &&
+          asked.cy == scaled.height);
+    CHECK(window.ReadPicture().colors == scaled.colors);
+    CHECK(RegionFaults(hwnd, scaled) == 0);
 
     // Caption changes are painted by the loop without failures; closing is final.
     EventLoopWin32 loop;
