@@ -47,6 +47,9 @@ setup() {
         echo "initialising Wine prefix $WINEPREFIX"
         wineboot -i >"$GOR_E2E_STATE/wineboot.log" 2>&1 </dev/null
     fi
+    # Every test starts at 100 % scaling, even after a scaling test that was cut short.
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f \
+        >>"$GOR_E2E_STATE/wineboot.log" 2>&1 </dev/null
     # Let the boot's wineserver finish so each test starts from a quiet prefix.
     timeout 120 wineserver -w
     [[ -f "$WINEPREFIX/system.reg" ]] || { echo "Wine prefix was not created" >&2; cat "$GOR_E2E_STATE/wineboot.log" >&2; exit 1; }
