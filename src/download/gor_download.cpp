@@ -2,11 +2,14 @@
 // every chunk of the answer, and the endings (cancel, server close, socket error).
 #include "download/gor_download.h"
 
+#include <algorithm>
+#include <cmath>
 #include <optional>
 #include <stdexcept>
 #include <utility>
 
-#include "download/number_rule.h"
+#include "build_config.h"
+#include "download/body_framing.h"
 #include "download/request.h"
 #include "download/response.h"
 #include "download/skip_step.h"
@@ -18,9 +21,6 @@ namespace {
 
 constexpr std::int32_t kProbe = 0;
 constexpr std::int32_t kDownload = 1;
-
-// contentLength when the probe's answer announced none; compared by exact equality.
-constexpr double kUnknownLength = -1;
 
 // An answer header is collected across chunks up to this size, its blank line included.
 constexpr std::size_t kMaxAnswerHeader = 64 * 1024;
@@ -66,6 +66,7 @@ void GorDownload::BeginRequest(std::int32_t mode) {
     EndRequest(Executing::Stays);
     cancelled_ = false;
     completed_ = false;
+    chunked_ = false;
     IsExecuting_ = true;
     mode_ = mode;
     Winsock1_->Connect(host_name_, port_);
@@ -152,13 +153,14 @@ void GorDownload::Winsock1_Connect() {
     try {
         const std::string referrer = Winsock1_->LocalIP();
         std::optional<std::uint64_t> rangeFrom;
+        askedFrom_ = 0;
         if (mode_ == kDownload) {
             const std::uint64_t length = targetFile_->Length();
             if (length > 0) {
                 // Ask again for the last byte held and write it again at its own offset.
                 Resuming_ = true;
                 targetFile_->Seek(length - 1);
-                rangeFrom = length - 1;
+                rangeFrom = askedFrom_ = length - 1;
             }
         } else {
             rangeFrom = 0;  // the probe asks for everything and reads only the header
@@ -188,7 +190,7 @@ void GorDownload::Winsock1_DataArrival(std::int32_t bytesTotal) {
             if (!CollectAnswerHeader(headerEnd)) return;
             if (!DownloadAnswerHeader(headerEnd, body)) return;
         }
-        if (!body.empty()) file.Write(body);
+        WriteBody(file, body);
     } catch (const std::exception& failure) {
         DataFailure(failure.what());
         return;
@@ -196,13 +198,15 @@ void GorDownload::Winsock1_DataArrival(std::int32_t bytesTotal) {
 
     // The trap is disarmed: from here on a failing step is skipped and the next one runs.
     const std::uint32_t request = request_;
-    std::uint64_t n = 0;
-    SkipOnFailure([&] { n = TargetFile().Position(); });
+    const std::uint64_t n = written_;
     SkipOnFailure([&] { Events().Progress(static_cast<double>(n), contentLength_); });
     // A host that cancelled, restarted or otherwise ended the request from inside Progress has
     // had the last word: nothing more is done or raised for it.
     if (request != request_) return;
-    if (contentLength_ != kUnknownLength && static_cast<double>(n) >= contentLength_) {
+    const bool complete =
+        chunked_ ? chunks_.Finished()
+                 : contentLength_ != kUnknownLength && static_cast<double>(n) >= contentLength_;
+    if (complete) {
         completed_ = true;
         EndRequest(Executing::Ends);
         const std::string dfile = fileName_;
@@ -240,6 +244,20 @@ void GorDownload::ProbeAnswer() {
     if (!CollectAnswerHeader(headerEnd)) return;
     headersParsed_ = false;
     fillheaders(data_);
+    double length = kUnknownLength;
+    if (IsServerOk_) {
+        // Lengths in conflict are refused here, as a data failure. The probe reads no body:
+        // a coding it could not decode matters to the download alone.
+        const AnnouncedBody announced = ReadAnnouncedBody(headerText_);
+        if (announced.failure && !announced.coded) throw std::runtime_error(announced.failure);
+        if (!announced.coded) length = announced.length;
+    } else {
+        // Only the status is reported: the length of a refused answer adds no second failure.
+        SkipOnFailure([&] {
+            const AnnouncedBody announced = ReadAnnouncedBody(headerText_);
+            if (!announced.coded) length = announced.length;
+        });
+    }
     EndRequest(Executing::Ends);  // the rest of this answer is never read
     if (!IsServerOk_) {
         const std::uint32_t request = request_;
@@ -249,8 +267,7 @@ void GorDownload::ProbeAnswer() {
         if (request != request_) return;
         Winsock1_->Close();
     }
-    const std::string length(TrimSpaces(getheader("content-length")));
-    contentLength_ = length.empty() ? kUnknownLength : NumberRule(length);
+    contentLength_ = length;
     Events().headerread();  // the host may call DownloadFile from here: touch nothing after it
 }
 
@@ -264,7 +281,16 @@ bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& 
         Events().DownloadError(description, true);
         return false;
     }
+    // The answer's own framing decides where the body ends; the probe's length is the
+    // fallback. Refused framing is a data failure, before anything is written.
+    const DownloadBody framing = FrameDownloadBody(headerText_, Resumesupported_, askedFrom_,
+                                                   contentLength_, build::kMaxBodyBytes);
+    if (framing.failure) throw std::runtime_error(framing.failure);
+    chunked_ = framing.chunked;
+    chunks_ = ChunkedDecoder();
+    contentLength_ = framing.end;
     body = std::string_view(data_).substr(headerEnd);
+    written_ = Resumesupported_ ? askedFrom_ : 0;
     if (Resuming_ && !Resumesupported_) {
         // The server ignored the range and sends the whole resource: write it from the start,
         // and drop the old bytes so none remain past the new end.
@@ -276,6 +302,34 @@ bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& 
     return true;
 }
 
+// Writes the body bytes among `received`: decoded from chunked coding, or up to the body's
+// end (bytes past it are not the resource's and are dropped). Throws when the file would
+// outgrow the size cap or the chunked coding is broken.
+void GorDownload::WriteBody(platform::File& file, std::string_view received) {
+    const auto write = [&](std::string_view run) {
+        if (run.empty()) return;
+        if (run.size() > build::kMaxBodyBytes - std::min(written_, build::kMaxBodyBytes)) {
+            throw std::length_error(kBodyTooLarge);
+        }
+        file.Write(run);
+        written_ += run.size();
+    };
+    if (!chunked_) {
+        if (contentLength_ != kUnknownLength) {
+            const double room = std::ceil(contentLength_) - static_cast<double>(written_);
+            if (room < static_cast<double>(received.size())) {
+                received = received.substr(0, room > 0 ? static_cast<std::size_t>(room) : 0);
+            }
+        }
+        write(received);
+        return;
+    }
+    while (!received.empty() && !chunks_.Finished()) {
+        write(chunks_.Decode(received));
+        if (chunks_.Failed()) throw std::runtime_error(chunks_.Failure());
+    }
+}
+
 void GorDownload::DataFailure(const char* what) {
     const std::string description = what;
     EndRequest(Executing::Stays);
@@ -285,10 +339,15 @@ void GorDownload::DataFailure(const char* what) {
 
 void GorDownload::Winsock1_Close() {
     EndRequest(Executing::Ends);
-    if (mode_ != kDownload) return;  // a probe cut short ends without an event
+    if (mode_ != kDownload) {
+        // The probe's answer never came whole (a handled one closes the socket itself).
+        if (!cancelled_) Events().Disconnected();
+        return;
+    }
     // Without an announced length the server's close is the end of the body, but only once
-    // the answer's header was accepted: a close before that is never a finished download.
-    if (contentLength_ == kUnknownLength && headersParsed_) {
+    // the answer's header was accepted: a close before that is never a finished download, nor
+    // is one before a chunked body's last chunk.
+    if (contentLength_ == kUnknownLength && headersParsed_ && !chunked_) {
         const std::string dfile = fileName_;
         Events().downloaded(dfile);
     } else if (!completed_ && !cancelled_) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "download/chunked_body.h"
 #include "download/response.h"
 #include "platform/file_system.h"
 #include "platform/socket_control.h"
@@ -74,6 +75,8 @@ class GorDownload : private platform::SocketEvents {
     static constexpr int kLabel1Height = 300;
 
     // Read-only views of inner state, for the host's diagnostics and for tests.
+    // The length the probe learnt; once a download answer is accepted, the write position at
+    // which its body is complete, as that answer itself frames it (-1: not known, or chunked).
     double contentLength() const { return contentLength_; }
     const std::string& errorText() const { return errorText_; }
     const std::string& host() const { return host_name_; }
@@ -106,6 +109,7 @@ class GorDownload : private platform::SocketEvents {
     bool CollectAnswerHeader(std::size_t& headerEnd);
     void ProbeAnswer();
     bool DownloadAnswerHeader(std::size_t headerEnd, std::string_view& body);
+    void WriteBody(platform::File& file, std::string_view received);
     void DataFailure(const char* description);
 
     // One way into a request: whatever still runs ends quietly, the flags of a new request
@@ -142,6 +146,10 @@ class GorDownload : private platform::SocketEvents {
     // the serial before and after: when it moved, the host started or ended a request from
     // inside its event handler, and the rest of the old request's handling leaves it alone.
     std::uint32_t request_ = 0;
+    std::uint64_t askedFrom_ = 0;  // where the download's range starts; 0 without one
+    std::uint64_t written_ = 0;    // the target file's write position during a download
+    bool chunked_ = false;         // the download answer's body comes in chunked coding
+    ChunkedDecoder chunks_;
     std::string data_;         // the chunk being handled; its capacity is reused chunk after chunk
     std::string headerStart_;  // an answer's first bytes while its header is still incomplete
 };

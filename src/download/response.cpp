@@ -14,7 +14,30 @@ char Lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// Calls `field(name, value)` for every line of `headerText` (split at CR LF) that holds a
+// colon: the text before its first colon and the text after it, both with spaces trimmed.
+// Lines without one (the status line among them) are skipped.
+template <class Field>
+void ForEachField(std::string_view headerText, Field&& field) {
+    std::size_t start = 0;
+    while (start <= headerText.size()) {
+        auto end = headerText.find(kLineEnd, start);
+        if (end == std::string_view::npos) end = headerText.size();
+        const std::string_view line = headerText.substr(start, end - start);
+        const auto colon = line.find(':');
+        if (colon != std::string_view::npos) {
+            field(TrimSpaces(line.substr(0, colon)), TrimSpaces(line.substr(colon + 1)));
+        }
+        start = end + kLineEnd.size();
+    }
+}
+
 }  // namespace
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return Lower(x) == Lower(y); });
+}
 
 bool CaseInsensitiveLess::operator()(const std::string& a, const std::string& b) const {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
@@ -36,19 +59,18 @@ HeaderScan ScanAnswerHeader(std::string_view collected, std::size_t alreadyScann
 }
 
 void ParseHeaderFields(std::string_view headerText, HeaderMap& headers) {
-    std::size_t start = 0;
-    while (start <= headerText.size()) {
-        auto end = headerText.find(kLineEnd, start);
-        if (end == std::string_view::npos) end = headerText.size();
-        const std::string_view line = headerText.substr(start, end - start);
-        const auto colon = line.find(':');
-        if (colon != std::string_view::npos) {
-            // emplace keeps an existing field: the first of a name wins.
-            headers.emplace(std::string(TrimSpaces(line.substr(0, colon))),
-                            std::string(TrimSpaces(line.substr(colon + 1))));
-        }
-        start = end + kLineEnd.size();
-    }
+    ForEachField(headerText, [&](std::string_view name, std::string_view value) {
+        // emplace keeps an existing field: the first of a name wins.
+        headers.emplace(std::string(name), std::string(value));
+    });
+}
+
+std::vector<std::string_view> FieldValues(std::string_view headerText, std::string_view name) {
+    std::vector<std::string_view> values;
+    ForEachField(headerText, [&](std::string_view fieldName, std::string_view value) {
+        if (SameIgnoringCase(fieldName, name)) values.push_back(value);
+    });
+    return values;
 }
 
 std::string StatusCode(std::string_view headerText) {

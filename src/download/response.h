@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace gor::download {
 
@@ -37,6 +38,13 @@ HeaderScan ScanAnswerHeader(std::string_view collected, std::size_t alreadyScann
 // text before its first ":", its value the text after it, both with spaces trimmed. Lines
 // without a colon (the status line among them) are skipped; the first field of a name wins.
 void ParseHeaderFields(std::string_view headerText, HeaderMap& headers);
+
+// The values of every field named `name` (letter case ignored) in `headerText`, in order,
+// read as ParseHeaderFields reads them.
+std::vector<std::string_view> FieldValues(std::string_view headerText, std::string_view name);
+
+// Whether `a` and `b` are the same text when letter case is ignored (as field names are).
+bool SameIgnoringCase(std::string_view a, std::string_view b);
 
 // The characters at positions 10 to 12 (from 1) of the header block: the status code of a
 // status line "HTTP/1.1 200 OK". Shorter or empty when the block is shorter.

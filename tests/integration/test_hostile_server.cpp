@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <memory>
 
+#include "build_config.h"
+#include "download/body_framing.h"
 #include "download_harness.h"
 #include "server_process.h"
 
@@ -138,15 +140,15 @@ TEST_F(HostileServerTest, NoLengthDownloadEndsAtTheServersClose) {
     for (const auto& [downloaded, total] : run.progress) EXPECT_EQ(total, -1);
 }
 
-TEST_F(HostileServerTest, GarbledLengthCountsAsZeroAndEndsAfterTheFirstChunk) {
+TEST_F(HostileServerTest, GarbledLengthCountsAsZeroAndNothingIsWritten) {
     Serve("garbled-length");
     Fetch();
     run.Settle();
     EXPECT_EQ(run.control().contentLength(), 0);
     EXPECT_EQ(Count("Progress"), 1);
     EXPECT_EQ(run.events.back(), "downloaded");
-    EXPECT_EQ(run.progress.front().second, 0);
-    EXPECT_TRUE(TargetHoldsPrefixOfBody());
+    EXPECT_EQ(run.progress.front(), std::make_pair(0.0, 0.0));
+    EXPECT_EQ(ReadFile(target), "");
 }
 
 TEST_F(HostileServerTest, ErrorStatusesGiveTheirTextsAndNoTransfer) {
@@ -173,12 +175,84 @@ TEST_F(HostileServerTest, ErrorStatusesGiveTheirTextsAndNoTransfer) {
     }
 }
 
-TEST_F(HostileServerTest, CloseBeforeAnswerEndsTheProbeSilently) {
-    Serve("close-before-answer");
+TEST_F(HostileServerTest, CloseBeforeOrDuringTheProbesHeaderIsDisconnected) {
+    for (const char* scenario : {"close-before-answer", "close-in-header"}) {
+        SCOPED_TRACE(scenario);
+        Serve(scenario);
+        DownloadRun probe;
+        probe.Fetch(server->port(), "/gorupd.new", target);
+        probe.Settle();
+        EXPECT_THAT(probe.events, ElementsAre("Disconnected"));
+        EXPECT_FALSE(probe.control().IsExecuting());
+        server.reset();
+    }
+}
+
+TEST_F(HostileServerTest, ChunkedBodyIsDecodedWhateverItsLengthFieldSays) {
+    // Chunks of many sizes with extensions and a trailer, beside a Content-Length that lies.
+    Serve("chunked");
     Fetch();
     run.Settle();
-    EXPECT_TRUE(run.events.empty());
-    EXPECT_FALSE(run.control().IsExecuting());
+    ASSERT_EQ(run.events.back(), "downloaded");
+    EXPECT_EQ(Count("downloaded"), 1);
+    EXPECT_EQ(ReadFile(target), body);
+    for (const auto& [downloaded, total] : run.progress) EXPECT_EQ(total, -1);
+    EXPECT_EQ(run.progress.back().first, static_cast<double>(body.size()));
+}
+
+TEST_F(HostileServerTest, ChunkedBodyCutBeforeItsLastChunkIsDisconnected) {
+    Serve("chunked-cut");
+    Fetch();
+    run.Settle();
+    EXPECT_EQ(run.events.back(), "Disconnected");
+    EXPECT_EQ(Count("downloaded") + Count("DownloadError"), 0);
+    EXPECT_TRUE(TargetHoldsPrefixOfBody());
+    EXPECT_LT(ReadFile(target).size(), body.size());
+}
+
+TEST_F(HostileServerTest, BytesAfterTheAnnouncedLengthAreDropped) {
+    Serve("stray-bytes");
+    Fetch();
+    run.Settle();
+    EXPECT_EQ(run.events.back(), "downloaded");
+    EXPECT_EQ(ReadFile(target), body);
+    const double size = static_cast<double>(body.size());
+    EXPECT_EQ(run.progress.back(), std::make_pair(size, size));
+}
+
+TEST_F(HostileServerTest, LyingAnswersNeverEndAsDownloaded) {
+    const std::pair<const char*, const char*> cases[] = {
+        // The probe hears of no length, the download answer announces one and is cut.
+        {"length-in-download-only", "Disconnected"},
+        // Two different lengths: refused at the probe already.
+        {"two-lengths", "DownloadError"},
+        // A piece from elsewhere in the resource than asked for.
+        {"wrong-range", "DownloadError"},
+    };
+    for (const auto& [scenario, ending] : cases) {
+        SCOPED_TRACE(scenario);
+        Serve(scenario);
+        DownloadRun lied;
+        lied.Fetch(server->port(), "/gorupd.new", target);
+        lied.Settle();
+        EXPECT_EQ(lied.events.back(), ending);
+        EXPECT_EQ(std::count(lied.events.begin(), lied.events.end(), "downloaded"), 0);
+        EXPECT_FALSE(lied.serverError);
+        EXPECT_TRUE(!std::filesystem::exists(target) || TargetHoldsPrefixOfBody());
+        server.reset();
+        std::filesystem::remove(target);
+    }
+}
+
+TEST_F(HostileServerTest, EndlessBodyStopsAtTheCap) {
+    body = TestBytes(100 * 1024 + 3, 5);
+    Serve("endless");
+    Fetch();
+    run.Settle();
+    EXPECT_EQ(run.events.back(), "DownloadError");
+    EXPECT_EQ(run.errorDescription, download::kBodyTooLarge);
+    EXPECT_FALSE(run.serverError);
+    EXPECT_LE(std::filesystem::file_size(target), build::kMaxBodyBytes);
 }
 
 TEST_F(HostileServerTest, EndlessHeaderIsRefusedAtItsBound) {

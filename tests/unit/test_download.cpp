@@ -8,6 +8,9 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "build_config.h"
+#include "download/body_framing.h"
+#include "download/chunked_body.h"
 #include "download/gor_download.h"
 #include "fakes/memory_file_system.h"
 #include "fakes/scripted_socket.h"
@@ -178,13 +181,15 @@ TEST(GorDownload, LauncherFlowDownloadsFromInsideHeaderread) {
     rig.Probe(Answer("200 OK", Length(300), ""));
     ASSERT_TRUE(rig.socket->DeliverConnect());
     EXPECT_EQ(rig.socket->sent.back(), Request(""));
+    // The download answer announces no length: the probe's decides, and the 50 bytes past it
+    // are not the resource's.
     const std::string body = Body(350);
-    rig.Deliver(Answer("200 OK", Length(350), body.substr(0, 100)));
+    rig.Deliver(Answer("200 OK", "", body.substr(0, 100)));
     rig.Deliver(body.substr(100, 150));
     rig.Deliver(body.substr(250));
     EXPECT_EQ(rig.host.log,
-              "headerread; Progress(100,300); Progress(250,300); Progress(350,300); downloaded(f)");
-    EXPECT_EQ(rig.files.Bytes("f"), body);
+              "headerread; Progress(100,300); Progress(250,300); Progress(300,300); downloaded(f)");
+    EXPECT_EQ(rig.files.Bytes("f"), body.substr(0, 300));
     rig.ExpectEnded();
 }
 
@@ -204,10 +209,12 @@ TEST(GorDownload, DownloadAnswerInAnyPiecesWritesTheBodyOnly) {
 
 TEST(GorDownload, ResumesANonEmptyFile) {
     const std::tuple<std::string, std::string, std::string, std::string, std::string> cases[] = {
-        // held, answer status, Range line, body, file afterwards
+        // held, answer status and fields, Range line, body, file afterwards
         {"", "200 OK", "", "abc", "abc"},
-        {"abcdef", "206 Partial Content", "Range: bytes=5-\r\n", "fGH", "abcdefGH"},
-        {"x", "206 Partial Content", "Range: bytes=0-\r\n", "xyz", "xyz"},
+        {"abcdef", "206 Partial Content\r\nContent-Range: bytes 5-7/8", "Range: bytes=5-\r\n",
+         "fGH", "abcdefGH"},
+        {"x", "206 Partial Content\r\nContent-Range: bytes 0-2/3", "Range: bytes=0-\r\n", "xyz",
+         "xyz"},
         // The whole resource instead of the rest: written from 0, no old bytes left behind.
         {"old content here", "200 OK", "Range: bytes=15-\r\n", "new", "new"},
     };
@@ -256,8 +263,9 @@ TEST(GorDownload, ServerCloseInEachMode) {
     const std::string partial = "HTTP/1.1 200 OK\r\nConten", some = Answer("200 OK", "", "12345");
     const std::tuple<bool, std::string, std::string, std::string> cases[] = {
         // download?, probe's length field, bytes before the close, events
-        {false, "", "", ""},
-        {false, "", partial, ""},
+        // A probe whose answer never came whole ends like a cut download.
+        {false, "", "", "Disconnected"},
+        {false, "", partial, "Disconnected"},
         {true, Length(10), some, "Progress(5,10); Disconnected"},
         {true, Length(10), partial, "Disconnected"},
         {true, "", some, "Progress(5,-1); downloaded(f)"},
@@ -380,6 +388,129 @@ TEST(GorDownload, AnswerHeaderIsBoundedAt64KiB) {
         download.Deliver("HTTP/1.1 200 OK\r\n" + std::string(70000, 'x'), split);
         EXPECT_EQ(download.host.log, "DownloadError(Answer header too large,false)");
         download.ExpectEnded(true);
+    }
+}
+
+// `body` in chunked coding: chunks of 1, 0x1F and 0xff bytes in turn (hex in both letter
+// cases), with extensions, then the last chunk with a trailer field.
+std::string Chunked(const std::string& body) {
+    static constexpr const char* kSizes[] = {"1;a=b", "1F", "ff;x=\"y\""};
+    static constexpr std::size_t kValues[] = {1, 0x1F, 0xff};
+    std::string coded;
+    for (std::size_t at = 0, n = 0; at < body.size(); at += kValues[n % 3], ++n) {
+        const std::size_t size = std::min(kValues[n % 3], body.size() - at);
+        char line[16];
+        std::snprintf(line, sizeof line, n % 2 ? "%zx" : "%zX", size);
+        coded += (size == kValues[n % 3] ? std::string(kSizes[n % 3]) : line) + "\r\n" +
+                 body.substr(at, size) + "\r\n";
+    }
+    return coded + "0\r\nX-Sum: 1\r\n\r\n";
+}
+
+TEST(GorDownload, ChunkedBodyInAnyPiecesIsDecodedAndEndsAtTheLastChunk) {
+    const std::string body = Body(1000);
+    for (Split split : kSplits) {
+        Rig rig;
+        rig.ProbeThenDownload(Length(400));  // chunked coding wins over any length
+        rig.Deliver(
+            Answer("200 OK", "Transfer-Encoding: chunked\r\n" + Length(3), Chunked(body) + "stray"),
+            split);
+        EXPECT_EQ(rig.files.Bytes("f"), body);
+        EXPECT_TRUE(rig.host.log.ends_with("Progress(1000,-1); downloaded(f)")) << rig.host.log;
+        EXPECT_EQ(rig.host.log.find(",400)"), std::string::npos);
+        EXPECT_EQ(rig.control.contentLength(), -1);
+        rig.ExpectEnded();
+    }
+}
+
+TEST(GorDownload, ChunkedBodyBrokenOrCutShort) {
+    const std::string coded = Chunked(Body(100));
+    const std::string start = Answer("200 OK", "Transfer-Encoding: chunked\r\n", "");
+    Rig cut;  // closed before the last chunk: not complete, whatever arrived
+    cut.ProbeThenDownload("");
+    cut.Deliver(start + coded.substr(0, coded.size() - 5));
+    ASSERT_TRUE(cut.socket->DeliverClose());
+    EXPECT_EQ(cut.host.log, "Progress(100,-1); Disconnected");
+    cut.ExpectEnded();
+
+    Rig broken;  // garbage where the CR LF after a chunk's data belongs
+    broken.ProbeThenDownload("");
+    broken.Deliver(start + "3\r\nabcX\r\n0\r\n\r\n");
+    EXPECT_EQ(broken.host.log, std::string("DownloadError(") + kNoChunkDataEnd + ",false)");
+    EXPECT_EQ(broken.files.Bytes("f"), "abc");
+    broken.ExpectEnded(true);
+
+    Rig coding;  // a coding the control cannot decode is refused before anything is written
+    coding.ProbeThenDownload("");
+    coding.Deliver(Answer("200 OK", "Transfer-Encoding: gzip, chunked\r\n", coded));
+    EXPECT_EQ(coding.host.log, std::string("DownloadError(") + kUnsupportedCoding + ",false)");
+    EXPECT_EQ(coding.files.Bytes("f"), "");
+}
+
+TEST(GorDownload, TheDownloadAnswersOwnFramingDecides) {
+    Rig late;  // no length at the probe; the download answer announces one and is cut
+    late.ProbeThenDownload("");
+    late.Deliver(Answer("200 OK", Length(10), "12345"));
+    ASSERT_TRUE(late.socket->DeliverClose());
+    EXPECT_EQ(late.host.log, "Progress(5,10); Disconnected");
+
+    Rig stray;  // bytes past the announced length are dropped
+    stray.ProbeThenDownload(Length(10));
+    stray.Deliver(Answer("200 OK", Length(5), "12345678"));
+    EXPECT_EQ(stray.host.log, "Progress(5,5); downloaded(f)");
+    EXPECT_EQ(stray.files.Bytes("f"), "12345");
+
+    const std::string refused[][2] = {
+        {"200 OK", Length(5) + Length(8)},
+        // Asked for everything from 0 (no Range line), answered with a piece from 100 on.
+        {"206 Partial Content", "Content-Range: bytes 100-199/200\r\n" + Length(100)},
+    };
+    for (const auto& [status, fields] : refused) {
+        Rig rig;
+        rig.ProbeThenDownload(Length(200));
+        rig.Deliver(Answer(status, fields, Body(100)));
+        EXPECT_EQ(rig.host.log, std::string("DownloadError(") +
+                                    (status[2] == '6' ? kRangeNotAsked : kConflictingLengths) +
+                                    ",false)");
+        EXPECT_EQ(rig.files.Bytes("f"), "");
+        rig.ExpectEnded(true);
+    }
+}
+
+TEST(GorDownload, ProbeRaisesAtMostOneDownloadError) {
+    Rig bad;  // a refused status with a length beyond any number: the status alone is told
+    bad.Probe(Answer("500 Oops", "Content-Length: 1e999\r\n", ""));
+    EXPECT_EQ(bad.host.log, "DownloadError(HTTP/1.1 500 Oops,true); headerread");
+    bad.ExpectEnded();
+
+    Rig conflict;  // an accepted status with lengths in conflict: refused, no headerread
+    conflict.Probe(Answer("200 OK", Length(5) + Length(6), ""));
+    EXPECT_EQ(conflict.host.log, std::string("DownloadError(") + kConflictingLengths + ",false)");
+}
+
+TEST(GorDownload, BodyIsBoundedByTheCap) {
+    constexpr std::size_t kCap = build::kMaxBodyBytes;
+    Rig announced;  // refused before a byte is written
+    announced.ProbeThenDownload("");
+    announced.Deliver(Answer("200 OK", Length(kCap + 1), "12345"));
+    EXPECT_EQ(announced.host.log, std::string("DownloadError(") + kBodyTooLarge + ",false)");
+    EXPECT_EQ(announced.files.Bytes("f"), "");
+
+    const std::string piece(kCap / 8, 'x');
+    for (bool oneMore : {false, true}) {
+        Rig endless;  // no length anywhere: the cap itself is accepted, a byte more is not
+        endless.ProbeThenDownload("");
+        endless.Deliver(Answer("200 OK", "", ""));
+        for (int i = 0; i < 8; ++i) endless.Deliver(piece);
+        if (oneMore) {
+            endless.Deliver("y");
+        } else {
+            ASSERT_TRUE(endless.socket->DeliverClose());
+        }
+        EXPECT_TRUE(endless.host.log.ends_with(oneMore ? std::string("DownloadError(") +
+                                                             kBodyTooLarge + ",false)"
+                                                       : std::string("downloaded(f)")));
+        EXPECT_EQ(endless.files.Bytes("f").size(), kCap);
     }
 }
 

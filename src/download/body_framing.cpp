@@ -1,0 +1,113 @@
+// Reading an answer's framing fields: Transfer-Encoding, Content-Length, Content-Range.
+#include "download/body_framing.h"
+
+#include <algorithm>
+#include <limits>
+#include <optional>
+
+#include "download/number_rule.h"
+#include "download/response.h"
+#include "download/text.h"
+
+namespace gor::download {
+namespace {
+
+// Reads decimal digits at the front of `text` into `value`; false when there are none or they
+// overflow.
+bool TakeNumber(std::string_view& text, std::uint64_t& value) {
+    std::size_t n = 0;
+    value = 0;
+    for (; n < text.size() && text[n] >= '0' && text[n] <= '9'; ++n) {
+        const auto digit = static_cast<std::uint64_t>(text[n] - '0');
+        if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return false;
+        value = value * 10 + digit;
+    }
+    text.remove_prefix(n);
+    return n > 0;
+}
+
+bool TakeChar(std::string_view& text, char c) {
+    if (text.empty() || text.front() != c) return false;
+    text.remove_prefix(1);
+    return true;
+}
+
+struct ByteRange {
+    std::uint64_t first = 0, last = 0;
+    std::optional<std::uint64_t> complete;  // the resource's length; unknown for "*"
+};
+
+// "bytes first-last/complete" (complete may be "*"); nothing for anything else.
+std::optional<ByteRange> ParseContentRange(std::string_view value) {
+    constexpr std::string_view kUnit = "bytes ";
+    if (value.size() < kUnit.size() || !SameIgnoringCase(value.substr(0, kUnit.size()), kUnit)) {
+        return std::nullopt;
+    }
+    value = TrimSpaces(value.substr(kUnit.size()));
+    ByteRange range;
+    if (!TakeNumber(value, range.first) || !TakeChar(value, '-') ||
+        !TakeNumber(value, range.last) || !TakeChar(value, '/') || range.last < range.first) {
+        return std::nullopt;
+    }
+    if (value == "*") return range;
+    std::uint64_t complete = 0;
+    if (!TakeNumber(value, complete) || !value.empty() || complete <= range.last) {
+        return std::nullopt;
+    }
+    range.complete = complete;
+    return range;
+}
+
+}  // namespace
+
+AnnouncedBody ReadAnnouncedBody(std::string_view headerText) {
+    AnnouncedBody body;
+    const auto codings = FieldValues(headerText, "Transfer-Encoding");
+    if (!codings.empty()) {
+        // The only coding the control decodes; its length, if any, is not the body's.
+        body.coded = true;
+        body.chunked = codings.size() == 1 && SameIgnoringCase(codings.front(), "chunked");
+        if (!body.chunked) body.failure = kUnsupportedCoding;
+        return body;
+    }
+    const auto lengths = FieldValues(headerText, "Content-Length");
+    if (lengths.empty()) return body;
+    if (std::any_of(lengths.begin(), lengths.end(),
+                    [&](std::string_view v) { return v != lengths.front(); })) {
+        body.failure = kConflictingLengths;
+        return body;
+    }
+    if (!lengths.front().empty()) body.length = NumberRule(lengths.front());
+    return body;
+}
+
+DownloadBody FrameDownloadBody(std::string_view headerText, bool partial, std::uint64_t askedFrom,
+                               double probeLength, std::uint64_t maxBody) {
+    DownloadBody body;
+    const AnnouncedBody announced = ReadAnnouncedBody(headerText);
+    body.chunked = announced.chunked;
+    if (announced.failure) {
+        body.failure = announced.failure;
+        return body;
+    }
+    if (partial) {
+        // Asked for everything from `askedFrom` on: the piece must start there and run to the
+        // end. A piece from elsewhere would be written at the wrong place.
+        const auto ranges = FieldValues(headerText, "Content-Range");
+        const auto range = ranges.size() == 1 ? ParseContentRange(ranges.front()) : std::nullopt;
+        if (!range || range->first != askedFrom ||
+            (range->complete && *range->complete != range->last + 1)) {
+            body.failure = kRangeNotAsked;
+            return body;
+        }
+        if (!body.chunked) body.end = static_cast<double>(range->last) + 1;
+    } else if (!body.chunked) {
+        body.end = announced.length != kUnknownLength ? announced.length : probeLength;
+    }
+    if (body.end != kUnknownLength && body.end > static_cast<double>(maxBody)) {
+        body.failure = kBodyTooLarge;
+    }
+    return body;
+}
+
+}  // namespace gor::download
