@@ -1,8 +1,9 @@
 // Download benchmark: fetches one large file from nginx on 127.0.0.1 with GorDownload (probe,
 // then transfer, as the launcher does) and with `curl -o`, several rounds each, and prints
-// the times, the ratio and this process's peak resident memory.
+// the times, the ratio and this process's peak resident memory. With --chunked, nginx sends
+// the file in chunked coding (it no longer announces the length) and both decode it.
 //
-//   download_bench [--mib N] [--rounds N] [--dir FOLDER]
+//   download_bench [--mib N] [--rounds N] [--dir FOLDER] [--chunked]
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -63,6 +64,9 @@ void MakeFile(const std::string& path, std::size_t mib) {
 }
 
 // The launcher's way: Readheaders, DownloadFile from headerread, wait for downloaded.
+// The remote path: the plain file, or the same bytes in chunked coding.
+std::string remotePath = "/big.bin";
+
 class GorRound : private gor::download::GorDownloadEvents {
   public:
     double Run(int port, const std::string& target) {
@@ -72,7 +76,7 @@ class GorRound : private gor::download::GorDownloadEvents {
         control_ = &control;
         control.SetEventHost(this);
         control.fileName(target);
-        control.URL("127.0.0.1:" + std::to_string(port) + "/big.bin");
+        control.URL("127.0.0.1:" + std::to_string(port) + remotePath);
         const double start = Now();
         control.Readheaders();
         const double deadline = loop.Now() + kRoundTimeoutSeconds;
@@ -115,7 +119,7 @@ class GorRound : private gor::download::GorDownloadEvents {
 long curlPeakRssKiB = 0;
 
 double CurlRound(int port, const std::string& target) {
-    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/big.bin";
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + remotePath;
     std::vector<std::string> args = {"curl", "-s", "-S", "-f", "-o", target, url};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -145,16 +149,23 @@ int main(int argc, char** argv) {
     std::size_t mib = 256;
     int rounds = 3;
     std::string base = std::filesystem::temp_directory_path().string();
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; i += 2) {
         const std::string option = argv[i];
-        if (option == "--mib") {
+        if (option == "--chunked") {
+            remotePath = "/chunked/big.bin";
+            --i;  // a flag without a value
+        } else if (i + 1 >= argc) {
+            std::fprintf(stderr, "%s: %s needs a value\n", argv[0], argv[i]);
+            return 2;
+        } else if (option == "--mib") {
             mib = std::strtoul(argv[i + 1], nullptr, 10);
         } else if (option == "--rounds") {
             rounds = std::atoi(argv[i + 1]);
         } else if (option == "--dir") {
             base = argv[i + 1];
         } else {
-            std::fprintf(stderr, "usage: %s [--mib N] [--rounds N] [--dir FOLDER]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--mib N] [--rounds N] [--dir FOLDER] [--chunked]\n",
+                         argv[0]);
             return 2;
         }
     }
@@ -173,8 +184,8 @@ int main(int argc, char** argv) {
         long progressEvents = 0;
         {
             gor::test::ServerProcess nginx(gor::test::NginxCommand(dir + "/www"));
-            std::printf("file: %zu MiB from nginx on 127.0.0.1:%d, %d rounds\n", mib, nginx.port(),
-                        rounds);
+            std::printf("file: %zu MiB from nginx on 127.0.0.1:%d (%s), %d rounds\n", mib,
+                        nginx.port(), remotePath.c_str(), rounds);
             const std::string target = dir + "/target.bin";
             for (int r = 0; r < rounds; ++r) {
                 // Alternate who goes first, so neither always meets a warmer cache.

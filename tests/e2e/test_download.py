@@ -106,6 +106,37 @@ class Downloads(DownloadCase):
         self.save(watch.percent_text, "percentage")
 
 
+class ServerFraming(DownloadCase):
+    """The body is what the answer says it is: chunked coding decoded, nothing past the
+    announced length, nothing past the size cap, and a cut body never waits for the watchdog."""
+
+    def test_chunked_answer_is_decoded_saved_and_started(self):
+        body = standin_bytes()
+        folder, code, _ = self.download(
+            lambda: HostileServer("chunked", body=body, port=UPDATE_PORT))
+        self.assertDownloadedAndStarted(folder, code, body)
+
+    def test_bytes_after_the_announced_length_are_not_saved(self):
+        body = standin_bytes()
+        folder, code, _ = self.download(
+            lambda: HostileServer("stray-bytes", body=body, port=UPDATE_PORT))
+        self.assertDownloadedAndStarted(folder, code, body)
+
+    def test_endless_body_stops_at_the_cap(self):
+        folder, code, watch = self.download(
+            lambda: HostileServer("endless", body=standin_bytes(), port=UPDATE_PORT))
+        self.assertCleanFailure(folder, code, watch)
+        self.assertFalse(folder.exists("gorupd.tmp"), "the partial body was left behind")
+        kept = sum(folder.file(n).stat().st_size for n in folder.names() if n != "gorlaunch.exe")
+        self.assertLess(kept, 1024 * 1024, f"the folder was filled: {folder.names()}")
+
+    def test_body_cut_before_its_length_fails_without_the_watchdog(self):
+        # Exit code 1, not the watchdog's 3: the cut ends the wait as soon as it is heard.
+        folder, code, watch = self.download(
+            lambda: HostileServer("cut-body", body=standin_bytes(), port=UPDATE_PORT))
+        self.assertCleanFailure(folder, code, watch)
+
+
 class Refusals(DownloadCase):
     def test_not_found(self):
         folder, code, watch = self.download(
