@@ -10,6 +10,18 @@
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/posix_process.h"
 
+namespace {
+
+// The native build's updater is a native program: an ELF executable or a script.
+gor::launcher::ImageVerdict CheckNativeProgram(std::string_view head, std::uint64_t fileSize) {
+    const bool runnable = fileSize > 0 && (head.starts_with("\x7F"
+                                                            "ELF") ||
+                                           head.starts_with("#!"));
+    return {runnable, runnable ? "a native program" : "not an ELF executable or a script"};
+}
+
+}  // namespace
+
 int main() {
     using namespace gor::platform::posix;
     PollEventLoop loop;
@@ -18,7 +30,7 @@ int main() {
     PosixProcess process;
     try {
         gor::launcher::frmLaunch form(
-            gor::launcher::LauncherPlatform{loop, window, files, process});
+            gor::launcher::LauncherPlatform{loop, window, files, process, CheckNativeProgram});
         form.Form_Load();
     } catch (const std::exception& failure) {
         // Form_Load traps its own failures; this is reached when setting up fails, or when the

@@ -60,6 +60,7 @@ frmLaunch::frmLaunch(LauncherPlatform platform)
       window_(platform.window),
       files_(platform.files),
       process_(platform.process),
+      checkUpdater_(platform.checkUpdater),
       Timer1(loop_.CreateTimer(window::kTimer1IntervalMs, [this] { Timer1_Timer(); })) {
     GorDownload1.SetEventHost(this);
 }
@@ -78,8 +79,11 @@ void frmLaunch::Form_Load() try {
     const std::string newUpdater = AppDir + kPathSeparator + "gorupd.new";
     const std::string updater = AppDir + kPathSeparator + "gorupd.exe";
 
+    // A broken patch never replaces anything, and a damaged updater is fetched anew.
+    RemoveBrokenUpdater(newUpdater);
     if (!FileExist(newUpdater, kAnyUpdater)) {
         LaunchStep = 2;
+        RemoveBrokenUpdater(updater);
         if (!FileExist(updater, kAnyUpdater)) {
             // No updater at all: download one.
             lblStatus.Caption("Downloading Updater");
@@ -126,6 +130,13 @@ void frmLaunch::Form_Load() try {
     End(ending);
 } catch (const std::exception&) {
     LaunchFailed();
+}
+
+// A file the sequence would take for an updater but that is not whole (cut short, an error
+// page, empty) is removed, so the road is chosen as if it were absent. One that cannot be read
+// or removed fails the step.
+void frmLaunch::RemoveBrokenUpdater(const std::string& path) {
+    if (FileExist(path, kAnyUpdater) && !IsWholeUpdater(path, kNoLength)) files_.Remove(path);
 }
 
 // Not trapped: a failure here leaves Form_Load to its caller.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "download/gor_download.h"
+#include "launcher/executable_image.h"
 #include "platform/event_loop.h"
 #include "platform/file_system.h"
 #include "platform/launcher_window.h"
@@ -23,12 +24,21 @@ enum ExitCode : int {
     kExitStartFailed = 4,  // the updater exists but could not be started
 };
 
+// Decides whether a file (its first bytes and its size) is a whole program of the kind the
+// platform starts; see executable_image.h.
+using UpdaterCheck = ImageVerdict (*)(std::string_view head, std::uint64_t fileSize);
+
+// The length IsWholeUpdater is given for a file no server announced.
+inline constexpr double kNoLength = -1;
+
 // What the launcher needs of the operating system; all outlive the form.
 struct LauncherPlatform {
     platform::EventLoop& loop;
     platform::LauncherWindow& window;
     platform::FileSystem& files;
     platform::Process& process;
+    // The updater is a Windows program; the native build starts native ones instead.
+    UpdaterCheck checkUpdater = CheckExecutableImage;
 };
 
 // The form is GorDownload1's event host: its handlers stay private, but anything may hold
@@ -73,6 +83,11 @@ class frmLaunch : public download::GorDownloadEvents {
     [[noreturn]] void End(ExitCode code);
 
     void RemoveFile(const std::string& File);
+    // Whether the file at `path` is a whole updater: a program the platform can run and, when
+    // `announcedLength` is not negative, exactly that long. Throws when it cannot be read.
+    bool IsWholeUpdater(const std::string& path, double announcedLength);
+    // Removes an updater found at `path` that is not whole: it could never run.
+    void RemoveBrokenUpdater(const std::string& path);
     void FetchFile(const std::string& RemotePath, const std::string& LocalFile);
     void Timer1_Timer();
 
@@ -97,6 +112,7 @@ class frmLaunch : public download::GorDownloadEvents {
     platform::LauncherWindow& window_;
     platform::FileSystem& files_;
     platform::Process& process_;
+    UpdaterCheck checkUpdater_;
 
     StatusLabel lblStatus{window_};
     PercentLabel lblPercent{window_};

@@ -50,6 +50,12 @@ void frmLaunch::RemoveFile(const std::string& File) {
     if (FileExist(File, platform::kAttrNormal)) files_.Remove(File);
 }
 
+bool frmLaunch::IsWholeUpdater(const std::string& path, double announcedLength) {
+    const platform::FileHead head = files_.ReadHead(path, kImageHeadBytes);
+    if (announcedLength >= 0 && static_cast<double>(head.size) != announcedLength) return false;
+    return checkUpdater_(head.bytes, head.size).whole;
+}
+
 // The body is written to a partial file that only the `downloaded` handler moves to
 // LocalFile, so a transfer that fails or is cut short (with a length announced) never leaves
 // an updater behind.

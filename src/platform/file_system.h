@@ -28,6 +28,12 @@ class File {
     virtual void Close() = 0;
 };
 
+// The first bytes of a file and its whole size.
+struct FileHead {
+    std::string bytes;
+    std::uint64_t size = 0;
+};
+
 class FileSystem {
   public:
     virtual ~FileSystem() = default;
@@ -48,6 +54,10 @@ class FileSystem {
     // Opens for reading and writing, creating an empty file when absent, never truncating;
     // the position starts at 0. Throws std::system_error on failure.
     virtual std::unique_ptr<File> OpenReadWrite(const std::string& path) = 0;
+
+    // Reads the file's first `maxBytes` bytes (all of it when shorter) and its size, leaving
+    // the file as it is; never creates one. Throws std::system_error on failure.
+    virtual FileHead ReadHead(const std::string& path, std::size_t maxBytes) = 0;
 };
 
 }  // namespace gor::platform

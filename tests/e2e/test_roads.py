@@ -3,11 +3,12 @@ with an updater that cannot start), patch (with and without an old updater), a r
 updater that cannot be patched, and folders whose names carry spaces, shell punctuation,
 Cyrillic and Chinese."""
 
+import struct
 import unittest
 
 from harness import (BOX_TITLE, EXIT_FAILURE_BOX, EXIT_START_FAILED, EXIT_STARTED,
                      WineTestCase, box_text, find_window, find_windows, press_return,
-                     windows_path)
+                     standin_bytes, windows_path)
 
 
 class StraightOn(WineTestCase):
@@ -26,8 +27,12 @@ class StraightOn(WineTestCase):
 
 
     def test_updater_that_cannot_start_ends_quietly(self):
+        # A whole image (so it is kept) for a machine this Windows does not run (ARM64).
         folder = self.new_folder()
-        folder.put("gorupd.exe", b"not a program")
+        image = bytearray(standin_bytes())
+        pe_header = struct.unpack_from("<I", image, 0x3C)[0]
+        struct.pack_into("<H", image, pe_header + 4, 0xAA64)
+        folder.put("gorupd.exe", bytes(image))
 
         launch = self.launch(folder)
         self.assertIsNone(find_window(BOX_TITLE, timeout=20, launch=launch),

@@ -1,18 +1,23 @@
-"""The watchdog under Wine: a server that stops sending halfway through the body and keeps the
-connection open raises no event at all, so only 60 seconds of silence end the launcher, with
-"Terminating"; the half body is removed. The slow end-to-end cases."""
+"""The watchdog under Wine measures silence: a server that stops sending halfway through the
+body and keeps the connection open is ended after 60 seconds with "Terminating" and the half
+body removed, while a slow link that keeps delivering for longer than that is never cut. The
+slow end-to-end cases."""
 
+import math
 import unittest
 
-from harness import (EXIT_WATCHDOG, UPDATE_PORT, Watch, WineTestCase, launcher_picture,
-                     settle, standin_bytes, start_server)
+from harness import (EXIT_STARTED, EXIT_WATCHDOG, UPDATE_PORT, Watch, WineTestCase,
+                     launcher_picture, settle, standin_bytes, start_server)
 
 try:
+    from hostile_server import DRIP_PIECE
     from servers import HostileServer
 except ImportError as missing:
     raise unittest.SkipTest(f"test servers unavailable: {missing}")
 
 WATCHDOG_SECONDS = 60
+# The slow link's body takes this long: past the watchdog's minute, with a margin.
+SLOW_BODY_SECONDS = 66
 
 
 class Watchdog(WineTestCase):
@@ -38,6 +43,24 @@ class Watchdog(WineTestCase):
         self.assertFalse(folder.exists("gorupd.exe"), "the half body became the updater")
         self.assertFalse(folder.exists("gorupd.tmp"), "the half body was left behind")
         self.assertNothingStarted(folder)
+
+    def test_slow_link_that_keeps_delivering_is_never_cut(self):
+        body = standin_bytes()
+        delay = SLOW_BODY_SECONDS / math.ceil(len(body) / DRIP_PIECE)
+        folder = self.new_folder()
+        server = start_server(lambda: HostileServer("drip", body=body, port=UPDATE_PORT,
+                                                    delay=delay))
+        try:
+            launch = self.launch(folder)
+            code = self.finish(launch, timeout=SLOW_BODY_SECONDS + 120)
+        finally:
+            server.__exit__(None, None, None)
+
+        self.assertEqual(code, EXIT_STARTED, f"the folder holds {folder.names()}")
+        self.assertGreater(launch.elapsed(), WATCHDOG_SECONDS + 5)
+        self.assertEqual(folder.read("gorupd.exe"), body)
+        self.assertFalse(folder.exists("gorupd.tmp"))
+        self.assertStartedOnce(folder)
 
 
 if __name__ == "__main__":

@@ -29,6 +29,9 @@ SCENARIOS = (
     # answers that lie about their body
     "stray-bytes", "length-in-download-only", "two-lengths", "wrong-range",
     "close-in-header", "endless",
+    # what the launcher must not install: an error page served with 200, a body without a
+    # length cut short by the close
+    "html-page", "no-length-cut",
 )
 
 REASONS = {204: "No Content", 302: "Found", 401: "Unauthorized", 404: "Not Found",
@@ -47,6 +50,10 @@ CHUNK_PIECE = 1000  # sent in pieces of this size, so chunk framing falls anywhe
 STRAY_BYTES = b"<stray bytes after the announced length>"
 WRONG_RANGE_START = 100
 ENDLESS_BLOCK = 64 * 1024
+
+HTML_PAGE = ("<!DOCTYPE html>\n<html><head><title>Maintenance</title></head>\n"
+             "<body><h1>We'll be back soon</h1><p>The update service is down for "
+             "maintenance.</p></body></html>\n")
 
 log_lock = threading.Lock()
 
@@ -142,6 +149,14 @@ def answer(conn, scenario, body, request, delay):
         return
     if scenario == "no-length":
         conn.sendall(header_bytes("200 OK", []) + body)
+        return
+    if scenario == "no-length-cut":
+        conn.sendall(header_bytes("200 OK", []) + body[: len(body) // 2])
+        return
+    if scenario == "html-page":
+        page = HTML_PAGE.encode()
+        conn.sendall(header_bytes("200 OK", ["Content-Type: text/html",
+                                             f"Content-Length: {len(page)}"]) + page)
         return
     if scenario == "garbled-length":
         conn.sendall(header_bytes("200 OK", ["Content-Length: abc"]) + body)

@@ -31,7 +31,7 @@ double TimeOf(const LaunchRig& rig, const std::string& what) {
 // FetchFile has returned this long before the percentage line is hidden.
 constexpr double kPauseAfterDownload = 4;
 
-void CompletesAt(LaunchRig& rig, double t, const std::string& body = "MZ-updater") {
+void CompletesAt(LaunchRig& rig, double t, const std::string& body = Updater("body")) {
     rig.loop.At(t, [&rig, body] {
         rig.Put(kTmp, body);
         rig.Control().downloaded(kTmp);
@@ -80,16 +80,16 @@ TEST(FetchFile, ReturnsWithinASecondOfTheTransfersEndAndNotBefore) {
 
 TEST(FetchFile, RemovesAnUpdaterFoundAtTheTargetBeforeTheTransfer) {
     LaunchRig rig;
-    UpdaterAppearsAtFirstShow(rig, "stale");
+    UpdaterAppearsAtFirstShow(rig, Updater("stale"));
     rig.loop.At(0.5, [&] { EXPECT_FALSE(rig.files.Has(kExe)); });
-    CompletesAt(rig, 2, "fresh");
+    CompletesAt(rig, 2, Updater("fresh"));
     EXPECT_EQ(rig.Run(), kExitStarted);
-    EXPECT_EQ(rig.files.Bytes(kExe), "fresh");
+    EXPECT_EQ(rig.files.Bytes(kExe), Updater("fresh"));
 }
 
 TEST(FetchFile, SwallowsAFailureBeforeTheTransferAndReturnsAtOnce) {
     LaunchRig rig;
-    UpdaterAppearsAtFirstShow(rig, "updater in use");
+    UpdaterAppearsAtFirstShow(rig, Updater("updater in use"));
     rig.files.before = [](const std::string& op, const std::string& path) {
         if (op == "remove") MemoryFileSystem::Fail(EBUSY, path);
     };
@@ -128,9 +128,9 @@ TEST(PartialFile, HiddenOrReadOnlyLeftoverIsNeverContinued) {
         rig.Put(kTmp, "half of an earlier transfer");
         rig.files.entries[kTmp].hidden = true;
         rig.loop.At(0.5, [&] { EXPECT_FALSE(rig.files.Has(kTmp)); });
-        CompletesAt(rig, 1.5, "fresh");
+        CompletesAt(rig, 1.5, Updater("fresh"));
         EXPECT_EQ(rig.Run(), kExitStarted);
-        EXPECT_EQ(rig.files.Bytes(kExe), "fresh");
+        EXPECT_EQ(rig.files.Bytes(kExe), Updater("fresh"));
     }
     {
         LaunchRig rig;  // cannot be removed: no transfer at all rather than one that continues it
@@ -143,10 +143,10 @@ TEST(PartialFile, HiddenOrReadOnlyLeftoverIsNeverContinued) {
 
 TEST(PartialFile, UpdaterThatAppearedDuringTheTransferIsKept) {
     LaunchRig rig;
-    rig.loop.At(5.4, [&] { rig.Put(kExe, "put there by another program"); });
-    CompletesAt(rig, 5.5, "ours");
+    rig.loop.At(5.4, [&] { rig.Put(kExe, Updater("put there by another program")); });
+    CompletesAt(rig, 5.5, Updater("ours"));
     EXPECT_EQ(rig.Run(), kExitStarted);
-    EXPECT_EQ(rig.files.Bytes(kExe), "put there by another program");
+    EXPECT_EQ(rig.files.Bytes(kExe), Updater("put there by another program"));
     EXPECT_FALSE(rig.files.Has(kTmp));
 }
 
@@ -207,17 +207,39 @@ void Serve(LaunchRig& rig, const std::string& probeAnswer, const std::vector<std
     if (closeEarly) rig.loop.At(at, [&peer] { peer.DeliverClose(); });
 }
 
+const std::string kImage = BuildImage([](ImageShape& s) { s.sections = 2; });  // 2048 bytes
 const std::string kGoodHeader = "HTTP/1.1 200 OK\r\nContent-Length: 2048\r\n\r\n";
 
 TEST(WithTheControl, GoodProbeStartsTheTransferAndTheBodyBecomesTheUpdater) {
     LaunchRig rig;
-    Serve(rig, kGoodHeader, {kGoodHeader + std::string(512, 'a'), std::string(1536, 'b')});
+    Serve(rig, kGoodHeader, {kGoodHeader + kImage.substr(0, 512), kImage.substr(512)});
     EXPECT_EQ(rig.Run(), kExitStarted);
-    EXPECT_EQ(rig.files.Bytes(kExe), std::string(512, 'a') + std::string(1536, 'b'));
+    EXPECT_EQ(rig.files.Bytes(kExe), kImage);
     EXPECT_FALSE(rig.files.Has(kTmp));
     EXPECT_EQ(TimeOf(rig, "percent=25 %"), 0.4);
     EXPECT_EQ(TimeOf(rig, "percent=100 %"), 0.5);
     EXPECT_EQ(TimeOf(rig, "timer off"), 0.5);
+}
+
+// Without a length the close ends the body: a cut one, or an error page served with 200, is
+// complete as far as the control can tell, and only the image check keeps it out.
+TEST(WithTheControl, BodyWithoutLengthThatIsNoWholeImageIsNotInstalled) {
+    const std::string noLength = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n";
+    for (const std::string& body : {kImage.substr(0, 1800), std::string("<html>Oops</html>")}) {
+        LaunchRig rig;
+        Serve(rig, noLength, {noLength + body}, /*closeEarly=*/true);
+        EXPECT_EQ(rig.Run(), kExitNoUpdater);
+        EXPECT_FALSE(rig.files.Has(kExe));
+        EXPECT_FALSE(rig.files.Has(kTmp));
+    }
+}
+
+TEST(WithTheControl, BodyLongerThanAnnouncedIsNotInstalled) {
+    LaunchRig rig;
+    const std::string longer = BuildImage([](ImageShape& s) { s.sections = 3; });  // 2560 bytes
+    Serve(rig, kGoodHeader, {kGoodHeader + longer});
+    EXPECT_EQ(rig.Run(), kExitNoUpdater);
+    EXPECT_FALSE(rig.files.Has(kExe));
 }
 
 TEST(WithTheControl, RefusedProbeStartsNoTransfer) {

@@ -22,8 +22,14 @@ using Lines = std::vector<std::string>;
 
 const std::string kStarted = "start " + kExe + " style=1";
 
+std::string Message(const char* firstWords, int stage) {
+    return std::string(firstWords) +
+           " Make sure you have sufficient permissions. (Error: " + std::to_string(stage) +
+           ")\r\n1.0.8";
+}
+
 // The control's side of a transfer that ends well at `t`: the body is in the partial file.
-void TransferCompletes(LaunchRig& rig, double t, const std::string& body = "MZ-updater") {
+void TransferCompletes(LaunchRig& rig, double t, const std::string& body = Updater("body")) {
     rig.loop.At(t, [&rig, body] {
         rig.Put(kTmp, body);
         rig.Control().Progress(static_cast<double>(body.size()), static_cast<double>(body.size()));
@@ -40,7 +46,7 @@ void TransferFails(LaunchRig& rig, double t, const std::string& partialBody = ""
 
 TEST(LaunchRoads, OnlyTheUpdaterPresentStartsItAfterInitializing) {
     LaunchRig rig;
-    rig.Put(kExe, "MZ");
+    rig.Put(kExe, Updater("present"));
     EXPECT_EQ(rig.Run(), kExitStarted);
     EXPECT_EQ(rig.Timeline(), (Lines{"0 shaped", "0 status=Initializing", "0 show", "0 timer off",
                                      "1 status=", "1 " + kStarted, "3 end 0"}));
@@ -58,7 +64,7 @@ TEST(LaunchRoads, NoUpdaterDownloadsItThenPausesFourSecondsAndStartsIt) {
                      "3.2 percent=100 %", "3.2 timer off",  // FetchFile's wait ends at 4
                      "8 percent hidden", "8 status=Initializing", "8 show", "8 timer off",
                      "9 status=", "9 " + kStarted, "11 end 0"}));
-    EXPECT_EQ(rig.files.Bytes(kExe), "MZ-updater");
+    EXPECT_EQ(rig.files.Bytes(kExe), Updater("body"));
     EXPECT_FALSE(rig.files.Has(kTmp));
 }
 
@@ -75,13 +81,13 @@ TEST(LaunchRoads, RefusedDownloadShowsRedErrorDownloadingAndStartsNothing) {
 
 TEST(LaunchRoads, NewUpdaterReplacesTheOldOne) {
     LaunchRig rig;
-    rig.Put(kNew, "new");
-    rig.Put(kExe, "old");
+    rig.Put(kNew, Updater("new"));
+    rig.Put(kExe, Updater("old"));
     EXPECT_EQ(rig.Run(), kExitStarted);
     EXPECT_EQ(rig.Timeline(), (Lines{"0 shaped", "0 status=Patching Updater", "0 show",
                                      "1 timer on", "3 status=Initializing", "3 show", "3 timer off",
                                      "4 status=", "4 " + kStarted, "6 end 0"}));
-    EXPECT_EQ(rig.files.Bytes(kExe), "new");
+    EXPECT_EQ(rig.files.Bytes(kExe), Updater("new"));
     EXPECT_FALSE(rig.files.Has(kNew));
     EXPECT_EQ(rig.form.NewFile, kNew);
     EXPECT_EQ(rig.form.ExeFile, kExe);
@@ -89,19 +95,19 @@ TEST(LaunchRoads, NewUpdaterReplacesTheOldOne) {
 
 TEST(LaunchRoads, NewUpdaterAloneIsRenamedWithoutRemoval) {
     LaunchRig rig;
-    rig.Put(kNew, "new");
+    rig.Put(kNew, Updater("new"));
     std::vector<std::string> removed;
     rig.files.before = [&](const std::string& op, const std::string& path) {
         if (op == "remove") removed.push_back(path);
     };
     EXPECT_EQ(rig.Run(), kExitStarted);
     EXPECT_TRUE(removed.empty());
-    EXPECT_EQ(rig.files.Bytes(kExe), "new");
+    EXPECT_EQ(rig.files.Bytes(kExe), Updater("new"));
 }
 
 TEST(LaunchRoads, UpdaterThatCannotStartEndsSilentlyTwoSecondsLater) {
     LaunchRig rig;
-    rig.Put(kExe, "not an executable");
+    rig.Put(kExe, Updater("that cannot start"));
     rig.process.startFails = true;
     EXPECT_EQ(rig.Run(), kExitStartFailed);
     EXPECT_EQ(rig.Timeline(), (Lines{"0 shaped", "0 status=Initializing", "0 show", "0 timer off",
@@ -111,7 +117,7 @@ TEST(LaunchRoads, UpdaterThatCannotStartEndsSilentlyTwoSecondsLater) {
 
 TEST(LaunchRoads, PastTheFinalTestAFailingStepIsSkipped) {
     LaunchRig rig;
-    rig.Put(kExe, "MZ");
+    rig.Put(kExe, Updater("present"));
     rig.window.failOn = "status=";
     EXPECT_EQ(rig.Run(), kExitStarted);
     EXPECT_EQ(rig.Timeline(), (Lines{"0 shaped", "0 status=Initializing", "0 show", "0 timer off",
@@ -119,13 +125,54 @@ TEST(LaunchRoads, PastTheFinalTestAFailingStepIsSkipped) {
     EXPECT_EQ(rig.window.msgBoxes, 0);
 }
 
-// ---- a failure in the trapped part: one message naming the stage, 2 s, unload, end
+// ---- only a whole updater is installed or started
 
-std::string Message(const char* firstWords, int stage) {
-    return std::string(firstWords) +
-           " Make sure you have sufficient permissions. (Error: " + std::to_string(stage) +
-           ")\r\n1.0.8";
+TEST(BrokenUpdater, BrokenPatchIsRemovedAndTheWorkingUpdaterStarted) {
+    LaunchRig rig;
+    rig.Put(kNew, Updater("new").substr(0, 1500));  // cut short
+    rig.Put(kExe, Updater("old"));
+    EXPECT_EQ(rig.Run(), kExitStarted);
+    EXPECT_EQ(rig.Timeline(), (Lines{"0 shaped", "0 status=Initializing", "0 show", "0 timer off",
+                                     "1 status=", "1 " + kStarted, "3 end 0"}));
+    EXPECT_FALSE(rig.files.Has(kNew));
+    EXPECT_EQ(rig.files.Bytes(kExe), Updater("old"));
 }
+
+TEST(BrokenUpdater, DamagedUpdaterIsReplacedByADownload) {
+    for (const bool withBrokenPatch : {false, true}) {
+        LaunchRig rig;
+        rig.Put(kExe, "<html>502 Bad Gateway</html>");
+        if (withBrokenPatch) rig.Put(kNew, "");
+        TransferCompletes(rig, 3.2, Updater("fetched"));
+        EXPECT_EQ(rig.Run(), kExitStarted);
+        EXPECT_EQ(rig.Timeline()[1], "0 status=Downloading Updater");
+        EXPECT_EQ(rig.files.Bytes(kExe), Updater("fetched"));
+        EXPECT_FALSE(rig.files.Has(kNew));
+    }
+}
+
+TEST(BrokenUpdater, BrokenDownloadIsNotInstalled) {
+    for (const std::string& body : {std::string("<html>Service Unavailable</html>"),
+                                    Updater("cut").substr(0, 2000), std::string()}) {
+        LaunchRig rig;
+        TransferCompletes(rig, 3.2, body);
+        EXPECT_EQ(rig.Run(), kExitNoUpdater);
+        EXPECT_EQ(rig.window.statusCaption, "Error Downloading");
+        EXPECT_EQ(rig.window.msgBoxes, 0);
+        EXPECT_FALSE(rig.files.Has(kExe));
+        EXPECT_FALSE(rig.files.Has(kTmp));
+    }
+}
+
+TEST(BrokenUpdater, OneThatCannotBeRemovedShowsTheStagesMessage) {
+    LaunchRig rig;
+    rig.Put(kExe, "damaged", /*readOnly=*/true);
+    EXPECT_EQ(rig.Run(), kExitFailure);
+    EXPECT_EQ(rig.window.msgText, Message("Error downloading new updater.", 2));
+    EXPECT_EQ(rig.files.Bytes(kExe), "damaged");
+}
+
+// ---- a failure in the trapped part: one message naming the stage, 2 s, unload, end
 
 struct StageFailure {
     const char* name;
@@ -168,14 +215,14 @@ INSTANTIATE_TEST_SUITE_P(
                                    {"0 msgbox", "2 unload", "2 end 2"}},
                       StageFailure{"ReadOnlyUpdaterOnThePatchRoad",
                                    [](LaunchRig& rig) {
-                                       rig.Put(kNew, "new");
-                                       rig.Put(kExe, "old", /*readOnly=*/true);
+                                       rig.Put(kNew, Updater("new"));
+                                       rig.Put(kExe, Updater("old"), /*readOnly=*/true);
                                    },
                                    Message("Error patching updater.", 3),
                                    {"3 msgbox", "5 unload", "5 end 2"}},
                       StageFailure{"InitializingCannotBeShown",
                                    [](LaunchRig& rig) {
-                                       rig.Put(kExe, "MZ");
+                                       rig.Put(kExe, Updater("present"));
                                        rig.window.failOn = "status=Initializing";
                                    },
                                    Message("Error starting updater.", 4),
@@ -191,11 +238,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(LaunchFailureDetail, ReadOnlyUpdaterOnThePatchRoadIsNeitherRemovedNorReplaced) {
     LaunchRig rig;
-    rig.Put(kNew, "new");
-    rig.Put(kExe, "old", /*readOnly=*/true);
+    rig.Put(kNew, Updater("new"));
+    rig.Put(kExe, Updater("old"), /*readOnly=*/true);
     EXPECT_EQ(rig.Run(), kExitFailure);
-    EXPECT_EQ(rig.files.Bytes(kExe), "old");
-    EXPECT_EQ(rig.files.Bytes(kNew), "new");
+    EXPECT_EQ(rig.files.Bytes(kExe), Updater("old"));
+    EXPECT_EQ(rig.files.Bytes(kNew), Updater("new"));
     EXPECT_EQ(rig.window.statusCaption, "Patching Updater");  // the status keeps its text
     EXPECT_EQ(rig.window.msgText,
               "Error patching updater. Make sure you have sufficient permissions. (Error: 3)\r\n"
@@ -243,8 +290,8 @@ TEST(LaunchWatchdog, CutsADownloadOnlyAfterSixtySecondsOfSilence) {
 
 TEST(LaunchWatchdog, EndsAPatchWhoseRemovalHangs) {
     LaunchRig rig;
-    rig.Put(kNew, "new");
-    rig.Put(kExe, "old");
+    rig.Put(kNew, Updater("new"));
+    rig.Put(kExe, Updater("old"));
     rig.files.before = [&](const std::string& op, const std::string& path) {
         if (op == "remove" && path == kExe) rig.loop.timeline.now += 70;
     };

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/posix/native_path.h"
@@ -64,6 +65,40 @@ std::unique_ptr<File> PosixFileSystem::OpenReadWrite(const std::string& path) {
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) ThrowErrno("open", native);
     return std::make_unique<PosixFile>(fd, native);
+}
+
+FileHead PosixFileSystem::ReadHead(const std::string& path, std::size_t maxBytes) {
+    const std::string native = NativePath(path);
+    int fd;
+    do {
+        fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) ThrowErrno("open", native);
+    const auto closeFd = [fd] { ::close(fd); };
+    FileHead head;
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        const int error = errno;
+        closeFd();
+        ThrowSystemError(error, "stat", native);
+    }
+    head.size = static_cast<std::uint64_t>(st.st_size);
+    head.bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(head.size, maxBytes)));
+    std::size_t got = 0;
+    while (got < head.bytes.size()) {
+        const ssize_t n = ::read(fd, head.bytes.data() + got, head.bytes.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int error = errno;
+            closeFd();
+            ThrowSystemError(error, "read", native);
+        }
+        if (n == 0) break;  // shorter than it was a moment ago
+        got += static_cast<std::size_t>(n);
+    }
+    head.bytes.resize(got);
+    closeFd();
+    return head;
 }
 
 }  // namespace gor::platform::posix

@@ -17,6 +17,7 @@ class PosixFileSystem final : public FileSystem {
     void Remove(const std::string& path) override;
     void Rename(const std::string& from, const std::string& to) override;
     std::unique_ptr<File> OpenReadWrite(const std::string& path) override;
+    FileHead ReadHead(const std::string& path, std::size_t maxBytes) override;
 };
 
 }  // namespace gor::platform::posix

@@ -139,4 +139,28 @@ std::unique_ptr<File> FileSystemWin32::OpenReadWrite(const std::string& path) {
     }
 }
 
+FileHead FileSystemWin32::ReadHead(const std::string& path, std::size_t maxBytes) {
+    // Shared for reading and writing: a file someone else holds open can still be examined.
+    const HANDLE handle = ::CreateFileW(Widen(path).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) ThrowLastError("CreateFileW " + path);
+    FileWin32 file(handle, path);  // closes the handle on every way out
+    FileHead head;
+    head.size = file.Length();
+    head.bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(head.size, maxBytes)));
+    std::size_t got = 0;
+    while (got < head.bytes.size()) {
+        DWORD read = 0;
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(head.bytes.size() - got, 1u << 30));
+        if (!::ReadFile(handle, head.bytes.data() + got, chunk, &read, nullptr))
+            ThrowLastError("ReadFile " + path);
+        if (read == 0) break;  // shorter than it was a moment ago
+        got += read;
+    }
+    head.bytes.resize(got);
+    return head;
+}
+
 }  // namespace gor::platform::win32

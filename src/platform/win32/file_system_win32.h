@@ -12,6 +12,7 @@ class FileSystemWin32 final : public FileSystem {
     void Remove(const std::string& path) override;
     void Rename(const std::string& from, const std::string& to) override;
     std::unique_ptr<File> OpenReadWrite(const std::string& path) override;
+    FileHead ReadHead(const std::string& path, std::size_t maxBytes) override;
 };
 
 }  // namespace gor::platform::win32

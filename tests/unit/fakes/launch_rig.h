@@ -8,6 +8,7 @@
 
 #include "fakes/fake_process.h"
 #include "fakes/memory_file_system.h"
+#include "fakes/pe_image.h"
 #include "fakes/recording_window.h"
 #include "fakes/virtual_clock_loop.h"
 #include "launcher/frm_launch.h"
@@ -45,6 +46,11 @@ inline const std::string kAppDir = "C:\\Games\\Gorvik";
 inline const std::string kExe = kAppDir + launcher::kPathSeparator + "gorupd.exe";
 inline const std::string kNew = kAppDir + launcher::kPathSeparator + "gorupd.new";
 inline const std::string kTmp = kAppDir + launcher::kPathSeparator + "gorupd.tmp";
+
+// A whole updater image; `tag` (appended as an overlay) tells copies apart.
+inline std::string Updater(const std::string& tag) {
+    return BuildImage([&](ImageShape& s) { s.overlay = tag; });
+}
 
 struct LaunchRig {
     VirtualClockLoop loop;

@@ -62,6 +62,14 @@ class MemoryFileSystem : public platform::FileSystem {
         return std::make_unique<MemoryFile>(*this, path);
     }
 
+    platform::FileHead ReadHead(const std::string& path, std::size_t maxBytes) override {
+        auto it = entries.find(path);
+        if (it == entries.end()) Fail(ENOENT, path);
+        if (it->second.folder) Fail(EISDIR, path);
+        const std::string& bytes = it->second.bytes;
+        return {bytes.substr(0, maxBytes), bytes.size()};
+    }
+
     [[noreturn]] static void Fail(int code, const std::string& path) {
         throw std::system_error(code, std::generic_category(), path);
     }

@@ -1,9 +1,11 @@
 // Tests of the Win32 platform layer, run under Wine: the directory search's attribute
 // masks and file operations on awkward (non-ASCII, spaced, &()%!) paths, the program's
 // folder and the quoted process start, the event loop's waiting, tasks, timers and
-// failure hand-back, and the launcher window's picture, size and region.
-// Usage: platform_win32_tests <scratch folder>. When started under the name gorupd.exe or
-// my.exe it is the child of the process-start test instead: it notes its command line.
+// failure hand-back, the launcher window's picture, size and region, and the updater's image
+// check on the real images of this build.
+// Usage: platform_win32_tests <scratch folder> <launcher.bmp> [images to check...]. When started
+// under the name gorupd.exe or my.exe it is the child of the process-start test instead: it notes
+// its command line.
 #include <windows.h>
 
 #include <chrono>
@@ -16,6 +18,7 @@
 #include <system_error>
 #include <vector>
 
+#include "launcher/executable_image.h"
 #include "platform/win32/event_loop_win32.h"
 #include "platform/win32/file_system_win32.h"
 #include "platform/win32/launcher_window_win32.h"
@@ -172,7 +175,34 @@ void TestReadWriteFile(const std::string& root) {
     std::string expected = bytes.substr(0, 100);
     expected.replace(10, 3, "abc");
     CHECK(ReadWholeFile(path) == expected + "end");
+    {
+        // Reading a file's head leaves it as it is, also while it is open for writing.
+        auto writer = files.OpenReadWrite(path);
+        const FileHead head = files.ReadHead(path, 20);
+        CHECK(head.bytes == expected.substr(0, 20) && head.size == 103);
+        CHECK(files.ReadHead(path, 1000).bytes == expected + "end");
+    }
     files.Remove(path);
+    CHECK(ThrowsSystemError([&] { files.ReadHead(path, 20); }));  // and never creates one
+    CHECK(!files.FindFile(path, kAttrNormal));
+}
+
+// The updater's image check on real images built by this project: whole, they pass; cut
+// anywhere before the padding that ends their last section, they fail.
+void TestImageCheck(const std::vector<std::string>& images) {
+    FileSystemWin32 files;
+    for (const std::string& path : images) {
+        const FileHead head = files.ReadHead(path, gor::launcher::kImageHeadBytes);
+        const auto verdict = gor::launcher::CheckExecutableImage(head.bytes, head.size);
+        std::printf("  %s: %s\n", path.c_str(), verdict.reason.c_str());
+        CHECK(verdict.whole);
+        const std::uint64_t padding = 512;  // the file alignment of these images
+        for (std::uint64_t k = 0; k < 256; ++k) {
+            const std::uint64_t cut = k * (head.size - padding) / 256;
+            const std::string_view cutHead = std::string_view(head.bytes).substr(0, cut);
+            CHECK(!gor::launcher::CheckExecutableImage(cutHead, cut).whole);
+        }
+    }
 }
 
 std::wstring ModulePath() {
@@ -379,7 +409,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring name = self.substr(self.find_last_of(L'\\') + 1);
     if (name == L"gorupd.exe" || name == L"my.exe") return RunAsChild();
     if (argc < 3) {
-        std::printf("usage: platform_win32_tests <scratch folder> <launcher.bmp>\n");
+        std::printf("usage: platform_win32_tests <scratch folder> <launcher.bmp> [images...]\n");
         return 2;
     }
     // Full paths, so that they compare equal to what GetModuleFileNameW reports.
@@ -399,6 +429,9 @@ int wmain(int argc, wchar_t** argv) {
     Run("event loop", [] { TestEventLoop(); });
     Run("regions", [] { TestRegions(); });
     Run("launcher window", [&] { TestLauncherWindow(picture); });
+    std::vector<std::string> images;
+    for (int i = 3; i < argc; ++i) images.push_back(fullPath(argv[i]));
+    Run("image check on real images", [&] { TestImageCheck(images); });
     std::printf(failures == 0 ? "all passed\n" : "%d failure(s)\n", failures);
     return failures == 0 ? 0 : 1;
 }

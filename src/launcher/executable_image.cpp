@@ -1,0 +1,124 @@
+// The structural test of a Windows executable image: DOS header, PE signature, file header,
+// optional header, section table, and the certificate table's place in the file.
+#include "launcher/executable_image.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace gor::launcher {
+namespace {
+
+// Offsets and sizes of the image format's headers.
+constexpr std::size_t kDosHeaderSize = 0x40;
+constexpr std::size_t kLfanewOffset = 0x3C;
+constexpr std::size_t kFileHeaderSize = 20;  // after the 4-byte signature
+constexpr std::size_t kSectionHeaderSize = 40;
+constexpr std::uint16_t kMagicPe32 = 0x10B;
+constexpr std::uint16_t kMagicPe32Plus = 0x20B;
+// Where NumberOfRvaAndSizes stands in the optional header; the data directories follow it.
+constexpr std::size_t kDirectoryCountPe32 = 92;
+constexpr std::size_t kDirectoryCountPe32Plus = 108;
+constexpr std::uint32_t kCertificateDirectory = 4;  // its "address" is a file offset
+
+struct Machine {
+    std::uint16_t code;
+    const char* name;
+};
+constexpr Machine kMachines[] = {{0x014C, "i386"}, {0x8664, "AMD64"}, {0xAA64, "ARM64"}};
+
+std::uint16_t U16(std::string_view b, std::size_t at) {
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) |
+                                      static_cast<unsigned char>(b[at + 1]) << 8);
+}
+std::uint32_t U32(std::string_view b, std::size_t at) {
+    return static_cast<std::uint32_t>(U16(b, at)) | static_cast<std::uint32_t>(U16(b, at + 2))
+                                                        << 16;
+}
+
+template <class... Args>
+ImageVerdict Verdict(bool whole, const char* format, Args... args) {
+    char text[160];
+    std::snprintf(text, sizeof text, format, args...);
+    return {whole, text};
+}
+
+unsigned long long Ull(std::uint64_t v) {
+    return static_cast<unsigned long long>(v);
+}
+
+}  // namespace
+
+ImageVerdict CheckExecutableImage(std::string_view head, std::uint64_t fileSize) {
+    if (fileSize == 0) return Verdict(false, "empty file");
+    if (head.size() < 2 || head[0] != 'M' || head[1] != 'Z')
+        return Verdict(false, "not an executable image (no MZ signature)");
+    if (head.size() < kDosHeaderSize) return Verdict(false, "DOS header cut short");
+
+    const std::uint64_t peAt = U32(head, kLfanewOffset);
+    if (peAt + 4 > fileSize)
+        return Verdict(false, "e_lfanew (%llu) points past the end of the file", Ull(peAt));
+    const std::uint64_t optionalAt = peAt + 4 + kFileHeaderSize;
+    if (optionalAt > fileSize) return Verdict(false, "file header cut short");
+    if (optionalAt > head.size())
+        return Verdict(true, "headers lie past the first %llu bytes; not examined",
+                       Ull(head.size()));
+    if (head.substr(peAt, 4) != std::string_view("PE\0\0", 4))
+        return Verdict(false, "no PE signature at offset %llu", Ull(peAt));
+
+    const std::uint16_t machineCode = U16(head, peAt + 4);
+    const auto machine = std::find_if(std::begin(kMachines), std::end(kMachines),
+                                      [&](const Machine& m) { return m.code == machineCode; });
+    if (machine == std::end(kMachines))
+        return Verdict(false, "machine 0x%04X is not i386, AMD64 or ARM64", machineCode);
+    const std::uint16_t sections = U16(head, peAt + 6);
+    const std::uint16_t optionalSize = U16(head, peAt + 20);
+
+    if (optionalSize < 2 || optionalAt + 2 > fileSize)
+        return Verdict(false, "optional header cut short");
+    const std::uint16_t magic = U16(head, optionalAt);
+    if (magic != kMagicPe32 && magic != kMagicPe32Plus)
+        return Verdict(false, "optional header magic 0x%04X is not PE32 or PE32+", magic);
+
+    const std::uint64_t tableAt = optionalAt + optionalSize;
+    const std::uint64_t tableEnd = tableAt + std::uint64_t{sections} * kSectionHeaderSize;
+    if (tableEnd > fileSize) return Verdict(false, "section table cut short");
+    if (tableEnd > head.size())
+        return Verdict(true, "section table lies past the first %llu bytes; not examined",
+                       Ull(head.size()));
+
+    for (std::uint16_t i = 0; i < sections; ++i) {
+        const std::size_t entry = static_cast<std::size_t>(tableAt) + i * kSectionHeaderSize;
+        const std::uint32_t mapped = U32(head, entry + 8);  // VirtualSize
+        const std::uint32_t rawSize = U32(head, entry + 16);
+        const std::uint32_t rawAt = U32(head, entry + 20);
+        // Raw data past the mapped size is alignment padding the loader never reads.
+        const std::uint64_t used = mapped == 0 ? rawSize : std::min(rawSize, mapped);
+        if (rawAt == 0 || used == 0) continue;  // no raw data (e.g. a packer's empty section)
+        const std::uint64_t end = std::uint64_t{rawAt} + used;
+        if (end > fileSize) {
+            const std::string name(
+                head.substr(entry, 8).substr(0, head.substr(entry, 8).find('\0')));
+            return Verdict(false,
+                           "section %u (%s) ends at byte %llu, past the end of the file (%llu)",
+                           i + 1u, name.c_str(), Ull(end), Ull(fileSize));
+        }
+    }
+
+    const std::size_t countAt =
+        static_cast<std::size_t>(optionalAt) +
+        (magic == kMagicPe32 ? kDirectoryCountPe32 : kDirectoryCountPe32Plus);
+    const std::size_t certificateAt = countAt + 4 + kCertificateDirectory * 8;
+    if (certificateAt + 8 <= tableAt && U32(head, countAt) > kCertificateDirectory) {
+        const std::uint64_t end =
+            std::uint64_t{U32(head, certificateAt)} + U32(head, certificateAt + 4);
+        if (U32(head, certificateAt + 4) != 0 && end > fileSize)
+            return Verdict(false,
+                           "certificate table ends at byte %llu, past the end of the file (%llu)",
+                           Ull(end), Ull(fileSize));
+    }
+    return Verdict(true, "whole %s %s image, %u sections, %llu bytes",
+                   magic == kMagicPe32 ? "PE32" : "PE32+", machine->name, unsigned{sections},
+                   Ull(fileSize));
+}
+
+}  // namespace gor::launcher

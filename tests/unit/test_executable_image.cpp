@@ -1,0 +1,101 @@
+// The updater's image check as a table: whole images of each machine and kind (signed, with
+// an overlay, packed) pass; cut copies, error pages, empty files and images whose parts lie
+// past the file's end fail.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "fakes/pe_image.h"
+#include "launcher/executable_image.h"
+
+namespace gor::test {
+namespace {
+
+using launcher::CheckExecutableImage;
+using launcher::kImageHeadBytes;
+
+// The check as the launcher runs it on a file holding `bytes`.
+launcher::ImageVerdict Check(const std::string& bytes) {
+    return CheckExecutableImage(std::string_view(bytes).substr(0, kImageHeadBytes), bytes.size());
+}
+
+struct Case {
+    const char* name;
+    std::string bytes;
+    bool whole;
+};
+
+TEST(ExecutableImage, PassesWholeImagesAndRefusesEverythingElse) {
+    std::string lastSectionPastTheEnd = BuildImage();
+    PutU32(lastSectionPastTheEnd, SectionEntry({}, 2) + 16, kImageSectionRaw * 4);  // raw size
+    PutU32(lastSectionPastTheEnd, SectionEntry({}, 2) + 8, kImageSectionRaw * 4);   // mapped
+    std::string farLfanew = BuildImage();
+    PutU32(farLfanew, 0x3C, static_cast<std::uint32_t>(farLfanew.size()));
+    std::string noSignature = BuildImage();
+    noSignature[kImagePeAt + 1] = 'X';
+
+    const Case cases[] = {
+        {"i386 PE32", BuildImage(), true},
+        {"AMD64 PE32+ signed, with an overlay", BuildImage([](ImageShape& s) {
+             s.machine = 0x8664;
+             s.pe32Plus = true;
+             s.overlay = "setup data";
+             s.certificateBytes = 0x300;
+         }),
+         true},
+        {"ARM64 PE32+", BuildImage([](ImageShape& s) {
+             s.machine = 0xAA64;
+             s.pe32Plus = true;
+         }),
+         true},
+        {"packed: a section without raw data",
+         BuildImage([](ImageShape& s) { s.packedSection = true; }), true},
+        {"no sections", BuildImage([](ImageShape& s) { s.sections = 0; }), true},
+        {"empty file", "", false},
+        {"HTML error page",
+         "<!DOCTYPE html>\n<html><head><title>500 Internal Server Error</title></head>"
+         "<body>The server could not complete your request.</body></html>\n",
+         false},
+        {"MZ alone", "MZ", false},
+        {"ARM (32-bit) machine", BuildImage([](ImageShape& s) { s.machine = 0x01C4; }), false},
+        {"Itanium machine", BuildImage([](ImageShape& s) {
+             s.machine = 0x0200;
+             s.pe32Plus = true;
+         }),
+         false},
+        {"ROM optional header", BuildImage([](ImageShape& s) { s.magic = 0x107; }), false},
+        {"e_lfanew past the end", farLfanew, false},
+        {"no PE signature", noSignature, false},
+        {"last section ends past the file", lastSectionPastTheEnd, false},
+        {"certificate table cut off",
+         BuildImage([](ImageShape& s) { s.certificateBytes = 0x300; }).substr(0, 0xB00), false},
+    };
+    for (const Case& c : cases) {
+        const launcher::ImageVerdict verdict = Check(c.bytes);
+        EXPECT_EQ(verdict.whole, c.whole) << c.name << ": " << verdict.reason;
+        EXPECT_FALSE(verdict.reason.empty()) << c.name;
+    }
+}
+
+// A transfer can stop anywhere. Every cut of a signed image fails (its certificate table ends
+// the file); an unsigned image fails until its last section's mapped data is in, and passes
+// when only that section's padding is missing, which the loader never reads.
+TEST(ExecutableImage, RefusesImagesCutAtAnyOffset) {
+    const std::string signedImage = BuildImage([](ImageShape& s) {
+        s.machine = 0x8664;
+        s.pe32Plus = true;
+        s.overlay = "setup data";
+        s.certificateBytes = 64;
+    });
+    for (std::size_t cut = 0; cut < signedImage.size(); ++cut) {
+        EXPECT_FALSE(Check(signedImage.substr(0, cut)).whole) << cut;
+    }
+    const std::string plain = BuildImage();
+    const std::size_t mappedEnd = plain.size() - kImageSectionRaw + kImageSectionMapped;
+    for (std::size_t cut = 0; cut < plain.size(); ++cut) {
+        EXPECT_EQ(Check(plain.substr(0, cut)).whole, cut >= mappedEnd) << cut;
+    }
+}
+
+}  // namespace
+}  // namespace gor::test
