@@ -8,6 +8,10 @@
 
 namespace gor::platform {
 
+// The Source of every socket error notification, whichever system reports it: the download
+// control's socket.
+inline constexpr const char* kSocketErrorSource = "Winsock1";
+
 // Notifications of a socket control. Each arrives from inside EventLoop::DispatchEvents,
 // one at a time, never from inside an operation of the control itself.
 class SocketEvents {
@@ -19,8 +23,11 @@ class SocketEvents {
     virtual void OnDataArrival(std::int32_t bytesTotal) = 0;
     // The remote side closed the connection; every byte it sent was delivered before this.
     virtual void OnClose() = 0;
-    // Name resolution, connect or transfer failed. `Number` is the system error code,
-    // `description` a readable text. The socket stays open until the host calls Close.
+    // Name resolution, connect or transfer failed. `Number` is the system's own error code,
+    // `description` a readable text, `Scode` the failure's portable condition as a std::errc
+    // value (the same condition for the same kind of failure on every system; a name that
+    // gives no address is std::errc::host_unreachable), `Source` kSocketErrorSource. The
+    // socket stays open until the host calls Close.
     virtual void OnError(std::int16_t Number, std::string& description, std::int32_t Scode,
                          const std::string& Source, const std::string& HelpFile,
                          std::int32_t HelpContext, bool& CancelDisplay) = 0;

@@ -99,11 +99,13 @@ class Recorder : public SocketEvents {
         if (onData) onData();
     }
     void OnClose() override { events.push_back("close"); }
-    void OnError(std::int16_t Number, std::string& description, std::int32_t, const std::string&,
-                 const std::string&, std::int32_t, bool&) override {
+    void OnError(std::int16_t Number, std::string& description, std::int32_t Scode,
+                 const std::string& Source, const std::string&, std::int32_t, bool&) override {
         events.push_back("error");
         errorNumber = Number;
         errorText = description;
+        condition = std::errc(Scode);
+        EXPECT_EQ(Source, gor::platform::kSocketErrorSource);
     }
 
     bool Saw(const std::string& event) const {
@@ -114,6 +116,7 @@ class Recorder : public SocketEvents {
     std::string received;
     int errorNumber = 0;
     std::string errorText;
+    std::errc condition{};
     std::function<void()> onData;
 
   private:
@@ -216,6 +219,7 @@ TEST(TcpSocketTest, FailuresArriveLaterAsReadableErrors) {
         if (!c.text.empty()) {
             EXPECT_EQ(sink.errorText, c.text);
             EXPECT_EQ(sink.errorNumber, ECONNREFUSED);
+            EXPECT_EQ(sink.condition, std::errc::connection_refused);
         }
     }
 }
@@ -236,6 +240,7 @@ TEST(TcpSocketTest, ResetByThePeerIsAnError) {
     DispatchUntil(loop, [&] { return sink.Saw("error") || sink.Saw("close"); });
     EXPECT_EQ(sink.events.back(), "error");
     EXPECT_EQ(sink.errorNumber, ECONNRESET);
+    EXPECT_EQ(sink.condition, std::errc::connection_reset);
     EXPECT_EQ(sink.errorText, "Connection reset by peer");
 }
 

@@ -48,11 +48,10 @@ void PosixFileSystem::Rename(const std::string& from, const std::string& to) {
     const std::string target = NativePath(to);
     if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
         return;
-    if (errno != EINVAL && errno != ENOSYS) ThrowErrno("rename", source + "' to '" + target);
+    if (errno != EINVAL && errno != ENOSYS) ThrowErrno("rename", source, target);
     // A file system without RENAME_NOREPLACE: link() refuses an existing target just the same.
-    if (::link(source.c_str(), target.c_str()) != 0)
-        ThrowErrno("rename", source + "' to '" + target);
-    if (::unlink(source.c_str()) != 0) ThrowErrno("rename", source + "' to '" + target);
+    if (::link(source.c_str(), target.c_str()) != 0) ThrowErrno("rename", source, target);
+    if (::unlink(source.c_str()) != 0) ThrowErrno("rename", source, target);
 }
 
 std::unique_ptr<File> PosixFileSystem::OpenReadWrite(const std::string& path) {

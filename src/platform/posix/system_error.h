@@ -9,12 +9,13 @@ namespace gor::platform::posix {
 // The system's readable description of an errno value ("Connection refused").
 std::string ErrorText(int code);
 
-// Throws std::system_error for `code`; what() reads "<operation> '<path>': <description>",
-// or "<operation>: <description>" when `path` is empty.
-[[noreturn]] void ThrowSystemError(int code, std::string_view operation,
-                                   std::string_view path = {});
+// Throws std::system_error for `code` raised by `function`, working on `path` and, for a
+// rename, on `secondPath` (see platform/system_failure.h for how they are worded).
+[[noreturn]] void ThrowSystemError(int code, std::string_view function, std::string_view path = {},
+                                   std::string_view secondPath = {});
 
 // Same, with errno as the code.
-[[noreturn]] void ThrowErrno(std::string_view operation, std::string_view path = {});
+[[noreturn]] void ThrowErrno(std::string_view function, std::string_view path = {},
+                             std::string_view secondPath = {});
 
 }  // namespace gor::platform::posix

@@ -246,8 +246,10 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
     void Deliver(int code, std::string description) {
         if (!sink) return;
         bool cancelDisplay = false;
-        sink->OnError(static_cast<std::int16_t>(code), description, code, "TcpSocket", "", 0,
-                      cancelDisplay);
+        // getaddrinfo's own codes are no errno values: such a name gives no address.
+        const std::int32_t scode = code > 0 ? code : EHOSTUNREACH;
+        sink->OnError(static_cast<std::int16_t>(code), description, scode, kSocketErrorSource, "",
+                      0, cancelDisplay);
     }
 
     void CloseDescriptor() {

@@ -31,7 +31,7 @@ class FileWin32 final : public File {
 
     std::uint64_t Length() override {
         LARGE_INTEGER size;
-        if (!::GetFileSizeEx(Handle(), &size)) ThrowLastError("GetFileSizeEx " + path_);
+        if (!::GetFileSizeEx(Handle(), &size)) ThrowLastError("GetFileSizeEx", path_);
         return static_cast<std::uint64_t>(size.QuadPart);
     }
 
@@ -45,8 +45,8 @@ class FileWin32 final : public File {
             const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
             DWORD written = 0;
             if (!::WriteFile(Handle(), bytes.data(), chunk, &written, nullptr))
-                ThrowLastError("WriteFile " + path_);
-            if (written == 0) throw Win32Error(ERROR_WRITE_FAULT, "WriteFile " + path_);
+                ThrowLastError("WriteFile", path_);
+            if (written == 0) throw Win32Error(ERROR_WRITE_FAULT, "WriteFile", path_);
             bytes.remove_prefix(written);
         }
     }
@@ -58,7 +58,7 @@ class FileWin32 final : public File {
         if (!::SetEndOfFile(handle_)) {
             const DWORD error = ::GetLastError();
             MovePointer(position, FILE_BEGIN);
-            throw Win32Error(error, "SetEndOfFile " + path_);
+            throw Win32Error(error, "SetEndOfFile", path_);
         }
         MovePointer(position, FILE_BEGIN);
     }
@@ -66,13 +66,13 @@ class FileWin32 final : public File {
     void Close() override {
         const HANDLE handle = Handle();
         handle_ = INVALID_HANDLE_VALUE;
-        if (!::CloseHandle(handle)) ThrowLastError("CloseHandle " + path_);
+        if (!::CloseHandle(handle)) ThrowLastError("CloseHandle", path_);
     }
 
   private:
     HANDLE Handle() const {
         if (handle_ == INVALID_HANDLE_VALUE)
-            throw Win32Error(ERROR_INVALID_HANDLE, "closed file " + path_);
+            throw Win32Error(ERROR_INVALID_HANDLE, "closed file", path_);
         return handle_;
     }
 
@@ -81,7 +81,7 @@ class FileWin32 final : public File {
         distance.QuadPart = static_cast<LONGLONG>(offset);
         LARGE_INTEGER result;
         if (!::SetFilePointerEx(Handle(), distance, &result, method))
-            ThrowLastError("SetFilePointerEx " + path_);
+            ThrowLastError("SetFilePointerEx", path_);
         return static_cast<std::uint64_t>(result.QuadPart);
     }
 
@@ -103,7 +103,7 @@ bool FileSystemWin32::FindFile(const std::string& path, std::uint32_t attributeM
             error == ERROR_NO_MORE_FILES) {
             return false;
         }
-        throw Win32Error(error, "FindFirstFileExW " + path);
+        throw Win32Error(error, "FindFirstFileExW", path);
     }
     // A search yields the first entry its mask admits, so keep looking past hidden ones.
     bool admitted = Admits(found.dwFileAttributes, attributeMask);
@@ -112,25 +112,24 @@ bool FileSystemWin32::FindFile(const std::string& path, std::uint32_t attributeM
     }
     const DWORD error = admitted ? ERROR_SUCCESS : ::GetLastError();
     ::FindClose(search);
-    if (!admitted && error != ERROR_NO_MORE_FILES) throw Win32Error(error, "FindNextFileW " + path);
+    if (!admitted && error != ERROR_NO_MORE_FILES) throw Win32Error(error, "FindNextFileW", path);
     return admitted;
 }
 
 void FileSystemWin32::Remove(const std::string& path) {
-    if (!::DeleteFileW(Widen(path).c_str())) ThrowLastError("DeleteFileW " + path);
+    if (!::DeleteFileW(Widen(path).c_str())) ThrowLastError("DeleteFileW", path);
 }
 
 void FileSystemWin32::Rename(const std::string& from, const std::string& to) {
     // MoveFileW without MOVEFILE_REPLACE_EXISTING: an existing target fails the rename.
-    if (!::MoveFileW(Widen(from).c_str(), Widen(to).c_str()))
-        ThrowLastError("MoveFileW " + from + " -> " + to);
+    if (!::MoveFileW(Widen(from).c_str(), Widen(to).c_str())) ThrowLastError("MoveFileW", from, to);
 }
 
 std::unique_ptr<File> FileSystemWin32::OpenReadWrite(const std::string& path) {
     const HANDLE handle =
         ::CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) ThrowLastError("CreateFileW " + path);
+    if (handle == INVALID_HANDLE_VALUE) ThrowLastError("CreateFileW", path);
     try {
         return std::make_unique<FileWin32>(handle, path);
     } catch (...) {

@@ -75,7 +75,7 @@ void ProcessWin32::Start(const std::string& exePath, int windowStyle) {
     PROCESS_INFORMATION started{};
     if (!::CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
                           nullptr, nullptr, &startup, &started)) {
-        ThrowLastError("CreateProcessW " + exePath);
+        ThrowLastError("CreateProcessW", exePath);
     }
     // Not waited for: the handles are only closed.
     ::CloseHandle(started.hThread);

@@ -1,5 +1,6 @@
-// Translation of Win32 and WinSock error codes into readable text and std::system_error:
-// the one place where a GetLastError/WSAGetLastError code gets its words.
+// Translation of Win32 and WinSock error codes into readable text, portable conditions and
+// std::system_error: the one place where a GetLastError/WSAGetLastError code gets its words
+// and its meaning.
 #include "platform/win32/win32_error.h"
 
 #include <windows.h>
@@ -9,6 +10,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "platform/system_failure.h"
 #include "platform/win32/wide_text.h"
 
 namespace gor::platform::win32 {
@@ -64,6 +66,45 @@ constexpr CodeText kWinsockTexts[] = {
     {WSANO_DATA, "The name has no address"},
 };
 
+// The portable meaning of the codes the launcher meets; any other code keeps its own.
+struct CodeCondition {
+    int code;
+    std::errc condition;
+};
+constexpr CodeCondition kConditions[] = {
+    {ERROR_FILE_NOT_FOUND, std::errc::no_such_file_or_directory},
+    {ERROR_PATH_NOT_FOUND, std::errc::no_such_file_or_directory},
+    {ERROR_ACCESS_DENIED, std::errc::permission_denied},
+    {ERROR_SHARING_VIOLATION, std::errc::device_or_resource_busy},
+    {ERROR_LOCK_VIOLATION, std::errc::device_or_resource_busy},
+    {ERROR_FILE_EXISTS, std::errc::file_exists},
+    {ERROR_ALREADY_EXISTS, std::errc::file_exists},
+    {ERROR_DISK_FULL, std::errc::no_space_on_device},
+    {ERROR_HANDLE_DISK_FULL, std::errc::no_space_on_device},
+    {ERROR_WRITE_FAULT, std::errc::io_error},
+    {ERROR_INVALID_HANDLE, std::errc::bad_file_descriptor},
+    {ERROR_NOT_ENOUGH_MEMORY, std::errc::not_enough_memory},
+    {ERROR_OUTOFMEMORY, std::errc::not_enough_memory},
+    {WSAEINTR, std::errc::interrupted},
+    {WSAEACCES, std::errc::permission_denied},
+    {WSAEINVAL, std::errc::invalid_argument},
+    {WSAEMFILE, std::errc::too_many_files_open},
+    {WSAEWOULDBLOCK, std::errc::operation_would_block},
+    {WSAEADDRNOTAVAIL, std::errc::address_not_available},
+    {WSAENETDOWN, std::errc::network_down},
+    {WSAENETUNREACH, std::errc::network_unreachable},
+    {WSAECONNABORTED, std::errc::connection_aborted},
+    {WSAECONNRESET, std::errc::connection_reset},
+    {WSAENOBUFS, std::errc::no_buffer_space},
+    {WSAENOTCONN, std::errc::not_connected},
+    {WSAETIMEDOUT, std::errc::timed_out},
+    {WSAECONNREFUSED, std::errc::connection_refused},
+    {WSAEHOSTUNREACH, std::errc::host_unreachable},
+    // A name that gives no address leaves the host as unreachable as a missing route does.
+    {WSAHOST_NOT_FOUND, std::errc::host_unreachable},
+    {WSANO_DATA, std::errc::host_unreachable},
+};
+
 // The system's text for a code, in English when that language is installed. Some messages
 // carry %1 placeholders we have no arguments for, hence IGNORE_INSERTS.
 std::string SystemText(DWORD code) {
@@ -93,10 +134,9 @@ class Win32ErrorCategory final : public std::error_category {
     std::string message(int code) const override {
         return ErrorText(static_cast<unsigned long>(code)) + " (" + std::to_string(code) + ")";
     }
-    // Lets the portable core tell "nothing there" from other failures.
     std::error_condition default_error_condition(int code) const noexcept override {
-        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
-            return std::errc::no_such_file_or_directory;
+        for (const CodeCondition& entry : kConditions) {
+            if (entry.code == code) return entry.condition;
         }
         return {code, *this};
     }
@@ -118,13 +158,20 @@ const std::error_category& Win32Category() {
     return category;
 }
 
-std::system_error Win32Error(unsigned long code, const std::string& what) {
-    return std::system_error(static_cast<int>(code), Win32Category(), what);
+std::system_error Win32Error(unsigned long code, std::string_view function, std::string_view path,
+                             std::string_view secondPath) {
+    return std::system_error(static_cast<int>(code), Win32Category(),
+                             FailedCall(function, path, secondPath));
 }
 
-void ThrowLastError(const std::string& what) {
+void ThrowLastError(std::string_view function, std::string_view path, std::string_view secondPath) {
     const DWORD code = ::GetLastError();
-    throw Win32Error(code, what);
+    throw Win32Error(code, function, path, secondPath);
+}
+
+void ThrowLastSocketError(std::string_view function) {
+    const int code = ::WSAGetLastError();
+    throw Win32Error(static_cast<unsigned long>(code), function);
 }
 
 }  // namespace gor::platform::win32

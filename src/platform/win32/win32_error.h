@@ -1,8 +1,10 @@
 // Win32 error codes as readable std::system_error: the one place where a
-// GetLastError/WSAGetLastError code becomes an exception with a message.
+// GetLastError/WSAGetLastError code becomes an exception with a message and a portable
+// condition.
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace gor::platform::win32 {
@@ -11,13 +13,23 @@ namespace gor::platform::win32 {
 // (the system's are localised and some are missing under Wine), else the system's text.
 std::string ErrorText(unsigned long code);
 
-// Category of Win32 and WinSock error codes; message() is ErrorText plus the number.
+// Category of Win32 and WinSock error codes; message() is ErrorText plus the number. Its
+// default_error_condition translates the codes the launcher meets (file or path not found,
+// access denied, sharing and lock violations, file exists, disk full, connection refused,
+// reset or aborted, timed out, host not found, ...) into std::errc conditions, so the
+// portable core and both socket layers speak of failures the same way on every system.
 const std::error_category& Win32Category();
 
-// The exception for `code` raised while doing `what` (e.g. "DeleteFileW C:\\x\\gorupd.exe").
-std::system_error Win32Error(unsigned long code, const std::string& what);
+// The exception for `code` raised by `function`, working on `path` and, for a move, on
+// `secondPath` (see platform/system_failure.h for how they are worded).
+std::system_error Win32Error(unsigned long code, std::string_view function,
+                             std::string_view path = {}, std::string_view secondPath = {});
 
-// Throws Win32Error(GetLastError(), what). Call it right after the failing OS call.
-[[noreturn]] void ThrowLastError(const std::string& what);
+// Throws Win32Error(GetLastError(), ...). Call it right after the failing OS call.
+[[noreturn]] void ThrowLastError(std::string_view function, std::string_view path = {},
+                                 std::string_view secondPath = {});
+
+// Throws Win32Error(WSAGetLastError(), function). Call it right after the failing socket call.
+[[noreturn]] void ThrowLastSocketError(std::string_view function);
 
 }  // namespace gor::platform::win32

@@ -38,7 +38,6 @@ enum Deferred : LPARAM { kDeferredConnect = 1, kDeferredError = 2, kDeferredRece
 
 constexpr std::size_t kReceiveBufferSize = 256 * 1024;
 constexpr wchar_t kWindowClass[] = L"GorWinsockControl";
-constexpr const char* kErrorSource = "Winsock1";
 
 // Decimal digits only, 1 to 65535 ("080" is 80). On failure returns 0 and sets `error`.
 std::uint16_t ParsePort(const std::string& text, int& error) {
@@ -79,8 +78,7 @@ void RegisterWindowClass(WNDPROC procedure) {
         windowClass.hInstance = ::GetModuleHandleW(nullptr);
         windowClass.lpszClassName = kWindowClass;
         if (!::RegisterClassExW(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-            throw std::system_error(static_cast<int>(::GetLastError()), Win32Category(),
-                                    "RegisterClassExW");
+            ThrowLastError("RegisterClassExW");
         return true;
     }();
     (void)registered;
@@ -111,7 +109,7 @@ WinsockSession::WinsockSession() {
     WSADATA data;
     // WSAStartup reports its failure as its result; WSAGetLastError is not usable yet.
     if (const int error = ::WSAStartup(MAKEWORD(2, 2), &data))
-        throw std::system_error(error, Win32Category(), "WSAStartup");
+        throw Win32Error(static_cast<unsigned long>(error), "WSAStartup");
 }
 
 WinsockSession::~WinsockSession() {
@@ -123,9 +121,7 @@ WinsockControl::WinsockControl()
     RegisterWindowClass(&NotificationWindow::Procedure);
     const HWND window = ::CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
                                           nullptr, ::GetModuleHandleW(nullptr), nullptr);
-    if (!window)
-        throw std::system_error(static_cast<int>(::GetLastError()), Win32Category(),
-                                "CreateWindowExW");
+    if (!window) ThrowLastError("CreateWindowExW");
     ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     window_ = window;
 }
@@ -165,8 +161,7 @@ void WinsockControl::Close() {
 void WinsockControl::Connect(const std::string& host, const std::string& port) {
     Close();
     const SOCKET created = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (created == INVALID_SOCKET)
-        throw std::system_error(::WSAGetLastError(), Win32Category(), "socket");
+    if (created == INVALID_SOCKET) ThrowLastSocketError("socket");
     socket_ = created;
     ++generation_;
     socket_message_ = kMsgSocketFirst + static_cast<UINT>(generation_ % kSocketMessages);
@@ -200,8 +195,7 @@ void WinsockControl::Connect(const std::string& host, const std::string& port) {
 }
 
 void WinsockControl::SendData(std::string_view data) {
-    if (state_ != State::Connected)
-        throw std::system_error(WSAENOTCONN, Win32Category(), "SendData");
+    if (state_ != State::Connected) throw Win32Error(WSAENOTCONN, "SendData");
     // Bytes queued earlier go first; FD_WRITE sends them and whatever is appended now.
     if (send_offset_ < send_queue_.size()) {
         send_queue_.append(data);
@@ -212,7 +206,8 @@ void WinsockControl::SendData(std::string_view data) {
                                 static_cast<int>(std::min<std::size_t>(data.size(), INT_MAX)), 0);
         if (sent == SOCKET_ERROR) {
             const int error = ::WSAGetLastError();
-            if (error != WSAEWOULDBLOCK) throw std::system_error(error, Win32Category(), "send");
+            if (error != WSAEWOULDBLOCK)
+                throw Win32Error(static_cast<unsigned long>(error), "send");
             // The stack's send buffer is full: FD_WRITE says when it has room again.
             send_queue_.assign(data);
             send_offset_ = 0;
@@ -309,9 +304,7 @@ void WinsockControl::OnSocketEvent(unsigned event, int error) {
 }
 
 void WinsockControl::PostDeferred(std::intptr_t what) {
-    if (!::PostMessageW(window_, kMsgDeferred, generation_, what))
-        throw std::system_error(static_cast<int>(::GetLastError()), Win32Category(),
-                                "PostMessageW");
+    if (!::PostMessageW(window_, kMsgDeferred, generation_, what)) ThrowLastError("PostMessageW");
 }
 
 void WinsockControl::StartConnect() {
@@ -410,11 +403,10 @@ void WinsockControl::Fail(int error) {
     // Nothing more of this connection is reported; the socket stays until the host's Close.
     state_ = State::Failed;
     std::string description = ErrorText(static_cast<unsigned long>(error));
-    const std::string source = kErrorSource, helpFile;
+    const std::string source = kSocketErrorSource, helpFile;
     bool cancelDisplay = false;
     const auto number = static_cast<std::int16_t>(error);
-    const auto scode =
-        static_cast<std::int32_t>(HRESULT_FROM_WIN32(static_cast<unsigned long>(error)));
+    const std::int32_t scode = Win32Category().default_error_condition(error).value();
     Deliver(sink_, [&](platform::SocketEvents& sink) {
         sink.OnError(number, description, scode, source, helpFile, 0, cancelDisplay);
     });

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "download/gor_download.h"
@@ -57,6 +58,7 @@ struct Recorder : SocketEvents {
     std::string received;
     int errorNumber = 0;
     std::string errorText, errorSource;
+    std::errc condition{};
     std::string localIP;
     std::string port;          // where SendLarge connects
     bool takeNothing = false;  // a receiver that leaves the bytes waiting when notified
@@ -91,10 +93,11 @@ struct Recorder : SocketEvents {
         }
     }
     void OnClose() override { Note('X'); }
-    void OnError(std::int16_t Number, std::string& description, std::int32_t,
+    void OnError(std::int16_t Number, std::string& description, std::int32_t Scode,
                  const std::string& Source, const std::string&, std::int32_t, bool&) override {
         Note('E');
         errorNumber = Number;
+        condition = std::errc(Scode);
         errorText = description;
         errorSource = Source;
     }
@@ -205,7 +208,7 @@ void ExpectError(const std::string& name, const std::string& host, const std::st
     bool known = false;
     for (int n : numbers) known = known || n == r.errorNumber;
     Report(ended && !r.reentered && r.log.back() == 'E' && known && Readable(r.errorText) &&
-               r.errorSource == "Winsock1",
+               r.errorSource == gor::platform::kSocketErrorSource,
            name, Describe(r));
 }
 
@@ -223,7 +226,9 @@ void LookupCancel(const std::string& slowName, const std::string& refusedPort) {
     r.Connect("127.0.0.1", refusedPort);
     const bool ended = RunUntil([&] { return r.Ended(); }, kCaseTimeoutMs);
     RunFor(300);
-    Report(ended && afterClose.empty() && r.log == "E" && r.errorNumber == WSAECONNREFUSED,
+    // The same portable condition as the POSIX socket reports for a refused connection.
+    Report(ended && afterClose.empty() && r.log == "E" && r.errorNumber == WSAECONNREFUSED &&
+               r.condition == std::errc::connection_refused,
            "lookup-cancel", Describe(r));
 }
 
