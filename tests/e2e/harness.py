@@ -240,18 +240,12 @@ def kill_wine():
 
 
 DESIGN_DPI = 96
-# Where Wine keeps the display resolution every program of the prefix sees (one for all
-# monitors); it takes precedence over the older HKLM "Hardware Profiles" value.
-DPI_KEY = r"HKCU\Control Panel\Desktop"
 
 
 def set_display_dpi(dpi):
     """Sets the resolution (LogPixels) the prefix's next programs see, once Wine is quiet."""
-    settle()
-    subprocess.run(["wine", "reg", "add", DPI_KEY, "/v", "LogPixels", "/t", "REG_DWORD",
-                    "/d", str(dpi), "/f"], env=wine_env(), timeout=120, check=True,
-                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    settle()
+    subprocess.run(["bash", str(SOURCE_DIR / "tests" / "e2e" / "wine_fixture.sh"), "dpi",
+                    str(dpi)], env=wine_env(), timeout=300, check=True, stdin=subprocess.DEVNULL)
 
 
 def start_server(factory, timeout=120):

@@ -2,14 +2,14 @@
 # Sets up and tears down what the end-to-end tests run in: an Xvfb display and a Wine prefix
 # of the build's own. "setup" starts Xvfb on $DISPLAY unless one is already there, paints the
 # root window a known solid colour (screenshots test the window's shape against it) and
-# initialises $WINEPREFIX once; "cleanup" stops Wine and the Xvfb that setup started.
-# Expects DISPLAY, WINEPREFIX and GOR_E2E_STATE (a folder for the Xvfb pid and logs).
+# initialises $WINEPREFIX once, at 96 dpi; "cleanup" stops Wine and the Xvfb that setup
+# started; "dpi N" sets the display resolution the prefix's next programs see.
+# Expects DISPLAY, WINEPREFIX and (but for "dpi") GOR_E2E_STATE, a folder for the Xvfb pid
+# and logs.
 set -euo pipefail
 
-: "${DISPLAY:?}" "${WINEPREFIX:?}" "${GOR_E2E_STATE:?}"
+: "${DISPLAY:?}" "${WINEPREFIX:?}"
 backdrop="${GOR_E2E_BACKDROP:-#3050a0}"
-pidfile="$GOR_E2E_STATE/xvfb.pid"
-mkdir -p "$GOR_E2E_STATE"
 
 display_up() { xdpyinfo >/dev/null 2>&1; }
 
@@ -23,7 +23,19 @@ wait_for() {
     done
 }
 
+# Wine gives every program of a prefix one resolution (for all monitors), LogPixels here; it
+# takes precedence over the older value under HKLM's Hardware Profiles. Read at program start.
+set_dpi() {
+    wineserver -w
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
+        >/dev/null 2>&1 </dev/null
+    wineserver -w
+}
+
 setup() {
+    : "${GOR_E2E_STATE:?}"
+    local pidfile="$GOR_E2E_STATE/xvfb.pid"
+    mkdir -p "$GOR_E2E_STATE"
     if ! display_up; then
         # setsid and a log file: the server must outlive this script and must not hold
         # ctest's output pipe open. -noreset: without it the server forgets the backdrop
@@ -47,16 +59,17 @@ setup() {
         echo "initialising Wine prefix $WINEPREFIX"
         wineboot -i >"$GOR_E2E_STATE/wineboot.log" 2>&1 </dev/null
     fi
-    # Every test starts at 100 % scaling, even after a scaling test that was cut short.
-    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f \
-        >>"$GOR_E2E_STATE/wineboot.log" 2>&1 </dev/null
     # Let the boot's wineserver finish so each test starts from a quiet prefix.
     timeout 120 wineserver -w
+    # Every test starts at 100 % scaling, even after a scaling test that was cut short.
+    set_dpi 96
     [[ -f "$WINEPREFIX/system.reg" ]] || { echo "Wine prefix was not created" >&2; cat "$GOR_E2E_STATE/wineboot.log" >&2; exit 1; }
     echo "Wine ready: $(wine --version)"
 }
 
 cleanup() {
+    : "${GOR_E2E_STATE:?}"
+    local pidfile="$GOR_E2E_STATE/xvfb.pid"
     wineserver -k >/dev/null 2>&1 || true
     if [[ -f "$pidfile" ]]; then
         local pid
@@ -73,5 +86,6 @@ cleanup() {
 case "${1:-}" in
     setup) setup ;;
     cleanup) cleanup ;;
-    *) echo "usage: $0 setup|cleanup" >&2; exit 2 ;;
+    dpi) [[ "${2:-}" =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 dpi N" >&2; exit 2; }; set_dpi "$2" ;;
+    *) echo "usage: $0 setup|cleanup|dpi N" >&2; exit 2 ;;
 esac
