@@ -14,6 +14,7 @@
 
 #include "window/bitmap.h"
 #include "window/layout.h"
+#include "window/scaling.h"
 #include "window/shape_module.h"
 #include "xor_shape.h"
 
@@ -234,6 +235,36 @@ TEST(ShapeRegion, LauncherPicture) {
         }
     }
     EXPECT_LT(runs.size(), rowRuns);
+}
+
+// The window's region at each scaling comes from the scaled picture with the same routine:
+// it keeps exactly the new pixels that some opaque pixel of the picture reaches into, so the
+// outline grows with the picture and nothing of the transparent colour is left standing.
+TEST(ShapeRegion, ScaledLauncherPicture) {
+    const Pixels picture = LauncherPicture();
+    for (const int dpi : {120, 144, 192}) {  // 125 %, 150 %, 200 %
+        SCOPED_TRACE(dpi);
+        const Pixels scaled = gor::window::ScalePicture(picture, dpi, kKey);
+        ASSERT_EQ(scaled.width, gor::window::ScaleToDpi(picture.width, dpi));
+        ASSERT_EQ(scaled.height, gor::window::ScaleToDpi(picture.height, dpi));
+        const Mask kept = Cover(OpaqueRuns(scaled, kKey), scaled.width, scaled.height);
+        // The picture's pixels under new pixel (x, y) are those its area overlaps, the scaled
+        // picture laid exactly over the picture.
+        const int w = picture.width, h = picture.height, sw = scaled.width, sh = scaled.height;
+        int wrong = 0;
+        for (int y = 0; y < sh; ++y) {
+            for (int x = 0; x < sw; ++x) {
+                bool reached = false;
+                for (int py = y * h / sh; py * sh < (y + 1) * h; ++py) {
+                    for (int px = x * w / sw; px * sw < (x + 1) * w; ++px)
+                        reached = reached || picture.At(px, py) != kKey;
+                }
+                const bool keep = kept[static_cast<std::size_t>(y) * sw + x];
+                wrong += keep != reached || keep == (scaled.At(x, y) == kKey);
+            }
+        }
+        EXPECT_EQ(wrong, 0);
+    }
 }
 
 TEST(ShapeRegion, XorReferenceReturnsNothingWhenTheFullRegionCannotBeMade) {
