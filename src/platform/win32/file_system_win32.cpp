@@ -143,7 +143,7 @@ FileHead FileSystemWin32::ReadHead(const std::string& path, std::size_t maxBytes
     const HANDLE handle = ::CreateFileW(Widen(path).c_str(), GENERIC_READ,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) ThrowLastError("CreateFileW " + path);
+    if (handle == INVALID_HANDLE_VALUE) ThrowLastError("CreateFileW", path);
     FileWin32 file(handle, path);  // closes the handle on every way out
     FileHead head;
     head.size = file.Length();
@@ -154,7 +154,7 @@ FileHead FileSystemWin32::ReadHead(const std::string& path, std::size_t maxBytes
         const DWORD chunk =
             static_cast<DWORD>(std::min<std::size_t>(head.bytes.size() - got, 1u << 30));
         if (!::ReadFile(handle, head.bytes.data() + got, chunk, &read, nullptr))
-            ThrowLastError("ReadFile " + path);
+            ThrowLastError("ReadFile", path);
         if (read == 0) break;  // shorter than it was a moment ago
         got += read;
     }
