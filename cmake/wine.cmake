@@ -1,0 +1,46 @@
+# Tests that run under Wine on an Xvfb display: the one place that says how. The "wine"
+# fixture (tests/e2e: an Xvfb display and the build's own prefix, set up once per run) is
+# what every such test requires.
+find_program(GOR_PYTHON3 python3 REQUIRED)
+find_program(GOR_BASH bash REQUIRED)
+
+set(GOR_E2E_DISPLAY ":93" CACHE STRING "X display the tests under Wine run on (Xvfb)")
+set(GOR_E2E_STATE ${CMAKE_BINARY_DIR}/e2e)
+# What every test under Wine sees: the build's own prefix on the display, and a Wine that
+# asks nothing at its first start and prints none of its own diagnostics.
+set(GOR_WINE_ENVIRONMENT
+    "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix"
+    "DISPLAY=${GOR_E2E_DISPLAY}"
+    "WINEDEBUG=-all"
+    "WINEDLLOVERRIDES=mscoree,mshtml="
+    "GOR_E2E_STATE=${GOR_E2E_STATE}")
+
+# gor_add_wine_test(NAME <name> COMMAND <args...> [TIMEOUT <seconds>] [LABELS <labels...>]
+#                   [ENVIRONMENT <NAME=value...>] [FIXTURES <more fixtures...>]
+#                   [WORKING_DIRECTORY <folder>])
+# A test that needs the Wine prefix and the display: it runs after the setup fixture, one at
+# a time (they share the display and the wineserver). Defaults: 900 s, label e2e, the calling
+# source folder.
+function(gor_add_wine_test)
+  cmake_parse_arguments(arg "" "NAME;TIMEOUT;WORKING_DIRECTORY"
+                        "COMMAND;LABELS;ENVIRONMENT;FIXTURES" ${ARGN})
+  if(NOT arg_NAME OR NOT arg_COMMAND)
+    message(FATAL_ERROR "gor_add_wine_test needs NAME and COMMAND")
+  endif()
+  if(NOT arg_TIMEOUT)
+    set(arg_TIMEOUT 900)
+  endif()
+  if(NOT arg_LABELS)
+    set(arg_LABELS e2e)
+  endif()
+  if(NOT arg_WORKING_DIRECTORY)
+    set(arg_WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
+  endif()
+  add_test(NAME ${arg_NAME} COMMAND ${arg_COMMAND} WORKING_DIRECTORY ${arg_WORKING_DIRECTORY})
+  set_tests_properties(${arg_NAME} PROPERTIES
+    FIXTURES_REQUIRED "wine;${arg_FIXTURES}"
+    RESOURCE_LOCK wine
+    TIMEOUT ${arg_TIMEOUT}
+    LABELS "${arg_LABELS}"
+    ENVIRONMENT "${GOR_WINE_ENVIRONMENT};${arg_ENVIRONMENT}")
+endfunction()
