@@ -21,21 +21,12 @@ constexpr double kLongestWaitMs = 0x7FFFFFF0;
 
 }  // namespace
 
-struct LoopWindowProc {
-    static LRESULT CALLBACK Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-        auto* loop = reinterpret_cast<EventLoopWin32*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-        if (loop != nullptr) {
-            switch (message) {
-                case WM_TIMER:
-                    loop->OnTimer(static_cast<std::uintptr_t>(wParam));
-                    return 0;
-                default:
-                    break;
-            }
-        }
-        return ::DefWindowProcW(hwnd, message, wParam, lParam);
-    }
-};
+bool EventLoopWin32::HandleMessage(void* owner, HWND, unsigned message, std::uintptr_t wParam,
+                                   std::intptr_t, std::intptr_t&) {
+    if (message != WM_TIMER) return false;
+    static_cast<EventLoopWin32*>(owner)->OnTimer(wParam);
+    return true;
+}
 
 // A repeating SetTimer on the loop's window. Every enabling takes a fresh timer id:
 // KillTimer does not remove a WM_TIMER already waiting in the queue, and a tick of the
@@ -82,23 +73,15 @@ EventLoopWin32::EventLoopWin32() {
     ::QueryPerformanceFrequency(&frequency);  // never fails on XP and later
     secondsPerTick_ = 1.0 / static_cast<double>(frequency.QuadPart);
 
-    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
     WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = &LoopWindowProc::Handle;
-    windowClass.hInstance = instance;
     windowClass.lpszClassName = kLoopWindowClass;
-    if (::RegisterClassExW(&windowClass) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-        ThrowLastError("RegisterClassExW (event loop)");
-    }
-    window_ = ::CreateWindowExW(0, kLoopWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                instance, nullptr);
-    if (window_ == nullptr) ThrowLastError("CreateWindowExW (event loop)");
-    ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    RegisterOwnedWindowClass(windowClass);
+    window_ =
+        CreateOwnedWindow(owner_, kLoopWindowClass, L"", 0, 0, 0, 0, HWND_MESSAGE, "event loop");
 }
 
 EventLoopWin32::~EventLoopWin32() {
-    ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    ForgetOwner(window_);
     ::DestroyWindow(window_);
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/event_loop.h"
+#include "platform/win32/owned_window.h"
 
 struct HWND__;
 
@@ -32,10 +33,13 @@ class EventLoopWin32 final : public EventLoop {
 
   private:
     class TimerWin32;
-    friend struct LoopWindowProc;
+    // The loop window's messages (see owned_window.h).
+    static bool HandleMessage(void* owner, HWND__* window, unsigned message, std::uintptr_t wParam,
+                              std::intptr_t lParam, std::intptr_t& result);
     bool DispatchPending(double deadline);
     void OnTimer(std::uintptr_t id);
 
+    const WindowOwner owner_{this, &HandleMessage};
     HWND__* window_ = nullptr;
     double secondsPerTick_ = 0;
     std::map<std::uintptr_t, TimerWin32*> timers_;  // by the id of their current SetTimer

@@ -152,50 +152,40 @@ class Selection {
 
 }  // namespace
 
-struct LauncherWindowProc {
-    static LRESULT CALLBACK Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-        auto* self =
-            reinterpret_cast<LauncherWindowWin32*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-        switch (message) {
-            case WM_ERASEBKGND:
-                return 1;  // WM_PAINT draws every pixel; erasing first would flicker
-            case WM_PAINT:
-                if (self != nullptr) {
-                    RunGuarded([self] { self->Paint(); });
-                    return 0;
-                }
-                break;
-            case kWmGetDpiScaledSize:
-                // Asked before a move to a monitor of another resolution (per-monitor v2): our
-                // own size there, so the suggested rectangle fits the scaled picture exactly.
-                if (self != nullptr) {
-                    const auto [width, height] = self->SizeAtDpi(LOWORD(wParam));
-                    *reinterpret_cast<SIZE*>(lParam) = {width, height};
-                    return TRUE;
-                }
-                break;
-            case WM_DPICHANGED:
-                if (self != nullptr) {
-                    const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
-                    RunGuarded(
-                        [&] { self->DpiChanged(LOWORD(wParam), suggested.left, suggested.top); });
-                    return 0;
-                }
-                break;
-            case WM_CLOSE:
-                // Alt+F4 must not pull the window from under the launch sequence; the
-                // launcher closes it itself when it ends, a minute at the most.
-                return 0;
-            case WM_NCDESTROY:
-                if (self != nullptr) self->window_ = nullptr;
-                ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-                break;
-            default:
-                break;
+bool LauncherWindowWin32::HandleMessage(void* owner, HWND, unsigned message, std::uintptr_t wParam,
+                                        std::intptr_t lParam, std::intptr_t& result) {
+    auto* self = static_cast<LauncherWindowWin32*>(owner);
+    switch (message) {
+        case WM_ERASEBKGND:
+            result = 1;  // WM_PAINT draws every pixel; erasing first would flicker
+            return true;
+        case WM_PAINT:
+            RunGuarded([self] { self->Paint(); });
+            return true;
+        case kWmGetDpiScaledSize: {
+            // Asked before a move to a monitor of another resolution (per-monitor v2): our
+            // own size there, so the suggested rectangle fits the scaled picture exactly.
+            const auto [width, height] = self->SizeAtDpi(LOWORD(wParam));
+            *reinterpret_cast<SIZE*>(lParam) = {width, height};
+            result = TRUE;
+            return true;
         }
-        return ::DefWindowProcW(hwnd, message, wParam, lParam);
+        case WM_DPICHANGED: {
+            const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+            RunGuarded([&] { self->DpiChanged(LOWORD(wParam), suggested.left, suggested.top); });
+            return true;
+        }
+        case WM_CLOSE:
+            // Alt+F4 must not pull the window from under the launch sequence; the
+            // launcher closes it itself when it ends, a minute at the most.
+            return true;
+        case WM_NCDESTROY:
+            self->window_ = nullptr;
+            return false;
+        default:
+            return false;
     }
-};
+}
 
 void LauncherWindowWin32::DeleteGdiObject::operator()(void* object) const {
     ::DeleteObject(static_cast<HGDIOBJ>(object));
@@ -210,24 +200,18 @@ LauncherWindowWin32::LauncherWindowWin32()
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
     design_ = LoadLauncherPicture(instance);
     WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = &LauncherWindowProc::Handle;
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadProgramIcon(instance, SM_CXICON, SM_CYICON);
     windowClass.hIconSm = LoadProgramIcon(instance, SM_CXSMICON, SM_CYSMICON);
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     windowClass.lpszClassName = kWindowClass;
-    if (::RegisterClassExW(&windowClass) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-        ThrowLastError("RegisterClassExW (frmLaunch)");
-    }
+    RegisterOwnedWindowClass(windowClass);
     // WS_POPUP: no frame, so the outer size is the drawing area. WS_EX_TOOLWINDOW keeps the
     // window off the taskbar. Created hidden (it is shaped before anyone sees it) on the
     // primary monitor, where it will be shown, and then sized for that monitor's resolution.
     const std::wstring caption = Widen(window::kFormCaption);
-    window_ = ::CreateWindowExW(WS_EX_TOOLWINDOW, kWindowClass, caption.c_str(), WS_POPUP, 0, 0, 1,
-                                1, nullptr, nullptr, instance, nullptr);
-    if (window_ == nullptr) ThrowLastError("CreateWindowExW (frmLaunch)");
-    ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    window_ = CreateOwnedWindow(owner_, kWindowClass, caption.c_str(), WS_POPUP, WS_EX_TOOLWINDOW,
+                                1, 1, nullptr, "frmLaunch");
     try {
         ScaleTo(WindowDpi(window_));
     } catch (...) {

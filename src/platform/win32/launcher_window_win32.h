@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/launcher_window.h"
+#include "platform/win32/owned_window.h"
 #include "window/layout.h"
 
 struct HWND__;
@@ -68,7 +69,9 @@ class LauncherWindowWin32 final : public LauncherWindow {
         bool visible = true;
         Gdi<HFONT__> font;
     };
-    friend struct LauncherWindowProc;
+    // The window's messages (see owned_window.h).
+    static bool HandleMessage(void* owner, HWND__* window, unsigned message, std::uintptr_t wParam,
+                              std::intptr_t lParam, std::intptr_t& result);
 
     static Label MakeLabel(const window::LabelDesign& design);
     PixelRect LabelRect(const Label& label) const;
@@ -90,6 +93,7 @@ class LauncherWindowWin32 final : public LauncherWindow {
     }
     void Paint();
 
+    const WindowOwner owner_{this, &HandleMessage};
     HWND__* window_ = nullptr;
     Pixels design_;           // the launcher picture as made, at 96 dpi
     Pixels scaled_;           // the picture at dpi_, as painted and cut

@@ -70,20 +70,6 @@ void Deliver(platform::SocketEvents* sink, Notify&& notify) {
     RunGuarded([&] { notify(*sink); });
 }
 
-void RegisterWindowClass(WNDPROC procedure) {
-    static const bool registered = [procedure] {
-        WNDCLASSEXW windowClass{};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = procedure;
-        windowClass.hInstance = ::GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = kWindowClass;
-        if (!::RegisterClassExW(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-            ThrowLastError("RegisterClassExW");
-        return true;
-    }();
-    (void)registered;
-}
-
 }  // namespace
 
 // One WSAAsyncGetHostByName request. The resolver writes into `hostent` until it posts its
@@ -94,16 +80,13 @@ struct WinsockControl::Lookup {
     std::unique_ptr<char[]> hostent = std::make_unique<char[]>(MAXGETHOSTSTRUCT);
 };
 
-struct NotificationWindow {
-    static LRESULT CALLBACK Procedure(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
-        if (msg < WM_APP || msg > kMsgLast) return ::DefWindowProcW(window, msg, wParam, lParam);
-        auto* control =
-            reinterpret_cast<WinsockControl*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (!control) return 0;
-        RunGuarded([&] { control->HandleMessage(msg, wParam, lParam); });
-        return 0;
-    }
-};
+bool WinsockControl::HandleMessage(void* owner, HWND, unsigned message, std::uintptr_t wParam,
+                                   std::intptr_t lParam, std::intptr_t&) {
+    if (message < WM_APP || message > kMsgLast) return false;
+    auto* control = static_cast<WinsockControl*>(owner);
+    RunGuarded([&] { control->HandleNotification(message, wParam, lParam); });
+    return true;
+}
 
 WinsockSession::WinsockSession() {
     WSADATA data;
@@ -118,12 +101,11 @@ WinsockSession::~WinsockSession() {
 
 WinsockControl::WinsockControl()
     : alive_(std::make_shared<bool>(true)), received_(kReceiveBufferSize) {
-    RegisterWindowClass(&NotificationWindow::Procedure);
-    const HWND window = ::CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                          nullptr, ::GetModuleHandleW(nullptr), nullptr);
-    if (!window) ThrowLastError("CreateWindowExW");
-    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    window_ = window;
+    WNDCLASSEXW windowClass{};
+    windowClass.lpszClassName = kWindowClass;
+    RegisterOwnedWindowClass(windowClass);
+    window_ = CreateOwnedWindow(owner_, kWindowClass, L"", 0, 0, 0, 0, HWND_MESSAGE,
+                                "socket notifications");
 }
 
 WinsockControl::~WinsockControl() {
@@ -133,7 +115,7 @@ WinsockControl::~WinsockControl() {
     // buffer; with the window gone its result can no longer tell us when, so those few
     // buffers are left to the process rather than freed under the resolver.
     for (auto& lookup : abandoned_) (void)lookup.release();
-    ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    ForgetOwner(window_);
     ::DestroyWindow(window_);
 }
 
@@ -240,7 +222,7 @@ std::string WinsockControl::LocalIP() const {
     return text ? text : "";
 }
 
-void WinsockControl::HandleMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
+void WinsockControl::HandleNotification(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
     if (msg == kMsgLookupDone)
         OnLookupDone(wParam, lParam);
     else if (msg == kMsgDeferred)

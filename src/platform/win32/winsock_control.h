@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/socket_control.h"
+#include "platform/win32/owned_window.h"
 
 // Kept out of this header so that users of the control need no <windows.h>; the
 // pointer-sized types below are the same on both sides (checked in the .cpp).
@@ -55,9 +56,11 @@ class WinsockControl final : public platform::SocketControl {
     enum class State { Closed, Resolving, Connecting, Connected, PeerClosed, Failed };
     struct Lookup;  // one WSAAsyncGetHostByName request and the buffer it fills
 
-    // The window procedure; every message of the notification window reaches HandleMessage.
-    friend struct NotificationWindow;
-    void HandleMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
+    // The notification window's messages (see owned_window.h): WinSock's and our own
+    // deferred ones go to HandleNotification.
+    static bool HandleMessage(void* owner, HWND__* window, unsigned message, std::uintptr_t wParam,
+                              std::intptr_t lParam, std::intptr_t& result);
+    void HandleNotification(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
     void OnLookupDone(std::uintptr_t task, std::intptr_t reply);
     void OnDeferred(std::uintptr_t generation, std::intptr_t what);
     void OnSocketEvent(unsigned event, int error);
@@ -73,6 +76,7 @@ class WinsockControl final : public platform::SocketControl {
     void ForgetLookup(std::uintptr_t task);
 
     platform::SocketEvents* sink_ = nullptr;
+    const WindowOwner owner_{this, &HandleMessage};
     HWND__* window_ = nullptr;
     // Cleared by the destructor; a handler frame holding a copy can tell that the
     // control was destroyed under it and must not be touched again.
