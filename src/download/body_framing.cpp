@@ -1,7 +1,6 @@
 // Reading an answer's framing fields: Transfer-Encoding, Content-Length, Content-Range.
 #include "download/body_framing.h"
 
-#include <algorithm>
 #include <limits>
 #include <optional>
 
@@ -70,14 +69,20 @@ AnnouncedBody ReadAnnouncedBody(std::string_view headerText) {
         if (!body.chunked) body.failure = kUnsupportedCoding;
         return body;
     }
+    // Fields that say the same number in other words ("10", "010") agree.
+    const auto value = [](std::string_view text) {
+        return text.empty() ? kUnknownLength : NumberRule(text);
+    };
     const auto lengths = FieldValues(headerText, "Content-Length");
     if (lengths.empty()) return body;
-    if (std::any_of(lengths.begin(), lengths.end(),
-                    [&](std::string_view v) { return v != lengths.front(); })) {
-        body.failure = kConflictingLengths;
-        return body;
+    body.length = value(lengths.front());
+    for (std::string_view other : lengths) {
+        if (value(other) != body.length) {
+            body.length = kUnknownLength;
+            body.failure = kConflictingLengths;
+            break;
+        }
     }
-    if (!lengths.front().empty()) body.length = NumberRule(lengths.front());
     return body;
 }
 

@@ -25,7 +25,7 @@ struct Case {
 const Case kCases[] = {
     // A 200 answer: its own length, else the probe's.
     {"Content-Length: 300\r\n", false, 0, 500, false, 300, nullptr},
-    {"content-length:  300 \r\nContent-Length: 300\r\n", false, 0, 500, false, 300, nullptr},
+    {"content-length:  300 \r\nContent-Length: 0300\r\n", false, 0, 500, false, 300, nullptr},
     {"", false, 0, 500, false, 500, nullptr},
     {"Content-Length:\r\n", false, 0, -1, false, -1, nullptr},
     {"Content-Length: abc\r\n", false, 0, 500, false, 0, nullptr},
