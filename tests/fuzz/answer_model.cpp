@@ -217,7 +217,8 @@ Expectation ExpectProbe(const Delivery& answer, ProbeLength& length) {
         lengths.end()) {
         return Unclear("probe with differing lengths");
     }
-    if (lengths.empty() || lengths[0].empty()) {
+    // A transfer coding overrides any Content-Length beside it (RFC 9112, 6.3).
+    if (lengths.empty() || lengths[0].empty() || !fields.transferEncoding.empty()) {
         length = ProbeLength{ProbeLength::Unknown, 0};
     } else if (const auto value = Digits(lengths[0]); value && *value <= kOrdinaryBody) {
         length = ProbeLength{ProbeLength::Known, *value};
