@@ -19,6 +19,8 @@ constexpr std::uint16_t kMagicPe32Plus = 0x20B;
 constexpr std::size_t kDirectoryCountPe32 = 92;
 constexpr std::size_t kDirectoryCountPe32Plus = 108;
 constexpr std::uint32_t kCertificateDirectory = 4;  // its "address" is a file offset
+// What lies past the head the check reads is not examined, never refused.
+constexpr const char* kPastTheHead = "%s past the first %llu bytes; not examined";
 
 struct Machine {
     std::uint16_t code;
@@ -37,9 +39,13 @@ std::uint32_t U32(std::string_view b, std::size_t at) {
 
 template <class... Args>
 ImageVerdict Verdict(bool whole, const char* format, Args... args) {
-    char text[160];
-    std::snprintf(text, sizeof text, format, args...);
-    return {whole, text};
+    if constexpr (sizeof...(Args) == 0) {
+        return {whole, format};  // a plain text, nothing to fill in
+    } else {
+        char text[160];
+        std::snprintf(text, sizeof text, format, args...);
+        return {whole, text};
+    }
 }
 
 unsigned long long Ull(std::uint64_t v) {
@@ -60,8 +66,7 @@ ImageVerdict CheckExecutableImage(std::string_view head, std::uint64_t fileSize)
     const std::uint64_t optionalAt = peAt + 4 + kFileHeaderSize;
     if (optionalAt > fileSize) return Verdict(false, "file header cut short");
     if (optionalAt > head.size())
-        return Verdict(true, "headers lie past the first %llu bytes; not examined",
-                       Ull(head.size()));
+        return Verdict(true, kPastTheHead, "headers lie", Ull(head.size()));
     if (head.substr(peAt, 4) != std::string_view("PE\0\0", 4))
         return Verdict(false, "no PE signature at offset %llu", Ull(peAt));
 
@@ -75,6 +80,9 @@ ImageVerdict CheckExecutableImage(std::string_view head, std::uint64_t fileSize)
 
     if (optionalSize < 2 || optionalAt + 2 > fileSize)
         return Verdict(false, "optional header cut short");
+    // Its magic may start on the head's last byte or just past it: read nothing beyond.
+    if (optionalAt + 2 > head.size())
+        return Verdict(true, kPastTheHead, "headers lie", Ull(head.size()));
     const std::uint16_t magic = U16(head, optionalAt);
     if (magic != kMagicPe32 && magic != kMagicPe32Plus)
         return Verdict(false, "optional header magic 0x%04X is not PE32 or PE32+", magic);
@@ -83,8 +91,7 @@ ImageVerdict CheckExecutableImage(std::string_view head, std::uint64_t fileSize)
     const std::uint64_t tableEnd = tableAt + std::uint64_t{sections} * kSectionHeaderSize;
     if (tableEnd > fileSize) return Verdict(false, "section table cut short");
     if (tableEnd > head.size())
-        return Verdict(true, "section table lies past the first %llu bytes; not examined",
-                       Ull(head.size()));
+        return Verdict(true, kPastTheHead, "section table lies", Ull(head.size()));
 
     for (std::uint16_t i = 0; i < sections; ++i) {
         const std::size_t entry = static_cast<std::size_t>(tableAt) + i * kSectionHeaderSize;

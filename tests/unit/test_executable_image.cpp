@@ -97,5 +97,22 @@ TEST(ExecutableImage, RefusesImagesCutAtAnyOffset) {
     }
 }
 
+// The check reads only the head it is given, a buffer of its own: an optional header that
+// begins on the head's last byte or right after it, in a longer file, is left unexamined.
+TEST(ExecutableImage, ReadsNothingPastTheHead) {
+    for (std::size_t inHead : {0, 1}) {
+        std::string file = BuildImage();
+        file.resize(kImageHeadBytes + 0x1000, '\0');
+        const std::size_t optionalAt = kImageHeadBytes - inHead;
+        PutU32(file, 0x3C, static_cast<std::uint32_t>(optionalAt - 24));
+        file.replace(optionalAt - 24, 4, std::string("PE\0\0", 4));
+        PutU16(file, optionalAt - 20, 0x014C);  // machine i386
+        PutU16(file, optionalAt - 4, 224);      // optional header size
+        PutU16(file, optionalAt, 0x10B);        // PE32
+        const std::string head = file.substr(0, kImageHeadBytes);
+        EXPECT_TRUE(CheckExecutableImage(head, file.size()).whole) << inHead;
+    }
+}
+
 }  // namespace
 }  // namespace gor::test
