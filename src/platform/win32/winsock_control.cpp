@@ -132,11 +132,11 @@ void WinsockControl::Close() {
     }
     state_ = State::Closed;
     ++generation_;
-    socket_message_ = 0;
-    received_begin_ = received_end_ = 0;
-    receive_stalled_ = false;
-    send_queue_.clear();
-    send_offset_ = 0;
+    socketMessage_ = 0;
+    receivedBegin_ = receivedEnd_ = 0;
+    receiveStalled_ = false;
+    sendQueue_.clear();
+    sendOffset_ = 0;
     DropQueuedNotifications();
 }
 
@@ -146,18 +146,18 @@ void WinsockControl::Connect(const std::string& host, const std::string& port) {
     if (created == INVALID_SOCKET) ThrowLastSocketError("socket");
     socket_ = created;
     ++generation_;
-    socket_message_ = kMsgSocketFirst + static_cast<UINT>(generation_ % kSocketMessages);
+    socketMessage_ = kMsgSocketFirst + static_cast<UINT>(generation_ % kSocketMessages);
     state_ = State::Resolving;
 
     int portError = 0;
     port_ = ParsePort(port, portError);
     if (portError) {
-        deferred_error_ = portError;
+        deferredError_ = portError;
         return PostDeferred(kDeferredError);
     }
     // gethostbyname("") names this machine; an empty host is a caller's mistake, not that.
     if (host.empty()) {
-        deferred_error_ = WSAHOST_NOT_FOUND;
+        deferredError_ = WSAHOST_NOT_FOUND;
         return PostDeferred(kDeferredError);
     }
     const unsigned long dotted = ::inet_addr(host.c_str());
@@ -170,7 +170,7 @@ void WinsockControl::Connect(const std::string& host, const std::string& port) {
     lookup->task = ::WSAAsyncGetHostByName(window_, kMsgLookupDone, lookup->name.c_str(),
                                            lookup->hostent.get(), MAXGETHOSTSTRUCT);
     if (!lookup->task) {
-        deferred_error_ = ::WSAGetLastError();
+        deferredError_ = ::WSAGetLastError();
         return PostDeferred(kDeferredError);
     }
     lookup_ = std::move(lookup);
@@ -179,8 +179,8 @@ void WinsockControl::Connect(const std::string& host, const std::string& port) {
 void WinsockControl::SendData(std::string_view data) {
     if (state_ != State::Connected) throw Win32Error(WSAENOTCONN, "SendData");
     // Bytes queued earlier go first; FD_WRITE sends them and whatever is appended now.
-    if (send_offset_ < send_queue_.size()) {
-        send_queue_.append(data);
+    if (sendOffset_ < sendQueue_.size()) {
+        sendQueue_.append(data);
         return;
     }
     while (!data.empty()) {
@@ -191,8 +191,8 @@ void WinsockControl::SendData(std::string_view data) {
             if (error != WSAEWOULDBLOCK)
                 throw Win32Error(static_cast<unsigned long>(error), "send");
             // The stack's send buffer is full: FD_WRITE says when it has room again.
-            send_queue_.assign(data);
-            send_offset_ = 0;
+            sendQueue_.assign(data);
+            sendOffset_ = 0;
             return;
         }
         data.remove_prefix(static_cast<std::size_t>(sent));
@@ -202,12 +202,12 @@ void WinsockControl::SendData(std::string_view data) {
 void WinsockControl::GetData(std::string& data, std::int32_t maxLength) {
     const std::size_t count =
         std::min(BytesPending(), static_cast<std::size_t>(std::max<std::int32_t>(maxLength, 0)));
-    data.assign(received_.data() + received_begin_, count);
-    received_begin_ += count;
-    if (received_begin_ == received_end_) received_begin_ = received_end_ = 0;
+    data.assign(received_.data() + receivedBegin_, count);
+    receivedBegin_ += count;
+    if (receivedBegin_ == receivedEnd_) receivedBegin_ = receivedEnd_ = 0;
     // A read skipped for want of room is restarted now that there is some.
-    if (receive_stalled_ && count > 0) {
-        receive_stalled_ = false;
+    if (receiveStalled_ && count > 0) {
+        receiveStalled_ = false;
         PostDeferred(kDeferredReceive);
     }
 }
@@ -227,7 +227,7 @@ void WinsockControl::HandleNotification(unsigned msg, std::uintptr_t wParam, std
         OnLookupDone(wParam, lParam);
     else if (msg == kMsgDeferred)
         OnDeferred(wParam, lParam);
-    else if (msg == socket_message_ && wParam == socket_ && socket_ != INVALID_SOCKET)
+    else if (msg == socketMessage_ && wParam == socket_ && socket_ != INVALID_SOCKET)
         OnSocketEvent(WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam));
 }
 
@@ -255,7 +255,7 @@ void WinsockControl::OnDeferred(std::uintptr_t generation, std::intptr_t what) {
             if (state_ == State::Resolving) StartConnect();
             break;
         case kDeferredError:
-            if (state_ == State::Resolving) Fail(deferred_error_);
+            if (state_ == State::Resolving) Fail(deferredError_);
             break;
         case kDeferredReceive:
             if (state_ == State::Connected) ReceiveOnce();
@@ -291,7 +291,7 @@ void WinsockControl::PostDeferred(std::intptr_t what) {
 
 void WinsockControl::StartConnect() {
     // Also makes the socket non-blocking. FD_WRITE is wanted for sends the stack deferred.
-    if (::WSAAsyncSelect(socket_, window_, socket_message_,
+    if (::WSAAsyncSelect(socket_, window_, socketMessage_,
                          FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR)
         return Fail(::WSAGetLastError());
     sockaddr_in remote{};
@@ -308,12 +308,12 @@ void WinsockControl::StartConnect() {
 }
 
 std::size_t WinsockControl::MakeRoom() {
-    if (received_begin_ > 0) {
-        std::memmove(received_.data(), received_.data() + received_begin_, BytesPending());
-        received_end_ -= received_begin_;
-        received_begin_ = 0;
+    if (receivedBegin_ > 0) {
+        std::memmove(received_.data(), received_.data() + receivedBegin_, BytesPending());
+        receivedEnd_ -= receivedBegin_;
+        receivedBegin_ = 0;
     }
-    return received_.size() - received_end_;
+    return received_.size() - receivedEnd_;
 }
 
 void WinsockControl::ReceiveOnce() {
@@ -321,10 +321,10 @@ void WinsockControl::ReceiveOnce() {
     if (room == 0) {
         // The receiver left the buffer full. WinSock posts no further FD_READ until we recv
         // again, so the next GetData has to restart reading.
-        receive_stalled_ = true;
+        receiveStalled_ = true;
         return;
     }
-    const int count = ::recv(socket_, received_.data() + received_end_, static_cast<int>(room), 0);
+    const int count = ::recv(socket_, received_.data() + receivedEnd_, static_cast<int>(room), 0);
     if (count == SOCKET_ERROR) {
         // WinSock may post FD_READ for data a previous recv already took.
         const int error = ::WSAGetLastError();
@@ -332,7 +332,7 @@ void WinsockControl::ReceiveOnce() {
         return;
     }
     if (count == 0) return;  // the orderly close; FD_CLOSE follows
-    received_end_ += static_cast<std::size_t>(count);
+    receivedEnd_ += static_cast<std::size_t>(count);
     const auto total = static_cast<std::int32_t>(BytesPending());
     Deliver(sink_, [total](platform::SocketEvents& sink) { sink.OnDataArrival(total); });
 }
@@ -347,14 +347,14 @@ void WinsockControl::DrainAndFinish(int closeError) {
         const std::size_t room = MakeRoom();
         if (room == 0) break;  // the receiver is not taking; what it has not taken stays
         const int count =
-            ::recv(socket_, received_.data() + received_end_, static_cast<int>(room), 0);
+            ::recv(socket_, received_.data() + receivedEnd_, static_cast<int>(room), 0);
         if (count == SOCKET_ERROR) {
             const int error = ::WSAGetLastError();
             if (error != WSAEWOULDBLOCK) readError = error;
             break;
         }
         if (count == 0) break;
-        received_end_ += static_cast<std::size_t>(count);
+        receivedEnd_ += static_cast<std::size_t>(count);
         const auto total = static_cast<std::int32_t>(BytesPending());
         Deliver(sink_, [total](platform::SocketEvents& sink) { sink.OnDataArrival(total); });
         // The receiver may have closed, reconnected or destroyed the control meanwhile.
@@ -366,19 +366,19 @@ void WinsockControl::DrainAndFinish(int closeError) {
 }
 
 void WinsockControl::FlushSendQueue() {
-    while (send_offset_ < send_queue_.size()) {
-        const std::size_t left = send_queue_.size() - send_offset_;
-        const int sent = ::send(socket_, send_queue_.data() + send_offset_,
+    while (sendOffset_ < sendQueue_.size()) {
+        const std::size_t left = sendQueue_.size() - sendOffset_;
+        const int sent = ::send(socket_, sendQueue_.data() + sendOffset_,
                                 static_cast<int>(std::min<std::size_t>(left, INT_MAX)), 0);
         if (sent == SOCKET_ERROR) {
             const int error = ::WSAGetLastError();
             if (error != WSAEWOULDBLOCK) Fail(error);
             return;
         }
-        send_offset_ += static_cast<std::size_t>(sent);
+        sendOffset_ += static_cast<std::size_t>(sent);
     }
-    send_queue_.clear();
-    send_offset_ = 0;
+    sendQueue_.clear();
+    sendOffset_ = 0;
 }
 
 void WinsockControl::Fail(int error) {

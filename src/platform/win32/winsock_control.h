@@ -50,7 +50,7 @@ class WinsockControl final : public platform::SocketControl {
     std::string LocalIP() const override;
 
     // Bytes received and not yet taken with GetData.
-    std::size_t BytesPending() const { return received_end_ - received_begin_; }
+    std::size_t BytesPending() const { return receivedEnd_ - receivedBegin_; }
 
   private:
     enum class State { Closed, Resolving, Connecting, Connected, PeerClosed, Failed };
@@ -87,19 +87,19 @@ class WinsockControl final : public platform::SocketControl {
     // Counts connections; checked against every posted notification so that nothing of a
     // closed connection reaches the sink.
     std::uintptr_t generation_ = 0;
-    unsigned socket_message_ = 0;  // the WSAAsyncSelect message of this connection
-    std::uint16_t port_ = 0;       // network byte order
-    std::uint32_t address_ = 0;    // network byte order, from inet_addr or the lookup
-    int deferred_error_ = 0;
+    unsigned socketMessage_ = 0;  // the WSAAsyncSelect message of this connection
+    std::uint16_t port_ = 0;      // network byte order
+    std::uint32_t address_ = 0;   // network byte order, from inet_addr or the lookup
+    int deferredError_ = 0;
 
     std::unique_ptr<Lookup> lookup_;                  // the current connection's lookup
     std::vector<std::unique_ptr<Lookup>> abandoned_;  // lookups of closed connections
 
     std::vector<char> received_;  // bytes [begin, end) are received and not yet taken
-    std::size_t received_begin_ = 0, received_end_ = 0;
-    bool receive_stalled_ = false;  // FD_READ skipped because the buffer was full
-    std::string send_queue_;        // bytes the stack would not take yet; sent on FD_WRITE
-    std::size_t send_offset_ = 0;   // how much of send_queue_ has gone out
+    std::size_t receivedBegin_ = 0, receivedEnd_ = 0;
+    bool receiveStalled_ = false;  // FD_READ skipped because the buffer was full
+    std::string sendQueue_;        // bytes the stack would not take yet; sent on FD_WRITE
+    std::size_t sendOffset_ = 0;   // how much of sendQueue_ has gone out
 };
 
 }  // namespace gor::platform::win32
