@@ -23,16 +23,16 @@
 #include <vector>
 
 #include "download/gor_download.h"
-#include "platform/posix/poll_event_loop.h"
-#include "platform/posix/posix_file_system.h"
+#include "platform/posix/event_loop_posix.h"
+#include "platform/posix/file_system_posix.h"
 #include "server_process.h"
 
 extern char** environ;
 
 namespace {
 
-using gor::platform::posix::PollEventLoop;
-using gor::platform::posix::PosixFileSystem;
+using gor::platform::posix::EventLoopPosix;
+using gor::platform::posix::FileSystemPosix;
 
 constexpr double kRoundTimeoutSeconds = 600;
 
@@ -70,8 +70,8 @@ std::string remotePath = "/big.bin";
 class GorRound : private gor::download::GorDownloadEvents {
   public:
     double Run(int port, const std::string& target) {
-        PollEventLoop loop;
-        PosixFileSystem files;
+        EventLoopPosix loop;
+        FileSystemPosix files;
         gor::download::GorDownload control(loop.CreateSocket(), files);
         control_ = &control;
         control.SetEventHost(this);

@@ -5,10 +5,10 @@
 #include <exception>
 
 #include "launcher/frm_launch.h"
-#include "platform/posix/console_window.h"
-#include "platform/posix/poll_event_loop.h"
-#include "platform/posix/posix_file_system.h"
-#include "platform/posix/posix_process.h"
+#include "platform/posix/event_loop_posix.h"
+#include "platform/posix/file_system_posix.h"
+#include "platform/posix/launcher_window_posix.h"
+#include "platform/posix/process_posix.h"
 
 namespace {
 
@@ -24,10 +24,10 @@ gor::launcher::ImageVerdict CheckNativeProgram(std::string_view head, std::uint6
 
 int main() {
     using namespace gor::platform::posix;
-    PollEventLoop loop;
-    ConsoleWindow window;
-    PosixFileSystem files;
-    PosixProcess process;
+    EventLoopPosix loop;
+    LauncherWindowPosix window;
+    FileSystemPosix files;
+    ProcessPosix process;
     try {
         gor::launcher::frmLaunch form(
             gor::launcher::LauncherPlatform{loop, window, files, process, CheckNativeProgram});

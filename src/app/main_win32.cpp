@@ -9,7 +9,7 @@
 #include "platform/win32/file_system_win32.h"
 #include "platform/win32/launcher_window_win32.h"
 #include "platform/win32/process_win32.h"
-#include "platform/win32/winsock_control.h"
+#include "platform/win32/socket_control_win32.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     using namespace gor::platform::win32;

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "download/gor_download.h"
-#include "platform/posix/poll_event_loop.h"
-#include "platform/posix/posix_file_system.h"
+#include "platform/posix/event_loop_posix.h"
+#include "platform/posix/file_system_posix.h"
 
 namespace gor::test {
 
@@ -43,7 +43,7 @@ class DownloadRun : private download::GorDownloadEvents {
     ~DownloadRun() override;
 
     download::GorDownload& control() { return *control_; }
-    platform::posix::PollEventLoop& loop() { return loop_; }
+    platform::posix::EventLoopPosix& loop() { return loop_; }
 
     // Whether headerread starts the transfer (true by default).
     bool downloadOnHeaderread = true;
@@ -75,8 +75,8 @@ class DownloadRun : private download::GorDownloadEvents {
 
     bool Ended() const;
 
-    platform::posix::PollEventLoop loop_;
-    platform::posix::PosixFileSystem files_;
+    platform::posix::EventLoopPosix loop_;
+    platform::posix::FileSystemPosix files_;
     std::unique_ptr<download::GorDownload> control_;
     bool ended_ = false;
 };

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
-#include "platform/posix/poll_event_loop.h"
+#include "platform/posix/event_loop_posix.h"
 
 namespace gor::platform::posix {
 namespace {
@@ -16,13 +16,13 @@ double CpuSeconds() {
 }
 
 // What the launcher's pause does: dispatch until the clock has passed the deadline.
-void Pause(PollEventLoop& loop, double seconds) {
+void Pause(EventLoopPosix& loop, double seconds) {
     const double deadline = loop.Now() + seconds;
     while (loop.Now() < deadline) loop.DispatchEvents(deadline);
 }
 
 TEST(PollEventLoopTest, PauseSleepsForItsWholeLengthUsingAlmostNoProcessor) {
-    PollEventLoop loop;
+    EventLoopPosix loop;
     auto idle = loop.CreateTimer(50, [] {});  // a disabled timer must not wake the loop
     const double start = loop.Now();
     const double cpuBefore = CpuSeconds();
@@ -33,7 +33,7 @@ TEST(PollEventLoopTest, PauseSleepsForItsWholeLengthUsingAlmostNoProcessor) {
 }
 
 TEST(PollEventLoopTest, TimerRepeatsUntilDisabledAndEnablingRestartsTheInterval) {
-    PollEventLoop loop;
+    EventLoopPosix loop;
     std::vector<double> ticks;
     std::unique_ptr<Timer> timer;
     timer = loop.CreateTimer(40, [&] {
@@ -65,7 +65,7 @@ TEST(PollEventLoopTest, TimerRepeatsUntilDisabledAndEnablingRestartsTheInterval)
 }
 
 TEST(PollEventLoopTest, PostedTasksRunFromDispatchInOrderAndTasksTheyPostRunLater) {
-    PollEventLoop loop;
+    EventLoopPosix loop;
     std::vector<int> order;
     loop.Post([&] {
         order.push_back(1);
@@ -83,7 +83,7 @@ TEST(PollEventLoopTest, PostedTasksRunFromDispatchInOrderAndTasksTheyPostRunLate
 }
 
 TEST(PollEventLoopTest, HandlersMayWaitInsideTheirOwnDispatch) {
-    PollEventLoop loop;
+    EventLoopPosix loop;
     int outer = 0, inner = 0;
     auto timer = loop.CreateTimer(10, [&] { ++inner; });
     loop.Post([&] {

@@ -12,7 +12,7 @@
 #include <iterator>
 #include <system_error>
 
-#include "platform/posix/posix_file_system.h"
+#include "platform/posix/file_system_posix.h"
 
 namespace gor::platform::posix {
 namespace {
@@ -39,7 +39,7 @@ class PosixFilesTest : public ::testing::Test {
     }
 
     std::string dir_;
-    PosixFileSystem files;
+    FileSystemPosix files;
 };
 
 TEST_F(PosixFilesTest, MasksFindOrdinaryAndReadOnlyFilesButNeverHiddenOrFolders) {

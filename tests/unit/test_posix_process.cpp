@@ -12,7 +12,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "platform/posix/posix_process.h"
+#include "platform/posix/process_posix.h"
 
 namespace gor::platform::posix {
 namespace {
@@ -29,14 +29,14 @@ class PosixProcessTest : public ::testing::Test {
     }
     ~PosixProcessTest() override {
         std::filesystem::remove_all(dir_);
-        ::sigaction(SIGCHLD, &savedChild_, nullptr);  // PosixProcess ignores SIGCHLD
+        ::sigaction(SIGCHLD, &savedChild_, nullptr);  // ProcessPosix ignores SIGCHLD
     }
     std::string dir_;
     struct sigaction savedChild_ {};
 };
 
 TEST_F(PosixProcessTest, AppPathIsTheFolderOfTheRunningProgram) {
-    PosixProcess process;
+    ProcessPosix process;
     EXPECT_EQ(process.AppPath(),
               std::filesystem::read_symlink("/proc/self/exe").parent_path().string());
 }
@@ -52,7 +52,7 @@ TEST_F(PosixProcessTest, StartsTheProgramItselfInAFolderWithSpaces) {
 
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
-    PosixProcess process;
+    ProcessPosix process;
     process.Start(folder + "/gorupd.exe", kNormalFocus);
 
     std::string line;
@@ -70,7 +70,7 @@ TEST_F(PosixProcessTest, StartsTheProgramItselfInAFolderWithSpaces) {
 TEST_F(PosixProcessTest, AFileThatCannotRunIsAReadableError) {
     const std::string program = dir_ + "/not executable";
     std::ofstream(program) << "plain text";
-    PosixProcess process;
+    ProcessPosix process;
     try {
         process.Start(program, kNormalFocus);
         FAIL() << "starting a plain file must throw";

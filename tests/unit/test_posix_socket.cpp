@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/poll_event_loop.h"
-#include "platform/posix/tcp_socket.h"
+#include "platform/posix/event_loop_posix.h"
+#include "platform/posix/socket_control_posix.h"
 
 namespace gor::platform::posix {
 namespace {
@@ -123,12 +123,12 @@ class Recorder : public SocketEvents {
     SocketControl& socket_;
 };
 
-void DispatchUntil(PollEventLoop& loop, const std::function<bool()>& done) {
+void DispatchUntil(EventLoopPosix& loop, const std::function<bool()>& done) {
     const double deadline = loop.Now() + kGenerous;
     while (!done() && loop.Now() < deadline) loop.DispatchEvents(deadline);
 }
 
-void DispatchFor(PollEventLoop& loop, double seconds) {
+void DispatchFor(EventLoopPosix& loop, double seconds) {
     const double deadline = loop.Now() + seconds;
     while (loop.Now() < deadline) loop.DispatchEvents(deadline);
 }
@@ -140,8 +140,8 @@ TEST(TcpSocketTest, SendsTheRequestAndDeliversEveryByteBeforeThePeersClose) {
         request = ReadRequest(c);
         SendAll(c, answer);
     });
-    PollEventLoop loop;
-    TcpSocket socket(loop);
+    EventLoopPosix loop;
+    SocketControlPosix socket(loop);
     Recorder sink(socket);
     EXPECT_THROW(socket.SendData("early"), std::system_error);  // not connected yet
 
@@ -176,8 +176,8 @@ TEST(TcpSocketTest, LargeSendIsQueuedAndFinishedFromTheLoop) {
         }
         SendAll(c, "done");
     });
-    PollEventLoop loop;
-    TcpSocket socket(loop);
+    EventLoopPosix loop;
+    SocketControlPosix socket(loop);
     Recorder sink(socket);
     socket.Connect("127.0.0.1", peer.port());
     DispatchUntil(loop, [&] { return sink.Saw("connect"); });
@@ -208,8 +208,8 @@ TEST(TcpSocketTest, FailuresArriveLaterAsReadableErrors) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.host + ":" + c.port);
-        PollEventLoop loop;
-        TcpSocket socket(loop);
+        EventLoopPosix loop;
+        SocketControlPosix socket(loop);
         Recorder sink(socket);
         socket.Connect(c.host, c.port);
         EXPECT_TRUE(sink.events.empty());
@@ -231,8 +231,8 @@ TEST(TcpSocketTest, ResetByThePeerIsAnError) {
         const linger abort{1, 0};  // close with a reset instead of a FIN
         ::setsockopt(c, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
     });
-    PollEventLoop loop;
-    TcpSocket socket(loop);
+    EventLoopPosix loop;
+    SocketControlPosix socket(loop);
     Recorder sink(socket);
     socket.Connect("127.0.0.1", peer.port());
     DispatchUntil(loop, [&] { return sink.Saw("connect"); });
@@ -250,8 +250,8 @@ TEST(TcpSocketTest, ClosedSocketNeverNotifiesEvenWhatWasAlreadyQueued) {
         Peer closed([](int) {}, 0);
         refusedPort = std::stoi(closed.port());
     }
-    PollEventLoop loop;
-    TcpSocket socket(loop);
+    EventLoopPosix loop;
+    SocketControlPosix socket(loop);
     Recorder sink(socket);
     socket.Connect("127.0.0.1", "0");  // its failure is queued at once
     socket.Close();
@@ -272,8 +272,8 @@ TEST(TcpSocketTest, HandlerMayCloseAndReconnectFromInsideDataArrival) {
             SendAll(c, first);
         },
         2);
-    PollEventLoop loop;
-    TcpSocket socket(loop);
+    EventLoopPosix loop;
+    SocketControlPosix socket(loop);
     Recorder sink(socket);
     int reconnects = 0;
     sink.onData = [&] {
@@ -305,8 +305,8 @@ TEST(TcpSocketTest, HandlerMayCloseAndReconnectFromInsideDataArrival) {
 
 TEST(TcpSocketTest, NamesAreResolvedWithoutBlockingTheLoop) {
     Peer peer([](int c) { ReadRequest(c); });
-    PollEventLoop loop;
-    TcpSocket socket(loop);
+    EventLoopPosix loop;
+    SocketControlPosix socket(loop);
     Recorder sink(socket);
     // localhost may resolve to ::1 first, where nobody listens; the next address is tried.
     socket.Connect("localhost", peer.port());

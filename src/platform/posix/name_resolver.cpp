@@ -8,8 +8,8 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/posix/poll_event_loop.h"
-#include "platform/posix/system_error.h"
+#include "platform/posix/event_loop_posix.h"
+#include "platform/posix/posix_error.h"
 
 namespace gor::platform::posix {
 

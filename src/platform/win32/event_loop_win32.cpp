@@ -9,8 +9,8 @@
 #include <stdexcept>
 
 #include "platform/win32/callback_guard.h"
+#include "platform/win32/socket_control_win32.h"
 #include "platform/win32/win32_error.h"
-#include "platform/win32/winsock_control.h"
 
 namespace gor::platform::win32 {
 namespace {
@@ -135,7 +135,7 @@ std::unique_ptr<Timer> EventLoopWin32::CreateTimer(int intervalMs, std::function
 }
 
 std::unique_ptr<SocketControl> EventLoopWin32::CreateSocket() {
-    return std::make_unique<WinsockControl>();
+    return std::make_unique<SocketControlWin32>();
 }
 
 }  // namespace gor::platform::win32

@@ -1,4 +1,4 @@
-// Exercises WinsockControl, and GorDownload over it, against servers on 127.0.0.1 under a
+// Exercises SocketControlWin32, and GorDownload over it, against servers on 127.0.0.1 under a
 // message loop of its own. Driven by test_winsock.py, which starts the servers and checks what this
 // program reports. Usage: winsock_check.exe <case> [arguments] ... ; prints PASS/FAIL per case,
 // exits with the number of failed cases.
@@ -16,12 +16,12 @@
 
 #include "download/gor_download.h"
 #include "platform/win32/file_system_win32.h"
-#include "platform/win32/winsock_control.h"
+#include "platform/win32/socket_control_win32.h"
 
 namespace {
 
 using gor::platform::SocketEvents;
-using gor::platform::win32::WinsockControl;
+using gor::platform::win32::SocketControlWin32;
 using gor::platform::win32::WinsockSession;
 
 constexpr DWORD kCaseTimeoutMs = 60000;
@@ -53,7 +53,7 @@ void RunFor(DWORD ms) {
 
 // Records the notifications of one control and takes every byte announced.
 struct Recorder : SocketEvents {
-    WinsockControl& socket;
+    SocketControlWin32& socket;
     std::string log;  // one letter per notification: C connect, D data, X close, E error
     std::string received;
     int errorNumber = 0;
@@ -67,7 +67,7 @@ struct Recorder : SocketEvents {
     bool badCount = false;     // GetData did not hand out what OnDataArrival announced
     std::function<void()> onConnect, onFirstData;
 
-    explicit Recorder(WinsockControl& s) : socket(s) { socket.SetEventSink(this); }
+    explicit Recorder(SocketControlWin32& s) : socket(s) { socket.SetEventSink(this); }
 
     void Note(char what) {
         log += what;
@@ -140,7 +140,7 @@ std::string Request(const std::string& path) {
 // A whole HTTP exchange: connect, send, take everything until the server closes.
 void Fetch(const std::string& host, const std::string& port, const std::string& path,
            const std::string& out) {
-    WinsockControl socket;
+    SocketControlWin32 socket;
     Recorder r(socket);
     r.onConnect = [&] { socket.SendData(Request(path)); };
     r.Connect(host, port);
@@ -155,7 +155,7 @@ void Fetch(const std::string& host, const std::string& port, const std::string& 
 // A receiver that takes nothing when notified and only a little between messages fills the
 // control's buffer: reading must pause and resume without losing or reordering a byte.
 void Trickle(const std::string& port, const std::string& out) {
-    WinsockControl socket;
+    SocketControlWin32 socket;
     Recorder r(socket);
     r.takeNothing = true;
     r.onConnect = [&] { socket.SendData(Request("/body.bin")); };
@@ -179,7 +179,7 @@ void Trickle(const std::string& port, const std::string& out) {
 // Closes and reconnects from inside the first data notification, as the download control
 // does between its probe and its transfer: nothing of the first connection may follow.
 void Reconnect(const std::string& port, const std::string& out) {
-    WinsockControl socket;
+    SocketControlWin32 socket;
     Recorder r(socket);
     r.onConnect = [&] { socket.SendData(Request("/body.bin")); };
     r.onFirstData = [&] {
@@ -200,7 +200,7 @@ void Reconnect(const std::string& port, const std::string& out) {
 // A failure that must arrive as OnError (never from inside Connect), with a readable text.
 void ExpectError(const std::string& name, const std::string& host, const std::string& port,
                  std::vector<int> numbers) {
-    WinsockControl socket;
+    SocketControlWin32 socket;
     Recorder r(socket);
     r.onConnect = [&] { socket.SendData(Request("/")); };
     r.Connect(host, port);
@@ -216,7 +216,7 @@ void ExpectError(const std::string& name, const std::string& host, const std::st
 // delivers the answer (here an address) of a cancelled lookup all the same. The answer is
 // awaited before the next connection: Wine drops answers overtaken by a newer lookup.
 void LookupCancel(const std::string& slowName, const std::string& refusedPort) {
-    WinsockControl socket;
+    SocketControlWin32 socket;
     Recorder r(socket);
     r.Connect(slowName, refusedPort);
     RunFor(300);
@@ -252,7 +252,7 @@ void SendLarge(Recorder& r, std::size_t size, bool& sendFailed) {
 }
 
 void Upload(const std::string& port, std::size_t size) {
-    WinsockControl socket;
+    SocketControlWin32 socket;
     Recorder r(socket);
     r.port = port;
     bool sendFailed = false;
@@ -264,7 +264,7 @@ void Upload(const std::string& port, std::size_t size) {
 // The server aborts the connection while our request is still going out. (An abort after the
 // whole request was read is reported by Wine as an orderly close, so it cannot be told apart.)
 void Reset(const std::string& port, std::size_t size) {
-    WinsockControl socket;
+    SocketControlWin32 socket;
     Recorder r(socket);
     r.port = port;
     bool sendFailed = false;
@@ -300,7 +300,7 @@ struct DownloadHost : gor::download::GorDownloadEvents {
 void Download(const std::string& name, const std::string& url, const std::string& file,
               const std::string& expected) {
     gor::platform::win32::FileSystemWin32 files;
-    gor::download::GorDownload control(std::make_unique<WinsockControl>(), files);
+    gor::download::GorDownload control(std::make_unique<SocketControlWin32>(), files);
     DownloadHost host;
     host.control = &control;
     control.SetEventHost(&host);
@@ -316,7 +316,7 @@ void Download(const std::string& name, const std::string& url, const std::string
 // The operations' own promises: SendData before a connection throws, Close on a closed
 // control and twice over is harmless, LocalIP is empty while unconnected.
 void Idle() {
-    WinsockControl socket;
+    SocketControlWin32 socket;
     Recorder r(socket);
     bool threw = false;
     try {

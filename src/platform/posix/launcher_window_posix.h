@@ -10,10 +10,10 @@
 
 namespace gor::platform::posix {
 
-class ConsoleWindow final : public LauncherWindow {
+class LauncherWindowPosix final : public LauncherWindow {
   public:
     // Lines go to `out` (standard output by default) and are flushed one by one.
-    explicit ConsoleWindow(std::FILE* out = stdout) : out_(out) {}
+    explicit LauncherWindowPosix(std::FILE* out = stdout) : out_(out) {}
 
     void SetStatusCaption(const std::string& text) override;
     void SetStatusForeColor(std::uint32_t colorRef) override;

@@ -8,13 +8,13 @@
 
 namespace gor::platform::posix {
 
-class PosixFile final : public File {
+class FilePosix final : public File {
   public:
     // Takes ownership of the open descriptor `fd`; `path` names the file in error texts.
-    PosixFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-    ~PosixFile() override;
-    PosixFile(const PosixFile&) = delete;
-    PosixFile& operator=(const PosixFile&) = delete;
+    FilePosix(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    ~FilePosix() override;
+    FilePosix(const FilePosix&) = delete;
+    FilePosix& operator=(const FilePosix&) = delete;
 
     std::uint64_t Length() override;
     std::uint64_t Position() override { return position_; }

@@ -46,15 +46,15 @@ class Mailbox {
     std::deque<std::function<void()>> tasks_;
 };
 
-class PollEventLoop final : public EventLoop {
+class EventLoopPosix final : public EventLoop {
   public:
     using WatchId = std::uint64_t;
 
-    PollEventLoop();
+    EventLoopPosix();
     // Timers and sockets made by the loop must be gone before it.
-    ~PollEventLoop() override;
-    PollEventLoop(const PollEventLoop&) = delete;
-    PollEventLoop& operator=(const PollEventLoop&) = delete;
+    ~EventLoopPosix() override;
+    EventLoopPosix(const EventLoopPosix&) = delete;
+    EventLoopPosix& operator=(const EventLoopPosix&) = delete;
 
     double Now() override;
     void DispatchEvents(double deadline) override;

@@ -20,7 +20,7 @@ struct HWND__;
 namespace gor::platform::win32 {
 
 // WSAStartup(2.2) for the lifetime of the object; WSACleanup when it ends. Create one in
-// WinMain before any WinsockControl and keep it until the last one is gone.
+// WinMain before any SocketControlWin32 and keep it until the last one is gone.
 // Throws std::system_error when the WinSock DLL cannot be started.
 class WinsockSession {
   public:
@@ -35,12 +35,12 @@ class WinsockSession {
 // dispatch (DispatchMessageW), never from inside an operation. A notification handler may
 // call any operation, including Close and Connect, and may destroy the control.
 // Constructor throws std::system_error when the notification window cannot be made.
-class WinsockControl final : public platform::SocketControl {
+class SocketControlWin32 final : public platform::SocketControl {
   public:
-    WinsockControl();
-    ~WinsockControl() override;
-    WinsockControl(const WinsockControl&) = delete;
-    WinsockControl& operator=(const WinsockControl&) = delete;
+    SocketControlWin32();
+    ~SocketControlWin32() override;
+    SocketControlWin32(const SocketControlWin32&) = delete;
+    SocketControlWin32& operator=(const SocketControlWin32&) = delete;
 
     void SetEventSink(platform::SocketEvents* sink) override { sink_ = sink; }
     void Close() override;

@@ -11,7 +11,7 @@ namespace gor::platform::posix {
 // write bit is read-only (checked on the mode, not with access(), which says yes to root).
 // Backslashes in paths are separators (see native_path.h). Files are created executable
 // (less the umask), since the one the launcher creates is the program it starts.
-class PosixFileSystem final : public FileSystem {
+class FileSystemPosix final : public FileSystem {
   public:
     bool FindFile(const std::string& path, std::uint32_t attributeMask) override;
     void Remove(const std::string& path) override;

@@ -2,7 +2,7 @@
 // DispatchEvents: readiness directly, failures found inside an operation through Post.
 // A generation counter, bumped by every Close and Connect, silences whatever an older
 // connection still had on its way, including notifications already queued.
-#include "platform/posix/tcp_socket.h"
+#include "platform/posix/socket_control_posix.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -14,9 +14,9 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/posix/event_loop_posix.h"
 #include "platform/posix/name_resolver.h"
-#include "platform/posix/poll_event_loop.h"
-#include "platform/posix/system_error.h"
+#include "platform/posix/posix_error.h"
 
 namespace gor::platform::posix {
 
@@ -38,7 +38,7 @@ std::string AddressText(const sockaddr_storage& address) {
 
 class SocketCore final : public FdWatcher, public std::enable_shared_from_this<SocketCore> {
   public:
-    explicit SocketCore(PollEventLoop& loop) : loop_(loop), rx_(kReceiveChunkBytes) {}
+    explicit SocketCore(EventLoopPosix& loop) : loop_(loop), rx_(kReceiveChunkBytes) {}
     ~SocketCore() override { CloseDescriptor(); }
 
     SocketEvents* sink = nullptr;
@@ -78,7 +78,7 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
     }
 
     void SendData(std::string_view data) {
-        if (state_ != State::Connected) ThrowSystemError(ENOTCONN, "SendData");
+        if (state_ != State::Connected) throw PosixError(ENOTCONN, "SendData");
         tx_.append(data);
         FlushSendQueue(Delivery::Posted);
     }
@@ -152,7 +152,7 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
                 ::socket(address.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
             if (fd < 0) {
                 // Inside Connect, no socket at all is the one failure the caller hears of.
-                if (delivery == Delivery::Posted) ThrowErrno("socket");
+                if (delivery == Delivery::Posted) ThrowLastError("socket");
                 lastError = errno;
                 continue;
             }
@@ -259,11 +259,11 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
         fd_ = -1;
     }
 
-    PollEventLoop& loop_;
+    EventLoopPosix& loop_;
     State state_ = State::Closed;
     std::uint64_t generation_ = 0;
     int fd_ = -1;
-    PollEventLoop::WatchId watch_ = 0;
+    EventLoopPosix::WatchId watch_ = 0;
     std::vector<SocketAddress> addresses_;
     std::size_t nextAddress_ = 0;
     std::vector<char> rx_;
@@ -273,29 +273,30 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
     std::string localIp_;
 };
 
-TcpSocket::TcpSocket(PollEventLoop& loop) : core_(std::make_shared<SocketCore>(loop)) {}
+SocketControlPosix::SocketControlPosix(EventLoopPosix& loop)
+    : core_(std::make_shared<SocketCore>(loop)) {}
 
-TcpSocket::~TcpSocket() {
+SocketControlPosix::~SocketControlPosix() {
     core_->Close();
     core_->sink = nullptr;
 }
 
-void TcpSocket::SetEventSink(SocketEvents* sink) {
+void SocketControlPosix::SetEventSink(SocketEvents* sink) {
     core_->sink = sink;
 }
-void TcpSocket::Close() {
+void SocketControlPosix::Close() {
     core_->Close();
 }
-void TcpSocket::Connect(const std::string& host, const std::string& port) {
+void SocketControlPosix::Connect(const std::string& host, const std::string& port) {
     core_->Connect(host, port);
 }
-void TcpSocket::SendData(std::string_view data) {
+void SocketControlPosix::SendData(std::string_view data) {
     core_->SendData(data);
 }
-void TcpSocket::GetData(std::string& data, std::int32_t maxLength) {
+void SocketControlPosix::GetData(std::string& data, std::int32_t maxLength) {
     core_->GetData(data, maxLength);
 }
-std::string TcpSocket::LocalIP() const {
+std::string SocketControlPosix::LocalIP() const {
     return core_->LocalIP();
 }
 

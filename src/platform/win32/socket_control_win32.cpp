@@ -1,6 +1,6 @@
 // The Windows TCP socket control: WSAAsyncSelect notifications and WSAAsyncGetHostByName
 // results arrive as messages of a message-only window and become SocketEvents calls.
-#include "platform/win32/winsock_control.h"
+#include "platform/win32/socket_control_win32.h"
 
 #include <windows.h>
 #include <winsock2.h>
@@ -74,16 +74,16 @@ void Deliver(platform::SocketEvents* sink, Notify&& notify) {
 
 // One WSAAsyncGetHostByName request. The resolver writes into `hostent` until it posts its
 // result, so the buffer (and the name) live until that message is seen.
-struct WinsockControl::Lookup {
+struct SocketControlWin32::Lookup {
     HANDLE task = nullptr;
     std::string name;
     std::unique_ptr<char[]> hostent = std::make_unique<char[]>(MAXGETHOSTSTRUCT);
 };
 
-bool WinsockControl::HandleMessage(void* owner, HWND, unsigned message, std::uintptr_t wParam,
-                                   std::intptr_t lParam, std::intptr_t&) {
+bool SocketControlWin32::HandleMessage(void* owner, HWND, unsigned message, std::uintptr_t wParam,
+                                       std::intptr_t lParam, std::intptr_t&) {
     if (message < WM_APP || message > kMsgLast) return false;
-    auto* control = static_cast<WinsockControl*>(owner);
+    auto* control = static_cast<SocketControlWin32*>(owner);
     RunGuarded([&] { control->HandleNotification(message, wParam, lParam); });
     return true;
 }
@@ -99,7 +99,7 @@ WinsockSession::~WinsockSession() {
     ::WSACleanup();
 }
 
-WinsockControl::WinsockControl()
+SocketControlWin32::SocketControlWin32()
     : alive_(std::make_shared<bool>(true)), received_(kReceiveBufferSize) {
     WNDCLASSEXW windowClass{};
     windowClass.lpszClassName = kWindowClass;
@@ -108,7 +108,7 @@ WinsockControl::WinsockControl()
                                 "socket notifications");
 }
 
-WinsockControl::~WinsockControl() {
+SocketControlWin32::~SocketControlWin32() {
     *alive_ = false;
     Close();
     // A cancelled lookup may still be completed by the resolver, which then writes into its
@@ -119,7 +119,7 @@ WinsockControl::~WinsockControl() {
     ::DestroyWindow(window_);
 }
 
-void WinsockControl::Close() {
+void SocketControlWin32::Close() {
     if (state_ == State::Closed) return;
     // closesocket also ends the WSAAsyncSelect; notifications already queued are dropped below.
     if (socket_ != INVALID_SOCKET) ::closesocket(socket_);
@@ -140,7 +140,7 @@ void WinsockControl::Close() {
     DropQueuedNotifications();
 }
 
-void WinsockControl::Connect(const std::string& host, const std::string& port) {
+void SocketControlWin32::Connect(const std::string& host, const std::string& port) {
     Close();
     const SOCKET created = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (created == INVALID_SOCKET) ThrowLastSocketError("socket");
@@ -176,7 +176,7 @@ void WinsockControl::Connect(const std::string& host, const std::string& port) {
     lookup_ = std::move(lookup);
 }
 
-void WinsockControl::SendData(std::string_view data) {
+void SocketControlWin32::SendData(std::string_view data) {
     if (state_ != State::Connected) throw Win32Error(WSAENOTCONN, "SendData");
     // Bytes queued earlier go first; FD_WRITE sends them and whatever is appended now.
     if (sendOffset_ < sendQueue_.size()) {
@@ -199,7 +199,7 @@ void WinsockControl::SendData(std::string_view data) {
     }
 }
 
-void WinsockControl::GetData(std::string& data, std::int32_t maxLength) {
+void SocketControlWin32::GetData(std::string& data, std::int32_t maxLength) {
     const std::size_t count =
         std::min(BytesPending(), static_cast<std::size_t>(std::max<std::int32_t>(maxLength, 0)));
     data.assign(received_.data() + receivedBegin_, count);
@@ -212,7 +212,7 @@ void WinsockControl::GetData(std::string& data, std::int32_t maxLength) {
     }
 }
 
-std::string WinsockControl::LocalIP() const {
+std::string SocketControlWin32::LocalIP() const {
     if (state_ != State::Connected && state_ != State::PeerClosed) return {};
     sockaddr_in local{};
     int length = sizeof local;
@@ -222,7 +222,8 @@ std::string WinsockControl::LocalIP() const {
     return text ? text : "";
 }
 
-void WinsockControl::HandleNotification(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
+void SocketControlWin32::HandleNotification(unsigned msg, std::uintptr_t wParam,
+                                            std::intptr_t lParam) {
     if (msg == kMsgLookupDone)
         OnLookupDone(wParam, lParam);
     else if (msg == kMsgDeferred)
@@ -231,7 +232,7 @@ void WinsockControl::HandleNotification(unsigned msg, std::uintptr_t wParam, std
         OnSocketEvent(WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam));
 }
 
-void WinsockControl::OnLookupDone(std::uintptr_t task, std::intptr_t reply) {
+void SocketControlWin32::OnLookupDone(std::uintptr_t task, std::intptr_t reply) {
     if (!lookup_ || reinterpret_cast<HANDLE>(task) != lookup_->task) return ForgetLookup(task);
     const auto lookup = std::move(lookup_);
     if (state_ != State::Resolving) return;
@@ -248,7 +249,7 @@ void WinsockControl::OnLookupDone(std::uintptr_t task, std::intptr_t reply) {
     StartConnect();
 }
 
-void WinsockControl::OnDeferred(std::uintptr_t generation, std::intptr_t what) {
+void SocketControlWin32::OnDeferred(std::uintptr_t generation, std::intptr_t what) {
     if (generation != generation_) return;
     switch (what) {
         case kDeferredConnect:
@@ -263,7 +264,7 @@ void WinsockControl::OnDeferred(std::uintptr_t generation, std::intptr_t what) {
     }
 }
 
-void WinsockControl::OnSocketEvent(unsigned event, int error) {
+void SocketControlWin32::OnSocketEvent(unsigned event, int error) {
     switch (event) {
         case FD_CONNECT:
             if (state_ != State::Connecting) return;
@@ -285,11 +286,11 @@ void WinsockControl::OnSocketEvent(unsigned event, int error) {
     }
 }
 
-void WinsockControl::PostDeferred(std::intptr_t what) {
+void SocketControlWin32::PostDeferred(std::intptr_t what) {
     if (!::PostMessageW(window_, kMsgDeferred, generation_, what)) ThrowLastError("PostMessageW");
 }
 
-void WinsockControl::StartConnect() {
+void SocketControlWin32::StartConnect() {
     // Also makes the socket non-blocking. FD_WRITE is wanted for sends the stack deferred.
     if (::WSAAsyncSelect(socket_, window_, socketMessage_,
                          FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR)
@@ -307,7 +308,7 @@ void WinsockControl::StartConnect() {
     }
 }
 
-std::size_t WinsockControl::MakeRoom() {
+std::size_t SocketControlWin32::MakeRoom() {
     if (receivedBegin_ > 0) {
         std::memmove(received_.data(), received_.data() + receivedBegin_, BytesPending());
         receivedEnd_ -= receivedBegin_;
@@ -316,7 +317,7 @@ std::size_t WinsockControl::MakeRoom() {
     return received_.size() - receivedEnd_;
 }
 
-void WinsockControl::ReceiveOnce() {
+void SocketControlWin32::ReceiveOnce() {
     const std::size_t room = MakeRoom();
     if (room == 0) {
         // The receiver left the buffer full. WinSock posts no further FD_READ until we recv
@@ -337,7 +338,7 @@ void WinsockControl::ReceiveOnce() {
     Deliver(sink_, [total](platform::SocketEvents& sink) { sink.OnDataArrival(total); });
 }
 
-void WinsockControl::DrainAndFinish(int closeError) {
+void SocketControlWin32::DrainAndFinish(int closeError) {
     // FD_CLOSE can come while bytes still wait in the stack (WinSock does not hold it back
     // until they are read); the receiver gets every one of them before it hears of the close.
     const std::shared_ptr<bool> alive = alive_;
@@ -365,7 +366,7 @@ void WinsockControl::DrainAndFinish(int closeError) {
     Deliver(sink_, [](platform::SocketEvents& sink) { sink.OnClose(); });
 }
 
-void WinsockControl::FlushSendQueue() {
+void SocketControlWin32::FlushSendQueue() {
     while (sendOffset_ < sendQueue_.size()) {
         const std::size_t left = sendQueue_.size() - sendOffset_;
         const int sent = ::send(socket_, sendQueue_.data() + sendOffset_,
@@ -381,7 +382,7 @@ void WinsockControl::FlushSendQueue() {
     sendOffset_ = 0;
 }
 
-void WinsockControl::Fail(int error) {
+void SocketControlWin32::Fail(int error) {
     // Nothing more of this connection is reported; the socket stays until the host's Close.
     state_ = State::Failed;
     std::string description = ErrorText(static_cast<unsigned long>(error));
@@ -394,7 +395,7 @@ void WinsockControl::Fail(int error) {
     });
 }
 
-void WinsockControl::DropQueuedNotifications() {
+void SocketControlWin32::DropQueuedNotifications() {
     // Notifications of the closed connection may already wait in the queue (posted before
     // closesocket); take them out so the next connection never sees them.
     MSG msg;
@@ -403,7 +404,7 @@ void WinsockControl::DropQueuedNotifications() {
     }
 }
 
-void WinsockControl::ForgetLookup(std::uintptr_t task) {
+void SocketControlWin32::ForgetLookup(std::uintptr_t task) {
     std::erase_if(abandoned_, [task](const std::unique_ptr<Lookup>& lookup) {
         return lookup->task == reinterpret_cast<HANDLE>(task);
     });

@@ -6,10 +6,10 @@
 
 namespace gor::platform::posix {
 
-class PosixProcess final : public Process {
+class ProcessPosix final : public Process {
   public:
     // Started programs are never waited for; their exit statuses are reaped automatically.
-    PosixProcess();
+    ProcessPosix();
 
     std::string AppPath() override;
     // The path is the program and its only argument word: no shell ever splits it. The window

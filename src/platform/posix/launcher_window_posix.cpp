@@ -1,5 +1,5 @@
 // The console view of the launcher window: one flushed line per change.
-#include "platform/posix/console_window.h"
+#include "platform/posix/launcher_window_posix.h"
 
 namespace gor::platform::posix {
 
@@ -22,51 +22,51 @@ std::string OneLine(const std::string& text) {
 
 }  // namespace
 
-void ConsoleWindow::Line(const std::string& text) {
+void LauncherWindowPosix::Line(const std::string& text) {
     std::fputs(text.c_str(), out_);
     std::fputc('\n', out_);
     std::fflush(out_);
 }
 
-void ConsoleWindow::SetStatusCaption(const std::string& text) {
+void LauncherWindowPosix::SetStatusCaption(const std::string& text) {
     Line("status: " + OneLine(text));
 }
 
-void ConsoleWindow::SetStatusForeColor(std::uint32_t colorRef) {
+void LauncherWindowPosix::SetStatusForeColor(std::uint32_t colorRef) {
     Line("status-color: " + std::to_string(colorRef));
 }
 
-void ConsoleWindow::SetPercentCaption(const std::string& text) {
+void LauncherWindowPosix::SetPercentCaption(const std::string& text) {
     Line("percent: " + OneLine(text));
 }
 
-void ConsoleWindow::SetPercentVisible(bool visible) {
+void LauncherWindowPosix::SetPercentVisible(bool visible) {
     Line(std::string("percent-visible: ") + (visible ? "1" : "0"));
 }
 
-void ConsoleWindow::Show() {
+void LauncherWindowPosix::Show() {
     if (shown_) return;  // later calls change nothing
     shown_ = true;
     Line("show");
 }
 
-void ConsoleWindow::MsgBox(const std::string& text, const std::string& title, int /*style*/) {
+void LauncherWindowPosix::MsgBox(const std::string& text, const std::string& title, int /*style*/) {
     Line("msgbox [" + OneLine(title) + "] " + OneLine(text));
 }
 
-void ConsoleWindow::Unload() {
+void LauncherWindowPosix::Unload() {
     Line("unload");
 }
 
-void ConsoleWindow::SetBorderStyleNone() {
+void LauncherWindowPosix::SetBorderStyleNone() {
     Line("border-style: none");
 }
 
-void ConsoleWindow::SetOuterSizeTwips(int width, int height) {
+void LauncherWindowPosix::SetOuterSizeTwips(int width, int height) {
     Line("size-twips: " + std::to_string(width) + "x" + std::to_string(height));
 }
 
-Pixels ConsoleWindow::ReadPicture() {
+Pixels LauncherWindowPosix::ReadPicture() {
     Pixels picture;
     picture.width = window::kPictureWidthPixels;
     picture.height = window::kPictureHeightPixels;
@@ -74,7 +74,7 @@ Pixels ConsoleWindow::ReadPicture() {
     return picture;
 }
 
-std::uintptr_t ConsoleWindow::ApplyRegion(const std::vector<PixelRect>& rects) {
+std::uintptr_t LauncherWindowPosix::ApplyRegion(const std::vector<PixelRect>& rects) {
     Line("region: " + std::to_string(rects.size()) + " rectangles");
     return 1;
 }

@@ -1,5 +1,5 @@
 // Process start and end on posix_spawn() and _exit().
-#include "platform/posix/posix_process.h"
+#include "platform/posix/process_posix.h"
 
 #include <signal.h>
 #include <spawn.h>
@@ -12,13 +12,13 @@
 #include <string>
 
 #include "platform/posix/native_path.h"
-#include "platform/posix/system_error.h"
+#include "platform/posix/posix_error.h"
 
 extern char** environ;
 
 namespace gor::platform::posix {
 
-PosixProcess::PosixProcess() {
+ProcessPosix::ProcessPosix() {
     // Nobody waits for the updater; with SIGCHLD ignored the kernel reaps it, so it never
     // lingers as a zombie while this program still runs.
     struct sigaction ignore {};
@@ -27,10 +27,10 @@ PosixProcess::PosixProcess() {
     ::sigaction(SIGCHLD, &ignore, nullptr);
 }
 
-std::string PosixProcess::AppPath() {
+std::string ProcessPosix::AppPath() {
     std::string buffer(PATH_MAX, '\0');
     const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n < 0) ThrowErrno("readlink", "/proc/self/exe");
+    if (n < 0) ThrowLastError("readlink", "/proc/self/exe");
     buffer.resize(static_cast<std::size_t>(n));
     const auto slash = buffer.find_last_of('/');
     // The root folder has no name left once its separator goes; keep "/" then.
@@ -38,7 +38,7 @@ std::string PosixProcess::AppPath() {
     return buffer.substr(0, slash);
 }
 
-void PosixProcess::Start(const std::string& exePath, int /*windowStyle*/) {
+void ProcessPosix::Start(const std::string& exePath, int /*windowStyle*/) {
     const std::string path = NativePath(exePath);
     posix_spawnattr_t attributes;
     ::posix_spawnattr_init(&attributes);
@@ -54,10 +54,10 @@ void PosixProcess::Start(const std::string& exePath, int /*windowStyle*/) {
     pid_t pid;
     const int rc = ::posix_spawn(&pid, path.c_str(), nullptr, &attributes, argv, environ);
     ::posix_spawnattr_destroy(&attributes);
-    if (rc != 0) ThrowSystemError(rc, "start", path);
+    if (rc != 0) throw PosixError(rc, "start", path);
 }
 
-void PosixProcess::End(int exitCode) {
+void ProcessPosix::End(int exitCode) {
     std::cout.flush();
     std::fflush(nullptr);
     ::_exit(exitCode);

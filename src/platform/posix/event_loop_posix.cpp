@@ -1,5 +1,5 @@
 // The native event loop: dispatch rounds over posted tasks, timers and polled descriptors.
-#include "platform/posix/poll_event_loop.h"
+#include "platform/posix/event_loop_posix.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -12,8 +12,8 @@
 #include <limits>
 #include <utility>
 
-#include "platform/posix/system_error.h"
-#include "platform/posix/tcp_socket.h"
+#include "platform/posix/posix_error.h"
+#include "platform/posix/socket_control_posix.h"
 
 namespace gor::platform::posix {
 
@@ -21,7 +21,7 @@ namespace gor::platform::posix {
 // Mailbox
 
 Mailbox::Mailbox() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-    if (fd_ < 0) ThrowErrno("eventfd");
+    if (fd_ < 0) ThrowLastError("eventfd");
 }
 
 Mailbox::~Mailbox() {
@@ -52,7 +52,7 @@ namespace {
 
 class LoopTimer final : public Timer {
   public:
-    LoopTimer(PollEventLoop& loop, std::shared_ptr<PollEventLoop::TimerState> state)
+    LoopTimer(EventLoopPosix& loop, std::shared_ptr<EventLoopPosix::TimerState> state)
         : loop_(loop), state_(std::move(state)) {}
     // A round that already picked this timer as due must not tick it once it is gone.
     ~LoopTimer() override { state_->enabled = false; }
@@ -64,8 +64,8 @@ class LoopTimer final : public Timer {
     bool Enabled() const override { return state_->enabled; }
 
   private:
-    PollEventLoop& loop_;
-    std::shared_ptr<PollEventLoop::TimerState> state_;
+    EventLoopPosix& loop_;
+    std::shared_ptr<EventLoopPosix::TimerState> state_;
 };
 
 timespec ToTimespec(double seconds) {
@@ -84,7 +84,7 @@ timespec ToTimespec(double seconds) {
 
 }  // namespace
 
-std::unique_ptr<Timer> PollEventLoop::CreateTimer(int intervalMs, std::function<void()> onTick) {
+std::unique_ptr<Timer> EventLoopPosix::CreateTimer(int intervalMs, std::function<void()> onTick) {
     auto state = std::make_shared<TimerState>();
     state->intervalSeconds = intervalMs / 1000.0;
     state->onTick = std::move(onTick);
@@ -92,7 +92,7 @@ std::unique_ptr<Timer> PollEventLoop::CreateTimer(int intervalMs, std::function<
     return std::make_unique<LoopTimer>(*this, std::move(state));
 }
 
-double PollEventLoop::NextTimerDue() {
+double EventLoopPosix::NextTimerDue() {
     double next = std::numeric_limits<double>::infinity();
     for (const auto& weak : timers_) {
         if (auto t = weak.lock(); t && t->enabled && t->intervalSeconds > 0)
@@ -101,7 +101,7 @@ double PollEventLoop::NextTimerDue() {
     return next;
 }
 
-bool PollEventLoop::RunExpiredTimers() {
+bool EventLoopPosix::RunExpiredTimers() {
     std::erase_if(timers_, [](const auto& weak) { return weak.expired(); });
     // A tick may create or destroy timers, so walk a snapshot and keep each one alive meanwhile.
     std::vector<std::shared_ptr<TimerState>> due;
@@ -127,35 +127,35 @@ bool PollEventLoop::RunExpiredTimers() {
 // ---------------------------------------------------------------------------------------------
 // The loop
 
-PollEventLoop::PollEventLoop() : mailbox_(std::make_shared<Mailbox>()) {}
+EventLoopPosix::EventLoopPosix() : mailbox_(std::make_shared<Mailbox>()) {}
 
-PollEventLoop::~PollEventLoop() = default;
+EventLoopPosix::~EventLoopPosix() = default;
 
-double PollEventLoop::Now() {
+double EventLoopPosix::Now() {
     timespec ts;
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-void PollEventLoop::Post(std::function<void()> task) {
+void EventLoopPosix::Post(std::function<void()> task) {
     posted_.push_back(std::move(task));
 }
 
-std::unique_ptr<SocketControl> PollEventLoop::CreateSocket() {
-    return std::make_unique<TcpSocket>(*this);
+std::unique_ptr<SocketControl> EventLoopPosix::CreateSocket() {
+    return std::make_unique<SocketControlPosix>(*this);
 }
 
-PollEventLoop::WatchId PollEventLoop::Watch(int fd, std::weak_ptr<FdWatcher> watcher) {
+EventLoopPosix::WatchId EventLoopPosix::Watch(int fd, std::weak_ptr<FdWatcher> watcher) {
     const WatchId id = nextWatchId_++;
     watched_.emplace(id, Watched{fd, std::move(watcher)});
     return id;
 }
 
-void PollEventLoop::Unwatch(WatchId id) {
+void EventLoopPosix::Unwatch(WatchId id) {
     watched_.erase(id);
 }
 
-bool PollEventLoop::RunPostedTasks(std::size_t count) {
+bool EventLoopPosix::RunPostedTasks(std::size_t count) {
     // Only what was queued before this round: a task that posts again runs next round.
     bool ran = false;
     for (std::size_t i = 0; i < count && !posted_.empty(); ++i) {
@@ -167,7 +167,7 @@ bool PollEventLoop::RunPostedTasks(std::size_t count) {
     return ran;
 }
 
-void PollEventLoop::DispatchEvents(double deadline) {
+void EventLoopPosix::DispatchEvents(double deadline) {
     for (;;) {
         const double now = Now();
         const std::size_t postedBefore = posted_.size();
@@ -189,7 +189,7 @@ void PollEventLoop::DispatchEvents(double deadline) {
 
         const timespec timeout = ToTimespec(wake - now);
         const int ready = ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
-        if (ready < 0 && errno != EINTR) ThrowErrno("ppoll");
+        if (ready < 0 && errno != EINTR) ThrowLastError("ppoll");
         const std::uint64_t round = ++round_;
 
         bool dispatched = false;

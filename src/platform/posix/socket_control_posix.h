@@ -8,20 +8,20 @@
 
 namespace gor::platform::posix {
 
-class PollEventLoop;
+class EventLoopPosix;
 class SocketCore;
 
 // Size of one received chunk (one DataArrival): large enough that a fast transfer costs
 // few wake-ups, small enough to stay a modest fixed buffer.
 inline constexpr std::size_t kReceiveChunkBytes = 256 * 1024;
 
-class TcpSocket final : public SocketControl {
+class SocketControlPosix final : public SocketControl {
   public:
     // The loop must outlive the socket.
-    explicit TcpSocket(PollEventLoop& loop);
-    ~TcpSocket() override;
-    TcpSocket(const TcpSocket&) = delete;
-    TcpSocket& operator=(const TcpSocket&) = delete;
+    explicit SocketControlPosix(EventLoopPosix& loop);
+    ~SocketControlPosix() override;
+    SocketControlPosix(const SocketControlPosix&) = delete;
+    SocketControlPosix& operator=(const SocketControlPosix&) = delete;
 
     void SetEventSink(SocketEvents* sink) override;
     void Close() override;
