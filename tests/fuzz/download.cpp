@@ -137,7 +137,7 @@ struct Event {
     Ending ending;  // Progress is not an ending: `progress` tells it apart
     bool progress = false;
     std::string text;
-    double n = 0;
+    double n = 0, total = 0;  // Progress's arguments
 };
 
 std::string Describe(const std::vector<Event>& events) {
@@ -172,8 +172,7 @@ class Run : public download::GorDownloadEvents {
   private:
     // --- the host's side
     void Progress(double downloaded, double Total) override {
-        (void)Total;
-        Events().push_back({Ending::downloaded, true, "", downloaded});
+        Events().push_back({Ending::downloaded, true, "", downloaded, Total});
     }
     void downloaded(const std::string& dfile) override {
         Require(dfile == kFile, "downloaded names another file");
@@ -192,7 +191,7 @@ class Run : public download::GorDownloadEvents {
     void canceled() override { Note(Ending::canceled, ""); }
 
     void Note(Ending ending, std::string text) {
-        Events().push_back({ending, false, std::move(text), 0});
+        Events().push_back({ending, false, std::move(text), 0, 0});
     }
     std::vector<Event>& Events() { return downloading_ ? downloadEvents_ : probeEvents_; }
     void StartDownload() {
@@ -302,12 +301,18 @@ class Run : public download::GorDownloadEvents {
         const std::string what = " (" + expected.why + ")" + trail;
         Require(expected.endings.count(ending) != 0,
                 std::string("ending ") + fuzz::Name(ending) + " not the answer's" + what);
-        if (expected.limit) {
-            Require(file.size() <= *expected.limit, "file longer than announced" + what);
-            for (const Event& e : events) {
-                Require(!e.progress || e.n <= static_cast<double>(*expected.limit),
-                        "Progress past the announced length" + what);
-            }
+        // Progress tells the bytes held and the length the file will have, -1 when unknown.
+        const double total = expected.limit ? static_cast<double>(*expected.limit) : -1;
+        Require(!expected.limit || file.size() <= *expected.limit,
+                "file longer than announced" + what);
+        for (const Event& e : events) {
+            if (!e.progress) continue;
+            Require(e.total == total, "Progress with another length" + what);
+            Require(total < 0 || e.n <= total, "Progress past the announced length" + what);
+        }
+        if (ending == Ending::downloaded && events.size() > 1) {
+            Require(events[events.size() - 2].n == static_cast<double>(file.size()),
+                    "the last Progress is not the file's length" + what);
         }
         bool matches = false;
         if (!expected.files.empty()) {
