@@ -11,6 +11,7 @@ import argparse
 import hashlib
 import http.server
 import os
+import re
 import shutil
 import socket
 import socketserver
@@ -189,12 +190,14 @@ def lookups_in_namespaces(args, env, refused_port):
 
 
 def parse_results(text):
+    """Each case's verdict from GoogleTest's lines "[       OK ] WinsockControl.<name> (...)"
+    and "[  FAILED  ] WinsockControl.<name> (...)"; what a failure saw is printed above it."""
     results = {}
     for line in text.splitlines():
-        verdict, _, rest = line.partition(" ")
-        if verdict in ("PASS", "FAIL"):
-            name, _, detail = rest.partition(" ")
-            results[name] = (verdict == "PASS", detail)
+        found = re.match(r"\[\s*(OK|FAILED)\s*\] WinsockControl\.(\S+)", line)
+        if found:
+            passed = found.group(1) == "OK"
+            results[found.group(2)] = (passed, "" if passed else "see its output above")
     return results
 
 

@@ -1,7 +1,8 @@
 // Exercises SocketControlWin32, and GorDownload over it, against servers on 127.0.0.1 under a
 // message loop of its own. Driven by test_winsock.py, which starts the servers and checks what this
-// program reports. Usage: winsock_check.exe <case> [arguments] ... ; prints PASS/FAIL per case,
-// exits with the number of failed cases.
+// program reports. Usage: winsock_check.exe <case> [arguments] ... ; each case is a GoogleTest
+// test, WinsockControl.<name>, and the exit code is non-zero when one failed.
+#include <gtest/gtest.h>
 #include <windows.h>
 #include <winsock2.h>
 
@@ -12,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <tuple>
 #include <vector>
 
 #include "download/gor_download.h"
@@ -109,12 +111,9 @@ struct Recorder : SocketEvents {
     bool Ended() const { return log.find_first_of("XE") != std::string::npos; }
 };
 
-int failures = 0;
-
+// The verdict of a case, with what it saw.
 void Report(bool ok, const std::string& name, const std::string& detail) {
-    std::printf("%s %s %s\n", ok ? "PASS" : "FAIL", name.c_str(), detail.c_str());
-    std::fflush(stdout);
-    if (!ok) ++failures;
+    EXPECT_TRUE(ok) << name << ": " << detail;
 }
 
 std::string Describe(const Recorder& r) {
@@ -332,67 +331,105 @@ void Idle() {
     Report(threw && r.log.empty() && socket.LocalIP().empty(), "idle", Describe(r));
 }
 
+// One case of the command line as a test of its own, named as the driver expects it.
+class Case : public ::testing::Test {
+  public:
+    explicit Case(std::function<void()> body) : body_(std::move(body)) {}
+    void TestBody() override { body_(); }
+
+  private:
+    std::function<void()> body_;
+};
+
+void Register(const std::string& name, std::function<void()> body) {
+    ::testing::RegisterTest("WinsockControl", name.c_str(), nullptr, nullptr, __FILE__, __LINE__,
+                            [body]() -> ::testing::Test* { return new Case(body); });
+}
+
 }  // namespace
 
+// The cases to run and their arguments come from the command line (test_winsock.py builds
+// it); each becomes a test. "hold" keeps the process, and so its wineserver, alive after the
+// tests until standard input closes.
 int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    auto at = [&](std::size_t i) { return i < args.size() ? args[i] : std::string(); };
+    bool hold = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& c = args[i];
+        if (c == "fetch") {
+            Register("fetch-" + at(i + 1), [host = at(i + 1), port = at(i + 2), out = at(i + 3)] {
+                Fetch(host, port, "/body.bin", out);
+            });
+            i += 3;
+        } else if (c == "reconnect") {
+            Register(c, [port = at(i + 1), out = at(i + 2)] { Reconnect(port, out); });
+            i += 2;
+        } else if (c == "trickle") {
+            Register(c, [port = at(i + 1), out = at(i + 2)] { Trickle(port, out); });
+            i += 2;
+        } else if (c == "refused") {
+            Register(c, [port = at(++i)] {
+                ExpectError("refused", "127.0.0.1", port, {WSAECONNREFUSED});
+            });
+        } else if (c == "reset") {
+            Register(c, [port = at(i + 1), size = std::stoul(at(i + 2))] { Reset(port, size); });
+            i += 2;
+        } else if (c == "unresolvable") {
+            Register(c, [host = at(++i)] {
+                ExpectError("unresolvable", host, "80",
+                            {WSAHOST_NOT_FOUND, WSATRY_AGAIN, WSANO_RECOVERY, WSANO_DATA});
+            });
+        } else if (c == "lookup-cancel") {
+            Register(c, [name = at(i + 1), port = at(i + 2)] { LookupCancel(name, port); });
+            i += 2;
+        } else if (c == "badport") {
+            const std::tuple<const char*, const char*, const char*, int> cases[] = {
+                {"badport-text", "127.0.0.1", "8o", WSAEINVAL},
+                {"badport-zero", "127.0.0.1", "0", WSAEADDRNOTAVAIL},
+                {"badport-range", "127.0.0.1", "65536", WSAEINVAL},
+                {"empty-host", "", "80", WSAHOST_NOT_FOUND},
+            };
+            for (const auto& [name, host, port, code] : cases) {
+                Register(name, [=] { ExpectError(name, host, port, {code}); });
+            }
+        } else if (c == "upload") {
+            Register(c, [port = at(i + 1), size = std::stoul(at(i + 2))] { Upload(port, size); });
+            i += 2;
+        } else if (c == "download") {
+            Register(c,
+                     [url = at(i + 1), out = at(i + 2)] { Download("download", url, out, "d"); });
+            i += 2;
+        } else if (c == "download-refused") {
+            Register(c,
+                     [url = at(i + 1)] { Download("download-refused", url, "refused.bin", "e"); });
+            i += 1;
+        } else if (c == "idle") {
+            Register(c, [] { Idle(); });
+        } else if (c == "hold") {
+            hold = true;
+        } else {
+            Register("usage", [c] { ADD_FAILURE() << "unknown case " << c; });
+        }
+    }
+
+    int result = 1;
     try {
         WinsockSession session;
-        std::vector<std::string> args(argv + 1, argv + argc);
-        auto at = [&](std::size_t i) { return i < args.size() ? args[i] : std::string(); };
-        for (std::size_t i = 0; i < args.size(); ++i) {
-            const std::string& c = args[i];
-            if (c == "fetch") {
-                Fetch(at(i + 1), at(i + 2), "/body.bin", at(i + 3));
-                i += 3;
-            } else if (c == "reconnect") {
-                Reconnect(at(i + 1), at(i + 2));
-                i += 2;
-            } else if (c == "trickle") {
-                Trickle(at(i + 1), at(i + 2));
-                i += 2;
-            } else if (c == "refused") {
-                ExpectError("refused", "127.0.0.1", at(++i), {WSAECONNREFUSED});
-            } else if (c == "reset") {
-                Reset(at(i + 1), std::stoul(at(i + 2)));
-                i += 2;
-            } else if (c == "unresolvable") {
-                ExpectError("unresolvable", at(++i), "80",
-                            {WSAHOST_NOT_FOUND, WSATRY_AGAIN, WSANO_RECOVERY, WSANO_DATA});
-            } else if (c == "lookup-cancel") {
-                LookupCancel(at(i + 1), at(i + 2));
-                i += 2;
-            } else if (c == "badport") {
-                ExpectError("badport-text", "127.0.0.1", "8o", {WSAEINVAL});
-                ExpectError("badport-zero", "127.0.0.1", "0", {WSAEADDRNOTAVAIL});
-                ExpectError("badport-range", "127.0.0.1", "65536", {WSAEINVAL});
-                ExpectError("empty-host", "", "80", {WSAHOST_NOT_FOUND});
-            } else if (c == "upload") {
-                Upload(at(i + 1), std::stoul(at(i + 2)));
-                i += 2;
-            } else if (c == "download") {
-                Download("download", at(i + 1), at(i + 2), "d");
-                i += 2;
-            } else if (c == "download-refused") {
-                Download("download-refused", at(i + 1), "refused.bin", "e");
-                i += 1;
-            } else if (c == "idle") {
-                Idle();
-            } else if (c == "hold") {
-                // Keeps this Wine process (and so its wineserver) alive until stdin closes.
-                std::printf("HOLD\n");
-                std::fflush(stdout);
-                char buffer[64];
-                DWORD read = 0;
-                while (::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &read,
-                                  nullptr) &&
-                       read > 0) {
-                }
-            } else {
-                Report(false, "usage", "unknown case " + c);
-            }
-        }
+        result = RUN_ALL_TESTS();
     } catch (const std::exception& e) {
-        Report(false, "setup", e.what());
+        std::printf("setup failed: %s\n", e.what());
     }
-    return failures;
+    if (hold) {
+        std::printf("HOLD\n");
+        std::fflush(stdout);
+        char buffer[64];
+        DWORD read = 0;
+        while (
+            ::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &read, nullptr) &&
+            read > 0) {
+        }
+    }
+    return result;
 }
