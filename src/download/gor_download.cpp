@@ -358,8 +358,9 @@ void GorDownload::Winsock1_Close() {
 void GorDownload::Winsock1_Error(std::int16_t Number, std::string& description, std::int32_t Scode,
                                  const std::string& Source, const std::string& HelpFile,
                                  std::int32_t HelpContext, bool& CancelDisplay) {
-    (void)Number, (void)Scode, (void)Source, (void)HelpFile, (void)HelpContext;
+    (void)Number, (void)Source, (void)HelpFile, (void)HelpContext;
     (void)CancelDisplay;  // left as the socket passed it
+    socketError_ = Scode;
     EndRequest(Executing::Ends);
     Events().DownloadError(description, false);
 }

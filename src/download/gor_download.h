@@ -82,6 +82,8 @@ class GorDownload : private platform::SocketEvents {
     const std::string& host() const { return host_name_; }
     const std::string& port() const { return port_; }
     const std::string& path() const { return path_; }
+    // The code of the last socket error (0 while there was none), for the host's log.
+    std::int32_t lastSocketError() const { return socketError_; }
     // The last parsed answer's status line ("HTTP/1.1 200 OK"), for the host's log.
     std::string_view statusLine() const {
         return std::string_view(headerText_).substr(0, headerText_.find("\r\n"));
@@ -135,6 +137,7 @@ class GorDownload : private platform::SocketEvents {
     std::string Responsecode_;
     double contentLength_ = 0;
     std::string errorText_;
+    std::int32_t socketError_ = 0;
     int width_ = 0, height_ = 0;
 
     std::int32_t mode_ = 0;  // 0 header probe, 1 download

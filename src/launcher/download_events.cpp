@@ -5,12 +5,9 @@
 #include <limits>
 #include <string>
 
-#include "download/skip_step.h"
 #include "launcher/frm_launch.h"
 
 namespace gor::launcher {
-
-using download::SkipOnFailure;
 
 namespace {
 
@@ -60,6 +57,8 @@ void frmLaunch::Disconnected() {
 // is skipped within a second of the previous one (a fast transfer raises thousands of
 // Progress events a second), so the silence that ends a download is 59 to 60 seconds long.
 void frmLaunch::GorDownload1_Progress(double downloaded, double Total) {
+    received_ = downloaded;
+    if (!answerLogged_) LogAnswer("download answer");
     if (Timer1->Enabled() && loop_.Now() - watchdogRestartedAt_ >= kWatchdogRestartStep) {
         watchdogRestartedAt_ = loop_.Now();
         Timer1->SetEnabled(true);
@@ -84,24 +83,50 @@ void frmLaunch::ShowProgress(double downloaded, double Total) {
 
 void frmLaunch::GorDownload1_downloaded(const std::string& dfile) {
     (void)dfile;
+    log_.Line("transfer complete: " + FormatLength(received_) + " bytes received");
     DownloadWait = 0;
     Timer1->SetEnabled(false);
     MovePartialIntoPlace();
 }
 
 void frmLaunch::GorDownload1_DownloadError(const std::string& description, bool SERVER_ERROR) {
-    (void)description, (void)SERVER_ERROR;
+    if (SERVER_ERROR) {
+        LogAnswer(bodyRequested_ ? "download answer" : "probe answer");
+        log_.Line("server refused: " + description);
+    } else {
+        const std::int32_t code = GorDownload1.lastSocketError();
+        log_.Line("transfer failed after " + FormatLength(received_) + " bytes: " + description +
+                  (code ? " (error " + std::to_string(code) + ")" : ""));
+    }
     DownloadWait = 0;
 }
 
 // A transfer the server closed before its end has failed: the wait ends at once, as for
 // DownloadError, instead of lasting until the watchdog.
 void frmLaunch::GorDownload1_Disconnected() {
+    log_.Line("the server closed the connection after " + FormatLength(received_) +
+              " bytes, before the end");
     DownloadWait = 0;
 }
 
 void frmLaunch::GorDownload1_headerread() {
-    if (GorDownload1.IsServerOk()) GorDownload1.DownloadFile();
+    if (!GorDownload1.IsServerOk()) return;  // DownloadError has said why
+    LogAnswer("probe answer");
+    answerLogged_ = false;
+    bodyRequested_ = true;
+    LogRequest("download", "");
+    GorDownload1.DownloadFile();
+}
+
+// The last answer's status line and what it said of the body's length.
+void frmLaunch::LogAnswer(const char* purpose) {
+    answerLogged_ = true;
+    const std::string length = GorDownload1.getheader("content-length");
+    const std::string coding = GorDownload1.getheader("transfer-encoding");
+    std::string text = std::string(purpose) + ": " + std::string(GorDownload1.statusLine());
+    text += length.empty() ? ", no Content-Length" : ", Content-Length: " + length;
+    if (!coding.empty()) text += ", Transfer-Encoding: " + coding;
+    log_.Line(text);
 }
 
 // Only a whole updater is moved into place: one of the announced length, when a length was
@@ -112,11 +137,12 @@ void frmLaunch::GorDownload1_headerread() {
 // reports "Error Downloading". A partial file that was not moved is removed when FetchFile's
 // wait ends.
 void frmLaunch::MovePartialIntoPlace() {
-    SkipOnFailure([&] {
+    SkipAndLog("installing the download", [&] {
         // A length of 0 (or a word) brings an empty file, which the image check refuses.
         const double announced = GorDownload1.contentLength();
-        if (IsWholeUpdater(partialFile_, announced > 0 ? announced : kNoLength))
-            files_.Rename(partialFile_, downloadTarget_);
+        if (!IsWholeUpdater(partialFile_, announced > 0 ? announced : kNoLength)) return;
+        files_.Rename(partialFile_, downloadTarget_);
+        log_.Line(FileNameOf(partialFile_) + " renamed to " + FileNameOf(downloadTarget_));
     });
 }
 

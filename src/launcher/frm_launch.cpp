@@ -31,6 +31,7 @@ constexpr std::int16_t kPauseAfterMissingUpdater = 2;
 constexpr std::int16_t kPauseAfterMessage = 2;
 
 constexpr const char* kMessageTitle = "Error Launching";
+constexpr const char* kLogName = "gorlaunch.log";
 
 // The message names the stage the sequence had reached, not the failure itself.
 const char* FirstPartOfMessage(std::int16_t stage) {
@@ -47,6 +48,22 @@ const char* FirstPartOfMessage(std::int16_t stage) {
     }
 }
 
+const char* ExitMeaning(ExitCode code) {
+    switch (code) {
+        case kExitStarted:
+            return "the updater was started";
+        case kExitNoUpdater:
+            return "no updater arrived";
+        case kExitFailure:
+            return "the Error Launching box was shown";
+        case kExitWatchdog:
+            return "the watchdog ended the launch";
+        case kExitStartFailed:
+            return "the updater could not be started";
+    }
+    return "";
+}
+
 std::string VersionLine() {
     return std::to_string(build::kVersionMajor) + "." + std::to_string(build::kVersionMinor) + "." +
            std::to_string(build::kVersionRevision);
@@ -61,6 +78,7 @@ frmLaunch::frmLaunch(LauncherPlatform platform)
       files_(platform.files),
       process_(platform.process),
       checkUpdater_(platform.checkUpdater),
+      log_(files_, loop_),
       Timer1(loop_.CreateTimer(window::kTimer1IntervalMs, [this] { Timer1_Timer(); })) {
     GorDownload1.SetEventHost(this);
 }
@@ -72,6 +90,7 @@ frmLaunch::~frmLaunch() {
 // One trap covers the whole sequence; past the final existence test it is disarmed and a
 // failing step is skipped instead (SkipOnFailure).
 void frmLaunch::Form_Load() try {
+    OpenLog();
     LaunchStep = 1;
     window::ShapeFormToPicture(window_,
                                window::kTransparentColor);  // the region is the window's now
@@ -86,15 +105,19 @@ void frmLaunch::Form_Load() try {
         RemoveBrokenUpdater(updater);
         if (!FileExist(updater, kAnyUpdater)) {
             // No updater at all: download one.
+            log_.Line("road: download (no updater in the folder)");
             lblStatus.Caption("Downloading Updater");
             window_.Show();
             Timer1->SetEnabled(true);
             FetchFile(kRemotePath, updater);
             Pausetime(kPauseAfterDownload);
             lblPercent.Visible(false);
+        } else {
+            log_.Line("road: straight on (gorupd.exe is in place)");
         }
     } else {
         // A newer updater waits: it replaces the old one.
+        log_.Line("road: patch (gorupd.new replaces gorupd.exe)");
         LaunchStep = 3;
         lblStatus.Caption("Patching Updater");
         window_.Show();
@@ -105,6 +128,7 @@ void frmLaunch::Form_Load() try {
         NewFile = newUpdater;
         ExeFile = updater;
         files_.Rename(NewFile, ExeFile);
+        log_.Line("gorupd.new renamed to gorupd.exe");
     }
 
     LaunchStep = 4;
@@ -117,32 +141,51 @@ void frmLaunch::Form_Load() try {
     if (FileExist(updater, kAnyUpdater)) {
         // Trap disarmed: nothing is reported from here on, not even a failing start.
         SkipOnFailure([&] { lblStatus.Caption(""); });
-        const bool started =
-            SkipOnFailure([&] { process_.Start(updater, platform::kNormalFocus); });
+        const bool started = SkipAndLog("starting gorupd.exe", [&] {
+            process_.Start(updater, platform::kNormalFocus);
+            log_.Line("started gorupd.exe");
+        });
         SkipOnFailure([&] { Pausetime(kPauseAfterStart); });
         ending = started ? kExitStarted : kExitStartFailed;
     } else {
+        log_.Line("no updater: Error Downloading");
         lblStatus.ForeColor(window::kStatusFailureColor);
         lblStatus.Caption("Error Downloading");
         Pausetime(kPauseAfterMissingUpdater);
         ending = kExitNoUpdater;
     }
     End(ending);
-} catch (const std::exception&) {
+} catch (const std::exception& failure) {
+    log_.Line("failure at stage " + std::to_string(LaunchStep) + ": " +
+              LaunchLog::Failure(failure));
     LaunchFailed();
+}
+
+void frmLaunch::OpenLog() {
+    std::string folder;
+    SkipOnFailure([&] {
+        folder = process_.AppPath();
+        log_.Open(folder + kPathSeparator + kLogName);
+    });
+    log_.Line(std::string("gorlaunch ") + build::kVersionText + " in " + folder +
+              ", update server " + build::kUpdateHost);
 }
 
 // A file the sequence would take for an updater but that is not whole (cut short, an error
 // page, empty) is removed, so the road is chosen as if it were absent. One that cannot be read
 // or removed fails the step.
 void frmLaunch::RemoveBrokenUpdater(const std::string& path) {
-    if (FileExist(path, kAnyUpdater) && !IsWholeUpdater(path, kNoLength)) files_.Remove(path);
+    if (FileExist(path, kAnyUpdater) && !IsWholeUpdater(path, kNoLength)) {
+        files_.Remove(path);
+        log_.Line("removed " + FileNameOf(path));
+    }
 }
 
 // Not trapped: a failure here leaves Form_Load to its caller.
 void frmLaunch::LaunchFailed() {
     const std::string text =
         FirstPartOfMessage(LaunchStep) + std::to_string(LaunchStep) + ")" + "\r\n" + VersionLine();
+    log_.Line("message box: " + text.substr(0, text.find('\r')));
     window_.MsgBox(text, kMessageTitle, platform::kMsgExclamationOk);
     Pausetime(kPauseAfterMessage);
     window_.Unload();
@@ -150,6 +193,7 @@ void frmLaunch::LaunchFailed() {
 }
 
 void frmLaunch::End(ExitCode code) {
+    log_.Line("exit code " + std::to_string(code) + ": " + ExitMeaning(code));
     process_.End(code);
     std::terminate();  // not reached: Process::End never returns, unseen through the virtual call
 }

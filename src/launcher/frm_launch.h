@@ -8,6 +8,7 @@
 
 #include "download/gor_download.h"
 #include "launcher/executable_image.h"
+#include "launcher/launch_log.h"
 #include "platform/event_loop.h"
 #include "platform/file_system.h"
 #include "platform/launcher_window.h"
@@ -40,6 +41,10 @@ struct LauncherPlatform {
     // The updater is a Windows program; the native build starts native ones instead.
     UpdaterCheck checkUpdater = CheckExecutableImage;
 };
+
+// "gorupd.exe" of a path in the launcher's folder; a length in plain digits. For the log.
+std::string FileNameOf(const std::string& path);
+std::string FormatLength(double bytes);
 
 // The form is GorDownload1's event host: its handlers stay private, but anything may hold
 // it as a GorDownloadEvents (the control does, and so do tests that speak as the control).
@@ -81,6 +86,22 @@ class frmLaunch : public download::GorDownloadEvents {
     [[noreturn]] void LaunchFailed();
     // Ends the program at once with `code`.
     [[noreturn]] void End(ExitCode code);
+    // Starts gorlaunch.log beside the launcher.
+    void OpenLog();
+    void LogRequest(const char* purpose, const char* extra);
+    void LogAnswer(const char* purpose);
+    // Runs one step whose failure is skipped (as SkipOnFailure does), noting the failure as
+    // "<what> failed: ..." in the log. Returns false when the step failed.
+    template <class Step>
+    bool SkipAndLog(const char* what, Step&& step) {
+        try {
+            step();
+            return true;
+        } catch (const std::exception& failure) {
+            log_.Line(std::string(what) + " failed: " + LaunchLog::Failure(failure));
+            return false;
+        }
+    }
 
     void RemoveFile(const std::string& File);
     // Whether the file at `path` is a whole updater: a program the platform can run and, when
@@ -113,6 +134,7 @@ class frmLaunch : public download::GorDownloadEvents {
     platform::FileSystem& files_;
     platform::Process& process_;
     UpdaterCheck checkUpdater_;
+    LaunchLog log_;
 
     StatusLabel lblStatus{window_};
     PercentLabel lblPercent{window_};
@@ -123,6 +145,9 @@ class frmLaunch : public download::GorDownloadEvents {
     // `downloadTarget_` only once the control reports it complete.
     std::string downloadTarget_;
     std::string partialFile_;
+    double received_ = 0;         // bytes in the partial file at the last Progress
+    bool answerLogged_ = false;   // the current answer's status line is in the log
+    bool bodyRequested_ = false;  // DownloadFile was called for the current transfer
 };
 
 }  // namespace gor::launcher

@@ -1,5 +1,6 @@
 // The launcher's utilities: waiting while events are dispatched, testing for and removing
 // files, fetching one file through GorDownload1, and the watchdog that ends a stuck launch.
+#include <cstdio>
 #include <exception>
 #include <string>
 #include <system_error>
@@ -35,6 +36,22 @@ std::string PartialFileFor(const std::string& LocalFile) {
 
 }  // namespace
 
+std::string FileNameOf(const std::string& path) {
+    return path.substr(path.rfind(kPathSeparator) + 1);
+}
+
+std::string FormatLength(double bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f", bytes);
+    return text;
+}
+
+// The request line the control sends, where to, and what it adds.
+void frmLaunch::LogRequest(const char* purpose, const char* extra) {
+    log_.Line(std::string(purpose) + ": GET " + GorDownload1.path() + " HTTP/1.1 to " +
+              GorDownload1.host() + ":" + GorDownload1.port() + (*extra ? ", " : "") + extra);
+}
+
 void frmLaunch::Pausetime(std::int16_t Length) {
     const double Start = loop_.Now();
     if (Length <= 0) return;
@@ -52,8 +69,16 @@ void frmLaunch::RemoveFile(const std::string& File) {
 
 bool frmLaunch::IsWholeUpdater(const std::string& path, double announcedLength) {
     const platform::FileHead head = files_.ReadHead(path, kImageHeadBytes);
-    if (announcedLength >= 0 && static_cast<double>(head.size) != announcedLength) return false;
-    return checkUpdater_(head.bytes, head.size).whole;
+    ImageVerdict verdict;
+    if (announcedLength >= 0 && static_cast<double>(head.size) != announcedLength) {
+        verdict.reason = std::to_string(head.size) + " bytes, not the " +
+                         FormatLength(announcedLength) + " announced";
+    } else {
+        verdict = checkUpdater_(head.bytes, head.size);
+    }
+    log_.Line(FileNameOf(path) + (verdict.whole ? " is whole: " : " is not whole: ") +
+              verdict.reason);
+    return verdict.whole;
 }
 
 // The body is written to a partial file that only the `downloaded` handler moves to
@@ -68,11 +93,16 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
         DownloadWait = kTransferPending;
         GorDownload1.fileName(partialFile_);
         GorDownload1.URL(UpdateHost + RemotePath);
+        received_ = 0;
+        answerLogged_ = false;
+        bodyRequested_ = false;
+        LogRequest("probe", "Range: bytes=0-");
         GorDownload1.Readheaders();
         while (DownloadWait > 0) Pausetime(kWaitStep);
         RemovePartialFile();  // what an unfinished transfer left; a finished one moved it
-    } catch (const std::exception&) {
+    } catch (const std::exception& failure) {
         // Swallowed: the sequence's own existence test tells whether the updater arrived.
+        log_.Line("download failed: " + LaunchLog::Failure(failure));
     }
 }
 
@@ -90,6 +120,9 @@ void frmLaunch::RemovePartialFile() {
 // During a download the transfer is stopped and its partial file removed first: the program
 // ends, and nothing of a transfer that went silent may stay behind.
 void frmLaunch::Timer1_Timer() {
+    log_.Line(partialFile_.empty()
+                  ? "watchdog: the patch took 60 s"
+                  : "watchdog: 60 s without a byte after " + FormatLength(received_) + " bytes");
     if (!partialFile_.empty()) {
         SkipOnFailure([&] { GorDownload1.Cancel_Download(); });
         SkipOnFailure([&] { RemovePartialFile(); });

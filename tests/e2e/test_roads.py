@@ -63,7 +63,7 @@ class Patch(WineTestCase):
         code = self.run_launcher(folder)
 
         self.assertEqual(code, EXIT_STARTED)
-        self.assertEqual(folder.names(), ["gorlaunch.exe", "gorupd.exe", "standin.log"])
+        self.assertEqual(folder.names(), ["gorlaunch.exe", "gorlaunch.log", "gorupd.exe", "standin.log"])
         self.assertEqual(folder.read("gorupd.exe"), new)
         self.assertStartedOnce(folder)
 

@@ -5,7 +5,7 @@ started; a damaged gorupd.exe alone is replaced by a download."""
 
 import unittest
 
-from harness import EXIT_STARTED, UPDATE_PORT, standin_bytes, start_server
+from harness import EXIT_STARTED, UPDATE_PORT, artifacts_dir, standin_bytes, start_server
 from test_download import DownloadCase
 
 try:
@@ -19,12 +19,23 @@ QUICK_FAILURE_SECONDS = 40
 
 
 class BrokenDownloads(DownloadCase):
-    def test_body_without_length_cut_short_is_not_installed(self):
+    def test_body_without_length_cut_short_is_not_installed_and_the_log_says_why(self):
         folder, code, watch = self.download(
             lambda: HostileServer("no-length-cut", body=standin_bytes(), port=UPDATE_PORT),
             give_up_after=QUICK_FAILURE_SECONDS)
         self.assertCleanFailure(folder, code, watch)
         self.assertFalse(folder.exists("gorupd.tmp"))
+
+        log = folder.read("gorlaunch.log").decode("utf-8")
+        (artifacts_dir() / "gorlaunch-no-length-cut.log").write_text(log, encoding="utf-8")
+        self.assertIn("road: download (no updater in the folder)", log)
+        self.assertIn(f"probe: GET /gorupd.new HTTP/1.1 to 127.0.0.1:{UPDATE_PORT}, "
+                      "Range: bytes=0-", log)
+        self.assertIn("download answer: HTTP/1.1 200 OK, no Content-Length", log)
+        self.assertIn(f"transfer complete: {len(standin_bytes()) // 2} bytes received", log)
+        self.assertRegex(log, r"gorupd\.tmp is not whole: section \d+ \(\S+\) ends at byte \d+, "
+                              r"past the end of the file")
+        self.assertTrue(log.endswith("exit code 1: no updater arrived\r\n"), log)
 
     def test_error_page_served_with_200_is_not_installed(self):
         folder, code, watch = self.download(

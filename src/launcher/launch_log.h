@@ -1,0 +1,43 @@
+// gorlaunch.log beside the launcher: why a start ended, one timestamped line per step, in plain
+// text a support person can read. Rewritten at each start and bounded; a folder where it cannot
+// be written costs nothing.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "platform/event_loop.h"
+#include "platform/file_system.h"
+
+namespace gor::launcher {
+
+// The log holds at most this many bytes; a last line says when later ones were dropped.
+inline constexpr std::uint64_t kLogLimit = 64 * 1024;
+
+class LaunchLog {
+  public:
+    LaunchLog(platform::FileSystem& files, platform::EventLoop& clock)
+        : files_(files), clock_(clock) {}
+
+    // Starts a new log at `path`, replacing the previous start's. Never fails: a log that cannot
+    // be opened is not kept, and the launcher goes on without it.
+    void Open(const std::string& path);
+
+    // Appends "[  12.345] text" (seconds since Open) and a line end. Never fails: a write that
+    // fails ends the log.
+    void Line(const std::string& text);
+
+    // A failure as the log shows it: its text and, for a system error, its code.
+    static std::string Failure(const std::exception& failure);
+
+  private:
+    platform::FileSystem& files_;
+    platform::EventLoop& clock_;
+    std::unique_ptr<platform::File> file_;
+    double start_ = 0;
+    std::uint64_t written_ = 0;
+};
+
+}  // namespace gor::launcher

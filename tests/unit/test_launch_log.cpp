@@ -1,0 +1,83 @@
+// gorlaunch.log: what a support person reads after a failed download, its bound, and a folder
+// where it cannot be written.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "fakes/launch_rig.h"
+#include "launcher/launch_log.h"
+
+namespace gor::test {
+namespace {
+
+const std::string kLog = kAppDir + launcher::kPathSeparator + "gorlaunch.log";
+
+// The log's lines without their timestamps.
+std::vector<std::string> LogLines(const LaunchRig& rig) {
+    std::vector<std::string> lines;
+    std::istringstream in(rig.files.Bytes(kLog));
+    for (std::string line; std::getline(in, line);) {
+        EXPECT_EQ(line.substr(0, 1), "[");
+        EXPECT_EQ(line.back(), '\r');
+        lines.push_back(line.substr(line.find("] ") + 2, line.size() - line.find("] ") - 3));
+    }
+    return lines;
+}
+
+TEST(LaunchLog, TellsWhyADownloadEnded) {
+    LaunchRig rig;
+    rig.Put(kLog, std::string(100000, 'x'));  // the previous start's log goes
+    rig.Put(kExe, "<html>Bad Gateway</html>");
+    ScriptedSocket& peer = *rig.loop.socket;
+    const std::string header = "HTTP/1.1 200 OK\r\nContent-Length: 4096\r\n\r\n";
+    rig.loop.At(0.1, [&] { peer.DeliverConnect(); });
+    rig.loop.At(0.2, [&] { peer.DeliverData(header); });
+    rig.loop.At(0.3, [&] { peer.DeliverConnect(); });
+    rig.loop.At(0.4, [&] { peer.DeliverData(header + std::string(1000, 'a')); });
+    rig.loop.At(0.5, [&] { peer.DeliverClose(); });
+    EXPECT_EQ(rig.Run(), launcher::kExitNoUpdater);
+
+    const std::vector<std::string> lines = LogLines(rig);
+    ASSERT_EQ(lines.size(), 11u) << rig.files.Bytes(kLog).substr(0, 2000);
+    EXPECT_EQ(lines[0].rfind("gorlaunch 1.0.0.8 in " + kAppDir + ", update server ", 0), 0u);
+    EXPECT_EQ(lines[1], "gorupd.exe is not whole: not an executable image (no MZ signature)");
+    EXPECT_EQ(lines[2], "removed gorupd.exe");
+    EXPECT_EQ(lines[3], "road: download (no updater in the folder)");
+    EXPECT_EQ(lines[4].rfind("probe: GET /gorupd.new HTTP/1.1 to ", 0), 0u);
+    EXPECT_EQ(lines[4].substr(lines[4].size() - 17), ", Range: bytes=0-");
+    EXPECT_EQ(lines[5], "probe answer: HTTP/1.1 200 OK, Content-Length: 4096");
+    EXPECT_EQ(lines[6].rfind("download: GET /gorupd.new HTTP/1.1 to ", 0), 0u);
+    EXPECT_EQ(lines[7], "download answer: HTTP/1.1 200 OK, Content-Length: 4096");
+    EXPECT_EQ(lines[8], "the server closed the connection after 1000 bytes, before the end");
+    EXPECT_EQ(lines[9], "no updater: Error Downloading");
+    EXPECT_EQ(lines[10], "exit code 1: no updater arrived");
+}
+
+TEST(LaunchLog, IsBoundedAndCostsNothingWhereItCannotBeWritten) {
+    {
+        LaunchRig rig;
+        launcher::LaunchLog log(rig.files, rig.loop);
+        log.Open(kLog);
+        for (int i = 0; i < 5000; ++i) log.Line("a step worth noting, number " + std::to_string(i));
+        const std::string& bytes = rig.files.Bytes(kLog);
+        EXPECT_LE(bytes.size(), launcher::kLogLimit);
+        EXPECT_GT(bytes.size(), launcher::kLogLimit - 100);
+        EXPECT_EQ(bytes.substr(bytes.size() - 31), "log full: later lines dropped\r\n");
+    }
+    for (const bool failOpen : {true, false}) {
+        LaunchRig rig;
+        rig.Put(kExe, Updater("present"));
+        if (failOpen)
+            rig.Put(kLog, "read-only", /*readOnly=*/true);
+        else
+            rig.files.failWritesTo = kLog;
+        EXPECT_EQ(rig.Run(), launcher::kExitStarted);
+        EXPECT_EQ(rig.window.msgBoxes, 0);
+    }
+}
+
+}  // namespace
+}  // namespace gor::test
