@@ -41,7 +41,7 @@ GorDownload::~GorDownload() {
 
 void GorDownload::URL(const std::string& vNewValue) {
     URL_ = vNewValue;
-    AssignUrl(URL_, host_name_, port_, path_);
+    AssignUrl(URL_, hostName_, port_, path_);
 }
 
 void GorDownload::Readheaders() {
@@ -69,7 +69,7 @@ void GorDownload::BeginRequest(std::int32_t mode) {
     chunked_ = false;
     IsExecuting_ = true;
     mode_ = mode;
-    Winsock1_->Connect(host_name_, port_);
+    Winsock1_->Connect(hostName_, port_);
 }
 
 void GorDownload::EndRequest(Executing executing) {
@@ -165,7 +165,7 @@ void GorDownload::Winsock1_Connect() {
         } else {
             rangeFrom = 0;  // the probe asks for everything and reads only the header
         }
-        Winsock1_->SendData(ComposeRequest(path_, host_name_, referrer, rangeFrom));
+        Winsock1_->SendData(ComposeRequest(path_, hostName_, referrer, rangeFrom));
     } catch (const std::exception& failure) {
         // No answer can come to a request that was never sent: end it like a socket error, so
         // a host waiting for the outcome hears of it.

@@ -79,7 +79,7 @@ class GorDownload : private platform::SocketEvents {
     // which its body is complete, as that answer itself frames it (-1: not known, or chunked).
     double contentLength() const { return contentLength_; }
     const std::string& errorText() const { return errorText_; }
-    const std::string& host() const { return host_name_; }
+    const std::string& host() const { return hostName_; }
     const std::string& port() const { return port_; }
     const std::string& path() const { return path_; }
     // The code of the last socket error (0 while there was none), for the host's log.
@@ -132,7 +132,7 @@ class GorDownload : private platform::SocketEvents {
     std::unique_ptr<platform::SocketControl> Winsock1_;
     platform::FileSystem& files_;
 
-    std::string URL_, fileName_, host_name_, port_, path_;
+    std::string URL_, fileName_, hostName_, port_, path_;
     bool IsExecuting_ = false, IsServerOk_ = false, Resumesupported_ = false, Resuming_ = false;
     std::string Responsecode_;
     double contentLength_ = 0;

@@ -21,7 +21,7 @@ void Pause(EventLoopPosix& loop, double seconds) {
     while (loop.Now() < deadline) loop.DispatchEvents(deadline);
 }
 
-TEST(PollEventLoopTest, PauseSleepsForItsWholeLengthUsingAlmostNoProcessor) {
+TEST(EventLoopPosixTest, PauseSleepsForItsWholeLengthUsingAlmostNoProcessor) {
     EventLoopPosix loop;
     auto idle = loop.CreateTimer(50, [] {});  // a disabled timer must not wake the loop
     const double start = loop.Now();
@@ -32,7 +32,7 @@ TEST(PollEventLoopTest, PauseSleepsForItsWholeLengthUsingAlmostNoProcessor) {
     EXPECT_LT(CpuSeconds() - cpuBefore, 0.2);
 }
 
-TEST(PollEventLoopTest, TimerRepeatsUntilDisabledAndEnablingRestartsTheInterval) {
+TEST(EventLoopPosixTest, TimerRepeatsUntilDisabledAndEnablingRestartsTheInterval) {
     EventLoopPosix loop;
     std::vector<double> ticks;
     std::unique_ptr<Timer> timer;
@@ -64,7 +64,7 @@ TEST(PollEventLoopTest, TimerRepeatsUntilDisabledAndEnablingRestartsTheInterval)
     EXPECT_GE(ticks[0] - restarted, 0.3);
 }
 
-TEST(PollEventLoopTest, PostedTasksRunFromDispatchInOrderAndTasksTheyPostRunLater) {
+TEST(EventLoopPosixTest, PostedTasksRunFromDispatchInOrderAndTasksTheyPostRunLater) {
     EventLoopPosix loop;
     std::vector<int> order;
     loop.Post([&] {
@@ -82,7 +82,7 @@ TEST(PollEventLoopTest, PostedTasksRunFromDispatchInOrderAndTasksTheyPostRunLate
     EXPECT_LT(loop.Now(), farAway);
 }
 
-TEST(PollEventLoopTest, HandlersMayWaitInsideTheirOwnDispatch) {
+TEST(EventLoopPosixTest, HandlersMayWaitInsideTheirOwnDispatch) {
     EventLoopPosix loop;
     int outer = 0, inner = 0;
     auto timer = loop.CreateTimer(10, [&] { ++inner; });

@@ -19,14 +19,14 @@ namespace {
 
 using ::testing::HasSubstr;
 
-class PosixFilesTest : public ::testing::Test {
+class FileSystemPosixTest : public ::testing::Test {
   protected:
-    PosixFilesTest() {
+    FileSystemPosixTest() {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "gorlaunch-files-XXXXXX").string();
         dir_ = ::mkdtemp(pattern.data());
     }
-    ~PosixFilesTest() override { std::filesystem::remove_all(dir_); }
+    ~FileSystemPosixTest() override { std::filesystem::remove_all(dir_); }
 
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
     std::string Put(const std::string& name, const std::string& bytes) {
@@ -42,7 +42,7 @@ class PosixFilesTest : public ::testing::Test {
     FileSystemPosix files;
 };
 
-TEST_F(PosixFilesTest, MasksFindOrdinaryAndReadOnlyFilesButNeverHiddenOrFolders) {
+TEST_F(FileSystemPosixTest, MasksFindOrdinaryAndReadOnlyFilesButNeverHiddenOrFolders) {
     const auto ordinary = Put("gorupd.exe", "x");
     const auto readOnly = Put("gorupd.new", "y");
     ::chmod(readOnly.c_str(), 0444);  // read-only by its mode, even for root
@@ -62,7 +62,7 @@ TEST_F(PosixFilesTest, MasksFindOrdinaryAndReadOnlyFilesButNeverHiddenOrFolders)
     EXPECT_TRUE(files.FindFile(dir_ + "\\gorupd.exe", kAttrNormal));
 }
 
-TEST_F(PosixFilesTest, RenameNeverReplacesAnExistingFile) {
+TEST_F(FileSystemPosixTest, RenameNeverReplacesAnExistingFile) {
     const auto from = Put("gorupd.new", "new");
     const auto to = Put("gorupd.exe", "old");
     EXPECT_THROW(files.Rename(from, to), std::system_error);
@@ -76,7 +76,7 @@ TEST_F(PosixFilesTest, RenameNeverReplacesAnExistingFile) {
     EXPECT_THROW(files.Rename(from, Path("other")), std::system_error);
 }
 
-TEST_F(PosixFilesTest, OpenKeepsContentAndWritesAtItsOwnPosition) {
+TEST_F(FileSystemPosixTest, OpenKeepsContentAndWritesAtItsOwnPosition) {
     const auto path = Put("gorupd.tmp", "abcdef");
     auto file = files.OpenReadWrite(path);
     EXPECT_EQ(file->Length(), 6u);
@@ -104,7 +104,7 @@ TEST_F(PosixFilesTest, OpenKeepsContentAndWritesAtItsOwnPosition) {
     EXPECT_NE(st.st_mode & S_IXUSR, 0u);
 }
 
-TEST_F(PosixFilesTest, FailuresAreSystemErrorsNamingThePath) {
+TEST_F(FileSystemPosixTest, FailuresAreSystemErrorsNamingThePath) {
     try {
         files.Remove(Path("absent"));
         FAIL() << "removing an absent file must throw";

@@ -19,15 +19,15 @@ namespace {
 
 using ::testing::HasSubstr;
 
-class PosixProcessTest : public ::testing::Test {
+class ProcessPosixTest : public ::testing::Test {
   protected:
-    PosixProcessTest() {
+    ProcessPosixTest() {
         ::sigaction(SIGCHLD, nullptr, &savedChild_);
         std::string pattern =
             (std::filesystem::temp_directory_path() / "gorlaunch-proc-XXXXXX").string();
         dir_ = ::mkdtemp(pattern.data());
     }
-    ~PosixProcessTest() override {
+    ~ProcessPosixTest() override {
         std::filesystem::remove_all(dir_);
         ::sigaction(SIGCHLD, &savedChild_, nullptr);  // ProcessPosix ignores SIGCHLD
     }
@@ -35,13 +35,13 @@ class PosixProcessTest : public ::testing::Test {
     struct sigaction savedChild_ {};
 };
 
-TEST_F(PosixProcessTest, AppPathIsTheFolderOfTheRunningProgram) {
+TEST_F(ProcessPosixTest, AppPathIsTheFolderOfTheRunningProgram) {
     ProcessPosix process;
     EXPECT_EQ(process.AppPath(),
               std::filesystem::read_symlink("/proc/self/exe").parent_path().string());
 }
 
-TEST_F(PosixProcessTest, StartsTheProgramItselfInAFolderWithSpaces) {
+TEST_F(ProcessPosixTest, StartsTheProgramItselfInAFolderWithSpaces) {
     const std::string folder = dir_ + "/Program Files & (x86)";
     std::filesystem::create_directory(folder);
     const std::string fifo = dir_ + "/started";
@@ -67,7 +67,7 @@ TEST_F(PosixProcessTest, StartsTheProgramItselfInAFolderWithSpaces) {
     EXPECT_EQ(line, program + "|0\n");  // its own path, no arguments
 }
 
-TEST_F(PosixProcessTest, AFileThatCannotRunIsAReadableError) {
+TEST_F(ProcessPosixTest, AFileThatCannotRunIsAReadableError) {
     const std::string program = dir_ + "/not executable";
     std::ofstream(program) << "plain text";
     ProcessPosix process;

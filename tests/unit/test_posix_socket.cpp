@@ -133,7 +133,7 @@ void DispatchFor(EventLoopPosix& loop, double seconds) {
     while (loop.Now() < deadline) loop.DispatchEvents(deadline);
 }
 
-TEST(TcpSocketTest, SendsTheRequestAndDeliversEveryByteBeforeThePeersClose) {
+TEST(SocketControlPosixTest, SendsTheRequestAndDeliversEveryByteBeforeThePeersClose) {
     const std::string answer(1024 * 1024 + 3, 'a');  // several chunks
     std::string request;
     Peer peer([&](int c) {
@@ -162,7 +162,7 @@ TEST(TcpSocketTest, SendsTheRequestAndDeliversEveryByteBeforeThePeersClose) {
     EXPECT_EQ(std::count(sink.events.begin(), sink.events.end(), "close"), 1);
 }
 
-TEST(TcpSocketTest, LargeSendIsQueuedAndFinishedFromTheLoop) {
+TEST(SocketControlPosixTest, LargeSendIsQueuedAndFinishedFromTheLoop) {
     // Far more than the kernel buffers hold, so most of it waits for writability.
     std::string data(16 * 1024 * 1024, '\0');
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 4096);
@@ -189,7 +189,7 @@ TEST(TcpSocketTest, LargeSendIsQueuedAndFinishedFromTheLoop) {
     EXPECT_TRUE(got == data);
 }
 
-TEST(TcpSocketTest, FailuresArriveLaterAsReadableErrors) {
+TEST(SocketControlPosixTest, FailuresArriveLaterAsReadableErrors) {
     int refusedPort;
     {
         Peer closed([](int) {}, 0);
@@ -224,7 +224,7 @@ TEST(TcpSocketTest, FailuresArriveLaterAsReadableErrors) {
     }
 }
 
-TEST(TcpSocketTest, ResetByThePeerIsAnError) {
+TEST(SocketControlPosixTest, ResetByThePeerIsAnError) {
     Peer peer([](int c) {
         ReadRequest(c);
         SendAll(c, "partial");
@@ -244,7 +244,7 @@ TEST(TcpSocketTest, ResetByThePeerIsAnError) {
     EXPECT_EQ(sink.errorText, "Connection reset by peer");
 }
 
-TEST(TcpSocketTest, ClosedSocketNeverNotifiesEvenWhatWasAlreadyQueued) {
+TEST(SocketControlPosixTest, ClosedSocketNeverNotifiesEvenWhatWasAlreadyQueued) {
     int refusedPort;
     {
         Peer closed([](int) {}, 0);
@@ -264,7 +264,7 @@ TEST(TcpSocketTest, ClosedSocketNeverNotifiesEvenWhatWasAlreadyQueued) {
     EXPECT_TRUE(sink.events.empty());
 }
 
-TEST(TcpSocketTest, HandlerMayCloseAndReconnectFromInsideDataArrival) {
+TEST(SocketControlPosixTest, HandlerMayCloseAndReconnectFromInsideDataArrival) {
     const std::string first(300 * 1024, 'p');  // more than one chunk, then a close
     Peer peer(
         [&](int c) {
@@ -303,7 +303,7 @@ TEST(TcpSocketTest, HandlerMayCloseAndReconnectFromInsideDataArrival) {
     EXPECT_LE(firstChunk, kReceiveChunkBytes);
 }
 
-TEST(TcpSocketTest, NamesAreResolvedWithoutBlockingTheLoop) {
+TEST(SocketControlPosixTest, NamesAreResolvedWithoutBlockingTheLoop) {
     Peer peer([](int c) { ReadRequest(c); });
     EventLoopPosix loop;
     SocketControlPosix socket(loop);
