@@ -75,7 +75,7 @@ TEST(LaunchRoads, RefusedDownloadShowsRedErrorDownloadingAndStartsNothing) {
     EXPECT_EQ(rig.Timeline(),
               (Lines{"0 shaped", "0 status=Downloading Updater", "0 show", "0 timer on",
                      "7 percent hidden", "7 status=Initializing", "7 show", "7 timer off",
-                     "8 color=255", "8 status=Error Downloading", "10 end 1"}));
+                     "8 color=failure", "8 status=Error Downloading", "10 end 1"}));
     EXPECT_EQ(rig.window.msgBoxes, 0);
 }
 
@@ -230,7 +230,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StageFailure{"ErrorDownloadingCannotBeShown",
                                    [](LaunchRig& rig) {
                                        TransferFails(rig, 2.5);
-                                       rig.window.failOn = "color=255";
+                                       rig.window.failOn = "color=failure";
                                    },
                                    Message("Error starting updater.", 4),
                                    {"8 msgbox", "10 unload", "10 end 2"}}),
@@ -256,7 +256,7 @@ TEST(LaunchWatchdog, EndsADownloadThatNeverEnds) {
     EXPECT_EQ(rig.Run(), kExitWatchdog);
     EXPECT_EQ(rig.Timeline(),
               (Lines{"0 shaped", "0 status=Downloading Updater", "0 show", "0 timer on",
-                     "60 color=255", "60 status=Terminating", "62 unload", "62 end 3"}));
+                     "60 color=failure", "60 status=Terminating", "62 unload", "62 end 3"}));
     EXPECT_FALSE(rig.files.Has(kExe));
 }
 
@@ -281,8 +281,8 @@ TEST(LaunchWatchdog, CutsADownloadOnlyAfterSixtySecondsOfSilence) {
             continue;
         }
         EXPECT_EQ(code, kExitWatchdog);
-        EXPECT_EQ(Lines(t.end() - 4, t.end()),
-                  (Lines{"160 color=255", "160 status=Terminating", "162 unload", "162 end 3"}));
+        EXPECT_EQ(Lines(t.end() - 4, t.end()), (Lines{"160 color=failure", "160 status=Terminating",
+                                                      "162 unload", "162 end 3"}));
         EXPECT_FALSE(rig.files.Has(kTmp));
         EXPECT_EQ(rig.loop.socket->state, ScriptedSocket::State::Closed);
     }
@@ -298,7 +298,7 @@ TEST(LaunchWatchdog, EndsAPatchWhoseRemovalHangs) {
     EXPECT_EQ(rig.Run(), kExitWatchdog);
     EXPECT_EQ(rig.Timeline(),
               (Lines{"0 shaped", "0 status=Patching Updater", "0 show", "1 timer on",
-                     "71 color=255", "71 status=Terminating", "73 unload", "73 end 3"}));
+                     "71 color=failure", "71 status=Terminating", "73 unload", "73 end 3"}));
     EXPECT_TRUE(rig.files.Has(kNew));
 }
 
@@ -315,7 +315,7 @@ TEST(LaunchWatchdog, StillRunsAfterADownloadErrorUntilTheFinalStage) {
     EXPECT_EQ(rig.Run(), kExitWatchdog);
     const Lines& t = rig.Timeline();
     EXPECT_EQ(Lines(t.end() - 4, t.end()),
-              (Lines{"60 color=255", "60 status=Terminating", "62 unload", "62 end 3"}));
+              (Lines{"60 color=failure", "60 status=Terminating", "62 unload", "62 end 3"}));
 }
 
 // ---- Pausetime: the one place where the launcher waits

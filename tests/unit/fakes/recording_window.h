@@ -35,7 +35,9 @@ class RecordingWindow : public platform::LauncherWindow {
         statusCaption = text;
     }
     void SetStatusForeColor(std::uint32_t colorRef) override {
-        Change("color=" + std::to_string(colorRef));
+        // The failure colour by its name, so the timelines need not restate its value.
+        Change(colorRef == window::kStatusFailureColor ? std::string("color=failure")
+                                                       : "color=" + std::to_string(colorRef));
     }
     void SetPercentCaption(const std::string& text) override {
         Change("percent=" + text);
