@@ -11,17 +11,6 @@
 
 namespace gor::test {
 
-ScratchDir::ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "gorlaunch-it-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
 std::string TestBytes(std::size_t size, unsigned seed) {
     std::string bytes(size, '\0');
     std::uint32_t state = 2463534242u ^ seed;

@@ -9,22 +9,9 @@
 #include "download/gor_download.h"
 #include "platform/posix/event_loop_posix.h"
 #include "platform/posix/file_system_posix.h"
+#include "scratch_dir.h"
 
 namespace gor::test {
-
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class ScratchDir {
-  public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
 
 // `size` bytes that differ from offset to offset, so a misplaced byte shows.
 std::string TestBytes(std::size_t size, unsigned seed = 1);

@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "platform/posix/file_system_posix.h"
+#include "scratch_dir.h"
 
 namespace gor::platform::posix {
 namespace {
@@ -21,13 +22,6 @@ using ::testing::HasSubstr;
 
 class FileSystemPosixTest : public ::testing::Test {
   protected:
-    FileSystemPosixTest() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "gorlaunch-files-XXXXXX").string();
-        dir_ = ::mkdtemp(pattern.data());
-    }
-    ~FileSystemPosixTest() override { std::filesystem::remove_all(dir_); }
-
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
     std::string Put(const std::string& name, const std::string& bytes) {
         std::ofstream(Path(name), std::ios::binary) << bytes;
@@ -38,7 +32,8 @@ class FileSystemPosixTest : public ::testing::Test {
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-    std::string dir_;
+    gor::test::ScratchDir scratch_;
+    const std::string& dir_ = scratch_.path();
     FileSystemPosix files;
 };
 

@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "platform/posix/process_posix.h"
+#include "scratch_dir.h"
 
 namespace gor::platform::posix {
 namespace {
@@ -21,17 +22,12 @@ using ::testing::HasSubstr;
 
 class ProcessPosixTest : public ::testing::Test {
   protected:
-    ProcessPosixTest() {
-        ::sigaction(SIGCHLD, nullptr, &savedChild_);
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "gorlaunch-proc-XXXXXX").string();
-        dir_ = ::mkdtemp(pattern.data());
-    }
+    ProcessPosixTest() { ::sigaction(SIGCHLD, nullptr, &savedChild_); }
     ~ProcessPosixTest() override {
-        std::filesystem::remove_all(dir_);
         ::sigaction(SIGCHLD, &savedChild_, nullptr);  // ProcessPosix ignores SIGCHLD
     }
-    std::string dir_;
+    gor::test::ScratchDir scratch_;
+    const std::string& dir_ = scratch_.path();
     struct sigaction savedChild_ {};
 };
 
