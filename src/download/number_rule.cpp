@@ -1,10 +1,11 @@
 // The number rule: reading the number a text begins with, and writing one back as text.
 #include "download/number_rule.h"
 
-#include <charconv>
+#include <clocale>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
-#include <system_error>
 
 namespace gor::download {
 namespace {
@@ -16,23 +17,9 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// Decimal magnitude of a number too large or too small for a double: positive means too
-// large. Only its sign matters, so the exponent is read with saturation.
-long Magnitude(std::string_view whole, std::string_view fraction, std::string_view exponent) {
-    long exp = 0;
-    bool expNegative = false;
-    for (char c : exponent) {
-        if (c == '-') expNegative = true;
-        if (IsDigit(c) && exp < 1'000'000) exp = exp * 10 + (c - '0');
-    }
-    if (expNegative) exp = -exp;
-    const auto firstWhole = whole.find_first_not_of('0');
-    if (firstWhole != std::string_view::npos) {
-        return static_cast<long>(whole.size() - firstWhole) + exp;
-    }
-    const auto firstFraction = fraction.find_first_not_of('0');
-    return exp - static_cast<long>(firstFraction);
-}
+// Exponents are read with saturation at this value: far beyond the reach of any text that
+// reaches this rule, so a saturated exponent still overflows or underflows as the exact one.
+constexpr long long kExponentLimit = 1'000'000'000;
 
 }  // namespace
 
@@ -71,33 +58,36 @@ double NumberRule(std::string_view text) {
         }
     }
 
-    // Rebuild the number in the one form every conversion reads alike ("1." and ".5" included).
-    std::string number(whole.empty() ? std::string_view("0") : whole);
-    if (!fraction.empty()) number.append(".").append(fraction);
-    if (!exponent.empty()) number.append("e").append(exponent);
-    double value = 0;
-    const char* last = number.data() + number.size();
-    const auto [end, ec] = std::from_chars(number.data(), last, value, std::chars_format::general);
-    if (ec == std::errc::result_out_of_range) {
-        if (Magnitude(whole, fraction, exponent) > 0) throw std::overflow_error("Overflow");
-        value = 0;
-    } else if (ec != std::errc() || end != last) {
-        return 0;  // cannot happen for the text scanned above
+    // Hand the C library the digits and a power of ten only ("1.5" as "15e-1"): without a
+    // decimal point the conversion reads the same whatever locale is in force.
+    long long power = 0;
+    bool powerNegative = false;
+    for (char c : exponent) {
+        if (c == '-') powerNegative = true;
+        if (IsDigit(c) && power < kExponentLimit) power = power * 10 + (c - '0');
     }
-    return negative ? -value : value;
+    if (powerNegative) power = -power;
+    power -= static_cast<long long>(fraction.size());
+    std::string digits(whole);
+    digits.append(fraction);
+    digits.append("e").append(std::to_string(power));
+    const double value = std::strtod(digits.c_str(), nullptr);
+    if (std::isinf(value)) throw std::overflow_error("Overflow");
+    return negative ? -value : value;  // a value too small for a double has read as 0
 }
 
 std::string NumberText(double value) {
     if (value == 0) return "0";  // also for -0
+    const bool whole = value == std::trunc(value) && std::fabs(value) < 1e15;
     char buffer[64];
-    std::to_chars_result written;
-    if (value == std::trunc(value) && std::fabs(value) < 1e15) {
-        written = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 0);
-    } else {
-        written =
-            std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+    const int length = std::snprintf(buffer, sizeof buffer, whole ? "%.0f" : "%.15g", value);
+    std::string text(buffer, length);
+    // printf writes the decimal point of the locale in force; the text always has a period.
+    const std::string_view point = std::localeconv()->decimal_point;
+    if (const auto at = text.find(point); point != "." && at != std::string::npos) {
+        text.replace(at, point.size(), ".");
     }
-    return std::string(buffer, written.ptr);
+    return text;
 }
 
 }  // namespace gor::download

@@ -1,7 +1,9 @@
 // Tests of URL assignment (host, port, path, the 16-bit position limit) and the number rule.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <stdexcept>
+#include <string>
 
 #include "download/number_rule.h"
 #include "download/url.h"
@@ -76,6 +78,14 @@ TEST(NumberRule, WritesNumbersBackAsText) {
         {1e20, "1e+20"},
     };
     for (const auto& [value, text] : cases) EXPECT_EQ(NumberText(value), text);
+}
+
+TEST(NumberRule, ReadsAndWritesAPeriodUnderALocaleWithADecimalComma) {
+    const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "scripts/setup makes de_DE";
+    EXPECT_EQ(NumberRule("1.5"), 1.5);
+    EXPECT_EQ(NumberText(1.25), "1.25");
+    std::setlocale(LC_NUMERIC, before.c_str());
 }
 
 }  // namespace
