@@ -11,6 +11,16 @@
 #include "platform/win32/process_win32.h"
 #include "platform/win32/socket_control_win32.h"
 
+// An exception no handler takes, or one leaving a function that must not throw, ends the
+// program through the runtime's terminate handler. Its default writes the exception's
+// demangled type to stderr, which a GUI program does not have, and links a C++ demangler
+// into the exe for that; this one ends the program as a failed setting up does below.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() {
+    ::ExitProcess(gor::launcher::kExitFailure);
+}
+}  // namespace __gnu_cxx
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     using namespace gor::platform::win32;
     // The program takes no arguments and reads no settings: everything it needs is built in.
