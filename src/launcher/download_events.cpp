@@ -1,7 +1,6 @@
 // frmLaunch's handlers of GorDownload1's events: the percentage line, the end of
 // FetchFile's wait, the watchdog's stop, and the body transfer after a good header probe.
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <string>
 
@@ -15,18 +14,18 @@ constexpr const char* kPercentSign = " %";
 // The watchdog is restarted by a download's bytes at most this often, in seconds.
 constexpr double kWatchdogRestartStep = 1;
 
+// `value` rounded to tenths, half to even as printf's %.1f rounds it ("1.5").
+std::string TenthsText(double value) {
+    const auto tenths = static_cast<long long>(std::nearbyint(value * 10));
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
+
 // What the percentage line shows when no percentage can be given: the amount received.
 std::string AmountText(double bytes) {
     constexpr double kKilo = 1024, kMega = 1024 * 1024;
-    char text[48];
-    if (bytes < kKilo) {
-        std::snprintf(text, sizeof text, "%.0f B", bytes);
-    } else if (bytes < kMega) {
-        std::snprintf(text, sizeof text, "%.1f KB", bytes / kKilo);
-    } else {
-        std::snprintf(text, sizeof text, "%.1f MB", bytes / kMega);
-    }
-    return text;
+    if (bytes < kKilo) return std::to_string(static_cast<long long>(std::nearbyint(bytes))) + " B";
+    if (bytes < kMega) return TenthsText(bytes / kKilo) + " KB";
+    return TenthsText(bytes / kMega) + " MB";
 }
 
 bool FitsPercent(double value) {

@@ -2,8 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <random>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "download/number_rule.h"
 #include "download/url.h"
@@ -78,6 +84,29 @@ TEST(NumberRule, WritesNumbersBackAsText) {
         {1e20, "1e+20"},
     };
     for (const auto& [value, text] : cases) EXPECT_EQ(NumberText(value), text);
+}
+
+// printf's %.15g, correctly rounded in the native C library, is the measure: random doubles
+// of every magnitude and exact halves at the sixteenth digit (rounded to even).
+TEST(NumberRule, WritesFifteenSignificantDigitsAsPrintfDoes) {
+    std::vector<double> values;
+    std::mt19937_64 random(20261207);
+    while (values.size() < 600) {
+        const std::uint64_t bits = random();
+        double value = 0;
+        std::memcpy(&value, &bits, sizeof value);
+        if (std::isfinite(value)) values.push_back(value);
+    }
+    for (int k = 0; k < 200; ++k) {
+        for (double tie : {1e14 + k + 0.5, 1e13 + k + 0.25})
+            values.insert(values.end(), {tie, -tie});
+    }
+    for (double value : values) {
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "%.15g", value);
+        if (value == std::trunc(value) && std::fabs(value) < 1e15) continue;  // all digits
+        ASSERT_EQ(NumberText(value), expected) << std::hexfloat << value;
+    }
 }
 
 TEST(NumberRule, ReadsAndWritesAPeriodUnderALocaleWithADecimalComma) {
