@@ -3,7 +3,6 @@
 #include "launcher/executable_image.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace gor::launcher {
 namespace {
@@ -19,8 +18,6 @@ constexpr std::uint16_t kMagicPe32Plus = 0x20B;
 constexpr std::size_t kDirectoryCountPe32 = 92;
 constexpr std::size_t kDirectoryCountPe32Plus = 108;
 constexpr std::uint32_t kCertificateDirectory = 4;  // its "address" is a file offset
-// What lies past the head the check reads is not examined, never refused.
-constexpr const char* kPastTheHead = "%s past the first %llu bytes; not examined";
 
 struct Machine {
     std::uint16_t code;
@@ -37,19 +34,30 @@ std::uint32_t U32(std::string_view b, std::size_t at) {
                                                         << 16;
 }
 
-template <class... Args>
-ImageVerdict Verdict(bool whole, const char* format, Args... args) {
-    if constexpr (sizeof...(Args) == 0) {
-        return {whole, format};  // a plain text, nothing to fill in
-    } else {
-        char text[160];
-        std::snprintf(text, sizeof text, format, args...);
-        return {whole, text};
-    }
+// The verdict's reason is its pieces in a row: texts as they are, numbers in decimal. (No
+// printf: it would link a formatting library into the exe for a few numbers.)
+std::string Piece(std::string_view text) {
+    return std::string(text);
+}
+std::string Piece(std::uint64_t number) {
+    return std::to_string(number);
+}
+template <class... Pieces>
+ImageVerdict Verdict(bool whole, const Pieces&... pieces) {
+    return {whole, (std::string() + ... + Piece(pieces))};
 }
 
-unsigned long long Ull(std::uint64_t v) {
-    return static_cast<unsigned long long>(v);
+// What lies past the head the check reads is not examined, never refused.
+ImageVerdict PastTheHead(std::string_view what, std::size_t headSize) {
+    return Verdict(true, what, " past the first ", headSize, " bytes; not examined");
+}
+
+// A 16-bit field as the format's documentation writes it: 0x014C.
+std::string Hex4(std::uint16_t value) {
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text = "0x";
+    for (int shift = 12; shift >= 0; shift -= 4) text += kDigits[(value >> shift) & 0xF];
+    return text;
 }
 
 }  // namespace
@@ -62,36 +70,33 @@ ImageVerdict CheckExecutableImage(std::string_view head, std::uint64_t fileSize)
 
     const std::uint64_t peAt = U32(head, kLfanewOffset);
     if (peAt + 4 > fileSize)
-        return Verdict(false, "e_lfanew (%llu) points past the end of the file", Ull(peAt));
+        return Verdict(false, "e_lfanew (", peAt, ") points past the end of the file");
     const std::uint64_t optionalAt = peAt + 4 + kFileHeaderSize;
     if (optionalAt > fileSize) return Verdict(false, "file header cut short");
-    if (optionalAt > head.size())
-        return Verdict(true, kPastTheHead, "headers lie", Ull(head.size()));
+    if (optionalAt > head.size()) return PastTheHead("headers lie", head.size());
     if (head.substr(peAt, 4) != std::string_view("PE\0\0", 4))
-        return Verdict(false, "no PE signature at offset %llu", Ull(peAt));
+        return Verdict(false, "no PE signature at offset ", peAt);
 
     const std::uint16_t machineCode = U16(head, peAt + 4);
     const auto machine = std::find_if(std::begin(kMachines), std::end(kMachines),
                                       [&](const Machine& m) { return m.code == machineCode; });
     if (machine == std::end(kMachines))
-        return Verdict(false, "machine 0x%04X is not i386, AMD64 or ARM64", machineCode);
+        return Verdict(false, "machine ", Hex4(machineCode), " is not i386, AMD64 or ARM64");
     const std::uint16_t sections = U16(head, peAt + 6);
     const std::uint16_t optionalSize = U16(head, peAt + 20);
 
     if (optionalSize < 2 || optionalAt + 2 > fileSize)
         return Verdict(false, "optional header cut short");
     // Its magic may start on the head's last byte or just past it: read nothing beyond.
-    if (optionalAt + 2 > head.size())
-        return Verdict(true, kPastTheHead, "headers lie", Ull(head.size()));
+    if (optionalAt + 2 > head.size()) return PastTheHead("headers lie", head.size());
     const std::uint16_t magic = U16(head, optionalAt);
     if (magic != kMagicPe32 && magic != kMagicPe32Plus)
-        return Verdict(false, "optional header magic 0x%04X is not PE32 or PE32+", magic);
+        return Verdict(false, "optional header magic ", Hex4(magic), " is not PE32 or PE32+");
 
     const std::uint64_t tableAt = optionalAt + optionalSize;
     const std::uint64_t tableEnd = tableAt + std::uint64_t{sections} * kSectionHeaderSize;
     if (tableEnd > fileSize) return Verdict(false, "section table cut short");
-    if (tableEnd > head.size())
-        return Verdict(true, kPastTheHead, "section table lies", Ull(head.size()));
+    if (tableEnd > head.size()) return PastTheHead("section table lies", head.size());
 
     for (std::uint16_t i = 0; i < sections; ++i) {
         const std::size_t entry = static_cast<std::size_t>(tableAt) + i * kSectionHeaderSize;
@@ -105,9 +110,8 @@ ImageVerdict CheckExecutableImage(std::string_view head, std::uint64_t fileSize)
         if (end > fileSize) {
             const std::string name(
                 head.substr(entry, 8).substr(0, head.substr(entry, 8).find('\0')));
-            return Verdict(false,
-                           "section %u (%s) ends at byte %llu, past the end of the file (%llu)",
-                           i + 1u, name.c_str(), Ull(end), Ull(fileSize));
+            return Verdict(false, "section ", i + 1u, " (", name, ") ends at byte ", end,
+                           ", past the end of the file (", fileSize, ")");
         }
     }
 
@@ -119,13 +123,11 @@ ImageVerdict CheckExecutableImage(std::string_view head, std::uint64_t fileSize)
         const std::uint64_t end =
             std::uint64_t{U32(head, certificateAt)} + U32(head, certificateAt + 4);
         if (U32(head, certificateAt + 4) != 0 && end > fileSize)
-            return Verdict(false,
-                           "certificate table ends at byte %llu, past the end of the file (%llu)",
-                           Ull(end), Ull(fileSize));
+            return Verdict(false, "certificate table ends at byte ", end,
+                           ", past the end of the file (", fileSize, ")");
     }
-    return Verdict(true, "whole %s %s image, %u sections, %llu bytes",
-                   magic == kMagicPe32 ? "PE32" : "PE32+", machine->name, unsigned{sections},
-                   Ull(fileSize));
+    return Verdict(true, "whole ", magic == kMagicPe32 ? "PE32" : "PE32+", " ", machine->name,
+                   " image, ", sections, " sections, ", fileSize, " bytes");
 }
 
 }  // namespace gor::launcher
