@@ -26,6 +26,16 @@ bool ChunkedDecoder::CountLineByte() {
     return ++line_ <= kMaxChunkLine || Fail(kChunkLineTooLong);
 }
 
+bool ChunkedDecoder::IgnoredLineByte(char c, State lineFeed) {
+    if (c == '\r') {
+        state_ = lineFeed;
+        return true;
+    }
+    if (c == '\n') return Fail(kChunkBadLineEnd);
+    CountLineByte();
+    return true;
+}
+
 std::string_view ChunkedDecoder::Decode(std::string_view& in) {
     while (!in.empty() && !failure_ && state_ != State::Finished) {
         if (state_ == State::Data) {
@@ -74,14 +84,7 @@ std::string_view ChunkedDecoder::Decode(std::string_view& in) {
                 }
                 break;
             case State::Extension:
-                if (c == '\r') {
-                    state_ = State::SizeLineLF;
-                } else if (c == '\n') {
-                    Fail(kChunkBadLineEnd);
-                    continue;
-                } else {
-                    CountLineByte();
-                }
+                if (!IgnoredLineByte(c, State::SizeLineLF)) continue;
                 break;
             case State::SizeLineLF:
                 if (c != '\n') {
@@ -106,14 +109,7 @@ std::string_view ChunkedDecoder::Decode(std::string_view& in) {
                 }
                 break;
             case State::Trailer:
-                if (c == '\r') {
-                    state_ = State::TrailerLF;
-                } else if (c == '\n') {
-                    Fail(kChunkBadLineEnd);
-                    continue;
-                } else {
-                    CountLineByte();
-                }
+                if (!IgnoredLineByte(c, State::TrailerLF)) continue;
                 break;
             case State::TrailerLF:
                 if (c != '\n') {

@@ -57,6 +57,9 @@ class ChunkedDecoder {
     bool Fail(const char* why);
     // Counts one byte of the current line against its bound; false (and failed) when over.
     bool CountLineByte();
+    // One byte of a line whose content is ignored (a chunk extension, a trailer field): CR
+    // moves on to `lineFeed`, a bare LF fails the stream (false), any other byte is counted.
+    bool IgnoredLineByte(char c, State lineFeed);
 
     State state_ = State::Size;
     const char* failure_ = nullptr;
