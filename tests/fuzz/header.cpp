@@ -17,14 +17,15 @@ namespace {
 using namespace gor::download;
 using gor::fuzz::Require;
 
-// The scan's verdict by the rule: the first blank line, ending within `limit` bytes.
-HeaderScan Reference(std::string_view collected, std::size_t limit) {
+// The scan's verdict by the rule for the first `have` bytes of an answer whose first blank line
+// starts at `blank`: complete when it is in and ends within `limit` bytes.
+HeaderScan Reference(std::size_t blank, std::size_t have, std::size_t limit) {
     HeaderScan scan;
-    const auto end = collected.find("\r\n\r\n");
-    if (end != std::string_view::npos && end + 4 <= limit) {
+    const bool in = blank != std::string_view::npos && blank + 4 <= have;
+    if (in && blank + 4 <= limit) {
         scan.verdict = HeaderScan::Verdict::Complete;
-        scan.bodyStart = end + 4;
-    } else if (end != std::string_view::npos || collected.size() >= limit) {
+        scan.bodyStart = blank + 4;
+    } else if (in || have >= limit) {
         scan.verdict = HeaderScan::Verdict::TooLarge;
     }
     return scan;
@@ -88,18 +89,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view answer(reinterpret_cast<const char*>(data) + 1, size - 1);
 
     // The answer as it arrives, piece by piece, scanned as the control scans it.
+    const std::size_t blank = answer.find("\r\n\r\n");
     HeaderScan scan;
-    std::size_t scanned = 0;
-    for (std::size_t have = 0;
-         have < answer.size() && scan.verdict == HeaderScan::Verdict::Incomplete;) {
+    std::size_t have = 0;
+    while (have < answer.size() && scan.verdict == HeaderScan::Verdict::Incomplete) {
+        const std::size_t scanned = have;
         have = std::min(answer.size(), have + piece);
         scan = ScanAnswerHeader(answer.substr(0, have), scanned, limit);
-        Require(Same(scan, ScanAnswerHeader(answer.substr(0, have), 0, limit)),
-                "pieces scan otherwise than the whole");
-        Require(Same(scan, Reference(answer.substr(0, have), limit)),
+        Require(Same(scan, Reference(blank, have, limit)),
                 "not the first blank line within the bound");
-        scanned = have;
     }
+    Require(Same(scan, ScanAnswerHeader(answer.substr(0, have), 0, limit)),
+            "pieces scan otherwise than the whole");
     if (scan.verdict == HeaderScan::Verdict::Complete) {
         CheckFields(std::string(answer.substr(0, scan.bodyStart - 4)));
     }
