@@ -1,11 +1,12 @@
 // The launcher's utilities: waiting while events are dispatched, testing for and removing
 // files, fetching one file through GorDownload1, and the watchdog that ends a stuck launch.
-#include <cstdio>
+#include <cmath>
 #include <exception>
 #include <string>
 #include <system_error>
 
 #include "build_config.h"
+#include "download/number_rule.h"
 #include "download/skip_step.h"
 #include "launcher/frm_launch.h"
 #include "launcher/paths.h"
@@ -40,10 +41,13 @@ std::string FileNameOf(const std::string& path) {
     return path.substr(path.rfind(kPathSeparator) + 1);
 }
 
+// A byte count in all its digits, without printf (which would link a formatting library into
+// the exe). A length past 64 bits, which only a lying header announces, is written as the
+// number rule writes it.
 std::string FormatLength(double bytes) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.0f", bytes);
-    return text;
+    const double whole = std::nearbyint(bytes);
+    if (std::fabs(whole) < 0x1p63) return std::to_string(static_cast<long long>(whole));
+    return download::NumberText(bytes);
 }
 
 // The request line the control sends, where to, and what it adds.
