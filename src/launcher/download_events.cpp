@@ -5,14 +5,13 @@
 #include <string>
 
 #include "launcher/frm_launch.h"
+#include "launcher/watchdog.h"
 
 namespace gor::launcher {
 
 namespace {
 
 constexpr const char* kPercentSign = " %";
-// The watchdog is restarted by a download's bytes at most this often, in seconds.
-constexpr double kWatchdogRestartStep = 1;
 
 // `value` rounded to tenths, half to even as printf's %.1f rounds it ("1.5").
 std::string TenthsText(double value) {
@@ -51,15 +50,19 @@ void frmLaunch::Disconnected() {
     GorDownload1_Disconnected();
 }
 
-// Every Progress brings bytes, so it restarts the watchdog: a link that keeps delivering is
-// never cut, however long the whole file takes, and only silence ends a download. The restart
-// is skipped within a second of the previous one (a fast transfer raises thousands of
-// Progress events a second), so the silence that ends a download is 59 to 60 seconds long.
+// A Progress that brings at least kLeastProgressBytes since the watchdog was last restarted
+// restarts it: a link that keeps delivering is never cut, however long the whole file takes,
+// while a minute with less body than that counts as silence and ends the download. The
+// restart is skipped within a second of the previous one, so the silence that ends a download
+// is 59 to 60 seconds long.
 void frmLaunch::GorDownload1_Progress(double downloaded, double Total) {
     received_ = downloaded;
     if (!answerLogged_) LogAnswer("download answer");
-    if (Timer1->Enabled() && loop_.Now() - watchdogRestartedAt_ >= kWatchdogRestartStep) {
-        watchdogRestartedAt_ = loop_.Now();
+    const double now = loop_.Now();
+    if (Timer1->Enabled() && downloaded - bytesAtRestart_ >= kLeastProgressBytes &&
+        now - watchdogRestartedAt_ >= kWatchdogRestartStep) {
+        watchdogRestartedAt_ = now;
+        bytesAtRestart_ = downloaded;
         Timer1->SetEnabled(true);
     }
     ShowProgress(downloaded, Total);

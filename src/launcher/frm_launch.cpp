@@ -8,6 +8,7 @@
 #include "build_config.h"
 #include "download/skip_step.h"
 #include "launcher/paths.h"
+#include "launcher/watchdog.h"
 #include "window/layout.h"
 #include "window/shape_module.h"
 
@@ -79,7 +80,7 @@ frmLaunch::frmLaunch(LauncherPlatform platform)
       process_(platform.process),
       checkUpdater_(platform.checkUpdater),
       log_(files_, loop_),
-      Timer1(loop_.CreateTimer(window::kTimer1IntervalMs, [this] { Timer1_Timer(); })) {
+      Timer1(loop_.CreateTimer(kTimer1IntervalMs, [this] { Timer1_Timer(); })) {
     GorDownload1.SetEventHost(this);
 }
 

@@ -111,6 +111,9 @@ class frmLaunch : public download::GorDownloadEvents {
     void RemoveBrokenUpdater(const std::string& path);
     void FetchFile(const std::string& RemotePath, const std::string& LocalFile);
     void Timer1_Timer();
+    // The watchdog's ending: the transfer stopped and its partial file removed, "Terminating"
+    // in red, 2 s, the end. `why` goes to the log.
+    [[noreturn]] void Terminate(const std::string& why);
 
     void GorDownload1_Progress(double downloaded, double Total);
     void ShowProgress(double downloaded, double Total);
@@ -140,6 +143,7 @@ class frmLaunch : public download::GorDownloadEvents {
     PercentLabel lblPercent{window_};
     std::unique_ptr<platform::Timer> Timer1;  // the watchdog
     double watchdogRestartedAt_ = 0;          // when a download's bytes last restarted it
+    double bytesAtRestart_ = 0;               // the body's bytes at that restart
 
     // The transfer FetchFile waits for: the body goes to `partialFile_` and becomes
     // `downloadTarget_` only once the control reports it complete.

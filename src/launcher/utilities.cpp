@@ -10,6 +10,7 @@
 #include "download/skip_step.h"
 #include "launcher/frm_launch.h"
 #include "launcher/paths.h"
+#include "launcher/watchdog.h"
 #include "window/layout.h"
 
 namespace gor::launcher {
@@ -87,7 +88,8 @@ bool frmLaunch::IsWholeUpdater(const std::string& path, double announcedLength) 
 
 // The body is written to a partial file that only the `downloaded` handler moves to
 // LocalFile, so a transfer that fails or is cut short (with a length announced) never leaves
-// an updater behind.
+// an updater behind. Its wait also holds the download's ceiling: a server that keeps sending
+// just enough to restart the watchdog still cannot keep the launcher waiting for ever.
 void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& LocalFile) {
     try {
         if (FileExist(LocalFile, platform::kAttrNormal)) RemoveFile(LocalFile);
@@ -100,9 +102,16 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
         received_ = 0;
         answerLogged_ = false;
         bodyRequested_ = false;
+        const double started = loop_.Now();
+        watchdogRestartedAt_ = started;
+        bytesAtRestart_ = 0;
         LogRequest("probe", "Range: bytes=0-");
         GorDownload1.Readheaders();
-        while (DownloadWait > 0) Pausetime(kWaitStep);
+        while (DownloadWait > 0) {
+            if (loop_.Now() - started >= kDownloadCeilingSeconds)
+                Terminate(CeilingText(FormatLength(received_)));
+            Pausetime(kWaitStep);
+        }
         RemovePartialFile();  // what an unfinished transfer left; a finished one moved it
     } catch (const std::exception& failure) {
         // Swallowed: the sequence's own existence test tells whether the updater arrived.
@@ -121,12 +130,14 @@ void frmLaunch::RemovePartialFile() {
     }
 }
 
+void frmLaunch::Timer1_Timer() {
+    Terminate(partialFile_.empty() ? PatchTooLongText() : SilenceText(FormatLength(received_)));
+}
+
 // During a download the transfer is stopped and its partial file removed first: the program
 // ends, and nothing of a transfer that went silent may stay behind.
-void frmLaunch::Timer1_Timer() {
-    log_.Line(partialFile_.empty()
-                  ? "watchdog: the patch took 60 s"
-                  : "watchdog: 60 s without a byte after " + FormatLength(received_) + " bytes");
+void frmLaunch::Terminate(const std::string& why) {
+    log_.Line(why);
     if (!partialFile_.empty()) {
         SkipOnFailure([&] { GorDownload1.Cancel_Download(); });
         SkipOnFailure([&] { RemovePartialFile(); });

@@ -57,8 +57,6 @@ inline constexpr std::int32_t kTransparentColor = 16448;
 inline constexpr std::uint32_t kFormBackColor = static_cast<std::uint32_t>(kTransparentColor);
 
 // Controls, from the bottom of the stacking order to the top.
-// The watchdog: a download or a patch gets this long (disabled at start).
-inline constexpr int kTimer1IntervalMs = 60000;
 inline constexpr LabelDesign lblStatus{
     {1320, 680, 1500, 540}, "Initializing", Rgb(192, 255, 255), {"Tahoma", 9, true, false}, true};
 // lblStatus's colour once the launch has failed ("Error Downloading", "Terminating").

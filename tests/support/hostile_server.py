@@ -21,8 +21,9 @@ SCENARIOS = (
     "ok", "split-header", "drip", "cut-body", "reset", "no-length", "garbled-length",
     "status-204", "status-302", "status-401", "status-404", "status-500",
     "close-before-answer", "huge-header",
-    # the launcher's watchdog: the body stops halfway and the connection stays open
-    "stall",
+    # the launcher's watchdog: the body stops halfway and the connection stays open, or
+    # trickles on a byte every --delay seconds
+    "stall", "trickle",
     # chunked transfer coding: whole (with a lying Content-Length beside it), or cut before
     # its last chunk
     "chunked", "chunked-cut",
@@ -221,6 +222,11 @@ def answer(conn, scenario, body, request, delay):
     elif scenario == "stall":
         conn.sendall(head + payload[: len(payload) // 2])
         hold(conn, STALL_SECONDS)
+    elif scenario == "trickle":
+        conn.sendall(head)
+        for i in range(len(payload)):
+            time.sleep(delay)
+            conn.sendall(payload[i:i + 1])
     elif scenario == "stray-bytes":
         conn.sendall(head + payload + STRAY_BYTES)
         time.sleep(0.1)

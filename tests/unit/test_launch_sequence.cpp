@@ -5,10 +5,12 @@
 
 #include <cerrno>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "fakes/launch_rig.h"
+#include "launcher/watchdog.h"
 
 namespace gor::test {
 namespace {
@@ -260,31 +262,56 @@ TEST(LaunchWatchdog, EndsADownloadThatNeverEnds) {
     EXPECT_FALSE(rig.files.Has(kExe));
 }
 
-// During a download the watchdog measures silence: each Progress restarts it (at most once a
-// second), so a transfer that keeps delivering is never cut, and 60 s without a byte still ends
-// it, taking the partial file and the connection with it.
-TEST(LaunchWatchdog, CutsADownloadOnlyAfterSixtySecondsOfSilence) {
-    for (const bool silent : {false, true}) {
+// During a download the watchdog measures progress: a Progress that brings 1 KiB since its
+// last restart restarts it (at most once a second), so a transfer that keeps delivering is
+// never cut, while a minute with less (silence, or a trickle) ends it, taking the partial
+// file and the connection with it; and no download outlasts its ceiling.
+struct Pace {
+    const char* name;
+    double bytes;        // every 10 s two Progress events, half a second apart, each this many
+    double until;        // ... before this time
+    double endsAt;       // when "Terminating" shows; 0: the transfer completes at 155
+    std::string logged;  // the watchdog's line in the log
+};
+
+TEST(LaunchWatchdog, EndsADownloadOnlyForTooLittleProgressOrAtItsCeiling) {
+    for (const Pace& pace :
+         {Pace{"steady", 150, 155, 0, ""},
+          Pace{"silent after 100 s", 150, 101, 130.5, launcher::SilenceText("3000")},
+          Pace{"trickle", 40, 60, 60, launcher::SilenceText("400")},
+          Pace{"endless", 1000, launcher::kDownloadCeilingSeconds,
+               launcher::kDownloadCeilingSeconds, launcher::CeilingText("358000")}}) {
         LaunchRig rig;
-        for (double t = 10; t <= (silent ? 100 : 150); t += 10) {
-            rig.loop.At(t, [&rig, t] { rig.Control().Progress(t, 0); });
-            rig.loop.At(t + 0.5, [&rig, t] { rig.Control().Progress(t + 0.5, 0); });  // no restart
+        rig.loop.At(5, [&rig] { rig.Put(kTmp, "MZ half"); });
+        double bytes = 0;
+        for (double t = 10; t < pace.until; t += 10) {
+            for (const double at : {t, t + 0.5}) {  // the second restarts nothing
+                bytes += pace.bytes;
+                rig.loop.At(at, [&rig, bytes] { rig.Control().Progress(bytes, 0); });
+            }
         }
-        if (silent)
-            rig.loop.At(100, [&rig] { rig.Put(kTmp, "MZ half"); });
-        else
+        if (pace.endsAt == 0) {
             TransferCompletes(rig, 155);
-        const int code = rig.Run();
-        const Lines& t = rig.Timeline();
-        if (!silent) {
-            EXPECT_EQ(code, kExitStarted);  // 155 s in all: the minute no longer limits it
+            EXPECT_EQ(rig.Run(), kExitStarted) << pace.name;  // the minute no longer limits it
             continue;
         }
-        EXPECT_EQ(code, kExitWatchdog);
-        EXPECT_EQ(Lines(t.end() - 4, t.end()), (Lines{"160 color=failure", "160 status=Terminating",
-                                                      "162 unload", "162 end 3"}));
-        EXPECT_FALSE(rig.files.Has(kTmp));
-        EXPECT_EQ(rig.loop.socket->state, ScriptedSocket::State::Closed);
+        EXPECT_EQ(rig.Run(), kExitWatchdog) << pace.name;
+        const Lines& t = rig.Timeline();
+        const auto at = [&](double late) {
+            std::ostringstream text;
+            text << pace.endsAt + late << ' ';
+            return text.str();
+        };
+        EXPECT_EQ(Lines(t.end() - 4, t.end()),
+                  (Lines{at(0) + "color=failure", at(0) + "status=Terminating", at(2) + "unload",
+                         at(2) + "end 3"}))
+            << pace.name;
+        EXPECT_FALSE(rig.files.Has(kTmp)) << pace.name;
+        EXPECT_EQ(rig.loop.socket->state, ScriptedSocket::State::Closed) << pace.name;
+        EXPECT_NE(
+            rig.files.Bytes(kAppDir + launcher::kPathSeparator + "gorlaunch.log").find(pace.logged),
+            std::string::npos)
+            << pace.name;
     }
 }
 
