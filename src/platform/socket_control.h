@@ -2,6 +2,7 @@
 // whole sends, and notifications delivered on the UI thread by the event loop.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -11,6 +12,17 @@ namespace gor::platform {
 // The Source of every socket error notification, whichever system reports it: the download
 // control's socket.
 inline constexpr const char* kSocketErrorSource = "Winsock1";
+
+// What a socket control holds of received bytes not yet taken, at most, and so the most one
+// DataArrival announces: large enough that a fast transfer costs few wake-ups, small enough
+// to stay a modest fixed buffer.
+inline constexpr std::size_t kReceiveBufferBytes = 256 * 1024;
+
+// How long making a connection may take, over all of the host's addresses together: what
+// Windows gives a single address (a SYN and two retries, 3 + 6 + 12 s). Each attempt gets an
+// equal share of what is left, so one address that never answers cannot use up the time of
+// those after it.
+inline constexpr int kConnectMilliseconds = 21000;
 
 // Notifications of a socket control. Each arrives from inside EventLoop::DispatchEvents,
 // one at a time, never from inside an operation of the control itself.
@@ -26,8 +38,9 @@ class SocketEvents {
     // Name resolution, connect or transfer failed. `Number` is the system's own error code,
     // `description` a readable text, `Scode` the failure's portable condition as a std::errc
     // value (the same condition for the same kind of failure on every system; a name that
-    // gives no address is std::errc::host_unreachable), `Source` kSocketErrorSource. The
-    // socket stays open until the host calls Close.
+    // gives no address is std::errc::host_unreachable; a port that is no decimal number from
+    // 1 to 65535 is std::errc::invalid_argument), `Source` kSocketErrorSource. The connection
+    // is closed by then and nothing more of it is reported; Close stays allowed.
     virtual void OnError(std::int16_t Number, std::string& description, std::int32_t Scode,
                          const std::string& Source, const std::string& HelpFile,
                          std::int32_t HelpContext, bool& CancelDisplay) = 0;
@@ -44,9 +57,12 @@ class SocketControl {
     // notifications. Does nothing on a closed socket. Raises no notification.
     virtual void Close() = 0;
 
-    // Starts connecting to `host` (name or dotted address) on `port` (decimal text) and returns
-    // at once. Success arrives as OnConnect, any failure (bad port, unknown host, refused) as
-    // OnError. Throws std::system_error only when no socket can be made at all.
+    // Starts connecting to `host` (name, dotted IPv4 or IPv6 address) on `port` (decimal text)
+    // and returns at once; a name is looked up without blocking. The host's addresses are
+    // tried in the system's order until one connects, within kConnectMilliseconds. Success
+    // arrives as OnConnect, any failure (bad port, unknown host, every address refused or
+    // silent) as OnError, with the last address's failure. Throws std::system_error only when
+    // no socket can be made at all.
     virtual void Connect(const std::string& host, const std::string& port) = 0;
 
     // Sends all of `data` on the connection (queued if the peer is slow). Throws

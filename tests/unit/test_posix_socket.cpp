@@ -3,12 +3,14 @@
 // inside a notification handler (what the download control does after its probe).
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <functional>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -22,20 +24,26 @@ namespace {
 
 constexpr double kGenerous = 30;  // seconds; a loaded machine may be slow
 
-// A listening socket on 127.0.0.1 whose connections are served, one after the other, by
-// `serve` on a thread of its own.
+// A listening socket on 127.0.0.1 (or ::1 alone) whose connections are served, one after
+// the other, by `serve` on a thread of its own.
 class Peer {
   public:
-    explicit Peer(std::function<void(int connection)> serve, int connections = 1) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    explicit Peer(std::function<void(int connection)> serve, int connections = 1,
+                  bool ipv6 = false) {
+        listener_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        sockaddr_in6 address6{};
+        address6.sin6_family = AF_INET6;
+        address6.sin6_addr = in6addr_loopback;
+        auto* bound =
+            ipv6 ? reinterpret_cast<sockaddr*>(&address6) : reinterpret_cast<sockaddr*>(&address);
+        socklen_t length = ipv6 ? sizeof address6 : sizeof address;
+        ::bind(listener_, bound, length);
         ::listen(listener_, 8);
-        socklen_t length = sizeof address;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = std::to_string(ntohs(address.sin_port));
+        ::getsockname(listener_, bound, &length);
+        port_ = std::to_string(ntohs(ipv6 ? address6.sin6_port : address.sin_port));
         thread_ = std::thread([this, serve, connections] {
             for (int i = 0; i < connections; ++i) {
                 const int connection = ::accept(listener_, nullptr, nullptr);
@@ -91,7 +99,7 @@ class Recorder : public SocketEvents {
     void OnDataArrival(std::int32_t bytesTotal) override {
         events.push_back("data");
         EXPECT_GT(bytesTotal, 0);
-        EXPECT_LE(static_cast<std::size_t>(bytesTotal), kReceiveChunkBytes);
+        EXPECT_LE(static_cast<std::size_t>(bytesTotal), kReceiveBufferBytes);
         std::string chunk;
         socket_.GetData(chunk, bytesTotal);
         EXPECT_EQ(chunk.size(), static_cast<std::size_t>(bytesTotal));
@@ -300,7 +308,7 @@ TEST(SocketControlPosixTest, HandlerMayCloseAndReconnectFromInsideDataArrival) {
     EXPECT_FALSE(sink.Saw("error"));
     const std::size_t firstChunk = sink.received.size() - first.size();
     EXPECT_GT(firstChunk, 0u);
-    EXPECT_LE(firstChunk, kReceiveChunkBytes);
+    EXPECT_LE(firstChunk, kReceiveBufferBytes);
 }
 
 TEST(SocketControlPosixTest, NamesAreResolvedWithoutBlockingTheLoop) {
@@ -315,6 +323,60 @@ TEST(SocketControlPosixTest, NamesAreResolvedWithoutBlockingTheLoop) {
     socket.SendData("bye\n\n");
     DispatchUntil(loop, [&] { return sink.events.size() > 1; });
     EXPECT_EQ(sink.events.back(), "close");
+}
+
+// A listener on ::1 at `port` whose backlog is full: an attempt to connect there is never
+// answered, like a host that drops what it is sent.
+class Unanswering {
+  public:
+    explicit Unanswering(const std::string& port) {
+        sockaddr_in6 address{};
+        address.sin6_family = AF_INET6;
+        address.sin6_addr = in6addr_loopback;
+        address.sin6_port = htons(static_cast<std::uint16_t>(std::stoi(port)));
+        const auto* where = reinterpret_cast<const sockaddr*>(&address);
+        ::bind(listener_, where, sizeof address);
+        ::listen(listener_, 0);
+        for (int& filler : fillers_) {
+            filler = ::socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            ::connect(filler, where, sizeof address);
+        }
+    }
+    ~Unanswering() {
+        for (const int filler : fillers_) ::close(filler);
+        ::close(listener_);
+    }
+
+  private:
+    int listener_ = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fillers_[2] = {};
+};
+
+// The names of tests/support/loopback_hosts, which the test posix_socket_addresses mounts as
+// /etc/hosts in a private namespace (elsewhere this skips): a name whose first address refuses
+// or never answers while the second serves, and a server reachable over IPv6 only.
+TEST(SocketAddresses, EachAddressIsTriedInTheSystemsOrder) {
+    addrinfo* list = nullptr;
+    if (::getaddrinfo("both.invalid", "80", nullptr, &list) != 0)
+        GTEST_SKIP() << "needs tests/support/loopback_hosts as /etc/hosts";
+    ::freeaddrinfo(list);
+    for (const std::string name : {"both.invalid", "slow-first.invalid", "ipv6-only.invalid"}) {
+        SCOPED_TRACE(name);
+        const bool ipv6 = name == "ipv6-only.invalid";
+        Peer peer([](int c) { SendAll(c, ReadRequest(c)); }, 1, ipv6);
+        std::optional<Unanswering> silent;
+        if (name == "slow-first.invalid") silent.emplace(peer.port());
+        EventLoopPosix loop;
+        SocketControlPosix socket(loop);
+        Recorder sink(socket);
+        socket.Connect(name, peer.port());
+        DispatchUntil(loop, [&] { return !sink.events.empty(); });
+        ASSERT_EQ(sink.events, std::vector<std::string>{"connect"}) << sink.errorText;
+        EXPECT_EQ(socket.LocalIP(), ipv6 ? "::1" : "127.0.0.1");
+        socket.SendData("hello\n\n");
+        DispatchUntil(loop, [&] { return sink.Saw("close"); });
+        EXPECT_EQ(sink.received, "hello\n\n");
+    }
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ std::string AddressText(const sockaddr_storage& address) {
 
 class SocketCore final : public FdWatcher, public std::enable_shared_from_this<SocketCore> {
   public:
-    explicit SocketCore(EventLoopPosix& loop) : loop_(loop), rx_(kReceiveChunkBytes) {}
+    explicit SocketCore(EventLoopPosix& loop) : loop_(loop), rx_(kReceiveBufferBytes) {}
     ~SocketCore() override { CloseDescriptor(); }
 
     SocketEvents* sink = nullptr;
@@ -140,6 +140,7 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
         }
         addresses_ = std::move(resolution.addresses);
         nextAddress_ = 0;
+        connectDeadline_ = loop_.Now() + kConnectMilliseconds / 1000.0;
         TryNextAddress(0, delivery);
     }
 
@@ -163,6 +164,7 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
                 fd_ = fd;
                 watch_ = loop_.Watch(fd_, weak_from_this());
                 state_ = State::Connecting;
+                TimeAttempt(addresses_.size() - nextAddress_ + 1);
                 return;
             }
             lastError = errno;
@@ -172,7 +174,23 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
         Fail(lastError, ErrorText(lastError), delivery);
     }
 
+    // Gives the attempt just started its share of the time left, `left` attempts counting it:
+    // one that has not connected by then is given up for the next address.
+    void TimeAttempt(std::size_t left) {
+        const double share = std::max(0.0, connectDeadline_ - loop_.Now()) / left;
+        std::weak_ptr<SocketCore> weak = weak_from_this();
+        const int fd = fd_;
+        attemptTimer_ = loop_.CreateTimer(std::max(1, static_cast<int>(share * 1000)), [weak, fd] {
+            auto self = weak.lock();
+            if (!self || self->state_ != State::Connecting || self->fd_ != fd) return;
+            self->CloseDescriptor();
+            self->TryNextAddress(ETIMEDOUT, Delivery::Direct);
+        });
+        attemptTimer_->SetEnabled(true);
+    }
+
     void FinishConnecting(short revents) {
+        attemptTimer_.reset();
         int error = 0;
         socklen_t length = sizeof error;
         if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
@@ -253,6 +271,7 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
     }
 
     void CloseDescriptor() {
+        attemptTimer_.reset();
         if (fd_ < 0) return;
         loop_.Unwatch(watch_);
         ::close(fd_);
@@ -266,6 +285,8 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
     EventLoopPosix::WatchId watch_ = 0;
     std::vector<SocketAddress> addresses_;
     std::size_t nextAddress_ = 0;
+    double connectDeadline_ = 0;           // when the last attempt must have connected
+    std::unique_ptr<Timer> attemptTimer_;  // ends the current attempt when its share is up
     std::vector<char> rx_;
     std::size_t rxBegin_ = 0, rxEnd_ = 0;
     std::string tx_;

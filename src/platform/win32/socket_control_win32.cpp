@@ -1,9 +1,11 @@
-// The Windows TCP socket control: WSAAsyncSelect notifications and WSAAsyncGetHostByName
-// results arrive as messages of a message-only window and become SocketEvents calls.
+// The Windows TCP socket control: WSAAsyncSelect notifications and the answers of lookups
+// made on helper threads arrive as messages of a message-only window and become SocketEvents
+// calls.
 #include "platform/win32/socket_control_win32.h"
 
 #include <windows.h>
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <algorithm>
 #include <climits>
@@ -12,6 +14,7 @@
 #include <type_traits>
 
 #include "platform/win32/callback_guard.h"
+#include "platform/win32/wide_text.h"
 #include "platform/win32/win32_error.h"
 
 namespace gor::platform::win32 {
@@ -23,11 +26,11 @@ namespace {
 
 // Messages of the notification window. Its class is private to this control, so the WM_APP
 // range is ours alone.
-constexpr UINT kMsgLookupDone = WM_APP + 1;  // WSAAsyncGetHostByName finished; wParam = task
+constexpr UINT kMsgLookupDone = WM_APP + 1;  // a lookup finished; wParam = its Lookup
 constexpr UINT kMsgDeferred = WM_APP + 2;    // wParam = generation, lParam = Deferred
-// Each connection selects on its own message number from this ring. Socket handle values
-// are reused as soon as a socket is closed, so the handle in wParam alone cannot tell a
-// notification of the current connection from one queued for a closed one.
+// Each connection attempt selects on its own message number from this ring. Socket handle
+// values are reused as soon as a socket is closed, so the handle in wParam alone cannot tell a
+// notification of the current attempt from one queued for a closed one.
 constexpr UINT kMsgSocketFirst = WM_APP + 0x100;
 constexpr UINT kSocketMessages = 0x100;
 constexpr UINT kMsgLast = kMsgSocketFirst + kSocketMessages - 1;
@@ -36,10 +39,10 @@ constexpr UINT kMsgLast = kMsgSocketFirst + kSocketMessages - 1;
 // address, a bad port) are posted so that they, too, arrive from the message loop.
 enum Deferred : LPARAM { kDeferredConnect = 1, kDeferredError = 2, kDeferredReceive = 3 };
 
-constexpr std::size_t kReceiveBufferSize = 256 * 1024;
 constexpr wchar_t kWindowClass[] = L"GorWinsockControl";
 
-// Decimal digits only, 1 to 65535 ("080" is 80). On failure returns 0 and sets `error`.
+// Decimal digits only, 1 to 65535 ("080" is 80). On failure returns 0 and sets `error`; port 0
+// is as invalid as any other text that names no port.
 std::uint16_t ParsePort(const std::string& text, int& error) {
     unsigned long value = 0;
     for (const char c : text) {
@@ -49,16 +52,11 @@ std::uint16_t ParsePort(const std::string& text, int& error) {
         }
         value = std::min(value * 10 + static_cast<unsigned long>(c - '0'), 65536ul);
     }
-    if (text.empty() || value > 65535) {
+    if (text.empty() || value == 0 || value > 65535) {
         error = WSAEINVAL;
         return 0;
     }
-    // Port 0 is what connect() itself refuses with this code.
-    if (value == 0) {
-        error = WSAEADDRNOTAVAIL;
-        return 0;
-    }
-    return ::htons(static_cast<u_short>(value));
+    return static_cast<std::uint16_t>(value);
 }
 
 // Runs one notification of the receiver. A failure must not unwind into the system frames of
@@ -72,17 +70,58 @@ void Deliver(platform::SocketEvents* sink, Notify&& notify) {
 
 }  // namespace
 
-// One WSAAsyncGetHostByName request. The resolver writes into `hostent` until it posts its
-// result, so the buffer (and the name) live until that message is seen.
+// A name's addresses, in the order the system gives them, and the next one to try. A lookup
+// of a name runs on a helper thread that owns this until it posts it to the window.
 struct SocketControlWin32::Lookup {
-    HANDLE task = nullptr;
-    std::string name;
-    std::unique_ptr<char[]> hostent = std::make_unique<char[]>(MAXGETHOSTSTRUCT);
+    struct Address {
+        sockaddr_storage storage{};
+        int length = 0;
+    };
+    std::wstring name, service;
+    HWND window = nullptr;
+    std::vector<Address> addresses;
+    int error = 0;
+    std::size_t next = 0;
+
+    // GetAddrInfoW with `flags`: fills `addresses` or sets `error`. Throws nothing, so it may
+    // run on the helper thread.
+    void Resolve(int flags) noexcept {
+        ADDRINFOW hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_protocol = IPPROTO_TCP;
+        hints.ai_flags = flags;
+        ADDRINFOW* list = nullptr;
+        error = ::GetAddrInfoW(name.c_str(), service.c_str(), &hints, &list);
+        if (error) return;
+        try {
+            for (const ADDRINFOW* entry = list; entry; entry = entry->ai_next) {
+                if (entry->ai_addrlen > sizeof(sockaddr_storage)) continue;
+                Address& address = addresses.emplace_back();
+                std::memcpy(&address.storage, entry->ai_addr, entry->ai_addrlen);
+                address.length = static_cast<int>(entry->ai_addrlen);
+            }
+        } catch (...) {
+            error = WSA_NOT_ENOUGH_MEMORY;
+        }
+        ::FreeAddrInfoW(list);
+        if (!error && addresses.empty()) error = WSANO_DATA;
+    }
+
+    // The helper thread: looks the name up and hands the result to the window, which owns it
+    // from then on. Without a window to take it (the control is gone), it is freed here.
+    static DWORD WINAPI Run(void* parameter) {
+        auto* lookup = static_cast<Lookup*>(parameter);
+        lookup->Resolve(0);
+        if (!::PostMessageW(lookup->window, kMsgLookupDone, reinterpret_cast<WPARAM>(lookup), 0))
+            delete lookup;
+        return 0;
+    }
 };
 
 bool SocketControlWin32::HandleMessage(void* owner, HWND, unsigned message, std::uintptr_t wParam,
                                        std::intptr_t lParam, std::intptr_t&) {
-    if (message < WM_APP || message > kMsgLast) return false;
+    if (message != WM_TIMER && (message < WM_APP || message > kMsgLast)) return false;
     auto* control = static_cast<SocketControlWin32*>(owner);
     RunGuarded([&] { control->HandleNotification(message, wParam, lParam); });
     return true;
@@ -100,7 +139,7 @@ WinsockSession::~WinsockSession() {
 }
 
 SocketControlWin32::SocketControlWin32()
-    : alive_(std::make_shared<bool>(true)), received_(kReceiveBufferSize) {
+    : alive_(std::make_shared<bool>(true)), received_(platform::kReceiveBufferBytes) {
     WNDCLASSEXW windowClass{};
     windowClass.lpszClassName = kWindowClass;
     RegisterOwnedWindowClass(windowClass);
@@ -111,10 +150,7 @@ SocketControlWin32::SocketControlWin32()
 SocketControlWin32::~SocketControlWin32() {
     *alive_ = false;
     Close();
-    // A cancelled lookup may still be completed by the resolver, which then writes into its
-    // buffer; with the window gone its result can no longer tell us when, so those few
-    // buffers are left to the process rather than freed under the resolver.
-    for (auto& lookup : abandoned_) (void)lookup.release();
+    // A lookup still running finds no window to post to and frees its result itself.
     ForgetOwner(window_);
     ::DestroyWindow(window_);
 }
@@ -122,17 +158,12 @@ SocketControlWin32::~SocketControlWin32() {
 void SocketControlWin32::Close() {
     if (state_ == State::Closed) return;
     // closesocket also ends the WSAAsyncSelect; notifications already queued are dropped below.
-    if (socket_ != INVALID_SOCKET) ::closesocket(socket_);
-    socket_ = INVALID_SOCKET;
-    if (lookup_) {
-        // Wine reports the cancel as done and still posts the result (and may fill the
-        // buffer), so the buffer is kept until that message turns up.
-        ::WSACancelAsyncRequest(lookup_->task);
-        abandoned_.push_back(std::move(lookup_));
-    }
+    // A lookup still running is left to finish: its answer is recognised as stale and freed.
+    CloseSocket();
+    pending_ = nullptr;
+    addresses_.reset();
     state_ = State::Closed;
     ++generation_;
-    socketMessage_ = 0;
     receivedBegin_ = receivedEnd_ = 0;
     receiveStalled_ = false;
     sendQueue_.clear();
@@ -142,38 +173,40 @@ void SocketControlWin32::Close() {
 
 void SocketControlWin32::Connect(const std::string& host, const std::string& port) {
     Close();
-    const SOCKET created = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (created == INVALID_SOCKET) ThrowLastSocketError("socket");
-    socket_ = created;
     ++generation_;
-    socketMessage_ = kMsgSocketFirst + static_cast<UINT>(generation_ % kSocketMessages);
     state_ = State::Resolving;
 
     int portError = 0;
-    port_ = ParsePort(port, portError);
-    if (portError) {
-        deferredError_ = portError;
-        return PostDeferred(kDeferredError);
-    }
-    // gethostbyname("") names this machine; an empty host is a caller's mistake, not that.
-    if (host.empty()) {
-        deferredError_ = WSAHOST_NOT_FOUND;
-        return PostDeferred(kDeferredError);
-    }
-    const unsigned long dotted = ::inet_addr(host.c_str());
-    if (dotted != INADDR_NONE) {
-        address_ = dotted;
-        return PostDeferred(kDeferredConnect);
-    }
+    const std::uint16_t portNumber = ParsePort(port, portError);
+    // GetAddrInfoW("") names this machine; an empty host is a caller's mistake, not that.
+    deferredError_ = portError ? portError : host.empty() ? WSAHOST_NOT_FOUND : 0;
+    if (deferredError_) return PostDeferred(kDeferredError);
+
     auto lookup = std::make_unique<Lookup>();
-    lookup->name = host;
-    lookup->task = ::WSAAsyncGetHostByName(window_, kMsgLookupDone, lookup->name.c_str(),
-                                           lookup->hostent.get(), MAXGETHOSTSTRUCT);
-    if (!lookup->task) {
-        deferredError_ = ::WSAGetLastError();
+    try {
+        lookup->name = Widen(host);
+    } catch (const std::system_error&) {
+        deferredError_ = WSAHOST_NOT_FOUND;  // no host name is anything but text
         return PostDeferred(kDeferredError);
     }
-    lookup_ = std::move(lookup);
+    lookup->service = std::to_wstring(portNumber);
+    // A dotted IPv4 or an IPv6 address needs no lookup: its one address is tried at once.
+    lookup->Resolve(AI_NUMERICHOST);
+    if (lookup->error != WSAHOST_NOT_FOUND) {
+        deferredError_ = lookup->error;
+        addresses_ = std::move(lookup);
+        return PostDeferred(deferredError_ ? kDeferredError : kDeferredConnect);
+    }
+    lookup->error = 0;
+    lookup->window = window_;
+    // The mingw-w64 win32 thread model has no std::thread; a plain system thread suffices.
+    const HANDLE thread = ::CreateThread(nullptr, 0, &Lookup::Run, lookup.get(), 0, nullptr);
+    if (!thread) {
+        deferredError_ = static_cast<int>(::GetLastError());
+        return PostDeferred(kDeferredError);
+    }
+    ::CloseHandle(thread);
+    pending_ = lookup.release();
 }
 
 void SocketControlWin32::SendData(std::string_view data) {
@@ -214,46 +247,45 @@ void SocketControlWin32::GetData(std::string& data, std::int32_t maxLength) {
 
 std::string SocketControlWin32::LocalIP() const {
     if (state_ != State::Connected && state_ != State::PeerClosed) return {};
-    sockaddr_in local{};
+    sockaddr_storage local{};
     int length = sizeof local;
     if (::getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &length) == SOCKET_ERROR)
         return {};
-    const char* text = ::inet_ntoa(local.sin_addr);
-    return text ? text : "";
+    const void* address = &reinterpret_cast<const sockaddr_in&>(local).sin_addr;
+    if (local.ss_family == AF_INET6)
+        address = &reinterpret_cast<const sockaddr_in6&>(local).sin6_addr;
+    char text[INET6_ADDRSTRLEN] = "";
+    return ::inet_ntop(local.ss_family, const_cast<void*>(address), text, sizeof text) ? text : "";
 }
 
 void SocketControlWin32::HandleNotification(unsigned msg, std::uintptr_t wParam,
                                             std::intptr_t lParam) {
     if (msg == kMsgLookupDone)
-        OnLookupDone(wParam, lParam);
+        OnLookupDone(wParam);
     else if (msg == kMsgDeferred)
         OnDeferred(wParam, lParam);
+    else if (msg == WM_TIMER)
+        OnAttemptTimeUp(wParam);
     else if (msg == socketMessage_ && wParam == socket_ && socket_ != INVALID_SOCKET)
         OnSocketEvent(WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam));
 }
 
-void SocketControlWin32::OnLookupDone(std::uintptr_t task, std::intptr_t reply) {
-    if (!lookup_ || reinterpret_cast<HANDLE>(task) != lookup_->task) return ForgetLookup(task);
-    const auto lookup = std::move(lookup_);
-    if (state_ != State::Resolving) return;
-    int error = WSAGETASYNCERROR(reply);
-    if (!error) {
-        const auto* entry = reinterpret_cast<const hostent*>(lookup->hostent.get());
-        if (entry->h_addrtype == AF_INET && entry->h_length == 4 && entry->h_addr_list &&
-            entry->h_addr_list[0])
-            std::memcpy(&address_, entry->h_addr_list[0], sizeof address_);
-        else
-            error = WSANO_DATA;
-    }
-    if (error) return Fail(error);
-    StartConnect();
+void SocketControlWin32::OnLookupDone(std::uintptr_t lookup) {
+    // Ours again, whatever it says; the answer of a lookup this connection no longer waits for
+    // is dropped.
+    std::unique_ptr<Lookup> answer(reinterpret_cast<Lookup*>(lookup));
+    if (answer.get() != pending_ || state_ != State::Resolving) return;
+    pending_ = nullptr;
+    if (answer->error) return Fail(answer->error);
+    addresses_ = std::move(answer);
+    ConnectToAddresses();
 }
 
 void SocketControlWin32::OnDeferred(std::uintptr_t generation, std::intptr_t what) {
     if (generation != generation_) return;
     switch (what) {
         case kDeferredConnect:
-            if (state_ == State::Resolving) StartConnect();
+            if (state_ == State::Resolving) ConnectToAddresses();
             break;
         case kDeferredError:
             if (state_ == State::Resolving) Fail(deferredError_);
@@ -264,11 +296,23 @@ void SocketControlWin32::OnDeferred(std::uintptr_t generation, std::intptr_t wha
     }
 }
 
+void SocketControlWin32::OnAttemptTimeUp(std::uintptr_t attempt) {
+    ::KillTimer(window_, attempt);
+    if (attempt != attempts_ || state_ != State::Connecting) return;
+    CloseSocket();
+    TryNextAddress(WSAETIMEDOUT);
+}
+
 void SocketControlWin32::OnSocketEvent(unsigned event, int error) {
     switch (event) {
         case FD_CONNECT:
             if (state_ != State::Connecting) return;
-            if (error) return Fail(error);
+            // Refused or unreachable: the next address may serve.
+            if (error) {
+                CloseSocket();
+                return TryNextAddress(error);
+            }
+            ::KillTimer(window_, attempts_);
             state_ = State::Connected;
             Deliver(sink_, [](platform::SocketEvents& sink) { sink.OnConnect(); });
             return;
@@ -290,22 +334,54 @@ void SocketControlWin32::PostDeferred(std::intptr_t what) {
     if (!::PostMessageW(window_, kMsgDeferred, generation_, what)) ThrowLastError("PostMessageW");
 }
 
-void SocketControlWin32::StartConnect() {
+void SocketControlWin32::ConnectToAddresses() {
+    connectDeadline_ = ::GetTickCount64() + kConnectMilliseconds;
+    TryNextAddress(0);
+}
+
+void SocketControlWin32::TryNextAddress(int lastError) {
+    while (addresses_ && addresses_->next < addresses_->addresses.size()) {
+        const Lookup::Address& address = addresses_->addresses[addresses_->next++];
+        lastError = StartConnect(&address.storage, address.length);
+        if (!lastError) return TimeAttempt(addresses_->addresses.size() - addresses_->next + 1);
+        CloseSocket();
+    }
+    Fail(lastError ? lastError : WSAEHOSTUNREACH);
+}
+
+int SocketControlWin32::StartConnect(const void* address, int length) {
+    const auto* remote = static_cast<const sockaddr*>(address);
+    const SOCKET created = ::socket(remote->sa_family, SOCK_STREAM, IPPROTO_TCP);
+    if (created == INVALID_SOCKET) return ::WSAGetLastError();
+    socket_ = created;
+    socketMessage_ = kMsgSocketFirst + ++attempts_ % kSocketMessages;
     // Also makes the socket non-blocking. FD_WRITE is wanted for sends the stack deferred.
     if (::WSAAsyncSelect(socket_, window_, socketMessage_,
                          FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR)
-        return Fail(::WSAGetLastError());
-    sockaddr_in remote{};
-    remote.sin_family = AF_INET;
-    remote.sin_port = port_;
-    remote.sin_addr.s_addr = address_;
+        return ::WSAGetLastError();
     state_ = State::Connecting;
-    if (::connect(socket_, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) ==
-        SOCKET_ERROR) {
+    if (::connect(socket_, remote, length) == SOCKET_ERROR) {
         // A non-blocking connect reports WSAEWOULDBLOCK; the outcome arrives as FD_CONNECT.
         const int error = ::WSAGetLastError();
-        if (error != WSAEWOULDBLOCK) Fail(error);
+        if (error != WSAEWOULDBLOCK) return error;
     }
+    return 0;
+}
+
+void SocketControlWin32::TimeAttempt(std::size_t left) {
+    const ULONGLONG now = ::GetTickCount64();
+    const ULONGLONG share = (connectDeadline_ > now ? connectDeadline_ - now : 0) / left;
+    // The timer's id is the attempt's number: a tick of an attempt given up ends nothing else.
+    // Without a timer the attempt simply lasts as long as the system lets it.
+    ::SetTimer(window_, attempts_,
+               static_cast<UINT>(std::max<ULONGLONG>(share, USER_TIMER_MINIMUM)), nullptr);
+}
+
+void SocketControlWin32::CloseSocket() {
+    if (socketMessage_) ::KillTimer(window_, attempts_);
+    if (socket_ != INVALID_SOCKET) ::closesocket(socket_);
+    socket_ = INVALID_SOCKET;
+    socketMessage_ = 0;
 }
 
 std::size_t SocketControlWin32::MakeRoom() {
@@ -383,7 +459,9 @@ void SocketControlWin32::FlushSendQueue() {
 }
 
 void SocketControlWin32::Fail(int error) {
-    // Nothing more of this connection is reported; the socket stays until the host's Close.
+    // Nothing more of this connection is reported, and its socket is gone already, as on
+    // every platform; the host's Close only forgets what is left.
+    CloseSocket();
     state_ = State::Failed;
     std::string description = ErrorText(static_cast<unsigned long>(error));
     const std::string source = kSocketErrorSource, helpFile;
@@ -397,17 +475,12 @@ void SocketControlWin32::Fail(int error) {
 
 void SocketControlWin32::DropQueuedNotifications() {
     // Notifications of the closed connection may already wait in the queue (posted before
-    // closesocket); take them out so the next connection never sees them.
+    // closesocket); take them out so the next connection never sees them. A lookup's answer
+    // is freed with its message.
     MSG msg;
     while (::PeekMessageW(&msg, window_, kMsgLookupDone, kMsgLast, PM_REMOVE)) {
-        if (msg.message == kMsgLookupDone) ForgetLookup(msg.wParam);
+        if (msg.message == kMsgLookupDone) delete reinterpret_cast<Lookup*>(msg.wParam);
     }
-}
-
-void SocketControlWin32::ForgetLookup(std::uintptr_t task) {
-    std::erase_if(abandoned_, [task](const std::unique_ptr<Lookup>& lookup) {
-        return lookup->task == reinterpret_cast<HANDLE>(task);
-    });
 }
 
 }  // namespace gor::platform::win32

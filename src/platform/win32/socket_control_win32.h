@@ -30,9 +30,11 @@ class WinsockSession {
     WinsockSession& operator=(const WinsockSession&) = delete;
 };
 
-// One TCP client connection at a time, IPv4. Every operation runs on the UI thread that
-// created the control; notifications go to the sink from inside the thread's message
-// dispatch (DispatchMessageW), never from inside an operation. A notification handler may
+// One TCP client connection at a time, over IPv6 or IPv4: a name is looked up on a helper
+// thread (the window never waits for it) and its addresses are tried in the system's order
+// until one connects. Every operation runs on the UI thread that created the control;
+// notifications go to the sink from inside the thread's message dispatch (DispatchMessageW),
+// never from inside an operation. A notification handler may
 // call any operation, including Close and Connect, and may destroy the control.
 // Constructor throws std::system_error when the notification window cannot be made.
 class SocketControlWin32 final : public platform::SocketControl {
@@ -54,26 +56,33 @@ class SocketControlWin32 final : public platform::SocketControl {
 
   private:
     enum class State { Closed, Resolving, Connecting, Connected, PeerClosed, Failed };
-    struct Lookup;  // one WSAAsyncGetHostByName request and the buffer it fills
+    struct Lookup;  // one name's lookup and the addresses it found
 
     // The notification window's messages (see owned_window.h): WinSock's and our own
     // deferred ones go to HandleNotification.
     static bool HandleMessage(void* owner, HWND__* window, unsigned message, std::uintptr_t wParam,
                               std::intptr_t lParam, std::intptr_t& result);
     void HandleNotification(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
-    void OnLookupDone(std::uintptr_t task, std::intptr_t reply);
+    void OnLookupDone(std::uintptr_t lookup);
     void OnDeferred(std::uintptr_t generation, std::intptr_t what);
+    void OnAttemptTimeUp(std::uintptr_t attempt);
     void OnSocketEvent(unsigned event, int error);
 
     void PostDeferred(std::intptr_t what);
-    void StartConnect();
+    // Starts the connection over the addresses of the lookup, within kConnectMilliseconds.
+    void ConnectToAddresses();
+    // Connects to the next address of the lookup; when none is left, fails with `lastError`.
+    void TryNextAddress(int lastError);
+    // Gives the attempt just started its share of the time left, `left` attempts counting it.
+    void TimeAttempt(std::size_t left);
+    int StartConnect(const void* address, int length);  // 0, or why it could not start
+    void CloseSocket();
     std::size_t MakeRoom();  // moves untaken bytes to the front; returns the space behind them
     void ReceiveOnce();
     void DrainAndFinish(int closeError);
     void FlushSendQueue();
     void Fail(int error);
     void DropQueuedNotifications();
-    void ForgetLookup(std::uintptr_t task);
 
     platform::SocketEvents* sink_ = nullptr;
     const WindowOwner owner_{this, &HandleMessage};
@@ -87,13 +96,14 @@ class SocketControlWin32 final : public platform::SocketControl {
     // Counts connections; checked against every posted notification so that nothing of a
     // closed connection reaches the sink.
     std::uintptr_t generation_ = 0;
-    unsigned socketMessage_ = 0;  // the WSAAsyncSelect message of this connection
-    std::uint16_t port_ = 0;      // network byte order
-    std::uint32_t address_ = 0;   // network byte order, from inet_addr or the lookup
+    unsigned attempts_ = 0;              // counts connection attempts, one per address tried
+    std::uint64_t connectDeadline_ = 0;  // GetTickCount64 when the last attempt must be made
+    unsigned socketMessage_ = 0;         // the WSAAsyncSelect message of this attempt
     int deferredError_ = 0;
 
-    std::unique_ptr<Lookup> lookup_;                  // the current connection's lookup
-    std::vector<std::unique_ptr<Lookup>> abandoned_;  // lookups of closed connections
+    // The lookup running for this connection; its helper thread owns it until it posts it.
+    const Lookup* pending_ = nullptr;
+    std::unique_ptr<Lookup> addresses_;  // the connection's addresses, once known
 
     std::vector<char> received_;  // bytes [begin, end) are received and not yet taken
     std::size_t receivedBegin_ = 0, receivedEnd_ = 0;

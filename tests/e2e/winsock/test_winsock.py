@@ -4,8 +4,9 @@
 Usage: test_winsock.py --exe build/.../winsock_check.exe [--wine wine]
 Needs WINEPREFIX (an initialised prefix; created with wineboot when missing). The name
 lookup cases run in network and mount namespaces of their own (unshare -m -n) whose
-/etc/resolv.conf names a small name server on 127.0.0.1 started by this script, so no query
-ever leaves the machine; where namespaces cannot be made those cases are skipped.
+/etc/resolv.conf names a small name server on 127.0.0.1 started by this script and whose
+/etc/hosts gives names loopback addresses (IPv6 and IPv4, or IPv6 only), so no query ever
+leaves the machine; where namespaces cannot be made those cases are skipped.
 """
 import argparse
 import hashlib
@@ -54,9 +55,13 @@ class QuietServer(http.server.ThreadingHTTPServer):
         pass  # the reconnect case drops its first connection mid-answer on purpose
 
 
-def serve_files(folder):
+class QuietServer6(QuietServer):
+    address_family = socket.AF_INET6
+
+
+def serve_files(folder, server_class=QuietServer, host="127.0.0.1"):
     handler = lambda *a, **kw: QuietHandler(*a, directory=folder, **kw)
-    server = QuietServer(("127.0.0.1", 0), handler)
+    server = server_class((host, 0), handler)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server
 
@@ -121,6 +126,9 @@ def ensure_prefix(wine, env):
 
 # Names the private name server knows: (seconds before answering, address or None).
 SLOW_NAMES = {b"slow-loopback.invalid": (1.0, "127.0.0.1")}
+# Names with several addresses (::1, then 127.0.0.1), and a name the IPv6-only server serves.
+HOSTS = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(
+    __file__)))), "support", "loopback_hosts")
 ISOLATED = "isolated: private network and name server"
 
 
@@ -162,28 +170,48 @@ def run_lookups(args, env):
         conf = tempfile.NamedTemporaryFile("w", suffix=".conf", delete=False)
         conf.write("nameserver 127.0.0.1\noptions attempts:1 timeout:10\n")
         conf.close()
-        subprocess.run(["mount", "--bind", conf.name, "/etc/resolv.conf"], check=True,
-                       stderr=subprocess.DEVNULL)
+        for source, target in ((conf.name, "/etc/resolv.conf"), (HOSTS, "/etc/hosts")):
+            subprocess.run(["mount", "--bind", source, target], check=True,
+                           stderr=subprocess.DEVNULL)
         serve_dns()
     except (OSError, subprocess.CalledProcessError) as error:
         print(f"cannot isolate the lookups: {error}")
         return 0
     print(ISOLATED, flush=True)
-    # The port comes from outside: Wine's sockets live in the wineserver's namespace.
+    # The ports come from outside: Wine's sockets live in the wineserver's namespace.
     run = subprocess.run([args.wine, args.exe, "unresolvable", "no-such-host.invalid",
-                          "lookup-cancel", "slow-loopback.invalid", args.refused_port],
+                          "lookup-cancel", "slow-loopback.invalid", args.refused_port,
+                          "fetch", "both.invalid", args.http_port, args.out_both,
+                          "fetch", "slow-first.invalid", args.slow_port, args.out_slow,
+                          "fetch6", "ipv6-only.invalid", args.http6_port, args.out_v6],
                          env=env, capture_output=True, text=True, timeout=RUN_TIMEOUT)
     print(run.stdout, end="", flush=True)
     return run.returncode
 
 
-def lookups_in_namespaces(args, env, refused_port):
+def unanswering(port):
+    """A listener on ::1 at `port` whose backlog is full: a connection attempt there is never
+    answered, like a host that drops what it is sent."""
+    listener = socket.socket(socket.AF_INET6)
+    listener.bind(("::1", port))
+    listener.listen(0)
+    fillers = [socket.socket(socket.AF_INET6) for _ in range(2)]
+    for filler in fillers:
+        filler.setblocking(False)
+        filler.connect_ex(("::1", port))
+    return [listener] + fillers
+
+
+def lookups_in_namespaces(args, env, ports, outputs):
     tool = shutil.which("unshare")
     if not tool:
         return None
     run = subprocess.run([tool, "-m", "-n", sys.executable, os.path.abspath(__file__),
                           "--exe", args.exe, "--wine", args.wine, "--lookups",
-                          "--refused-port", refused_port],
+                          "--refused-port", ports[0], "--http-port", ports[1],
+                          "--http6-port", ports[2], "--slow-port", ports[3],
+                          "--out-both", outputs[0], "--out-v6", outputs[1],
+                          "--out-slow", outputs[2]],
                          env=env, capture_output=True, text=True, timeout=RUN_TIMEOUT)
     # Once isolated, whatever the cases print (or fail to print) counts.
     return run.stdout if ISOLATED in run.stdout else None
@@ -211,7 +239,9 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--wine", default="wine")
     parser.add_argument("--lookups", action="store_true", help=argparse.SUPPRESS)
-    parser.add_argument("--refused-port", help=argparse.SUPPRESS)
+    for hidden in ("--refused-port", "--http-port", "--http6-port", "--slow-port", "--out-both",
+                   "--out-v6", "--out-slow"):
+        parser.add_argument(hidden, help=argparse.SUPPRESS)
     args = parser.parse_args()
     env = wine_env()
     if args.lookups:
@@ -223,6 +253,10 @@ def main():
     with open(os.path.join(work, "body.bin"), "wb") as f:
         f.write(body)
     files = serve_files(work)
+    files6 = serve_files(work, QuietServer6, "::1")
+    # Served on 127.0.0.1 only after ::1 took its share of the connect time without an answer.
+    files_slow = serve_files(work)
+    silent = unanswering(files_slow.server_address[1])
     reset = start_tcp(ResetHandler)
     upload = start_tcp(UploadHandler)
     # Bound but not listening: connecting to it is refused, and no one else can take the port.
@@ -262,13 +296,21 @@ def main():
         if line.startswith("HOLD") or time.monotonic() > deadline:
             break
 
-    lookup_text = lookups_in_namespaces(args, env, refused_port)
+    named = {name: os.path.join(work, name + ".out")
+             for name in ("both", "ipv6-only", "slow-first")}
+    lookup_text = lookups_in_namespaces(
+        args, env, (refused_port, http_port, str(files6.server_address[1]),
+                    str(files_slow.server_address[1])),
+        (named["both"], named["ipv6-only"], named["slow-first"]))
     if lookup_text is None:
-        print("SKIP unresolvable, lookup-cancel: no private namespaces here", flush=True)
+        print("SKIP unresolvable, lookup-cancel, addresses: no private namespaces here",
+              flush=True)
         lookup_text = ""
     else:
         print(lookup_text, end="", flush=True)
-        expected += ["unresolvable", "lookup-cancel"]
+        expected += ["unresolvable", "lookup-cancel", "fetch-both.invalid",
+                     "fetch-slow-first.invalid", "fetch-ipv6-only.invalid"]
+        outputs.update(named)
 
     try:
         rest, errors = main_run.communicate(input="", timeout=RUN_TIMEOUT)
@@ -295,8 +337,10 @@ def main():
     unexplained = main_run.returncode != 0 and all(passed for _, passed, _ in checks)
     checks.append(("exit", not unexplained, f"code {main_run.returncode}: {errors[-2000:]}"))
 
-    for server in (files, reset, upload):
+    for server in (files, files6, files_slow, reset, upload):
         server.shutdown()
+    for listener in silent:
+        listener.close()
     refusing.close()
     shutil.rmtree(work, ignore_errors=True)
 

@@ -138,7 +138,7 @@ std::string Request(const std::string& path) {
 
 // A whole HTTP exchange: connect, send, take everything until the server closes.
 void Fetch(const std::string& host, const std::string& port, const std::string& path,
-           const std::string& out) {
+           const std::string& out, const std::string& localIP = "127.0.0.1") {
     SocketControlWin32 socket;
     Recorder r(socket);
     r.onConnect = [&] { socket.SendData(Request(path)); };
@@ -146,7 +146,7 @@ void Fetch(const std::string& host, const std::string& port, const std::string& 
     const bool ended = RunUntil([&] { return r.Ended(); }, kCaseTimeoutMs);
     const bool shape = r.log.size() >= 3 && r.log.front() == 'C' && r.log.back() == 'X' &&
                        r.log.find_first_not_of('D', 1) == r.log.size() - 1;
-    Report(ended && shape && !r.reentered && !r.badCount && r.localIP == "127.0.0.1" &&
+    Report(ended && shape && !r.reentered && !r.badCount && r.localIP == localIP &&
                WriteFile(out, r.received),
            "fetch-" + host, Describe(r) + " localip=" + r.localIP);
 }
@@ -358,10 +358,13 @@ int main(int argc, char** argv) {
     bool hold = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& c = args[i];
-        if (c == "fetch") {
-            Register("fetch-" + at(i + 1), [host = at(i + 1), port = at(i + 2), out = at(i + 3)] {
-                Fetch(host, port, "/body.bin", out);
-            });
+        if (c == "fetch" || c == "fetch6") {
+            // fetch6: over IPv6, so from ::1
+            const std::string localIP = c == "fetch" ? "127.0.0.1" : "::1";
+            Register("fetch-" + at(i + 1),
+                     [host = at(i + 1), port = at(i + 2), out = at(i + 3), localIP] {
+                         Fetch(host, port, "/body.bin", out, localIP);
+                     });
             i += 3;
         } else if (c == "reconnect") {
             Register(c, [port = at(i + 1), out = at(i + 2)] { Reconnect(port, out); });
@@ -387,7 +390,7 @@ int main(int argc, char** argv) {
         } else if (c == "badport") {
             const std::tuple<const char*, const char*, const char*, int> cases[] = {
                 {"badport-text", "127.0.0.1", "8o", WSAEINVAL},
-                {"badport-zero", "127.0.0.1", "0", WSAEADDRNOTAVAIL},
+                {"badport-zero", "127.0.0.1", "0", WSAEINVAL},
                 {"badport-range", "127.0.0.1", "65536", WSAEINVAL},
                 {"empty-host", "", "80", WSAHOST_NOT_FOUND},
             };
