@@ -189,7 +189,8 @@ void SocketControlWin32::Connect(const std::string& host, const std::string& por
         deferredError_ = WSAHOST_NOT_FOUND;  // no host name is anything but text
         return PostDeferred(kDeferredError);
     }
-    lookup->service = std::to_wstring(portNumber);
+    // Digits widened one by one: std::to_wstring would link a wide printf into the exe.
+    for (const char digit : std::to_string(portNumber)) lookup->service += wchar_t(digit);
     // A dotted IPv4 or an IPv6 address needs no lookup: its one address is tried at once.
     lookup->Resolve(AI_NUMERICHOST);
     if (lookup->error != WSAHOST_NOT_FOUND) {
