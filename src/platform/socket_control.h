@@ -61,8 +61,7 @@ class SocketControl {
     // and returns at once; a name is looked up without blocking. The host's addresses are
     // tried in the system's order until one connects, within kConnectMilliseconds. Success
     // arrives as OnConnect, any failure (bad port, unknown host, every address refused or
-    // silent) as OnError, with the last address's failure. Throws std::system_error only when
-    // no socket can be made at all.
+    // silent, no socket to be had) as OnError, with the last address's failure; none is thrown.
     virtual void Connect(const std::string& host, const std::string& port) = 0;
 
     // Sends all of `data` on the connection (queued if the peer is slow). Throws

@@ -152,8 +152,6 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
             const int fd =
                 ::socket(address.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
             if (fd < 0) {
-                // Inside Connect, no socket at all is the one failure the caller hears of.
-                if (delivery == Delivery::Posted) ThrowLastError("socket");
                 lastError = errno;
                 continue;
             }
