@@ -46,7 +46,8 @@ class Watchdog(WineTestCase):
                 self.assertFalse(watch.box_seen)
                 self.assertFalse(folder.exists("gorupd.exe"), "the partial body became the updater")
                 self.assertFalse(folder.exists("gorupd.tmp"), "the partial body was left behind")
-                self.assertIn(b"watchdog: less than 1024 bytes in 60 s", folder.read("gorlaunch.log"))
+                self.assertIn(b"watchdog: less than 1024 bytes in 60 s",
+                              folder.read("gorlaunch.log"))
                 self.assertNothingStarted(folder)
 
     def test_slow_link_that_keeps_delivering_is_never_cut(self):

@@ -178,13 +178,10 @@ def run_lookups(args, env):
         print(f"cannot isolate the lookups: {error}")
         return 0
     print(ISOLATED, flush=True)
-    # The ports come from outside: Wine's sockets live in the wineserver's namespace.
-    run = subprocess.run([args.wine, args.exe, "unresolvable", "no-such-host.invalid",
-                          "lookup-cancel", "slow-loopback.invalid", args.refused_port,
-                          "fetch", "both.invalid", args.http_port, args.out_both,
-                          "fetch", "slow-first.invalid", args.slow_port, args.out_slow,
-                          "fetch6", "ipv6-only.invalid", args.http6_port, args.out_v6],
-                         env=env, capture_output=True, text=True, timeout=RUN_TIMEOUT)
+    # The cases come from outside with their ports: Wine's sockets live in the wineserver's
+    # namespace.
+    run = subprocess.run([args.wine, args.exe] + args.lookups, env=env, capture_output=True,
+                         text=True, timeout=RUN_TIMEOUT)
     print(run.stdout, end="", flush=True)
     return run.returncode
 
@@ -202,16 +199,12 @@ def unanswering(port):
     return [listener] + fillers
 
 
-def lookups_in_namespaces(args, env, ports, outputs):
+def lookups_in_namespaces(args, env, cases):
     tool = shutil.which("unshare")
     if not tool:
         return None
     run = subprocess.run([tool, "-m", "-n", sys.executable, os.path.abspath(__file__),
-                          "--exe", args.exe, "--wine", args.wine, "--lookups",
-                          "--refused-port", ports[0], "--http-port", ports[1],
-                          "--http6-port", ports[2], "--slow-port", ports[3],
-                          "--out-both", outputs[0], "--out-v6", outputs[1],
-                          "--out-slow", outputs[2]],
+                          "--exe", args.exe, "--wine", args.wine, "--lookups"] + cases,
                          env=env, capture_output=True, text=True, timeout=RUN_TIMEOUT)
     # Once isolated, whatever the cases print (or fail to print) counts.
     return run.stdout if ISOLATED in run.stdout else None
@@ -238,10 +231,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--wine", default="wine")
-    parser.add_argument("--lookups", action="store_true", help=argparse.SUPPRESS)
-    for hidden in ("--refused-port", "--http-port", "--http6-port", "--slow-port", "--out-both",
-                   "--out-v6", "--out-slow"):
-        parser.add_argument(hidden, help=argparse.SUPPRESS)
+    parser.add_argument("--lookups", nargs=argparse.REMAINDER, help=argparse.SUPPRESS)
     args = parser.parse_args()
     env = wine_env()
     if args.lookups:
@@ -297,11 +287,12 @@ def main():
             break
 
     named = {name: os.path.join(work, name + ".out")
-             for name in ("both", "ipv6-only", "slow-first")}
-    lookup_text = lookups_in_namespaces(
-        args, env, (refused_port, http_port, str(files6.server_address[1]),
-                    str(files_slow.server_address[1])),
-        (named["both"], named["ipv6-only"], named["slow-first"]))
+             for name in ("both", "slow-first", "ipv6-only")}
+    lookup_text = lookups_in_namespaces(args, env, [
+        "unresolvable", "no-such-host.invalid", "lookup-cancel", "slow-loopback.invalid",
+        refused_port, "fetch", "both.invalid", http_port, named["both"],
+        "fetch", "slow-first.invalid", str(files_slow.server_address[1]), named["slow-first"],
+        "fetch6", "ipv6-only.invalid", str(files6.server_address[1]), named["ipv6-only"]])
     if lookup_text is None:
         print("SKIP unresolvable, lookup-cancel, addresses: no private namespaces here",
               flush=True)
