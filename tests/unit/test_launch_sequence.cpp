@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -276,8 +275,8 @@ struct Pace {
 
 TEST(LaunchWatchdog, EndsADownloadOnlyForTooLittleProgressOrAtItsCeiling) {
     for (const Pace& pace :
-         {Pace{"steady", 150, 155, 0, ""},
-          Pace{"silent after 100 s", 150, 101, 130.5, launcher::SilenceText("3000")},
+         {Pace{"steady", 1024, 155, 0, ""},
+          Pace{"silent after 100 s", 1024, 101, 160, launcher::SilenceText("20480")},
           Pace{"trickle", 40, 60, 60, launcher::SilenceText("400")},
           Pace{"endless", 1000, launcher::kDownloadCeilingSeconds,
                launcher::kDownloadCeilingSeconds, launcher::CeilingText("358000")}}) {
@@ -297,11 +296,7 @@ TEST(LaunchWatchdog, EndsADownloadOnlyForTooLittleProgressOrAtItsCeiling) {
         }
         EXPECT_EQ(rig.Run(), kExitWatchdog) << pace.name;
         const Lines& t = rig.Timeline();
-        const auto at = [&](double late) {
-            std::ostringstream text;
-            text << pace.endsAt + late << ' ';
-            return text.str();
-        };
+        const auto at = [&](int late) { return std::to_string(int(pace.endsAt) + late) + " "; };
         EXPECT_EQ(Lines(t.end() - 4, t.end()),
                   (Lines{at(0) + "color=failure", at(0) + "status=Terminating", at(2) + "unload",
                          at(2) + "end 3"}))
