@@ -59,7 +59,10 @@ void frmLaunch::LogRequest(const char* purpose, const char* extra) {
 void frmLaunch::Pausetime(std::int16_t Length) {
     const double Start = loop_.Now();
     if (Length <= 0) return;
-    const double deadline = Start + Length;
+    WaitUntil(Start + Length);
+}
+
+void frmLaunch::WaitUntil(double deadline) {
     while (loop_.Now() < deadline) loop_.DispatchEvents(deadline);
 }
 
@@ -68,11 +71,13 @@ bool frmLaunch::FileExist(const std::string& File, std::int32_t FileType) {
 }
 
 void frmLaunch::RemoveFile(const std::string& File) {
-    if (FileExist(File, platform::kAttrNormal)) files_.Remove(File);
+    if (FileExist(File, platform::kAttrNormal))
+        WhileBusy("removing", File, [&] { files_.Remove(File); });
 }
 
 bool frmLaunch::IsWholeUpdater(const std::string& path, double announcedLength) {
-    const platform::FileHead head = files_.ReadHead(path, kImageHeadBytes);
+    const platform::FileHead head =
+        WhileBusy("reading", path, [&] { return files_.ReadHead(path, kImageHeadBytes); });
     ImageVerdict verdict;
     if (announcedLength >= 0 && static_cast<double>(head.size) != announcedLength) {
         verdict.reason = std::to_string(head.size) + " bytes, not the " +
@@ -115,7 +120,7 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
 // FetchFile (no transfer, so the sequence reports "Error Downloading").
 void frmLaunch::RemovePartialFile() {
     try {
-        files_.Remove(partialFile_);
+        WhileBusy("removing", partialFile_, [&] { files_.Remove(partialFile_); });
     } catch (const std::system_error& failure) {
         if (failure.code() != std::errc::no_such_file_or_directory) throw;
     }

@@ -1,8 +1,10 @@
-// A process for unit tests: a fixed program folder, starts noted on the timeline (or
-// refused), and an End that notes its code and unwinds the test's run with ProgramEnded.
+// A process for unit tests: a fixed program folder (claimed, or held by another launcher),
+// starts noted on the timeline (or refused), and an End that notes its code and unwinds the
+// test's run with ProgramEnded.
 #pragma once
 
 #include <cerrno>
+#include <deque>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -23,12 +25,29 @@ class FakeProcess : public platform::Process {
     explicit FakeProcess(Timeline& timeline, std::string appPath = "/games/gorvik")
         : timeline_(timeline), appPath_(std::move(appPath)) {}
 
-    bool startFails = false;  // e.g. the updater is no valid executable
+    bool startFails = false;              // e.g. the updater is no valid executable
+    std::deque<std::errc> startFailures;  // how the next starts fail, one each
+    bool consentDeclined = false;         // the user says no to the shell's consent prompt
+    bool folderTaken = false;             // another launcher runs in the folder
+    std::string claimedFolder;
 
     std::string AppPath() override { return appPath_; }
+    bool ClaimFolder(const std::string& folder) override {
+        claimedFolder = folder;
+        return !folderTaken;
+    }
     void Start(const std::string& exePath, int windowStyle) override {
         if (startFails) throw std::system_error(ENOEXEC, std::generic_category(), exePath);
+        if (!startFailures.empty()) {
+            const std::errc failure = startFailures.front();
+            startFailures.pop_front();
+            throw std::system_error(std::make_error_code(failure), exePath);
+        }
         timeline_.Note("start " + exePath + " style=" + std::to_string(windowStyle));
+    }
+    void StartThroughShell(const std::string& exePath, int windowStyle) override {
+        if (consentDeclined) throw std::system_error(ECANCELED, std::generic_category(), exePath);
+        timeline_.Note("shell start " + exePath + " style=" + std::to_string(windowStyle));
     }
     [[noreturn]] void End(int exitCode) override {
         timeline_.Note("end " + std::to_string(exitCode));
