@@ -1,76 +1,49 @@
-"""The launcher on a desktop where other programs are at work, under Wine: a file held for a
-few seconds the way a scanner or a sync client holds it (gorupd.exe or gorupd.new opened
-without delete sharing, gorupd.exe opened for writing) only delays the updater's start, and a
-second start in the same folder leaves everything to the first. Every start is made from
-another working folder; the updater must run in its own (assertStartedOnce)."""
+"""Other programs at work beside the launcher, under Wine: a file held for a few seconds as a
+scanner or a sync client holds it only delays the updater's start, and a second start in the
+folder leaves everything to the first. Every launch runs from another working folder; the
+updater runs in its own (assertStartedOnce)."""
 
 import re
 import subprocess
 import time
-import unittest
 
 from harness import (EXIT_OTHER_LAUNCHER, EXIT_STARTED, LAUNCHER_TITLE, UPDATE_PORT, Watch,
                      WineTestCase, env_path, find_window, launcher_picture, start_server,
                      standin_bytes, wait_until, windows_path, wine_env)
+from servers import HostileServer
 
-try:
-    from servers import HostileServer
-except ImportError as missing:  # the servers module lives in tests/support
-    raise unittest.SkipTest(f"test servers unavailable: {missing}")
-
-# Long enough to outlast the step the file is held for (gorupd.new is renamed 3 s after the
-# start) even when Wine is slow to start the launcher, well within the launcher's 10 s.
+# Outlasts the step it blocks (gorupd.new is renamed 3 s after the start) however slowly Wine
+# starts the launcher, and stays within the launcher's 10 s.
 HOLD_SECONDS = 6
-
-# name, updater files placed (name: padding), the file held, how (gorhold.exe's modes)
-HELD = (
-    ("patch road, gorupd.exe held", {"gorupd.exe": b"old", "gorupd.new": b"new"},
-     "gorupd.exe", "read"),
-    ("patch road, gorupd.new held", {"gorupd.exe": b"old", "gorupd.new": b"new"},
-     "gorupd.new", "read"),
-    ("straight road, gorupd.exe held for writing", {"gorupd.exe": b"old"}, "gorupd.exe", "write"),
-)
-
-
-def log_of(folder):
-    return folder.read("gorlaunch.log").decode("utf-8", errors="replace")
-
-
-def started_after(log):
-    """Seconds from the launcher's start to the updater's, as its log stamps them."""
-    found = re.search(r"\[\s*([0-9.]+)\] started gorupd\.exe", log)
-    return float(found.group(1)) if found else None
 
 
 class BusyDesktop(WineTestCase):
-    def hold(self, path, how):
-        """Starts gorhold.exe on `path` and returns once the file is held."""
-        ready = path.parent.parent / "held"
-        holder = subprocess.Popen(
-            ["wine", str(env_path("GORHOLD")), how, str(HOLD_SECONDS), windows_path(path),
-             windows_path(ready)], env=wine_env(), stdin=subprocess.DEVNULL,
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.assertTrue(wait_until(ready.exists, 60), "gorhold.exe did not take the file")
-        return holder
-
     def test_a_held_file_only_delays_the_start(self):
-        for name, files, held, how in HELD:
-            with self.subTest(name):
+        # the files placed, the one held, and how gorhold.exe holds it
+        for names, held, how in ((("gorupd.exe", "gorupd.new"), "gorupd.exe", "read"),
+                                 (("gorupd.exe", "gorupd.new"), "gorupd.new", "read"),
+                                 (("gorupd.exe",), "gorupd.exe", "write")):
+            with self.subTest(held=held, how=how):
                 folder = self.new_folder()
-                placed = {n: folder.put_standin(n, padding) for n, padding in files.items()}
-                holder = self.hold(folder.file(held), how)
+                updater = [folder.put_standin(name, name.encode()) for name in names][-1]
+                ready = folder.parent / "held"
+                holder = subprocess.Popen(
+                    ["wine", str(env_path("GORHOLD")), how, str(HOLD_SECONDS),
+                     windows_path(folder.file(held)), windows_path(ready)],
+                    env=wine_env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                    stderr=subprocess.DEVNULL)
+                self.assertTrue(wait_until(ready.exists, 60), "gorhold.exe did not take it")
 
                 code = self.run_launcher(folder)
                 holder.wait(timeout=60)
 
-                log = log_of(folder)
+                log = folder.read("gorlaunch.log").decode()
                 self.assertEqual(code, EXIT_STARTED, log)
                 self.assertIn(" waits: ", log, "the file was not busy when the launcher met it")
                 self.assertStartedOnce(folder)
-                self.assertEqual(folder.read("gorupd.exe"),
-                                 placed.get("gorupd.new", placed["gorupd.exe"]))
-                print(f"\n  {name}: updater started {started_after(log):.3f} s after the "
-                      f"launcher's start")
+                self.assertEqual(folder.read("gorupd.exe"), updater)
+                started = re.search(r"\[\s*([0-9.]+)\] started gorupd", log).group(1)
+                print(f"\n  {held} held ({how}): updater started {started} s after the start")
 
     def test_a_second_start_leaves_the_folder_to_the_first(self):
         folder = self.new_folder()
@@ -78,7 +51,7 @@ class BusyDesktop(WineTestCase):
         try:
             watch = Watch(launcher_picture())
             first = self.launch(folder)
-            # The first owns the folder once its window shows; the second comes a second later.
+            # The first owns the folder before its window shows.
             self.assertIsNotNone(find_window(LAUNCHER_TITLE, 90, first), "no launcher window")
             time.sleep(1)
             second = self.launch(folder)
@@ -88,16 +61,10 @@ class BusyDesktop(WineTestCase):
             server.__exit__(None, None, None)
         self.finish(first)
 
-        log = log_of(folder)
+        log = folder.read("gorlaunch.log").decode()
         self.assertEqual((first_code, second_code), (EXIT_STARTED, EXIT_OTHER_LAUNCHER), log)
-        self.assertFalse(watch.box_seen, "a box was shown")
-        self.assertIsNone(watch.red_status, "the status line turned red")
+        self.assertFalse(watch.box_seen or watch.red_status, "a box or red text was shown")
         self.assertEqual(log.count("] gorlaunch "), 1, "the second start rewrote the log")
-        self.assertIn("road: download", log)
         self.assertStartedOnce(folder)
-        print(f"\n  exit codes: first {first_code}, second {second_code}; the second ran "
-              f"{second.elapsed():.2f} s (Wine's start included)")
-
-
-if __name__ == "__main__":
-    unittest.main()
+        print(f"\n  exit codes: first {first_code}, second {second_code}, which ran "
+              f"{second.elapsed():.2f} s, Wine's start included")

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cerrno>
-#include <deque>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -25,10 +24,10 @@ class FakeProcess : public platform::Process {
     explicit FakeProcess(Timeline& timeline, std::string appPath = "/games/gorvik")
         : timeline_(timeline), appPath_(std::move(appPath)) {}
 
-    bool startFails = false;              // e.g. the updater is no valid executable
-    std::deque<std::errc> startFailures;  // how the next starts fail, one each
-    bool consentDeclined = false;         // the user says no to the shell's consent prompt
-    bool folderTaken = false;             // another launcher runs in the folder
+    bool startFails = false;       // e.g. the updater is no valid executable
+    bool needsElevation = false;   // only the shell can start it
+    bool consentDeclined = false;  // the user says no to the shell's prompt
+    bool folderTaken = false;      // another launcher runs in the folder
     std::string claimedFolder;
 
     std::string AppPath() override { return appPath_; }
@@ -38,11 +37,7 @@ class FakeProcess : public platform::Process {
     }
     void Start(const std::string& exePath, int windowStyle) override {
         if (startFails) throw std::system_error(ENOEXEC, std::generic_category(), exePath);
-        if (!startFailures.empty()) {
-            const std::errc failure = startFailures.front();
-            startFailures.pop_front();
-            throw std::system_error(std::make_error_code(failure), exePath);
-        }
+        if (needsElevation) throw std::system_error(make_error_code(platform::kNeedsElevation));
         timeline_.Note("start " + exePath + " style=" + std::to_string(windowStyle));
     }
     void StartThroughShell(const std::string& exePath, int windowStyle) override {

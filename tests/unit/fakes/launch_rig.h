@@ -16,8 +16,8 @@
 
 namespace gor::test {
 
-// The in-memory files, with a hook that runs before every search, removal, rename and read
-// ("find", "remove", "rename", "read") and may throw or let virtual time pass.
+// The in-memory files, with a hook that runs before every search, removal and rename
+// ("find", "remove", "rename") and may throw or let virtual time pass.
 class HookedFileSystem : public MemoryFileSystem {
   public:
     std::function<void(const std::string& op, const std::string& path)> before;
@@ -33,10 +33,6 @@ class HookedFileSystem : public MemoryFileSystem {
     void Rename(const std::string& from, const std::string& to) override {
         Before("rename", from);
         MemoryFileSystem::Rename(from, to);
-    }
-    platform::FileHead ReadHead(const std::string& path, std::size_t maxBytes) override {
-        Before("read", path);
-        return MemoryFileSystem::ReadHead(path, maxBytes);
     }
 
   private:
