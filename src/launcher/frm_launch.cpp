@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <string>
+#include <system_error>
 
 #include "build_config.h"
 #include "download/skip_step.h"

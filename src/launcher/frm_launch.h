@@ -2,15 +2,12 @@
 // present and current (patch, download or straight on), starts it and ends the program.
 #pragma once
 
-#include <cmath>
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
-#include <system_error>
 
 #include "download/gor_download.h"
-#include "launcher/busy_files.h"
 #include "launcher/executable_image.h"
 #include "launcher/launch_log.h"
 #include "platform/event_loop.h"
@@ -114,25 +111,7 @@ class frmLaunch : public download::GorDownloadEvents {
     // it is tried again after a pause in which events are dispatched (the watchdog still
     // rules), one log line per retry. Any other failure, and one that outlasts the budget, is
     // thrown as it came.
-    template <class Step>
-    auto WhileBusy(const char* what, const std::string& path, Step&& step) -> decltype(step()) {
-        std::optional<BusyPauses> pauses;
-        for (;;) {
-            try {
-                return step();
-            } catch (const std::system_error& failure) {
-                if (!pauses) pauses.emplace(loop_.Now());
-                const double pause = pauses->Next(loop_.Now());
-                if (pause <= 0 || !MayPass(failure.code(),
-                                           [&] { return FileExist(path, platform::kAttrNormal); }))
-                    throw;
-                log_.Line(std::string(what) + " " + FileNameOf(path) +
-                          " waits: " + LaunchLog::Failure(failure) + "; again in " +
-                          std::to_string(std::lround(pause * 1000)) + " ms");
-                WaitUntil(loop_.Now() + pause);
-            }
-        }
-    }
+    void WhileBusy(const char* what, const std::string& path, const std::function<void()>& step);
     // Dispatches events until the clock reaches `deadline`.
     void WaitUntil(double deadline);
 
