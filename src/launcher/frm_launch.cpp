@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <string>
+#include <system_error>
 
 #include "build_config.h"
 #include "download/skip_step.h"
@@ -61,6 +62,8 @@ const char* ExitMeaning(ExitCode code) {
             return "the watchdog ended the launch";
         case kExitStartFailed:
             return "the updater could not be started";
+        case kExitOtherLauncher:
+            return "another launcher runs in this folder";
     }
     return "";
 }
@@ -91,6 +94,7 @@ frmLaunch::~frmLaunch() {
 // One trap covers the whole sequence; past the final existence test it is disarmed and a
 // failing step is skipped instead (SkipOnFailure).
 void frmLaunch::Form_Load() try {
+    ClaimFolder();
     OpenLog();
     LaunchStep = 1;
     window::ShapeFormToPicture(window_,
@@ -128,7 +132,7 @@ void frmLaunch::Form_Load() try {
         Pausetime(kPauseBeforeRename);
         NewFile = newUpdater;
         ExeFile = updater;
-        files_.Rename(NewFile, ExeFile);
+        WhileBusy("renaming", NewFile, [&] { files_.Rename(NewFile, ExeFile); });
         log_.Line("gorupd.new renamed to gorupd.exe");
     }
 
@@ -143,7 +147,7 @@ void frmLaunch::Form_Load() try {
         // Trap disarmed: nothing is reported from here on, not even a failing start.
         SkipOnFailure([&] { lblStatus.Caption(""); });
         const bool started = SkipAndLog("starting gorupd.exe", [&] {
-            process_.Start(updater, platform::kNormalFocus);
+            WhileBusy("starting", updater, [&] { StartUpdater(updater); });
             log_.Line("started gorupd.exe");
         });
         SkipOnFailure([&] { Pausetime(kPauseAfterStart); });
@@ -162,6 +166,15 @@ void frmLaunch::Form_Load() try {
     LaunchFailed();
 }
 
+// The first start owns its folder until it ends; a second one leaves everything to it, even
+// its log, and ends at once. A folder that cannot be claimed either way is not shared: the
+// launcher goes on as if it were the first.
+void frmLaunch::ClaimFolder() {
+    bool first = true;
+    SkipOnFailure([&] { first = process_.ClaimFolder(process_.AppPath()); });
+    if (!first) End(kExitOtherLauncher);
+}
+
 void frmLaunch::OpenLog() {
     std::string folder;
     SkipOnFailure([&] {
@@ -177,7 +190,7 @@ void frmLaunch::OpenLog() {
 // or removed fails the step.
 void frmLaunch::RemoveBrokenUpdater(const std::string& path) {
     if (FileExist(path, kAnyUpdater) && !IsWholeUpdater(path, kNoLength)) {
-        files_.Remove(path);
+        WhileBusy("removing", path, [&] { files_.Remove(path); });
         log_.Line("removed " + FileNameOf(path));
     }
 }
@@ -191,6 +204,19 @@ void frmLaunch::LaunchFailed() {
     Pausetime(kPauseAfterMessage);
     window_.Unload();
     End(kExitFailure);
+}
+
+// Only an updater that asks for administrator rights goes through the shell, which has
+// Windows ask the user; every other start is the direct one.
+void frmLaunch::StartUpdater(const std::string& path) {
+    try {
+        process_.Start(path, platform::kNormalFocus);
+    } catch (const std::system_error& failure) {
+        if (failure.code() != platform::kNeedsElevation) throw;
+        log_.Line(FileNameOf(path) + " asks for administrator rights (" +
+                  LaunchLog::Failure(failure) + "): starting it through the shell");
+        process_.StartThroughShell(path, platform::kNormalFocus);
+    }
 }
 
 void frmLaunch::End(ExitCode code) {

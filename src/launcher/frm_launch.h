@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -18,11 +19,12 @@ namespace gor::launcher {
 
 // How the program ends (the process exit code).
 enum ExitCode : int {
-    kExitStarted = 0,      // the updater was started
-    kExitNoUpdater = 1,    // "Error Downloading": no updater arrived
-    kExitFailure = 2,      // the "Error Launching" box was shown
-    kExitWatchdog = 3,     // "Terminating": the watchdog ended a download or patch
-    kExitStartFailed = 4,  // the updater exists but could not be started
+    kExitStarted = 0,        // the updater was started
+    kExitNoUpdater = 1,      // "Error Downloading": no updater arrived
+    kExitFailure = 2,        // the "Error Launching" box was shown
+    kExitWatchdog = 3,       // "Terminating": the watchdog ended a download or patch
+    kExitStartFailed = 4,    // the updater exists but could not be started
+    kExitOtherLauncher = 5,  // another launcher runs in this folder; nothing was done
 };
 
 // Decides whether a file (its first bytes and its size) is a whole program of the kind the
@@ -82,6 +84,8 @@ class frmLaunch : public download::GorDownloadEvents {
         void Visible(bool visible) { window.SetPercentVisible(visible); }
     };
 
+    // Ends at once when another launcher already runs in this folder.
+    void ClaimFolder();
     // The failure handler of Form_Load's trap: the message chosen by LaunchStep, then the end.
     [[noreturn]] void LaunchFailed();
     // Ends the program at once with `code`.
@@ -103,7 +107,17 @@ class frmLaunch : public download::GorDownloadEvents {
         }
     }
 
+    // Runs a file step on `path`. While it fails in a way that passes by itself (busy_files.h)
+    // it is tried again after a pause in which events are dispatched (the watchdog still
+    // rules), one log line per retry. Any other failure, and one that outlasts the budget, is
+    // thrown as it came.
+    void WhileBusy(const char* what, const std::string& path, const std::function<void()>& step);
+    // Dispatches events until the clock reaches `deadline`.
+    void WaitUntil(double deadline);
+
     void RemoveFile(const std::string& File);
+    // Starts the updater; one that asks for administrator rights through the shell.
+    void StartUpdater(const std::string& path);
     // Whether the file at `path` is a whole updater: a program the platform can run and, when
     // `announcedLength` is not negative, exactly that long. Throws when it cannot be read.
     bool IsWholeUpdater(const std::string& path, double announcedLength);

@@ -2,12 +2,14 @@
 // files, fetching one file through GorDownload1, and the watchdog that ends a stuck launch.
 #include <cmath>
 #include <exception>
+#include <optional>
 #include <string>
 #include <system_error>
 
 #include "build_config.h"
 #include "download/number_rule.h"
 #include "download/skip_step.h"
+#include "launcher/busy_files.h"
 #include "launcher/frm_launch.h"
 #include "launcher/paths.h"
 #include "launcher/watchdog.h"
@@ -60,7 +62,10 @@ void frmLaunch::LogRequest(const char* purpose, const char* extra) {
 void frmLaunch::Pausetime(std::int16_t Length) {
     const double Start = loop_.Now();
     if (Length <= 0) return;
-    const double deadline = Start + Length;
+    WaitUntil(Start + Length);
+}
+
+void frmLaunch::WaitUntil(double deadline) {
     while (loop_.Now() < deadline) loop_.DispatchEvents(deadline);
 }
 
@@ -68,12 +73,34 @@ bool frmLaunch::FileExist(const std::string& File, std::int32_t FileType) {
     return files_.FindFile(File, static_cast<std::uint32_t>(FileType));
 }
 
+void frmLaunch::WhileBusy(const char* what, const std::string& path,
+                          const std::function<void()>& step) {
+    std::optional<BusyPauses> pauses;
+    for (;;) {
+        try {
+            step();
+            return;
+        } catch (const std::system_error& failure) {
+            if (!pauses) pauses.emplace(loop_.Now());
+            const double pause = pauses->Next(loop_.Now());
+            const auto writableFileThere = [&] { return FileExist(path, platform::kAttrNormal); };
+            if (pause <= 0 || !MayPass(failure.code(), writableFileThere)) throw;
+            log_.Line(std::string(what) + " " + FileNameOf(path) +
+                      " waits: " + LaunchLog::Failure(failure) + "; again in " +
+                      std::to_string(std::lround(pause * 1000)) + " ms");
+            WaitUntil(loop_.Now() + pause);
+        }
+    }
+}
+
 void frmLaunch::RemoveFile(const std::string& File) {
-    if (FileExist(File, platform::kAttrNormal)) files_.Remove(File);
+    if (FileExist(File, platform::kAttrNormal))
+        WhileBusy("removing", File, [&] { files_.Remove(File); });
 }
 
 bool frmLaunch::IsWholeUpdater(const std::string& path, double announcedLength) {
-    const platform::FileHead head = files_.ReadHead(path, kImageHeadBytes);
+    platform::FileHead head;
+    WhileBusy("reading", path, [&] { head = files_.ReadHead(path, kImageHeadBytes); });
     ImageVerdict verdict;
     if (announcedLength >= 0 && static_cast<double>(head.size) != announcedLength) {
         verdict.reason = std::to_string(head.size) + " bytes, not the " +
@@ -124,7 +151,7 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
 // FetchFile (no transfer, so the sequence reports "Error Downloading").
 void frmLaunch::RemovePartialFile() {
     try {
-        files_.Remove(partialFile_);
+        WhileBusy("removing", partialFile_, [&] { files_.Remove(partialFile_); });
     } catch (const std::system_error& failure) {
         if (failure.code() != std::errc::no_such_file_or_directory) throw;
     }

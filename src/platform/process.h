@@ -2,11 +2,16 @@
 #pragma once
 
 #include <string>
+#include <system_error>
 
 namespace gor::platform {
 
 // Window style of a started program: 1 is a normal window that receives the focus.
 inline constexpr int kNormalFocus = 1;
+
+// What a failed Start compares equal to when the program asks for administrator rights
+// (Windows' ERROR_ELEVATION_REQUIRED): it can be started only through StartThroughShell.
+inline constexpr std::errc kNeedsElevation = std::errc::operation_not_permitted;
 
 class Process {
   public:
@@ -15,10 +20,22 @@ class Process {
     // The folder holding the running executable, without a trailing separator.
     virtual std::string AppPath() = 0;
 
-    // Starts the program at `exePath` without arguments and without waiting for it.
-    // The path is handed over so that no part of it can be taken for another program
-    // (a folder with spaces never starts "C:\Program.exe"). Throws std::system_error.
+    // Claims `folder` for this process until it ends, a crash included, so that one launcher
+    // runs per folder (letter case and a trailing separator make no other folder). Returns
+    // false when another process holds it; that one's window, or its message box, is then
+    // brought to the front. Touches no file. Throws std::system_error when it cannot tell.
+    virtual bool ClaimFolder(const std::string& folder) = 0;
+
+    // Starts the program at `exePath` without arguments, in its own folder (the working folder
+    // is the one that holds it), and without waiting for it. The path is handed over so that
+    // no part of it can be taken for another program (a folder with spaces never starts
+    // "C:\Program.exe"). Throws std::system_error; see kNeedsElevation.
     virtual void Start(const std::string& exePath, int windowStyle) = 0;
+
+    // Starts it as the desktop's shell does, so that Windows asks the user's consent for a
+    // program that needs administrator rights; otherwise as Start. A declined consent throws
+    // std::system_error comparing equal to std::errc::operation_canceled.
+    virtual void StartThroughShell(const std::string& exePath, int windowStyle) = 0;
 
     // Ends the program at once with `exitCode`: no further events are handled and the
     // window is destroyed. Test doubles throw instead of exiting.

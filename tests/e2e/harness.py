@@ -31,6 +31,7 @@ EXIT_NO_UPDATER = 1
 EXIT_FAILURE_BOX = 2
 EXIT_WATCHDOG = 3
 EXIT_START_FAILED = 4
+EXIT_OTHER_LAUNCHER = 5
 
 # The build the tests run is configured to fetch its updater from here.
 UPDATE_PORT = 18473
@@ -132,12 +133,13 @@ class Folder:
         return sorted(p.name for p in self.path.iterdir())
 
     def standin_runs(self, where=None):
-        """(module path, command line) for each start the stand-in recorded in `where`."""
+        """(module path, command line, working folder) for each start the stand-in recorded
+        in `where`."""
         log = Path(where or self.path) / "standin.log"
         if not log.exists():
             return []
         lines = log.read_text(encoding="utf-8").splitlines()
-        return [tuple(line.split("\t", 1)) for line in lines if line]
+        return [tuple(line.split("\t")) for line in lines if line]
 
     def plant_decoy(self):
         """If the folder name has a space, puts a stand-in where an unquoted command line
@@ -544,12 +546,14 @@ class WineTestCase(unittest.TestCase):
         self.assertEqual(self.decoy.standin_runs(), [], "a program in the working folder was started")
 
     def assertStartedOnce(self, folder):
-        """The stand-in in the folder ran exactly once as gorupd.exe; returns its command line."""
+        """The stand-in in the folder ran exactly once as gorupd.exe, in its own folder (the
+        launcher runs in another one); returns its command line."""
         runs = folder.standin_runs()
         self.assertEqual(len(runs), 1, f"expected one start of the updater, got {runs}")
-        module, command_line = runs[0]
+        module, command_line, working_folder = runs[0]
         expected = windows_path(folder.file("gorupd.exe"))
         self.assertEqual(module, expected)
+        self.assertEqual(working_folder, windows_path(folder.path))
         # Either form names exactly our updater: the path alone (with the program passed
         # separately) or the quoted path, which cannot be split at a space.
         self.assertIn(command_line.strip(), (expected, f'"{expected}"'))

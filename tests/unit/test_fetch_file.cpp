@@ -91,7 +91,7 @@ TEST(FetchFile, SwallowsAFailureBeforeTheTransferAndReturnsAtOnce) {
     LaunchRig rig;
     UpdaterAppearsAtFirstShow(rig, Updater("updater in use"));
     rig.files.before = [](const std::string& op, const std::string& path) {
-        if (op == "remove") MemoryFileSystem::Fail(EBUSY, path);
+        if (op == "remove") MemoryFileSystem::Fail(EIO, path);
     };
     EXPECT_EQ(rig.Run(), kExitStarted);  // the sequence goes on and starts what it finds
     EXPECT_EQ(TimeOf(rig, "percent hidden"), kPauseAfterDownload);

@@ -43,7 +43,7 @@ TEST_F(ProcessPosixTest, StartsTheProgramItselfInAFolderWithSpaces) {
     const std::string fifo = dir_ + "/started";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string program = folder + "/gorupd.exe";
-    std::ofstream(program) << "#!/bin/sh\necho \"$0|$#\" > '" << fifo << "'\n";
+    std::ofstream(program) << "#!/bin/sh\necho \"$0|$#|$PWD\" > '" << fifo << "'\n";
     ::chmod(program.c_str(), 0755);
 
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
@@ -60,7 +60,13 @@ TEST_F(ProcessPosixTest, StartsTheProgramItselfInAFolderWithSpaces) {
         if (n == 0) break;
     }
     ::close(reader);
-    EXPECT_EQ(line, program + "|0\n");  // its own path, no arguments
+    EXPECT_EQ(line, program + "|0|" + folder + "\n");  // its own path, no arguments, its folder
+}
+
+TEST_F(ProcessPosixTest, OneClaimPerFolder) {
+    ProcessPosix first, second;
+    EXPECT_TRUE(first.ClaimFolder(dir_));
+    EXPECT_FALSE(second.ClaimFolder(dir_ + "/"));
 }
 
 TEST_F(ProcessPosixTest, AFileThatCannotRunIsAReadableError) {

@@ -237,6 +237,15 @@ TEST(Win32Process, FolderAndQuotedStart) {
     EXPECT_TRUE(ThrowsSystemError([&] { process.Start(root + "\\missing.exe", kNormalFocus); }));
 }
 
+TEST(Win32Process, OneClaimPerFolderWhateverItsSpelling) {
+    EXPECT_TRUE(FolderClaimName(L"C:\\Games\\Gorvik") == FolderClaimName(L"c:\\GAMES\\gorvik\\"));
+    EXPECT_TRUE(FolderClaimName(L"C:\\Games\\Gorvik") != FolderClaimName(L"C:\\Games\\Gorvik 2"));
+    ProcessWin32 first, second;
+    EXPECT_TRUE(first.ClaimFolder(gRoot + "\\Gorvik"));
+    EXPECT_FALSE(second.ClaimFolder(gRoot + "\\GORVIK\\"));
+    EXPECT_TRUE(second.ClaimFolder(gRoot + "\\Gorvik 2"));
+}
+
 TEST(Win32EventLoop, WaitsTimersAndFailures) {
     EventLoopWin32 loop;
 

@@ -1,6 +1,6 @@
 // gorupd_standin: a stand-in for the updater in tests. It records how it was started
-// (its own full path and its raw command line, one UTF-8 line appended to standin.log
-// beside it) and exits 0, so a test can tell what the launcher started and how.
+// (its own full path, its raw command line and its working folder, one UTF-8 line appended to
+// standin.log beside it) and exits 0, so a test can tell what the launcher started and how.
 #include <windows.h>
 
 #include <string>
@@ -31,9 +31,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     const std::wstring log =
         (slash == std::wstring::npos ? std::wstring() : self.substr(0, slash + 1)) + L"standin.log";
 
-    // Tab separates the two fields: neither a Windows path nor a command line
+    std::wstring folder(::GetCurrentDirectoryW(0, nullptr), L'\0');
+    folder.resize(::GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data()));
+
+    // Tab separates the fields: neither a Windows path nor a command line
     // produced by the launcher contains one, and it needs no escaping.
-    const std::string line = ToUtf8(self) + "\t" + ToUtf8(::GetCommandLineW()) + "\n";
+    const std::string line =
+        ToUtf8(self) + "\t" + ToUtf8(::GetCommandLineW()) + "\t" + ToUtf8(folder) + "\n";
 
     const HANDLE file =
         ::CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

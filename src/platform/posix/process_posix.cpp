@@ -1,8 +1,10 @@
-// Process start and end on posix_spawn() and _exit().
+// Process start and end on posix_spawn() and _exit(); the folder's claim on flock().
 #include "platform/posix/process_posix.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -38,8 +40,31 @@ std::string ProcessPosix::AppPath() {
     return buffer.substr(0, slash);
 }
 
+// The lock is taken on the folder itself, so no file is made or changed; the kernel drops it
+// with the process. The descriptor is not inherited by the updater.
+bool ProcessPosix::ClaimFolder(const std::string& folder) {
+    const std::string native = NativePath(folder);
+    const int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) ThrowLastError("open", native);
+    int rc;
+    do {
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        const int error = errno;
+        ::close(fd);
+        if (error == EWOULDBLOCK) return false;
+        throw PosixError(error, "lock", native);
+    }
+    if (claim_ >= 0) ::close(claim_);
+    claim_ = fd;
+    return true;
+}
+
 void ProcessPosix::Start(const std::string& exePath, int /*windowStyle*/) {
     const std::string path = NativePath(exePath);
+    const auto slash = path.find_last_of('/');
+    const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
     posix_spawnattr_t attributes;
     ::posix_spawnattr_init(&attributes);
     // Ignored signals stay ignored across exec: give the child the default SIGCHLD back.
@@ -49,12 +74,24 @@ void ProcessPosix::Start(const std::string& exePath, int /*windowStyle*/) {
     ::posix_spawnattr_setsigdefault(&attributes, &defaults);
     ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
 
+    // The updater runs in its own folder, whatever folder the launcher was started from.
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    if (slash != std::string::npos)
+        ::posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+
     std::string argument0 = path;
     char* argv[] = {argument0.data(), nullptr};
     pid_t pid;
-    const int rc = ::posix_spawn(&pid, path.c_str(), nullptr, &attributes, argv, environ);
+    const int rc = ::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
+    ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
     if (rc != 0) throw PosixError(rc, "start", path);
+}
+
+// No system here asks for consent: the shell's start is the direct one.
+void ProcessPosix::StartThroughShell(const std::string& exePath, int windowStyle) {
+    Start(exePath, windowStyle);
 }
 
 void ProcessPosix::End(int exitCode) {

@@ -1,5 +1,5 @@
-// The running program on Win32: its folder, starting another program with
-// CreateProcessW, and ending at once with ExitProcess.
+// The running program on Win32: its folder and the claim on it, starting another program
+// with CreateProcessW (or ShellExecuteExW), and ending at once with ExitProcess.
 #pragma once
 
 #include "platform/process.h"
@@ -16,12 +16,20 @@ class ProcessWin32 final : public Process {
     // The folder of the executable as UTF-8, e.g. "C:\\Games\\Gorvik"; a drive root keeps its
     // backslash ("C:\\").
     std::string AppPath() override;
+    // A file mapping "Local\gorlaunch-folder-<hash>" (FolderClaimName) in the user's session.
+    bool ClaimFolder(const std::string& folder) override;
     void Start(const std::string& exePath, int windowStyle) override;
+    void StartThroughShell(const std::string& exePath, int windowStyle) override;
     [[noreturn]] void End(int exitCode) override;
 
   private:
     LauncherWindowWin32* window_;
+    void* claim_ = nullptr;  // the folder's claim, never closed: the process's end releases it
 };
+
+// The name of the kernel object that claims `folder`: the same for every spelling of it that
+// differs only in letter case or a trailing backslash. Exposed for tests.
+std::wstring FolderClaimName(const std::wstring& folder);
 
 // The folder part of a module path: without the trailing backslash, except at a drive root.
 // Exposed for tests.

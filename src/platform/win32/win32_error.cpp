@@ -77,6 +77,10 @@ constexpr CodeCondition kConditions[] = {
     {ERROR_ACCESS_DENIED, std::errc::permission_denied},
     {ERROR_SHARING_VIOLATION, std::errc::device_or_resource_busy},
     {ERROR_LOCK_VIOLATION, std::errc::device_or_resource_busy},
+    {ERROR_USER_MAPPED_FILE, std::errc::device_or_resource_busy},
+    // Not "access denied": the program can be started, through the shell (process.h).
+    {kErrorElevationRequired, std::errc::operation_not_permitted},
+    {ERROR_CANCELLED, std::errc::operation_canceled},
     {ERROR_FILE_EXISTS, std::errc::file_exists},
     {ERROR_ALREADY_EXISTS, std::errc::file_exists},
     {ERROR_DISK_FULL, std::errc::no_space_on_device},

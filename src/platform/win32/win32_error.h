@@ -13,11 +13,19 @@ namespace gor::platform::win32 {
 // (the system's are localised and some are missing under Wine), else the system's text.
 std::string ErrorText(unsigned long code);
 
+// ERROR_ELEVATION_REQUIRED, which mingw-w64's headers lack.
+inline constexpr unsigned long kErrorElevationRequired = 740;
+
 // Category of Win32 and WinSock error codes; message() is ErrorText plus the number. Its
 // default_error_condition translates the codes the launcher meets (file or path not found,
 // access denied, sharing and lock violations, file exists, disk full, connection refused,
 // reset or aborted, timed out, host not found, ...) into std::errc conditions, so the
-// portable core and both socket layers speak of failures the same way on every system.
+// portable core and both socket layers speak of failures the same way on every system. A file
+// held by another program (ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION, and
+// ERROR_USER_MAPPED_FILE for one mapped into memory) is device_or_resource_busy, as EBUSY is:
+// a failure that passes by itself, which access denied (permission_denied) need not be. A
+// program that asks for administrator rights (740) is operation_not_permitted, a declined
+// consent prompt (ERROR_CANCELLED) operation_canceled.
 const std::error_category& Win32Category();
 
 // The exception for `code` raised by `function`, working on `path` and, for a move, on

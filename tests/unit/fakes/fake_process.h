@@ -1,5 +1,6 @@
-// A process for unit tests: a fixed program folder, starts noted on the timeline (or
-// refused), and an End that notes its code and unwinds the test's run with ProgramEnded.
+// A process for unit tests: a fixed program folder (claimed, or held by another launcher),
+// starts noted on the timeline (or refused), and an End that notes its code and unwinds the
+// test's run with ProgramEnded.
 #pragma once
 
 #include <cerrno>
@@ -23,12 +24,25 @@ class FakeProcess : public platform::Process {
     explicit FakeProcess(Timeline& timeline, std::string appPath = "/games/gorvik")
         : timeline_(timeline), appPath_(std::move(appPath)) {}
 
-    bool startFails = false;  // e.g. the updater is no valid executable
+    bool startFails = false;       // e.g. the updater is no valid executable
+    bool needsElevation = false;   // only the shell can start it
+    bool consentDeclined = false;  // the user says no to the shell's prompt
+    bool folderTaken = false;      // another launcher runs in the folder
+    std::string claimedFolder;
 
     std::string AppPath() override { return appPath_; }
+    bool ClaimFolder(const std::string& folder) override {
+        claimedFolder = folder;
+        return !folderTaken;
+    }
     void Start(const std::string& exePath, int windowStyle) override {
         if (startFails) throw std::system_error(ENOEXEC, std::generic_category(), exePath);
+        if (needsElevation) throw std::system_error(make_error_code(platform::kNeedsElevation));
         timeline_.Note("start " + exePath + " style=" + std::to_string(windowStyle));
+    }
+    void StartThroughShell(const std::string& exePath, int windowStyle) override {
+        if (consentDeclined) throw std::system_error(ECANCELED, std::generic_category(), exePath);
+        timeline_.Note("shell start " + exePath + " style=" + std::to_string(windowStyle));
     }
     [[noreturn]] void End(int exitCode) override {
         timeline_.Note("end " + std::to_string(exitCode));
