@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "build_config.h"
 #include "fakes/launch_rig.h"
 #include "launcher/launch_log.h"
 
@@ -42,7 +43,7 @@ TEST(LaunchLog, TellsWhyADownloadEnded) {
 
     const std::vector<std::string> lines = LogLines(rig);
     ASSERT_EQ(lines.size(), 11u) << rig.files.Bytes(kLog).substr(0, 2000);
-    EXPECT_EQ(lines[0].rfind("gorlaunch 1.0.0.8 in " + kAppDir + ", update server ", 0), 0u);
+    EXPECT_EQ(lines[0].rfind(std::string("gorlaunch ") + build::kVersionText + " in " + kAppDir + ", update server ", 0), 0u);
     EXPECT_EQ(lines[1], "gorupd.exe is not whole: not an executable image (no MZ signature)");
     EXPECT_EQ(lines[2], "removed gorupd.exe");
     EXPECT_EQ(lines[3], "road: download (no updater in the folder)");

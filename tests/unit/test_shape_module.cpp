@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "window/bitmap.h"
+#include "bitmap.h"
 #include "window/layout.h"
 #include "window/scaling.h"
 #include "window/shape_module.h"
@@ -154,7 +154,7 @@ std::filesystem::path RepoRoot() {
 Pixels LauncherPicture() {
     std::ifstream file(RepoRoot() / "src/window/assets/launcher.bmp", std::ios::binary);
     const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file), {}};
-    return gor::window::DecodeBitmap24(bytes);
+    return gor::test::DecodeBitmap24(bytes);
 }
 
 TEST(ShapeRegion, PictureWithoutTransparentPixelsIsOneFullRectangle) {
