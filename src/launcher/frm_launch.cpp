@@ -81,10 +81,12 @@ frmLaunch::frmLaunch(LauncherPlatform platform)
       log_(files_, loop_),
       Timer1(loop_.CreateTimer(window::kTimer1IntervalMs, [this] { Timer1_Timer(); })) {
     GorDownload1.SetEventHost(this);
+    GorDownload1.SetSkippedFailures(this);
 }
 
 frmLaunch::~frmLaunch() {
     GorDownload1.SetEventHost(nullptr);
+    GorDownload1.SetSkippedFailures(nullptr);
 }
 
 // One trap covers the whole sequence; past the final existence test it is disarmed and a
@@ -140,12 +142,12 @@ void frmLaunch::Form_Load() try {
     ExitCode ending;
     if (FileExist(updater, kAnyUpdater)) {
         // Trap disarmed: nothing is reported from here on, not even a failing start.
-        SkipOnFailure([&] { lblStatus.Caption(""); });
-        const bool started = SkipAndLog("starting gorupd.exe", [&] {
+        SkipOnFailure(this, "clearing the status line", [&] { lblStatus.Caption(""); });
+        const bool started = SkipOnFailure(this, "starting gorupd.exe", [&] {
             process_.Start(updater, platform::kNormalFocus);
             log_.Line("started gorupd.exe");
         });
-        SkipOnFailure([&] { Pausetime(kPauseAfterStart); });
+        SkipOnFailure(this, "the pause after the start", [&] { Pausetime(kPauseAfterStart); });
         ending = started ? kExitStarted : kExitStartFailed;
     } else {
         log_.Line("no updater: Error Downloading");
@@ -161,9 +163,14 @@ void frmLaunch::Form_Load() try {
     LaunchFailed();
 }
 
+void frmLaunch::StepFailed(const char* step, const std::exception& failure) {
+    log_.Line(std::string(step) + " failed: " + LaunchLog::Failure(failure));
+}
+
 void frmLaunch::OpenLog() {
     std::string folder;
-    SkipOnFailure([&] {
+    // Before the log is open: a failure here has nowhere to be told.
+    SkipOnFailure(nullptr, "opening the log", [&] {
         folder = process_.AppPath();
         log_.Open(folder + kPathSeparator + kLogName);
     });

@@ -48,7 +48,7 @@ std::string FormatLength(double bytes);
 
 // The form is GorDownload1's event host: its handlers stay private, but anything may hold
 // it as a GorDownloadEvents (the control does, and so do tests that speak as the control).
-class frmLaunch : public download::GorDownloadEvents {
+class frmLaunch : public download::GorDownloadEvents, private download::SkippedFailures {
   public:
     explicit frmLaunch(LauncherPlatform platform);
     ~frmLaunch() override;
@@ -90,18 +90,8 @@ class frmLaunch : public download::GorDownloadEvents {
     void OpenLog();
     void LogRequest(const char* purpose, const char* extra);
     void LogAnswer(const char* purpose);
-    // Runs one step whose failure is skipped (as SkipOnFailure does), noting the failure as
-    // "<what> failed: ..." in the log. Returns false when the step failed.
-    template <class Step>
-    bool SkipAndLog(const char* what, Step&& step) {
-        try {
-            step();
-            return true;
-        } catch (const std::exception& failure) {
-            log_.Line(std::string(what) + " failed: " + LaunchLog::Failure(failure));
-            return false;
-        }
-    }
+    // A skipped step's failure, here or inside GorDownload1: "<step> failed: ..." in the log.
+    void StepFailed(const char* step, const std::exception& failure) override;
 
     void RemoveFile(const std::string& File);
     // Whether the file at `path` is a whole updater: a program the platform can run and, when

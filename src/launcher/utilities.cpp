@@ -128,8 +128,8 @@ void frmLaunch::Timer1_Timer() {
                   ? "watchdog: the patch took 60 s"
                   : "watchdog: 60 s without a byte after " + FormatLength(received_) + " bytes");
     if (!partialFile_.empty()) {
-        SkipOnFailure([&] { GorDownload1.Cancel_Download(); });
-        SkipOnFailure([&] { RemovePartialFile(); });
+        SkipOnFailure(this, "stopping the transfer", [&] { GorDownload1.Cancel_Download(); });
+        SkipOnFailure(this, "removing the partial file", [&] { RemovePartialFile(); });
     }
     lblStatus.ForeColor(window::kStatusFailureColor);
     lblStatus.Caption("Terminating");

@@ -2,6 +2,7 @@
 // where it cannot be written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <sstream>
 #include <string>
@@ -55,6 +56,26 @@ TEST(LaunchLog, TellsWhyADownloadEnded) {
     EXPECT_EQ(lines[8], "the server closed the connection after 1000 bytes, before the end");
     EXPECT_EQ(lines[9], "no updater: Error Downloading");
     EXPECT_EQ(lines[10], "exit code 1: no updater arrived");
+}
+
+// A failure that a skipped step swallows is told too: here the percentage line refuses inside
+// the Progress handler, which the control skips, and the transfer goes on.
+TEST(LaunchLog, TellsTheFailuresOfSkippedSteps) {
+    LaunchRig rig;
+    rig.window.failOn = "percent=100 %";
+    ScriptedSocket& peer = *rig.loop.socket;
+    const std::string image = BuildImage();
+    const std::string header =
+        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(image.size()) + "\r\n\r\n";
+    rig.loop.At(0.1, [&] { peer.DeliverConnect(); });
+    rig.loop.At(0.2, [&] { peer.DeliverData(header); });
+    rig.loop.At(0.3, [&] { peer.DeliverConnect(); });
+    rig.loop.At(0.4, [&] { peer.DeliverData(header + image); });
+    EXPECT_EQ(rig.Run(), launcher::kExitStarted);
+    const std::vector<std::string> lines = LogLines(rig);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "the Progress handler failed: window refused: percent=100 %"),
+              1);
 }
 
 TEST(LaunchLog, IsBoundedAndCostsNothingWhereItCannotBeWritten) {
