@@ -60,6 +60,8 @@ const char* ExitMeaning(ExitCode code) {
             return "the watchdog ended the launch";
         case kExitStartFailed:
             return "the updater could not be started";
+        case kExitSetupFailed:
+            return "setting up failed";
     }
     return "";
 }

@@ -23,6 +23,9 @@ enum ExitCode : int {
     kExitFailure = 2,      // the "Error Launching" box was shown
     kExitWatchdog = 3,     // "Terminating": the watchdog ended a download or patch
     kExitStartFailed = 4,  // the updater exists but could not be started
+    // Setting up failed before the box could tell it (WinSock, the window, the failure
+    // handler itself, an exception nothing caught); nothing is shown and nothing logged.
+    kExitSetupFailed = 6,
 };
 
 // Decides whether a file (its first bytes and its size) is a whole program of the kind the
