@@ -135,7 +135,7 @@ ImageVerdict CheckExecutableImage(std::string_view head, std::uint64_t fileSize)
     const std::size_t countAt =
         static_cast<std::size_t>(optionalAt) +
         (magic == kMagicPe32 ? kDirectoryCountPe32 : kDirectoryCountPe32Plus);
-    const std::size_t certificateAt = countAt + 4 + kCertificateDirectory * 8;
+    const std::size_t certificateAt = countAt + 4 + std::size_t{kCertificateDirectory} * 8;
     if (certificateAt + 8 <= tableAt && U32(head, countAt) > kCertificateDirectory) {
         const std::uint64_t end =
             std::uint64_t{U32(head, certificateAt)} + U32(head, certificateAt + 4);

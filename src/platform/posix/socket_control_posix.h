@@ -13,7 +13,7 @@ class SocketCore;
 
 // Size of one received chunk (one DataArrival): large enough that a fast transfer costs
 // few wake-ups, small enough to stay a modest fixed buffer.
-inline constexpr std::size_t kReceiveChunkBytes = 256 * 1024;
+inline constexpr std::size_t kReceiveChunkBytes = std::size_t{256} * 1024;
 
 class SocketControlPosix final : public SocketControl {
   public:
