@@ -7,6 +7,8 @@
         ... web.port ...
     # Every file of `root` also under /chunked/ (nginx then answers with chunked coding), and
     # with upstream_port, /proxied/... passed on to that server on 127.0.0.1.
+    with ResetServer() as reset, UploadServer() as upload:  # raw TCP, for the socket layer
+        ... reset.port ... upload.port ...
 
 Also a command line for tests written in other languages, running until terminated:
 
@@ -14,13 +16,17 @@ Also a command line for tests written in other languages, running until terminat
 """
 
 import argparse
+import hashlib
 import os
 import select
 import signal
 import socket
+import socketserver
+import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -224,6 +230,76 @@ class Nginx:
         if self._dir:
             self._dir.cleanup()
         return False
+
+
+def upload_pattern(size):
+    """The bytes a client uploads to UploadServer: byte i is (7 i + i // 251) mod 256, built a
+    run of 251 bytes (one value of i // 251) at a time."""
+    sevens = bytes((7 * j) & 0xFF for j in range(512))
+    plus = [bytes((v + k) & 0xFF for v in range(256)) for k in range(256)]
+    out = bytearray()
+    for run in range((size + 250) // 251):
+        start = (251 * run) % 256
+        out += sevens[start:start + 251].translate(plus[run % 256])
+    return bytes(out[:size])
+
+
+class _TcpServer:
+    """A threading TCP server on 127.0.0.1 in this process; `.port` once entered."""
+
+    class _Server(socketserver.ThreadingTCPServer):
+        allow_reuse_address = True
+        daemon_threads = True
+
+    def __enter__(self):
+        handle = self.handle
+        handler = type("Handler", (socketserver.BaseRequestHandler,),
+                       {"handle": lambda request: handle(request.request)})
+        self._server = self._Server(("127.0.0.1", 0), handler)
+        self.port = self._server.server_address[1]
+        threading.Thread(target=self._server.serve_forever, daemon=True).start()
+        return self
+
+    def __exit__(self, *exc):
+        self._server.shutdown()
+        self._server.server_close()
+        return False
+
+
+class ResetServer(_TcpServer):
+    """Reads a little of what the client sends, then aborts the connection (RST, not FIN)."""
+
+    def handle(self, conn):
+        conn.recv(4096)
+        time.sleep(0.5)
+        conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        conn.close()
+
+
+class UploadServer(_TcpServer):
+    """Reads "<size>\\n" and that many bytes, after a pause that lets the client's send
+    buffers fill; answers "ok" when they are upload_pattern(size)."""
+
+    def handle(self, conn):
+        data = b""
+        while b"\n" not in data:
+            piece = conn.recv(65536)
+            if not piece:
+                return
+            data += piece
+        line, data = data.split(b"\n", 1)
+        size = int(line)
+        time.sleep(1.5)
+        digest = hashlib.sha256(data)
+        got = len(data)
+        while got < size:
+            piece = conn.recv(min(1 << 20, size - got))
+            if not piece:
+                break
+            digest.update(piece)
+            got += len(piece)
+        ok = got == size and digest.digest() == hashlib.sha256(upload_pattern(size)).digest()
+        conn.sendall(b"ok\n" if ok else f"bad: {got} bytes\n".encode())
 
 
 def main():
