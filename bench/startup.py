@@ -21,6 +21,8 @@ import sys
 import time
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# The display, the prefix and the Wine environment: the same helper the tests use.
+WINE_FIXTURE = os.path.join(SOURCE, "tests", "support", "wine_fixture.sh")
 LAUNCHER_TITLE = "Gorvik Online Launcher"
 BARE_TITLE = "Bare Window"
 WINDOW_DEADLINE = 30  # seconds; a loaded 2-core machine can take a few
@@ -104,9 +106,9 @@ def wait_until(check, timeout):
     return True
 
 
-def display_up(env):
-    return subprocess.run(["xdpyinfo"], env=env, stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL).returncode == 0
+def fixture(env, *command):
+    return subprocess.run(["bash", WINE_FIXTURE, *command], env=env, check=True,
+                          stdin=subprocess.DEVNULL, capture_output=True, text=True).stdout
 
 
 def main():
@@ -125,24 +127,13 @@ def main():
 
     work = os.path.join(SOURCE, "build", "bench-startup")
     os.makedirs(work, exist_ok=True)
-    env = dict(os.environ, WINEPREFIX=os.path.join(work, "wineprefix"), WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree,mshtml=",
+    env = dict(os.environ, WINEPREFIX=os.path.join(work, "wineprefix"), GOR_WINE_STATE=work,
                DISPLAY=os.environ.get("GOR_BENCH_DISPLAY", ":95"))
 
     started = []  # what to end on the way out, last first
     try:
-        if not display_up(env):
-            xvfb = subprocess.Popen(["Xvfb", env["DISPLAY"], "-screen", "0", "1024x768x24",
-                                     "-nolisten", "tcp", "-noreset"], env=env,
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                    start_new_session=True)
-            started.append(xvfb)
-            if not wait_until(lambda: display_up(env), 30):
-                sys.exit("Xvfb did not come up")
-        if not os.path.isfile(os.path.join(env["WINEPREFIX"], "system.reg")):
-            subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, check=True)
-            subprocess.run(["wineserver", "-w"], env=env, check=True)
+        fixture(env, "setup")
+        env.update(line.split("=", 1) for line in fixture(env, "env").splitlines())
         # One wineserver for all runs, so no start pays for bringing it up.
         server = subprocess.Popen(["wineserver", "-f", "-p"], env=env,
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -197,11 +188,10 @@ def main():
         print(f"  difference       {launcher_ms - bare_ms:+6.0f} ms (gorlaunch - bare)")
         return 0
     finally:
-        subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
         for process in reversed(started):
             process.terminate()
             process.wait(timeout=30)
+        fixture(env, "cleanup")
 
 
 if __name__ == "__main__":

@@ -18,17 +18,17 @@ for f in "$exe" "$standin"; do
 done
 
 work=$root/build/bench-wine
-export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export DISPLAY=${GOR_BENCH_DISPLAY:-:95}
+export WINEPREFIX=$work/wineprefix DISPLAY=${GOR_BENCH_DISPLAY:-:95} GOR_WINE_STATE=$work
+# The display, the prefix and the Wine environment: the same helper the tests use.
+fixture() { bash "$root/tests/support/wine_fixture.sh" "$@"; }
 port=18473   # the host:port the win32 preset's launcher fetches from
 mkdir -p "$work"
 
-xvfb_pid="" nginx_pid="" server_pid=""
+nginx_pid="" server_pid=""
 cleanup() {
     [[ -n "$server_pid" ]] && kill "$server_pid" 2>/dev/null
-    wineserver -k >/dev/null 2>&1 || true
     [[ -n "$nginx_pid" ]] && kill "$nginx_pid" 2>/dev/null
-    [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null
+    fixture cleanup >/dev/null
     rm -rf "$work/www" "$work/run" "$work/curl.out"
 }
 trap cleanup EXIT
@@ -43,15 +43,7 @@ wait_for() {
 # utime + stime of a process, in seconds.
 cpu_of() { awk -v hz="$(getconf CLK_TCK)" '{ print ($14 + $15) / hz }' "/proc/$1/stat"; }
 
-if ! xdpyinfo >/dev/null 2>&1; then
-    setsid Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 </dev/null &
-    xvfb_pid=$!
-    wait_for 30 xdpyinfo >/dev/null 2>&1
-fi
-if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
-    wineboot -i >"$work/wineboot.log" 2>&1 </dev/null
-    wineserver -w
-fi
+fixture setup >/dev/null
 
 # The served updater: the stand-in padded to the size; a PE with trailing bytes still runs.
 mkdir -p "$work/www"
@@ -64,7 +56,7 @@ nginx_pid=$!
 wait_for 30 grep -q listening "$work/nginx.out" || { cat "$work/nginx.out" >&2; exit 1; }
 
 # A wineserver of our own in the foreground, so its CPU time can be read from /proc.
-wineserver -f -p >/dev/null 2>&1 &
+bash "$root/tests/support/wine_fixture.sh" run wineserver -f -p >/dev/null 2>&1 &  # exec: $! is wineserver
 server_pid=$!
 sleep 0.5
 
@@ -86,7 +78,8 @@ for ((run = 1; run <= runs; run++)); do
     cp "$exe" "$folder/gorlaunch.exe"
     server_cpu0=$(cpu_of "$server_pid")
     t_start=$(now)
-    (cd "$work" && exec /usr/bin/time -f '%e %U %S' -o "$work/time.out" wine "$folder/gorlaunch.exe") \
+    (cd "$work" && exec /usr/bin/time -f '%e %U %S' -o "$work/time.out" \
+    bash "$root/tests/support/wine_fixture.sh" run wine "$folder/gorlaunch.exe") \
         >"$work/wine.log" 2>&1 &
     launcher=$!
     # The body goes into gorupd.tmp, which becomes gorupd.exe once complete: note both

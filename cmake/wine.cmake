@@ -1,19 +1,18 @@
-# Tests that run under Wine on an Xvfb display: the one place that says how. The "wine"
-# fixture (tests/e2e: an Xvfb display and the build's own prefix, set up once per run) is
-# what every such test requires.
+# Tests that run under Wine on an Xvfb display: the one place in the build that says how.
+# tests/support/wine_fixture.sh sets up the display and the prefix (the "wine" fixture,
+# registered in tests/e2e, once per run) and runs every such test in the Wine environment.
 find_program(GOR_PYTHON3 python3 REQUIRED)
 find_program(GOR_BASH bash REQUIRED)
 
 set(GOR_E2E_DISPLAY ":93" CACHE STRING "X display the tests under Wine run on (Xvfb)")
 set(GOR_E2E_STATE ${CMAKE_BINARY_DIR}/e2e)
-# What every test under Wine sees: the build's own prefix on the display, and a Wine that
-# asks nothing at its first start and prints none of its own diagnostics.
+set(GOR_WINE_FIXTURE ${CMAKE_SOURCE_DIR}/tests/support/wine_fixture.sh)
+# What every test under Wine sees: the build's own prefix on the display (the fixture adds
+# the rest of the Wine environment).
 set(GOR_WINE_ENVIRONMENT
     "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix"
     "DISPLAY=${GOR_E2E_DISPLAY}"
-    "WINEDEBUG=-all"
-    "WINEDLLOVERRIDES=mscoree,mshtml="
-    "GOR_E2E_STATE=${GOR_E2E_STATE}")
+    "GOR_WINE_STATE=${GOR_E2E_STATE}")
 
 # gor_add_wine_test(NAME <name> COMMAND <args...> [TIMEOUT <seconds>] [LABELS <labels...>]
 #                   [ENVIRONMENT <NAME=value...>] [FIXTURES <more fixtures...>]
@@ -36,7 +35,8 @@ function(gor_add_wine_test)
   if(NOT arg_WORKING_DIRECTORY)
     set(arg_WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
   endif()
-  add_test(NAME ${arg_NAME} COMMAND ${arg_COMMAND} WORKING_DIRECTORY ${arg_WORKING_DIRECTORY})
+  add_test(NAME ${arg_NAME} COMMAND ${GOR_BASH} ${GOR_WINE_FIXTURE} run ${arg_COMMAND}
+           WORKING_DIRECTORY ${arg_WORKING_DIRECTORY})
   set_tests_properties(${arg_NAME} PROPERTIES
     FIXTURES_REQUIRED "wine;${arg_FIXTURES}"
     RESOURCE_LOCK wine

@@ -37,5 +37,5 @@ int main() {
         // failure handler itself fails (it has no trap).
         std::fprintf(stderr, "gorlaunch: %s\n", failure.what());
     }
-    process.End(gor::launcher::kExitFailure);
+    process.End(gor::launcher::kExitSetupFailed);
 }

@@ -17,7 +17,7 @@
 // into the exe for that; this one ends the program as a failed setting up does below.
 namespace __gnu_cxx {
 void __verbose_terminate_handler() {
-    ::ExitProcess(gor::launcher::kExitFailure);
+    ::ExitProcess(gor::launcher::kExitSetupFailed);
 }
 }  // namespace __gnu_cxx
 
@@ -36,7 +36,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     } catch (...) {
         // Form_Load traps its own failures; reaching this is a fault in setting up (no window,
         // no WinSock) or in the failure handler itself. There is nobody left to tell, so end
-        // quietly with the failure code.
+        // quietly with the code of its own.
     }
-    ::ExitProcess(gor::launcher::kExitFailure);
+    ::ExitProcess(gor::launcher::kExitSetupFailed);
 }

@@ -12,9 +12,9 @@ namespace gor::download {
 
 // A chunk-size line (size and extensions) or a trailer field line longer than this is refused:
 // no honest server needs more, and nothing else bounds a line that never ends.
-inline constexpr std::size_t kMaxChunkLine = 4 * 1024;
+inline constexpr std::size_t kMaxChunkLine = std::size_t{4} * 1024;
 // The trailer section as a whole, for the same reason: endless short lines.
-inline constexpr std::size_t kMaxTrailerSection = 64 * 1024;
+inline constexpr std::size_t kMaxTrailerSection = std::size_t{64} * 1024;
 
 // Why a stream is not valid chunked coding (the description of the download's failure).
 inline constexpr const char* kBadChunkSize = "Chunked body: bad chunk size";

@@ -23,7 +23,7 @@ constexpr std::int32_t kProbe = 0;
 constexpr std::int32_t kDownload = 1;
 
 // An answer header is collected across chunks up to this size, its blank line included.
-constexpr std::size_t kMaxAnswerHeader = 64 * 1024;
+constexpr std::size_t kMaxAnswerHeader = std::size_t{64} * 1024;
 constexpr const char* kHeaderTooLarge = "Answer header too large";
 
 }  // namespace
@@ -76,9 +76,9 @@ void GorDownload::EndRequest(Executing executing) {
     // The closes are skipped when they fail: every ending must still clear its flags and
     // raise its event, and nothing more can be done for such a socket or file. The file is
     // released before its close, so a failing close still leaves none open.
-    SkipOnFailure([&] { Winsock1_->Close(); });
+    SkipOnFailure(skipped_, "closing the socket", [&] { Winsock1_->Close(); });
     if (const std::unique_ptr<platform::File> file = std::move(targetFile_)) {
-        SkipOnFailure([&] { file->Close(); });
+        SkipOnFailure(skipped_, "closing the target file", [&] { file->Close(); });
     }
     headerStart_.clear();
     if (executing == Executing::Ends) IsExecuting_ = false;
@@ -99,10 +99,13 @@ void GorDownload::fillheaders(const std::string& data) {
     if (scan.verdict != HeaderScan::Verdict::Complete) return;  // the texts keep what they held
 
     // Each step below is skipped when it fails; the next one still runs.
-    SkipOnFailure([&] { headerText_.assign(data, 0, scan.bodyStart - kHeaderEnd.size()); });
-    SkipOnFailure([&] { ParseHeaderFields(headerText_, headers_); });
-    SkipOnFailure([&] { Responsecode_ = StatusCode(headerText_); });
-    SkipOnFailure([&] {
+    SkipOnFailure(skipped_, "keeping the answer header",
+                  [&] { headerText_.assign(data, 0, scan.bodyStart - kHeaderEnd.size()); });
+    SkipOnFailure(skipped_, "reading the header fields",
+                  [&] { ParseHeaderFields(headerText_, headers_); });
+    SkipOnFailure(skipped_, "reading the status code",
+                  [&] { Responsecode_ = StatusCode(headerText_); });
+    SkipOnFailure(skipped_, "judging the status", [&] {
         StatusVerdict verdict = JudgeStatus(Responsecode_, headerText_);
         IsServerOk_ = verdict.IsServerOk;
         Resumesupported_ = verdict.Resumesupported;
@@ -199,7 +202,8 @@ void GorDownload::Winsock1_DataArrival(std::int32_t bytesTotal) {
     // The trap is disarmed: from here on a failing step is skipped and the next one runs.
     const std::uint32_t request = request_;
     const std::uint64_t n = written_;
-    SkipOnFailure([&] { Events().Progress(static_cast<double>(n), contentLength_); });
+    SkipOnFailure(skipped_, "the Progress handler",
+                  [&] { Events().Progress(static_cast<double>(n), contentLength_); });
     // A host that cancelled, restarted or otherwise ended the request from inside Progress has
     // had the last word: nothing more is done or raised for it.
     if (request != request_) return;
@@ -210,7 +214,7 @@ void GorDownload::Winsock1_DataArrival(std::int32_t bytesTotal) {
         completed_ = true;
         EndRequest(Executing::Ends);
         const std::string dfile = fileName_;
-        SkipOnFailure([&] { Events().downloaded(dfile); });
+        SkipOnFailure(skipped_, "the downloaded handler", [&] { Events().downloaded(dfile); });
     }
 }
 
@@ -253,7 +257,7 @@ void GorDownload::ProbeAnswer() {
         if (!announced.coded) length = announced.length;
     } else {
         // Only the status is reported: the length of a refused answer adds no second failure.
-        SkipOnFailure([&] {
+        SkipOnFailure(skipped_, "reading the refused answer's length", [&] {
             const AnnouncedBody announced = ReadAnnouncedBody(headerText_);
             if (!announced.coded) length = announced.length;
         });

@@ -10,6 +10,7 @@
 
 #include "download/chunked_body.h"
 #include "download/response.h"
+#include "download/skip_step.h"
 #include "platform/file_system.h"
 #include "platform/socket_control.h"
 
@@ -41,6 +42,9 @@ class GorDownload : private platform::SocketEvents {
 
     // Where events go (may be null: events are then dropped). The host outlives the control.
     void SetEventHost(GorDownloadEvents* host) { host_ = host; }
+    // Where the failures of skipped steps and of the Progress and downloaded handlers, which
+    // the control swallows, are told (may be null). Outlives the control like the host.
+    void SetSkippedFailures(SkippedFailures* record) { skipped_ = record; }
 
     // --- properties
     const std::string& URL() const { return URL_; }
@@ -129,6 +133,7 @@ class GorDownload : private platform::SocketEvents {
     GorDownloadEvents& Events();
 
     GorDownloadEvents* host_ = nullptr;
+    SkippedFailures* skipped_ = nullptr;
     std::unique_ptr<platform::SocketControl> Winsock1_;
     platform::FileSystem& files_;
 

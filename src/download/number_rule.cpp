@@ -108,7 +108,7 @@ double NumberRule(std::string_view text) {
 
     // An exponent counts only when digits follow the E (and its sign): "5E" reads 5.
     std::string_view exponent;
-    if (i < n && (kept[i] == 'E' || kept[i] == 'e')) {
+    if (i < n && kept[i] == 'E') {
         std::size_t j = i + 1;
         if (j < n && (kept[j] == '+' || kept[j] == '-')) ++j;
         if (j < n && IsDigit(kept[j])) {
@@ -142,7 +142,7 @@ std::string NumberText(double value) {
     if (value == std::trunc(value) && std::fabs(value) < kWholeLimit) {
         return std::to_string(static_cast<long long>(value));
     }
-    // As printf's %.15g writes it, whatever the locale: the digits rounded half to even,
+    // As printf's %.15G writes it, whatever the locale: the digits rounded half to even,
     // trailing zeros dropped, and the form with an exponent when that is below -4 or at
     // least the number of digits.
     auto [digits, point] = ExactDigits(value);
@@ -154,7 +154,7 @@ std::string NumberText(double value) {
         text += digits.front();
         if (digits.size() > 1) text.append(".").append(digits, 1);
         const std::string magnitude = std::to_string(std::abs(exponent));
-        text.append(exponent < 0 ? "e-" : "e+").append(magnitude.size() < 2 ? "0" : "");
+        text.append(exponent < 0 ? "E-" : "E+").append(magnitude.size() < 2 ? "0" : "");
         text += magnitude;
     } else if (point <= 0) {
         text.append("0.").append(-point, '0').append(digits);

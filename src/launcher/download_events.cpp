@@ -9,6 +9,8 @@
 
 namespace gor::launcher {
 
+using download::SkipOnFailure;
+
 namespace {
 
 constexpr const char* kPercentSign = " %";
@@ -139,7 +141,7 @@ void frmLaunch::LogAnswer(const char* purpose) {
 // reports "Error Downloading". A partial file that was not moved is removed when FetchFile's
 // wait ends.
 void frmLaunch::MovePartialIntoPlace() {
-    SkipAndLog("installing the download", [&] {
+    SkipOnFailure(this, "installing the download", [&] {
         // A length of 0 (or a word) brings an empty file, which the image check refuses.
         const double announced = GorDownload1.contentLength();
         if (!IsWholeUpdater(partialFile_, announced > 0 ? announced : kNoLength)) return;

@@ -18,6 +18,9 @@ constexpr std::uint16_t kMagicPe32Plus = 0x20B;
 constexpr std::size_t kDirectoryCountPe32 = 92;
 constexpr std::size_t kDirectoryCountPe32Plus = 108;
 constexpr std::uint32_t kCertificateDirectory = 4;  // its "address" is a file offset
+// The loader reads a section's raw data in whole sectors and maps it in whole pages.
+constexpr std::uint64_t kSectorBytes = 512;
+constexpr std::uint64_t kPageBytes = 4096;
 
 struct Machine {
     std::uint16_t code;
@@ -50,6 +53,10 @@ ImageVerdict Verdict(bool whole, const Pieces&... pieces) {
 // What lies past the head the check reads is not examined, never refused.
 ImageVerdict PastTheHead(std::string_view what, std::size_t headSize) {
     return Verdict(true, what, " past the first ", headSize, " bytes; not examined");
+}
+
+std::uint64_t RoundUp(std::uint64_t value, std::uint64_t unit) {
+    return (value + unit - 1) / unit * unit;
 }
 
 // A 16-bit field as the format's documentation writes it: 0x014C.
@@ -106,19 +113,29 @@ ImageVerdict CheckExecutableImage(std::string_view head, std::uint64_t fileSize)
         // Raw data past the mapped size is alignment padding the loader never reads.
         const std::uint64_t used = mapped == 0 ? rawSize : std::min(rawSize, mapped);
         if (rawAt == 0 || used == 0) continue;  // no raw data (e.g. a packer's empty section)
+        const std::string_view field = head.substr(entry, 8);
+        const std::string_view name = field.substr(0, field.find('\0'));
         const std::uint64_t end = std::uint64_t{rawAt} + used;
-        if (end > fileSize) {
-            const std::string name(
-                head.substr(entry, 8).substr(0, head.substr(entry, 8).find('\0')));
+        if (end > fileSize)
             return Verdict(false, "section ", i + 1u, " (", name, ") ends at byte ", end,
                            ", past the end of the file (", fileSize, ")");
-        }
+        // The loader reads from the sector the raw data starts in as many whole sectors as
+        // the raw size takes, but no more than the section maps in pages, and refuses the
+        // image ("probably truncated") when that runs past the file's last sector: a file
+        // cut inside a section's padding passes the test above and still does not load.
+        const std::uint64_t readAt = rawAt / kSectorBytes * kSectorBytes;
+        const std::uint64_t readEnd =
+            readAt + std::min(RoundUp(rawSize, kSectorBytes),
+                              RoundUp(mapped == 0 ? rawSize : mapped, kPageBytes));
+        if (readEnd > RoundUp(fileSize, kSectorBytes))
+            return Verdict(false, "section ", i + 1u, " (", name, ") is read to byte ", readEnd,
+                           ", past the file's last sector (", fileSize, " bytes)");
     }
 
     const std::size_t countAt =
         static_cast<std::size_t>(optionalAt) +
         (magic == kMagicPe32 ? kDirectoryCountPe32 : kDirectoryCountPe32Plus);
-    const std::size_t certificateAt = countAt + 4 + kCertificateDirectory * 8;
+    const std::size_t certificateAt = countAt + 4 + std::size_t{kCertificateDirectory} * 8;
     if (certificateAt + 8 <= tableAt && U32(head, countAt) > kCertificateDirectory) {
         const std::uint64_t end =
             std::uint64_t{U32(head, certificateAt)} + U32(head, certificateAt + 4);

@@ -12,7 +12,7 @@ namespace gor::launcher {
 
 // How much of a file the check reads. Real images keep their headers and section table in the
 // first few KiB; structures placed beyond this are not examined (never refused).
-inline constexpr std::size_t kImageHeadBytes = 64 * 1024;
+inline constexpr std::size_t kImageHeadBytes = std::size_t{64} * 1024;
 
 struct ImageVerdict {
     bool whole = false;

@@ -64,6 +64,8 @@ const char* ExitMeaning(ExitCode code) {
             return "the updater could not be started";
         case kExitOtherLauncher:
             return "another launcher runs in this folder";
+        case kExitSetupFailed:
+            return "setting up failed";
     }
     return "";
 }
@@ -85,10 +87,12 @@ frmLaunch::frmLaunch(LauncherPlatform platform)
       log_(files_, loop_),
       Timer1(loop_.CreateTimer(kTimer1IntervalMs, [this] { Timer1_Timer(); })) {
     GorDownload1.SetEventHost(this);
+    GorDownload1.SetSkippedFailures(this);
 }
 
 frmLaunch::~frmLaunch() {
     GorDownload1.SetEventHost(nullptr);
+    GorDownload1.SetSkippedFailures(nullptr);
 }
 
 // One trap covers the whole sequence; past the final existence test it is disarmed and a
@@ -145,12 +149,12 @@ void frmLaunch::Form_Load() try {
     ExitCode ending;
     if (FileExist(updater, kAnyUpdater)) {
         // Trap disarmed: nothing is reported from here on, not even a failing start.
-        SkipOnFailure([&] { lblStatus.Caption(""); });
-        const bool started = SkipAndLog("starting gorupd.exe", [&] {
+        SkipOnFailure(this, "clearing the status line", [&] { lblStatus.Caption(""); });
+        const bool started = SkipOnFailure(this, "starting gorupd.exe", [&] {
             WhileBusy("starting", updater, [&] { StartUpdater(updater); });
             log_.Line("started gorupd.exe");
         });
-        SkipOnFailure([&] { Pausetime(kPauseAfterStart); });
+        SkipOnFailure(this, "the pause after the start", [&] { Pausetime(kPauseAfterStart); });
         ending = started ? kExitStarted : kExitStartFailed;
     } else {
         log_.Line("no updater: Error Downloading");
@@ -171,13 +175,19 @@ void frmLaunch::Form_Load() try {
 // launcher goes on as if it were the first.
 void frmLaunch::ClaimFolder() {
     bool first = true;
-    SkipOnFailure([&] { first = process_.ClaimFolder(process_.AppPath()); });
+    SkipOnFailure(this, "claiming the folder",
+                  [&] { first = process_.ClaimFolder(process_.AppPath()); });
     if (!first) End(kExitOtherLauncher);
+}
+
+void frmLaunch::StepFailed(const char* step, const std::exception& failure) {
+    log_.Line(std::string(step) + " failed: " + LaunchLog::Failure(failure));
 }
 
 void frmLaunch::OpenLog() {
     std::string folder;
-    SkipOnFailure([&] {
+    // Before the log is open: a failure here has nowhere to be told.
+    SkipOnFailure(nullptr, "opening the log", [&] {
         folder = process_.AppPath();
         log_.Open(folder + kPathSeparator + kLogName);
     });

@@ -25,6 +25,9 @@ enum ExitCode : int {
     kExitWatchdog = 3,       // "Terminating": the watchdog ended a download or patch
     kExitStartFailed = 4,    // the updater exists but could not be started
     kExitOtherLauncher = 5,  // another launcher runs in this folder; nothing was done
+    // Setting up failed before the box could tell it (WinSock, the window, the failure
+    // handler itself, an exception nothing caught); nothing is shown and nothing logged.
+    kExitSetupFailed = 6,
 };
 
 // Decides whether a file (its first bytes and its size) is a whole program of the kind the
@@ -50,7 +53,7 @@ std::string FormatLength(double bytes);
 
 // The form is GorDownload1's event host: its handlers stay private, but anything may hold
 // it as a GorDownloadEvents (the control does, and so do tests that speak as the control).
-class frmLaunch : public download::GorDownloadEvents {
+class frmLaunch : public download::GorDownloadEvents, private download::SkippedFailures {
   public:
     explicit frmLaunch(LauncherPlatform platform);
     ~frmLaunch() override;
@@ -94,18 +97,8 @@ class frmLaunch : public download::GorDownloadEvents {
     void OpenLog();
     void LogRequest(const char* purpose, const char* extra);
     void LogAnswer(const char* purpose);
-    // Runs one step whose failure is skipped (as SkipOnFailure does), noting the failure as
-    // "<what> failed: ..." in the log. Returns false when the step failed.
-    template <class Step>
-    bool SkipAndLog(const char* what, Step&& step) {
-        try {
-            step();
-            return true;
-        } catch (const std::exception& failure) {
-            log_.Line(std::string(what) + " failed: " + LaunchLog::Failure(failure));
-            return false;
-        }
-    }
+    // A skipped step's failure, here or inside GorDownload1: "<step> failed: ..." in the log.
+    void StepFailed(const char* step, const std::exception& failure) override;
 
     // Runs a file step on `path`. While it fails in a way that passes by itself (busy_files.h)
     // it is tried again after a pause in which events are dispatched (the watchdog still

@@ -35,7 +35,8 @@ void LaunchLog::Open(const std::string& path) {
     file_.reset();
     written_ = 0;
     start_ = clock_.Now();
-    SkipOnFailure([&] {
+    // The log cannot tell its own failures: there is nowhere to record them.
+    SkipOnFailure(nullptr, "opening the log", [&] {
         auto file = files_.OpenReadWrite(path);
         file->Truncate(0);  // the previous start's log goes
         file_ = std::move(file);
@@ -49,10 +50,10 @@ void LaunchLog::Line(const std::string& text) {
     const std::string last = stamp + kLogFull + kLineEnd;
     // Room is kept for the line that says the log is full.
     if (written_ + line.size() + last.size() > kLogLimit) line = last;
-    const bool wrote = SkipOnFailure([&] { file_->Write(line); });
+    const bool wrote = SkipOnFailure(nullptr, "writing the log", [&] { file_->Write(line); });
     written_ += line.size();
     if (!wrote || line == last) {
-        SkipOnFailure([&] { file_->Close(); });
+        SkipOnFailure(nullptr, "closing the log", [&] { file_->Close(); });
         file_.reset();
     }
 }

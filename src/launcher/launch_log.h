@@ -14,7 +14,7 @@
 namespace gor::launcher {
 
 // The log holds at most this many bytes; a last line says when later ones were dropped.
-inline constexpr std::uint64_t kLogLimit = 64 * 1024;
+inline constexpr std::uint64_t kLogLimit = std::uint64_t{64} * 1024;
 
 class LaunchLog {
   public:

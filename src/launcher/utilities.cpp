@@ -166,8 +166,8 @@ void frmLaunch::Timer1_Timer() {
 void frmLaunch::Terminate(const std::string& why) {
     log_.Line(why);
     if (!partialFile_.empty()) {
-        SkipOnFailure([&] { GorDownload1.Cancel_Download(); });
-        SkipOnFailure([&] { RemovePartialFile(); });
+        SkipOnFailure(this, "stopping the transfer", [&] { GorDownload1.Cancel_Download(); });
+        SkipOnFailure(this, "removing the partial file", [&] { RemovePartialFile(); });
     }
     lblStatus.ForeColor(window::kStatusFailureColor);
     lblStatus.Caption("Terminating");

@@ -170,10 +170,9 @@ def standin_bytes():
 
 
 def wine_env():
-    env = dict(os.environ)
-    env.setdefault("WINEDEBUG", "-all")
-    env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
-    return env
+    """The environment of programs under Wine: this one, which tests/support/wine_fixture.sh
+    (every test under Wine runs through it) completed."""
+    return dict(os.environ)
 
 
 class Launch:
@@ -246,7 +245,7 @@ DESIGN_DPI = 96
 
 def set_display_dpi(dpi):
     """Sets the resolution (LogPixels) the prefix's next programs see, once Wine is quiet."""
-    subprocess.run(["bash", str(SOURCE_DIR / "tests" / "e2e" / "wine_fixture.sh"), "dpi",
+    subprocess.run(["bash", str(SOURCE_DIR / "tests" / "support" / "wine_fixture.sh"), "dpi",
                     str(dpi)], env=wine_env(), timeout=300, check=True, stdin=subprocess.DEVNULL)
 
 

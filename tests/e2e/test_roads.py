@@ -44,17 +44,7 @@ class StraightOn(WineTestCase):
 
 
 class Patch(WineTestCase):
-    def test_new_updater_replaces_the_old_and_is_started(self):
-        folder = self.new_folder()
-        folder.put_standin("gorupd.exe", b"old")
-        new = folder.put_standin("gorupd.new", b"new")
-
-        code = self.run_launcher(folder)
-
-        self.assertEqual(code, EXIT_STARTED)
-        self.assertFalse(folder.exists("gorupd.new"))
-        self.assertEqual(folder.read("gorupd.exe"), new)
-        self.assertStartedOnce(folder)
+    # The patch of an old updater: FolderNames, in a plain folder and in awkward ones.
 
     def test_new_updater_alone_becomes_the_updater(self):
         folder = self.new_folder()
@@ -91,12 +81,13 @@ class Patch(WineTestCase):
 
 class FolderNames(WineTestCase):
     NAMES = (
+        "launcher",
         "Gorvik Online &()%! launcher",
         "Горвик Онлайн",
         "戈尔维克 在线",
     )
 
-    def test_patch_and_start_in_awkward_folders(self):
+    def test_patch_and_start_in_plain_and_awkward_folders(self):
         for name in self.NAMES:
             with self.subTest(folder=name):
                 folder = self.new_folder(name)

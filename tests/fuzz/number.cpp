@@ -32,7 +32,7 @@ std::string NumberPrefix(const std::string& text) {
         while (i < n && Digit(text[i])) ++i, ++digits;
     }
     if (digits == 0) return "";
-    if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+    if (i < n && text[i] == 'E') {
         std::size_t j = i + 1;
         if (j < n && (text[j] == '+' || text[j] == '-')) ++j;
         if (j < n && Digit(text[j])) {

@@ -7,6 +7,8 @@
         ... web.port ...
     # Every file of `root` also under /chunked/ (nginx then answers with chunked coding), and
     # with upstream_port, /proxied/... passed on to that server on 127.0.0.1.
+    with ResetServer() as reset, UploadServer() as upload:  # raw TCP, for the socket layer
+        ... reset.port ... upload.port ...
 
 Also a command line for tests written in other languages, running until terminated:
 
@@ -14,13 +16,17 @@ Also a command line for tests written in other languages, running until terminat
 """
 
 import argparse
+import hashlib
 import os
 import select
 import signal
 import socket
+import socketserver
+import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -29,10 +35,11 @@ START_TIMEOUT = 20.0
 STOP_TIMEOUT = 10.0
 
 
-def free_port():
-    """A TCP port on 127.0.0.1 that nobody listens on right now."""
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        s.bind(("127.0.0.1", 0))
+def free_port(host="127.0.0.1"):
+    """A TCP port on `host` (127.0.0.1 or ::1) that nobody listens on right now."""
+    family = socket.AF_INET6 if ":" in host else socket.AF_INET
+    with socket.socket(family, socket.SOCK_STREAM) as s:
+        s.bind((host, 0))
         return s.getsockname()[1]
 
 
@@ -123,7 +130,7 @@ http {{
     sendfile on;
     default_type application/octet-stream;
     server {{
-        listen 127.0.0.1:{port};
+        listen {listen};
         root {root};
         # The same files with a body after them that adds nothing: nginx no longer knows the
         # length up front and answers an HTTP/1.1 client with chunked coding.
@@ -146,10 +153,12 @@ NGINX_PROXY = """\
 
 
 class Nginx:
-    """The system nginx serving the folder `root` on 127.0.0.1; `.port` once entered."""
+    """The system nginx serving the folder `root` on `host` (127.0.0.1 or ::1); `.port` once
+    entered."""
 
-    def __init__(self, root, port=0, upstream_port=None):
+    def __init__(self, root, port=0, upstream_port=None, host="127.0.0.1"):
         self.root = os.path.abspath(root)
+        self.host = host
         self.port = port
         self.upstream_port = upstream_port
         self._dir = None
@@ -160,7 +169,7 @@ class Nginx:
         # A free port can be taken by someone else before nginx binds it: try a few.
         attempts = 3 if self.port == 0 else 1
         for attempt in range(attempts):
-            port = self.port or free_port()
+            port = self.port or free_port(self.host)
             try:
                 self._start(port)
                 self.port = port
@@ -178,7 +187,9 @@ class Nginx:
         user = "user root;\n" if os.geteuid() == 0 else ""
         with open(conf, "w") as f:
             proxy = NGINX_PROXY.format(upstream=self.upstream_port) if self.upstream_port else ""
-            f.write(NGINX_CONF.format(user=user, tmp=tmp, port=port, root=self.root, proxy=proxy))
+            listen = f"[{self.host}]:{port}" if ":" in self.host else f"{self.host}:{port}"
+            f.write(NGINX_CONF.format(user=user, tmp=tmp, listen=listen, root=self.root,
+                                      proxy=proxy))
         self._process = subprocess.Popen(
             [NGINX, "-p", tmp, "-c", conf, "-e", os.path.join(tmp, "error.log"),
              "-g", "daemon off;"],
@@ -189,7 +200,7 @@ class Nginx:
                 raise RuntimeError(f"nginx exited with {self._process.returncode}: "
                                    + self._error_log())
             try:
-                with socket.create_connection(("127.0.0.1", port), timeout=1.0):
+                with socket.create_connection((self.host, port), timeout=1.0):
                     return
             except OSError:
                 if time.monotonic() > deadline:
@@ -224,6 +235,76 @@ class Nginx:
         if self._dir:
             self._dir.cleanup()
         return False
+
+
+def upload_pattern(size):
+    """The bytes a client uploads to UploadServer: byte i is (7 i + i // 251) mod 256, built a
+    run of 251 bytes (one value of i // 251) at a time."""
+    sevens = bytes((7 * j) & 0xFF for j in range(512))
+    plus = [bytes((v + k) & 0xFF for v in range(256)) for k in range(256)]
+    out = bytearray()
+    for run in range((size + 250) // 251):
+        start = (251 * run) % 256
+        out += sevens[start:start + 251].translate(plus[run % 256])
+    return bytes(out[:size])
+
+
+class _TcpServer:
+    """A threading TCP server on 127.0.0.1 in this process; `.port` once entered."""
+
+    class _Server(socketserver.ThreadingTCPServer):
+        allow_reuse_address = True
+        daemon_threads = True
+
+    def __enter__(self):
+        handle = self.handle
+        handler = type("Handler", (socketserver.BaseRequestHandler,),
+                       {"handle": lambda request: handle(request.request)})
+        self._server = self._Server(("127.0.0.1", 0), handler)
+        self.port = self._server.server_address[1]
+        threading.Thread(target=self._server.serve_forever, daemon=True).start()
+        return self
+
+    def __exit__(self, *exc):
+        self._server.shutdown()
+        self._server.server_close()
+        return False
+
+
+class ResetServer(_TcpServer):
+    """Reads a little of what the client sends, then aborts the connection (RST, not FIN)."""
+
+    def handle(self, conn):
+        conn.recv(4096)
+        time.sleep(0.5)
+        conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        conn.close()
+
+
+class UploadServer(_TcpServer):
+    """Reads "<size>\\n" and that many bytes, after a pause that lets the client's send
+    buffers fill; answers "ok" when they are upload_pattern(size)."""
+
+    def handle(self, conn):
+        data = b""
+        while b"\n" not in data:
+            piece = conn.recv(65536)
+            if not piece:
+                return
+            data += piece
+        line, data = data.split(b"\n", 1)
+        size = int(line)
+        time.sleep(1.5)
+        digest = hashlib.sha256(data)
+        got = len(data)
+        while got < size:
+            piece = conn.recv(min(1 << 20, size - got))
+            if not piece:
+                break
+            digest.update(piece)
+            got += len(piece)
+        ok = got == size and digest.digest() == hashlib.sha256(upload_pattern(size)).digest()
+        conn.sendall(b"ok\n" if ok else f"bad: {got} bytes\n".encode())
 
 
 def main():

@@ -9,7 +9,7 @@
 #include <iterator>
 #include <vector>
 
-#include "window/bitmap.h"
+#include "bitmap.h"
 #include "window/layout.h"
 
 namespace {
@@ -32,7 +32,7 @@ std::uint32_t U32(const Bytes& b, std::size_t at) {
 
 class LauncherPicture : public testing::Test {
   protected:
-    void SetUp() override { picture = gor::window::DecodeBitmap24(file); }
+    void SetUp() override { picture = gor::test::DecodeBitmap24(file); }
     bool Hole(int x, int y) const { return picture.At(x, y) == kKey; }
 
     Bytes file = ReadAsset("launcher.bmp");

@@ -74,7 +74,7 @@ TEST(FrameDownloadBody, Table) {
 }
 
 TEST(FrameDownloadBody, LengthBeyondAnyNumberThrows) {
-    EXPECT_THROW(ReadAnnouncedBody("HTTP/1.1 200 OK\r\nContent-Length: 1e999"),
+    EXPECT_THROW(ReadAnnouncedBody("HTTP/1.1 200 OK\r\nContent-Length: 1E999"),
                  std::overflow_error);
 }
 

@@ -479,7 +479,7 @@ TEST(GorDownload, TheDownloadAnswersOwnFramingDecides) {
 
 TEST(GorDownload, ProbeRaisesAtMostOneDownloadError) {
     Rig bad;  // a refused status with a length beyond any number: the status alone is told
-    bad.Probe(Answer("500 Oops", "Content-Length: 1e999\r\n", ""));
+    bad.Probe(Answer("500 Oops", "Content-Length: 1E999\r\n", ""));
     EXPECT_EQ(bad.host.log, "DownloadError(HTTP/1.1 500 Oops,true); headerread");
     bad.ExpectEnded();
 

@@ -29,6 +29,10 @@ TEST(ExecutableImage, PassesWholeImagesAndRefusesEverythingElse) {
     std::string lastSectionPastTheEnd = BuildImage();
     PutU32(lastSectionPastTheEnd, SectionEntry({}, 2) + 16, kImageSectionRaw * 4);  // raw size
     PutU32(lastSectionPastTheEnd, SectionEntry({}, 2) + 8, kImageSectionRaw * 4);   // mapped
+    // Mapped data whole, but the padding the loader reads in whole sectors cut off.
+    std::string cutInPadding = BuildImage();
+    PutU32(cutInPadding, SectionEntry({}, 2) + 16, kImageSectionRaw * 2);  // raw size
+    cutInPadding.resize(cutInPadding.size() - kImageSectionRaw + kImageSectionMapped);
     std::string farLfanew = BuildImage();
     PutU32(farLfanew, 0x3C, static_cast<std::uint32_t>(farLfanew.size()));
     std::string noSignature = BuildImage();
@@ -67,6 +71,7 @@ TEST(ExecutableImage, PassesWholeImagesAndRefusesEverythingElse) {
         {"e_lfanew past the end", farLfanew, false},
         {"no PE signature", noSignature, false},
         {"last section ends past the file", lastSectionPastTheEnd, false},
+        {"last section cut inside its padding", cutInPadding, false},
         {"certificate table cut off",
          BuildImage([](ImageShape& s) { s.certificateBytes = 0x300; }).substr(0, 0xB00), false},
     };

@@ -2,11 +2,13 @@
 // where it cannot be written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "build_config.h"
 #include "fakes/launch_rig.h"
 #include "launcher/launch_log.h"
 
@@ -42,7 +44,7 @@ TEST(LaunchLog, TellsWhyADownloadEnded) {
 
     const std::vector<std::string> lines = LogLines(rig);
     ASSERT_EQ(lines.size(), 11u) << rig.files.Bytes(kLog).substr(0, 2000);
-    EXPECT_EQ(lines[0].rfind("gorlaunch 1.0.0.8 in " + kAppDir + ", update server ", 0), 0u);
+    EXPECT_EQ(lines[0].rfind(std::string("gorlaunch ") + build::kVersionText + " in " + kAppDir + ", update server ", 0), 0u);
     EXPECT_EQ(lines[1], "gorupd.exe is not whole: not an executable image (no MZ signature)");
     EXPECT_EQ(lines[2], "removed gorupd.exe");
     EXPECT_EQ(lines[3], "road: download (no updater in the folder)");
@@ -54,6 +56,26 @@ TEST(LaunchLog, TellsWhyADownloadEnded) {
     EXPECT_EQ(lines[8], "the server closed the connection after 1000 bytes, before the end");
     EXPECT_EQ(lines[9], "no updater: Error Downloading");
     EXPECT_EQ(lines[10], "exit code 1: no updater arrived");
+}
+
+// A failure that a skipped step swallows is told too: here the percentage line refuses inside
+// the Progress handler, which the control skips, and the transfer goes on.
+TEST(LaunchLog, TellsTheFailuresOfSkippedSteps) {
+    LaunchRig rig;
+    rig.window.failOn = "percent=100 %";
+    ScriptedSocket& peer = *rig.loop.socket;
+    const std::string image = BuildImage();
+    const std::string header =
+        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(image.size()) + "\r\n\r\n";
+    rig.loop.At(0.1, [&] { peer.DeliverConnect(); });
+    rig.loop.At(0.2, [&] { peer.DeliverData(header); });
+    rig.loop.At(0.3, [&] { peer.DeliverConnect(); });
+    rig.loop.At(0.4, [&] { peer.DeliverData(header + image); });
+    EXPECT_EQ(rig.Run(), launcher::kExitStarted);
+    const std::vector<std::string> lines = LogLines(rig);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "the Progress handler failed: window refused: percent=100 %"),
+              1);
 }
 
 TEST(LaunchLog, IsBoundedAndCostsNothingWhereItCannotBeWritten) {

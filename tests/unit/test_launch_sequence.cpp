@@ -201,7 +201,7 @@ TEST_P(LaunchFailure, ShowsTheStagesMessageThenEndsTwoSecondsLater) {
 INSTANTIATE_TEST_SUITE_P(
     EachStage, LaunchFailure,
     ::testing::Values(StageFailure{"ShapingFails",
-                                   [](LaunchRig& rig) { rig.window.failShaping = true; },
+                                   [](LaunchRig& rig) { rig.window.failShapingAt = "read"; },
                                    Message("Gorvik Launcher Error.", 1),
                                    {"0 msgbox", "2 unload", "2 end 2"}},
                       StageFailure{"UpdaterSearchFails",

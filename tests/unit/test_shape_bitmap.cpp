@@ -6,11 +6,11 @@
 #include <stdexcept>
 #include <vector>
 
-#include "window/bitmap.h"
+#include "bitmap.h"
 
 namespace {
 
-using gor::window::DecodeBitmap24;
+using gor::test::DecodeBitmap24;
 using Bytes = std::vector<std::uint8_t>;
 
 void Put(Bytes& b, std::size_t at, std::uint32_t v, int n) {

@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "window/bitmap.h"
+#include "bitmap.h"
+#include "fakes/recording_window.h"
 #include "window/layout.h"
 #include "window/scaling.h"
 #include "window/shape_module.h"
@@ -154,7 +155,7 @@ std::filesystem::path RepoRoot() {
 Pixels LauncherPicture() {
     std::ifstream file(RepoRoot() / "src/window/assets/launcher.bmp", std::ios::binary);
     const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file), {}};
-    return gor::window::DecodeBitmap24(bytes);
+    return gor::test::DecodeBitmap24(bytes);
 }
 
 TEST(ShapeRegion, PictureWithoutTransparentPixelsIsOneFullRectangle) {
@@ -275,56 +276,18 @@ TEST(ShapeRegion, XorReferenceReturnsNothingWhenTheFullRegionCannotBeMade) {
 
 // --- ShapeFormToPicture on a fake form
 
-class FakeForm : public gor::platform::LauncherWindow {
-  public:
-    Pixels picture;
-    int twipsX = kTwips, twipsY = kTwips;
-    std::uintptr_t regionHandle = 0x5150;
-    std::string failAt;  // the step that throws
-
-    std::vector<std::string> steps;
-    int outerWidth = gor::window::kFormDesignWidthTwips;
-    int outerHeight = gor::window::kFormDesignHeightTwips;
-    std::vector<PixelRect> applied;
-
-    void SetStatusCaption(const std::string&) override {}
-    void SetStatusForeColor(std::uint32_t) override {}
-    void SetPercentCaption(const std::string&) override {}
-    void SetPercentVisible(bool) override {}
-    void Show() override {}
-    void MsgBox(const std::string&, const std::string&, int) override {}
-    void Unload() override {}
-
-    void SetBorderStyleNone() override { Step("border none"); }
-    int PictureWidthPixels() override { return Step("width"), picture.width; }
-    int PictureHeightPixels() override { return Step("height"), picture.height; }
-    int TwipsPerPixelX() override { return twipsX; }
-    int TwipsPerPixelY() override { return twipsY; }
-    void SetOuterSizeTwips(int width, int height) override {
-        Step("size");
-        outerWidth = width;
-        outerHeight = height;
-    }
-    Pixels ReadPicture() override { return Step("read"), picture; }
-    std::uintptr_t ApplyRegion(const std::vector<PixelRect>& rects) override {
-        Step("region");
-        applied = rects;
-        return regionHandle;
-    }
-
-  private:
-    void Step(const std::string& name) {
-        steps.push_back(name);
-        if (name == failAt) throw std::runtime_error(name + " failed");
-    }
+// A window to shape: the unit tests' launcher window, on a timeline of its own.
+struct FakeForm : gor::test::RecordingWindow {
+    gor::test::Timeline timeline;
+    FakeForm() : RecordingWindow(timeline) { regionHandle = 0x5150; }
 };
 
 TEST(ShapeFormToPicture, StepsInOrderAndTheWindowTakesThePicturesSize) {
     FakeForm form;
     form.picture = LauncherPicture();
     EXPECT_EQ(ShapeFormToPicture(form, gor::window::kTransparentColor), 0x5150u);
-    EXPECT_EQ(form.steps, (std::vector<std::string>{"border none", "width", "height", "size",
-                                                    "read", "region"}));
+    EXPECT_EQ(form.shapingSteps, (std::vector<std::string>{"border none", "width", "height", "size",
+                                                           "read", "region"}));
     EXPECT_EQ(form.outerWidth, kWidth * kTwips);
     EXPECT_EQ(form.outerHeight, kHeight * kTwips);
     EXPECT_EQ(Cover(form.applied, kWidth, kHeight), Expected(form.picture, kKey));
@@ -352,17 +315,17 @@ TEST(ShapeFormToPicture, ReturnsZeroWhenNoRegionCouldBeMade) {
     form.regionHandle = 0;
     EXPECT_EQ(ShapeFormToPicture(form, gor::window::kTransparentColor), 0u);
     EXPECT_TRUE(form.applied.empty());  // all transparent: an empty region was asked for
-    EXPECT_EQ(form.steps.back(), "region");
+    EXPECT_EQ(form.shapingSteps.back(), "region");
 }
 
 TEST(ShapeFormToPicture, AFailingStepStopsTheRest) {
     for (const std::string step : {"border none", "size", "read"}) {
         FakeForm form;
         form.picture = Picture(3, 2, 0);
-        form.failAt = step;
+        form.failShapingAt = step;
         EXPECT_THROW(ShapeFormToPicture(form, gor::window::kTransparentColor), std::runtime_error)
             << step;
-        EXPECT_EQ(form.steps.back(), step);
+        EXPECT_EQ(form.shapingSteps.back(), step);
     }
 }
 
@@ -373,7 +336,7 @@ TEST(ShapeFormToPicture, PictureThatDisagreesWithItsSizeIsRefused) {
     form.picture = Picture(3, 2, 0);
     EXPECT_THROW(ShapeFormToPicture(form, gor::window::kTransparentColor), std::runtime_error);
     EXPECT_TRUE(form.applied.empty());
-    EXPECT_NE(form.steps.back(), "region");
+    EXPECT_NE(form.shapingSteps.back(), "region");
 }
 
 }  // namespace

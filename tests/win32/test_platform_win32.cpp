@@ -25,7 +25,7 @@
 #include "platform/win32/process_win32.h"
 #include "platform/win32/region_win32.h"
 #include "platform/win32/wide_text.h"
-#include "window/bitmap.h"
+#include "bitmap.h"
 #include "window/layout.h"
 #include "window/scaling.h"
 #include "window/shape_module.h"
@@ -334,7 +334,7 @@ TEST(Win32LauncherWindow, PictureSizeRegionAndLabels) {
 
     // The pixels read back are the picture file's, top row first, red in the low byte.
     const std::string file = ReadWholeFile(picturePath);
-    const Pixels expected = gor::window::DecodeBitmap24(
+    const Pixels expected = gor::test::DecodeBitmap24(
         {reinterpret_cast<const std::uint8_t*>(file.data()), file.size()});
     const Pixels read = window.ReadPicture();
     EXPECT_TRUE(window.PictureWidthPixels() == expected.width &&

@@ -2,20 +2,18 @@
 """Runs winsock_check.exe under Wine against servers on 127.0.0.1 and checks what it got.
 
 Usage: test_winsock.py --exe build/.../winsock_check.exe [--wine wine]
-Needs WINEPREFIX (an initialised prefix; created with wineboot when missing). The name
+Runs through tests/support/wine_fixture.sh (ctest's "wine" fixture), like every test under
+Wine; the servers are those of tests/support/servers.py. The name
 lookup cases run in network and mount namespaces of their own (unshare -m -n) whose
 /etc/resolv.conf names a small name server on 127.0.0.1 started by this script and whose
 /etc/hosts gives names loopback addresses (IPv6 and IPv4, or IPv6 only), so no query ever
 leaves the machine; where namespaces cannot be made those cases are skipped.
 """
 import argparse
-import hashlib
-import http.server
 import os
 import re
 import shutil
 import socket
-import socketserver
 import struct
 import subprocess
 import sys
@@ -23,112 +21,21 @@ import tempfile
 import threading
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.dirname(HERE), os.path.join(os.path.dirname(os.path.dirname(HERE)),
+                                                     "support")]
 from harness import wine_env  # noqa: E402  (the end-to-end tests' shared helpers)
+from servers import Nginx, ResetServer, UploadServer  # noqa: E402
 
 BODY_SIZE = 3 * 1024 * 1024 + 17  # several receive buffers' worth, odd on purpose
 UPLOAD_SIZE = 24 * 1024 * 1024    # well past what the stacks buffer while nobody reads
 RUN_TIMEOUT = 300
 
 
-def pattern(size):
-    """The bytes winsock_check.exe uploads: byte i is (7 i + i // 251) mod 256, built a run of
-    251 bytes (one value of i // 251) at a time."""
-    sevens = bytes((7 * j) & 0xFF for j in range(512))
-    plus = [bytes((v + k) & 0xFF for v in range(256)) for k in range(256)]
-    out = bytearray()
-    for run in range((size + 250) // 251):
-        start = (251 * run) % 256
-        out += sevens[start:start + 251].translate(plus[run % 256])
-    return bytes(out[:size])
-
-
-class QuietHandler(http.server.SimpleHTTPRequestHandler):
-    protocol_version = "HTTP/1.0"  # one answer per connection, then close
-
-    def log_message(self, *args):
-        pass
-
-
-class QuietServer(http.server.ThreadingHTTPServer):
-    def handle_error(self, request, client_address):
-        pass  # the reconnect case drops its first connection mid-answer on purpose
-
-
-class QuietServer6(QuietServer):
-    address_family = socket.AF_INET6
-
-
-def serve_files(folder, server_class=QuietServer, host="127.0.0.1"):
-    handler = lambda *a, **kw: QuietHandler(*a, directory=folder, **kw)
-    server = server_class((host, 0), handler)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server
-
-
-class TcpServer(socketserver.ThreadingTCPServer):
-    allow_reuse_address = True
-    daemon_threads = True
-
-
-class ResetHandler(socketserver.BaseRequestHandler):
-    """Reads a little of a large upload, then aborts the connection (RST, not FIN)."""
-
-    def handle(self):
-        self.request.recv(4096)
-        time.sleep(0.5)
-        self.request.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-        self.request.close()
-
-
-class UploadHandler(socketserver.BaseRequestHandler):
-    """Reads "<size>\\n" and that many bytes, after a pause that lets the client's send
-    buffers fill; answers "ok" when they are the expected pattern."""
-
-    def handle(self):
-        conn = self.request
-        data = b""
-        while b"\n" not in data:
-            piece = conn.recv(65536)
-            if not piece:
-                return
-            data += piece
-        line, data = data.split(b"\n", 1)
-        size = int(line)
-        time.sleep(1.5)
-        digest = hashlib.sha256(data)
-        got = len(data)
-        while got < size:
-            piece = conn.recv(min(1 << 20, size - got))
-            if not piece:
-                break
-            digest.update(piece)
-            got += len(piece)
-        ok = got == size and digest.digest() == hashlib.sha256(pattern(size)).digest()
-        conn.sendall(b"ok\n" if ok else f"bad: {got} bytes\n".encode())
-
-
-def start_tcp(handler):
-    server = TcpServer(("127.0.0.1", 0), handler)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server
-
-
-def ensure_prefix(wine, env):
-    prefix = env.get("WINEPREFIX")
-    if not prefix:
-        sys.exit("WINEPREFIX is not set")
-    if not os.path.exists(os.path.join(prefix, "system.reg")):
-        print(f"initialising Wine prefix {prefix}", flush=True)
-        subprocess.run([wine, "wineboot", "-i"], env=env, check=True, timeout=RUN_TIMEOUT,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
 # Names the private name server knows: (seconds before answering, address or None).
 SLOW_NAMES = {b"slow-loopback.invalid": (1.0, "127.0.0.1")}
 # Names with several addresses (::1, then 127.0.0.1), and a name the IPv6-only server serves.
-HOSTS = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(
-    __file__)))), "support", "loopback_hosts")
+HOSTS = os.path.join(os.path.dirname(os.path.dirname(HERE)), "support", "loopback_hosts")
 ISOLATED = "isolated: private network and name server"
 
 
@@ -236,23 +143,28 @@ def main():
     env = wine_env()
     if args.lookups:
         return run_lookups(args, env)
-    ensure_prefix(args.wine, env)
 
     work = tempfile.mkdtemp(prefix="winsock-check-")
     body = os.urandom(BODY_SIZE)
     with open(os.path.join(work, "body.bin"), "wb") as f:
         f.write(body)
-    files = serve_files(work)
-    files6 = serve_files(work, QuietServer6, "::1")
-    # Served on 127.0.0.1 only after ::1 took its share of the connect time without an answer.
-    files_slow = serve_files(work)
-    silent = unanswering(files_slow.server_address[1])
-    reset = start_tcp(ResetHandler)
-    upload = start_tcp(UploadHandler)
+    # files_slow is served on 127.0.0.1 only after ::1 took its share of the connect time
+    # without an answer.
+    with Nginx(root=work) as files, Nginx(root=work, host="::1") as files6, \
+            Nginx(root=work) as files_slow, ResetServer() as reset, UploadServer() as upload:
+        silent = unanswering(files_slow.port)
+        try:
+            return run_cases(args, env, work, body, files, files6, files_slow, reset, upload)
+        finally:
+            for held in silent:
+                held.close()
+
+
+def run_cases(args, env, work, body, files, files6, files_slow, reset, upload):
     # Bound but not listening: connecting to it is refused, and no one else can take the port.
     refusing = socket.socket()
     refusing.bind(("127.0.0.1", 0))
-    http_port = str(files.server_address[1])
+    http_port = str(files.port)
 
     # Relative names: the program runs in `work`.
     outputs = {name: name + ".out"
@@ -267,8 +179,8 @@ def main():
                "refused", refused_port,
                "download", f"127.0.0.1:{http_port}/body.bin", outputs["download"],
                "download-refused", f"127.0.0.1:{refused_port}/body.bin",
-               "reset", str(reset.server_address[1]), str(UPLOAD_SIZE),
-               "upload", str(upload.server_address[1]), str(UPLOAD_SIZE),
+               "reset", str(reset.port), str(UPLOAD_SIZE),
+               "upload", str(upload.port), str(UPLOAD_SIZE),
                "hold"]
     expected = ["idle", "badport-text", "badport-zero", "badport-range", "empty-host",
                 "fetch-127.0.0.1", "fetch-localhost", "reconnect", "trickle", "refused",
@@ -291,8 +203,8 @@ def main():
     lookup_text = lookups_in_namespaces(args, env, [
         "unresolvable", "no-such-host.invalid", "lookup-cancel", "slow-loopback.invalid",
         refused_port, "fetch", "both.invalid", http_port, named["both"],
-        "fetch", "slow-first.invalid", str(files_slow.server_address[1]), named["slow-first"],
-        "fetch6", "ipv6-only.invalid", str(files6.server_address[1]), named["ipv6-only"]])
+        "fetch", "slow-first.invalid", str(files_slow.port), named["slow-first"],
+        "fetch6", "ipv6-only.invalid", str(files6.port), named["ipv6-only"]])
     if lookup_text is None:
         print("SKIP unresolvable, lookup-cancel, addresses: no private namespaces here",
               flush=True)
@@ -320,18 +232,14 @@ def main():
     for name in outputs:
         path = os.path.join(work, outputs[name])
         raw = open(path, "rb").read() if os.path.exists(path) else b""
-        head, received = (b"HTTP/1.0 200", raw) if name == "download" else http_body(raw)
-        same = head.startswith(b"HTTP/1.0 200") and received == body
+        head, received = (b"HTTP/1.1 200", raw) if name == "download" else http_body(raw)
+        same = head.startswith(b"HTTP/1.1 200") and received == body
         got = "no header end" if received is None else f"{len(received)} body bytes"
         checks.append((f"{name}-bytes", same, f"{got}, {len(raw)} in all"))
 
     unexplained = main_run.returncode != 0 and all(passed for _, passed, _ in checks)
     checks.append(("exit", not unexplained, f"code {main_run.returncode}: {errors[-2000:]}"))
 
-    for server in (files, files6, files_slow, reset, upload):
-        server.shutdown()
-    for listener in silent:
-        listener.close()
     refusing.close()
     shutil.rmtree(work, ignore_errors=True)
 

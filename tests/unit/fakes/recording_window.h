@@ -1,6 +1,7 @@
-// A launcher window for unit tests: notes every visible change on the timeline (texts,
-// colour, show, message box, unload), keeps the message box's arguments, and can be told to
-// fail on a chosen change or while being shaped.
+// The launcher window of the unit tests: notes every visible change on the timeline (texts,
+// colour, show, message box, unload), keeps the message box's arguments and what shaping asked
+// of it (its steps in order, the outer size, the region), and can be told to fail on a chosen
+// change or shaping step.
 #pragma once
 
 #include <functional>
@@ -18,8 +19,17 @@ class RecordingWindow : public platform::LauncherWindow {
   public:
     explicit RecordingWindow(Timeline& timeline) : timeline_(timeline) {}
 
-    std::string failOn;        // the change (as noted, e.g. "show") that throws instead
-    bool failShaping = false;  // the picture cannot be read
+    std::string failOn;  // the change (as noted, e.g. "show") that throws instead
+
+    // Shaping. The picture: 4 x 2 pixels whose left column is the transparent colour, unless
+    // a test gives another.
+    platform::Pixels picture = DefaultPicture();
+    int twipsX = 15, twipsY = 15;
+    std::uintptr_t regionHandle = 1;
+    std::string failShapingAt;  // the shaping step (as in shapingSteps) that throws
+    std::vector<std::string> shapingSteps;
+    int outerWidth = 0, outerHeight = 0;
+    std::vector<platform::PixelRect> applied;
     std::function<void(const std::string&)> afterChange;  // runs after each noted change
 
     // What the labels show now.
@@ -56,32 +66,38 @@ class RecordingWindow : public platform::LauncherWindow {
     }
     void Unload() override { Change("unload"); }
 
-    // A 4 x 2 picture whose left column is the transparent colour.
-    void SetBorderStyleNone() override { Shaping(); }
-    int PictureWidthPixels() override { return Shaping(), 4; }
-    int PictureHeightPixels() override { return Shaping(), 2; }
-    int TwipsPerPixelX() override { return 15; }
-    int TwipsPerPixelY() override { return 15; }
-    void SetOuterSizeTwips(int, int) override {}
-    platform::Pixels ReadPicture() override {
-        Shaping();
+    void SetBorderStyleNone() override { Shaping("border none"); }
+    int PictureWidthPixels() override { return Shaping("width"), picture.width; }
+    int PictureHeightPixels() override { return Shaping("height"), picture.height; }
+    int TwipsPerPixelX() override { return twipsX; }
+    int TwipsPerPixelY() override { return twipsY; }
+    void SetOuterSizeTwips(int width, int height) override {
+        Shaping("size");
+        outerWidth = width;
+        outerHeight = height;
+    }
+    platform::Pixels ReadPicture() override { return Shaping("read"), picture; }
+    std::uintptr_t ApplyRegion(const std::vector<platform::PixelRect>& rects) override {
+        Shaping("region");
+        applied = rects;
+        Change("shaped");
+        return regionHandle;
+    }
+
+  private:
+    static platform::Pixels DefaultPicture() {
         constexpr auto k = static_cast<std::uint32_t>(window::kTransparentColor);
         constexpr std::uint32_t o = 0xFFFFFF;
         return {4, 2, {k, o, o, o, k, o, o, o}};
     }
-    std::uintptr_t ApplyRegion(const std::vector<platform::PixelRect>&) override {
-        Change("shaped");
-        return 1;
-    }
-
-  private:
     void Change(const std::string& what) {
         if (what == failOn) throw std::runtime_error("window refused: " + what);
         timeline_.Note(what);
         if (afterChange) afterChange(what);
     }
-    void Shaping() {
-        if (failShaping) throw std::runtime_error("picture unreadable");
+    void Shaping(const std::string& step) {
+        shapingSteps.push_back(step);
+        if (step == failShapingAt) throw std::runtime_error(step + " failed");
     }
 
     Timeline& timeline_;

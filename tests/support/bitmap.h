@@ -1,5 +1,5 @@
 // Decoding of uncompressed 24-bit Windows bitmap files (the launcher picture's format)
-// into colour references, for tests and for backends that draw the picture themselves.
+// into colour references: what the tests compare the launcher picture and the drawn window with.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,7 @@
 
 #include "platform/launcher_window.h"
 
-namespace gor::window {
+namespace gor::test {
 
 // Decodes a BMP file held in memory: BITMAPFILEHEADER, a BITMAPINFOHEADER (or a larger
 // header of that family), no palette, 24 bits per pixel, BI_RGB, rows bottom-up (or top-down
@@ -16,4 +16,4 @@ namespace gor::window {
 // else or anything truncated; never reads outside `file`.
 platform::Pixels DecodeBitmap24(std::span<const std::uint8_t> file);
 
-}  // namespace gor::window
+}  // namespace gor::test

@@ -1,11 +1,11 @@
 // Decoding of uncompressed 24-bit BMP files, checked field by field before any pixel is read.
-#include "window/bitmap.h"
+#include "bitmap.h"
 
 #include <cstddef>
 #include <stdexcept>
 #include <string>
 
-namespace gor::window {
+namespace gor::test {
 
 namespace {
 
@@ -77,4 +77,4 @@ platform::Pixels DecodeBitmap24(std::span<const std::uint8_t> file) {
     return picture;
 }
 
-}  // namespace gor::window
+}  // namespace gor::test
