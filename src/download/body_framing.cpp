@@ -4,7 +4,6 @@
 #include <limits>
 #include <optional>
 
-#include "download/number_rule.h"
 #include "download/response.h"
 #include "download/text.h"
 
@@ -70,19 +69,17 @@ AnnouncedBody ReadAnnouncedBody(std::string_view headerText) {
         return body;
     }
     // Fields that say the same number in other words ("10", "010") agree.
-    const auto value = [](std::string_view text) {
-        return text.empty() ? kUnknownLength : NumberRule(text);
-    };
-    const auto lengths = FieldValues(headerText, "Content-Length");
-    if (lengths.empty()) return body;
-    body.length = value(lengths.front());
-    for (std::string_view other : lengths) {
-        if (value(other) != body.length) {
-            body.length = kUnknownLength;
-            body.failure = kConflictingLengths;
-            break;
+    std::optional<std::uint64_t> agreed;
+    for (std::string_view value : FieldValues(headerText, "Content-Length")) {
+        std::uint64_t length = 0;
+        if (!TakeNumber(value, length) || !value.empty()) {
+            body.failure = kBadLength;
+            return body;
         }
+        if (agreed && *agreed != length) body.failure = kConflictingLengths;
+        agreed = length;
     }
+    if (agreed && !body.failure) body.length = static_cast<double>(*agreed);
     return body;
 }
 
@@ -105,9 +102,15 @@ DownloadBody FrameDownloadBody(std::string_view headerText, bool partial, std::u
             body.failure = kRangeNotAsked;
             return body;
         }
+        const double pieceLength = static_cast<double>(range->last - range->first) + 1;
+        if (announced.length != kUnknownLength && announced.length != pieceLength) {
+            body.failure = kConflictingLengths;
+            return body;
+        }
         if (!body.chunked) body.end = static_cast<double>(range->last) + 1;
     } else if (!body.chunked) {
-        body.end = announced.length != kUnknownLength ? announced.length : probeLength;
+        body.untilClose = announced.length == kUnknownLength;
+        body.end = body.untilClose ? probeLength : announced.length;
     }
     if (body.end != kUnknownLength && body.end > static_cast<double>(maxBody)) {
         body.failure = kBodyTooLarge;

@@ -8,39 +8,49 @@
 
 namespace gor::download {
 
-// A length that is not known; compared by exact equality.
+// "No length known", wherever a length is held as a number (the control's contentLength, the
+// length the launcher checks a download against); compared by exact equality.
 inline constexpr double kUnknownLength = -1;
 
 // Why the control refuses an answer's body (the description of the download's failure).
-inline constexpr const char* kBodyTooLarge = "Answer body too large";
-inline constexpr const char* kConflictingLengths = "Answer with conflicting lengths";
-inline constexpr const char* kUnsupportedCoding = "Answer in an unsupported transfer coding";
-inline constexpr const char* kRangeNotAsked = "Partial answer for another range than asked";
+// Arrays, not pointers to literals: each is one object, so a failure compares by its address.
+inline constexpr char kBodyTooLarge[] = "Answer body too large";
+inline constexpr char kConflictingLengths[] = "Answer with conflicting lengths";
+inline constexpr char kBadLength[] = "Answer with a Content-Length that is no number";
+inline constexpr char kBodyNotAnnounced[] = "Answer body not of the length announced before";
+inline constexpr char kUnsupportedCoding[] = "Answer in an unsupported transfer coding";
+inline constexpr char kRangeNotAsked[] = "Partial answer for another range than asked";
 
 struct AnnouncedBody {
     bool coded = false;    // a Transfer-Encoding field is present: no length is the body's
     bool chunked = false;  // and it is chunked, the one coding the control decodes
-    double length = kUnknownLength;  // Content-Length by the number rule; unknown when empty
+    double length = kUnknownLength;  // Content-Length; unknown without one
     const char* failure = nullptr;   // set when the framing cannot be trusted
 };
 
-// Reads Transfer-Encoding and Content-Length. Any coding but chunked alone cannot be decoded;
-// Content-Length fields that differ leave the body's end in doubt. Both are failures. Throws
-// std::overflow_error for a length beyond any number.
+// Reads Transfer-Encoding and Content-Length. Any coding but chunked alone cannot be decoded
+// (kUnsupportedCoding); a Content-Length is decimal digits and nothing else, blanks around
+// them aside (kBadLength otherwise, also for a number beyond 64 bits); Content-Length fields
+// that name different numbers leave the body's end in doubt (kConflictingLengths).
 AnnouncedBody ReadAnnouncedBody(std::string_view headerText);
 
 struct DownloadBody {
     bool chunked = false;
-    // The write position in the target file at which the body is complete, or unknown (the
-    // body then ends with the last chunk or at the server's close).
+    // The body has no length of its own: it ends at the server's close.
+    bool untilClose = false;
+    // The write position in the target file that the body must reach: where it is complete,
+    // or, for a body read until the close, where the close must find it. Unknown for a
+    // chunked body (it ends with its last chunk) and for one read until the close of which
+    // nothing was announced.
     double end = kUnknownLength;
     const char* failure = nullptr;
 };
 
-// The body of a download answer as the answer itself announces it: for a 206, its
-// Content-Range (which must start at `askedFrom` and run to the resource's end); for a 200,
-// its own Content-Length, else `probeLength`, the length the probe learnt. A body that would
-// end past `maxBody` bytes is refused. Throws like ReadAnnouncedBody.
+// The body of a download answer as the answer itself frames it: for a 206, its Content-Range
+// (which must start at `askedFrom`, run to the resource's end, and agree with a
+// Content-Length beside it); for a 200, its own Content-Length, else it runs until the close,
+// and then `probeLength`, the length the probe learnt, judges it but never ends it. A body
+// that would end past `maxBody` bytes is refused.
 DownloadBody FrameDownloadBody(std::string_view headerText, bool partial, std::uint64_t askedFrom,
                                double probeLength, std::uint64_t maxBody);
 

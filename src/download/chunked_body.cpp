@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "download/text.h"
+
 namespace gor::download {
 namespace {
 
@@ -49,7 +51,7 @@ std::string_view ChunkedDecoder::Decode(std::string_view& in) {
             return data;
         }
         const char c = in.front();
-        if (state_ == State::Trailer || state_ == State::TrailerLF) {
+        if (state_ >= State::Trailer && state_ <= State::TrailerLF) {
             if (++trailer_ > kMaxTrailerSection) {
                 Fail(kTrailerTooLarge);
                 break;
@@ -109,6 +111,38 @@ std::string_view ChunkedDecoder::Decode(std::string_view& in) {
                 }
                 break;
             case State::Trailer:
+                // A field's name, a folded continuation of the field before, or the empty line.
+                if (c == '\r') {
+                    state_ = State::TrailerLF;
+                    break;
+                }
+                if (c == '\n') {
+                    Fail(kChunkBadLineEnd);
+                    continue;
+                }
+                if (!IsTokenChar(c) && !(IsBlank(c) && trailerField_)) {
+                    Fail(kBadTrailer);
+                    continue;
+                }
+                state_ = IsBlank(c) ? State::TrailerValue : State::TrailerName;
+                CountLineByte();
+                break;
+            case State::TrailerName:
+                if (c != ':' && !IsTokenChar(c)) {
+                    Fail(c == '\n' ? kChunkBadLineEnd : kBadTrailer);
+                    continue;
+                }
+                if (c == ':') {
+                    trailerField_ = true;
+                    state_ = State::TrailerValue;
+                }
+                CountLineByte();
+                break;
+            case State::TrailerValue:
+                if (c != '\r' && c != '\n' && !IsFieldTextChar(c)) {
+                    Fail(kBadTrailer);
+                    continue;
+                }
                 if (!IgnoredLineByte(c, State::TrailerLF)) continue;
                 break;
             case State::TrailerLF:

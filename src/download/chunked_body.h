@@ -1,5 +1,6 @@
 // Decoding a body sent with the chunked transfer coding of HTTP/1.1: chunks of a hexadecimal
-// size, extensions and trailer fields read and ignored, up to the last (zero-size) chunk.
+// size, extensions read and ignored, up to the last (zero-size) chunk and the trailer fields
+// after it, checked as field lines and ignored. Every line ends in CR LF.
 // A pure, incremental parser: bytes in, body bytes out, no I/O; chunk boundaries may fall
 // anywhere in the pieces it is given, and it never holds more than a few numbers.
 #pragma once
@@ -23,6 +24,7 @@ inline constexpr const char* kChunkLineTooLong = "Chunked body: line too long";
 inline constexpr const char* kTrailerTooLarge = "Chunked body: trailer section too large";
 inline constexpr const char* kChunkBadLineEnd = "Chunked body: bad line end";
 inline constexpr const char* kNoChunkDataEnd = "Chunked body: no line end after chunk data";
+inline constexpr const char* kBadTrailer = "Chunked body: malformed trailer field";
 
 class ChunkedDecoder {
   public:
@@ -42,15 +44,17 @@ class ChunkedDecoder {
 
   private:
     enum class State {
-        Size,        // hexadecimal digits of a chunk size
-        SizeEnd,     // blanks after the size, then ";" or the line end
-        Extension,   // a chunk extension, ignored up to the line end
-        SizeLineLF,  // the LF of the chunk-size line
-        Data,        // chunk data, `remaining_` bytes left
-        DataCR,      // the CR LF after chunk data
-        DataLF,      //
-        Trailer,     // a trailer field line, ignored; an empty one ends the body
-        TrailerLF,   //
+        Size,          // hexadecimal digits of a chunk size
+        SizeEnd,       // blanks after the size, then ";" or the line end
+        Extension,     // a chunk extension, ignored up to the line end
+        SizeLineLF,    // the LF of the chunk-size line
+        Data,          // chunk data, `remaining_` bytes left
+        DataCR,        // the CR LF after chunk data
+        DataLF,        //
+        Trailer,       // the start of a trailer line: an empty one ends the body
+        TrailerName,   // a trailer field's name, up to its colon
+        TrailerValue,  // its value (or a folded continuation of it), ignored
+        TrailerLF,     //
         Finished,
     };
 
@@ -67,6 +71,7 @@ class ChunkedDecoder {
     std::size_t line_ = 0;         // bytes of the current line so far
     std::size_t trailer_ = 0;      // bytes of the trailer section so far
     bool sizeDigits_ = false;      // at least one digit of the current chunk size was read
+    bool trailerField_ = false;    // a trailer field was read: a folded line may continue it
     std::uint64_t decoded_ = 0;
 };
 

@@ -22,8 +22,9 @@ namespace {
 constexpr std::int32_t kProbe = 0;
 constexpr std::int32_t kDownload = 1;
 
-// An answer header is collected across chunks up to this size, its blank line included.
-constexpr std::size_t kMaxAnswerHeader = std::size_t{64} * 1024;
+// An answer header is collected across chunks up to this size, its empty line and any interim
+// answers before it included.
+constexpr std::size_t kMaxAnswerHeader = 64 * 1024;
 constexpr const char* kHeaderTooLarge = "Answer header too large";
 
 }  // namespace
@@ -67,6 +68,7 @@ void GorDownload::BeginRequest(std::int32_t mode) {
     cancelled_ = false;
     completed_ = false;
     chunked_ = false;
+    untilClose_ = false;
     IsExecuting_ = true;
     mode_ = mode;
     Winsock1_->Connect(hostName_, port_);
@@ -81,6 +83,7 @@ void GorDownload::EndRequest(Executing executing) {
         SkipOnFailure(skipped_, "closing the target file", [&] { file->Close(); });
     }
     headerStart_.clear();
+    interim_ = 0;
     if (executing == Executing::Ends) IsExecuting_ = false;
     ++request_;
 }
@@ -98,13 +101,16 @@ void GorDownload::fillheaders(const std::string& data) {
     const HeaderScan scan = ScanAnswerHeader(data, 0, std::string::npos);
     if (scan.verdict != HeaderScan::Verdict::Complete) return;  // the texts keep what they held
 
-    // Each step below is skipped when it fails; the next one still runs.
+    // Each step below is skipped when it fails; the next one still runs. A malformed header
+    // has no fields and no code, so its status is refused.
     SkipOnFailure(skipped_, "keeping the answer header",
-                  [&] { headerText_.assign(data, 0, scan.bodyStart - kHeaderEnd.size()); });
-    SkipOnFailure(skipped_, "reading the header fields",
-                  [&] { ParseHeaderFields(headerText_, headers_); });
-    SkipOnFailure(skipped_, "reading the status code",
-                  [&] { Responsecode_ = StatusCode(headerText_); });
+                  [&] { headerText_.assign(data, 0, scan.headerEnd); });
+    SkipOnFailure(skipped_, "reading the answer head", [&] {
+        AnswerHead head = ReadAnswerHead(headerText_);
+        // emplace keeps an existing field: the first of a name wins.
+        for (auto& [name, value] : head.fields) headers_.emplace(name, std::move(value));
+        Responsecode_ = std::move(head.code);
+    });
     SkipOnFailure(skipped_, "judging the status", [&] {
         StatusVerdict verdict = JudgeStatus(Responsecode_, headerText_);
         IsServerOk_ = verdict.IsServerOk;
@@ -207,9 +213,10 @@ void GorDownload::Winsock1_DataArrival(std::int32_t bytesTotal) {
     // A host that cancelled, restarted or otherwise ended the request from inside Progress has
     // had the last word: nothing more is done or raised for it.
     if (request != request_) return;
-    const bool complete =
-        chunked_ ? chunks_.Finished()
-                 : contentLength_ != kUnknownLength && static_cast<double>(n) >= contentLength_;
+    // A body that runs until the close is complete only there, whatever its length.
+    const bool complete = chunked_ ? chunks_.Finished()
+                                   : !untilClose_ && contentLength_ != kUnknownLength &&
+                                         static_cast<double>(n) >= contentLength_;
     if (complete) {
         completed_ = true;
         EndRequest(Executing::Ends);
@@ -218,29 +225,42 @@ void GorDownload::Winsock1_DataArrival(std::int32_t bytesTotal) {
     }
 }
 
-// Gathers an answer's first bytes until its header's blank line is in. Returns false while
-// the header is incomplete (the bytes are kept for the next chunk); returns true with the
-// whole collected start of the answer in `data_` and `headerEnd` just past the blank line.
-// Throws when the header outgrows its bound.
+// Gathers an answer's first bytes until its header's empty line is in, and skips interim
+// answers (100 Continue and the like) before the final one. Returns false while the header is
+// incomplete (the bytes are kept for the next chunk); returns true with the final answer's
+// start in `data_` and `headerEnd` just past its empty line. Throws when the header outgrows
+// its bound or is malformed.
 bool GorDownload::CollectAnswerHeader(std::size_t& headerEnd) {
-    const std::size_t scanned = headerStart_.size();
+    std::size_t scanned = headerStart_.size();
     if (scanned > 0) {
         headerStart_.append(data_);
         data_.swap(headerStart_);
         headerStart_.clear();
     }
-    const HeaderScan scan = ScanAnswerHeader(data_, scanned, kMaxAnswerHeader);
-    switch (scan.verdict) {
-        case HeaderScan::Verdict::TooLarge:
-            throw std::length_error(kHeaderTooLarge);
-        case HeaderScan::Verdict::Incomplete:
-            headerStart_.swap(data_);
-            return false;
-        case HeaderScan::Verdict::Complete:
-            break;
+    for (;;) {
+        const HeaderScan scan = ScanAnswerHeader(data_, scanned, kMaxAnswerHeader - interim_);
+        switch (scan.verdict) {
+            case HeaderScan::Verdict::TooLarge:
+                throw std::length_error(kHeaderTooLarge);
+            case HeaderScan::Verdict::BadLineEnd:
+                throw std::runtime_error(kBadLineEnd);
+            case HeaderScan::Verdict::Incomplete:
+                headerStart_.swap(data_);
+                return false;
+            case HeaderScan::Verdict::Complete:
+                break;
+        }
+        const AnswerHead head = ReadAnswerHead(std::string_view(data_).substr(0, scan.headerEnd));
+        if (head.failure) throw std::runtime_error(head.failure);
+        if (!IsInterimStatus(head.code)) {
+            headerEnd = scan.bodyStart;
+            return true;
+        }
+        // An interim answer has no body: the next answer starts right after its empty line.
+        interim_ += scan.bodyStart;
+        data_.erase(0, scan.bodyStart);
+        scanned = 0;
     }
-    headerEnd = scan.bodyStart;
-    return true;
 }
 
 void GorDownload::ProbeAnswer() {
@@ -248,20 +268,14 @@ void GorDownload::ProbeAnswer() {
     if (!CollectAnswerHeader(headerEnd)) return;
     headersParsed_ = false;
     fillheaders(data_);
-    double length = kUnknownLength;
-    if (IsServerOk_) {
-        // Lengths in conflict are refused here, as a data failure. The probe reads no body:
-        // a coding it could not decode matters to the download alone.
-        const AnnouncedBody announced = ReadAnnouncedBody(headerText_);
-        if (announced.failure && !announced.coded) throw std::runtime_error(announced.failure);
-        if (!announced.coded) length = announced.length;
-    } else {
-        // Only the status is reported: the length of a refused answer adds no second failure.
-        SkipOnFailure(skipped_, "reading the refused answer's length", [&] {
-            const AnnouncedBody announced = ReadAnnouncedBody(headerText_);
-            if (!announced.coded) length = announced.length;
-        });
+    // The probe reads no body: a coding it could not decode matters to the download alone,
+    // and a length that is no number is no length. Lengths in conflict are refused, as a data
+    // failure, but only for an accepted status: a refused one is reported alone.
+    const AnnouncedBody announced = ReadAnnouncedBody(headerText_);
+    if (IsServerOk_ && announced.failure == kConflictingLengths) {
+        throw std::runtime_error(announced.failure);
     }
+    const double length = announced.failure ? kUnknownLength : announced.length;
     EndRequest(Executing::Ends);  // the rest of this answer is never read
     if (!IsServerOk_) {
         const std::uint32_t request = request_;
@@ -285,12 +299,14 @@ bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& 
         Events().DownloadError(description, true);
         return false;
     }
-    // The answer's own framing decides where the body ends; the probe's length is the
-    // fallback. Refused framing is a data failure, before anything is written.
+    // The answer's own framing decides where the body ends; the probe's length only judges a
+    // body that runs until the close. Refused framing is a data failure, before anything is
+    // written.
     const DownloadBody framing = FrameDownloadBody(headerText_, Resumesupported_, askedFrom_,
                                                    contentLength_, build::kMaxBodyBytes);
     if (framing.failure) throw std::runtime_error(framing.failure);
     chunked_ = framing.chunked;
+    untilClose_ = framing.untilClose;
     chunks_ = ChunkedDecoder();
     contentLength_ = framing.end;
     body = std::string_view(data_).substr(headerEnd);
@@ -308,7 +324,8 @@ bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& 
 
 // Writes the body bytes among `received`: decoded from chunked coding, or up to the body's
 // end (bytes past it are not the resource's and are dropped). Throws when the file would
-// outgrow the size cap or the chunked coding is broken.
+// outgrow the size cap, when the chunked coding is broken, or when a body that runs until the
+// close goes past the length the probe announced.
 void GorDownload::WriteBody(platform::File& file, std::string_view received) {
     const auto write = [&](std::string_view run) {
         if (run.empty()) return;
@@ -322,6 +339,7 @@ void GorDownload::WriteBody(platform::File& file, std::string_view received) {
         if (contentLength_ != kUnknownLength) {
             const double room = std::ceil(contentLength_) - static_cast<double>(written_);
             if (room < static_cast<double>(received.size())) {
+                if (untilClose_) throw std::runtime_error(kBodyNotAnnounced);
                 received = received.substr(0, room > 0 ? static_cast<std::size_t>(room) : 0);
             }
         }
@@ -348,10 +366,14 @@ void GorDownload::Winsock1_Close() {
         if (!cancelled_) Events().Disconnected();
         return;
     }
-    // Without an announced length the server's close is the end of the body, but only once
-    // the answer's header was accepted: a close before that is never a finished download, nor
-    // is one before a chunked body's last chunk.
-    if (contentLength_ == kUnknownLength && headersParsed_ && !chunked_) {
+    // A body without a length of its own ends at the server's close, but only once the
+    // answer's header was accepted: a close before that is never a finished download, nor is
+    // one before a chunked body's last chunk. A length the probe announced must be met.
+    if (headersParsed_ && untilClose_) {
+        if (contentLength_ != kUnknownLength && static_cast<double>(written_) != contentLength_) {
+            if (!cancelled_) Events().DownloadError(kBodyNotAnnounced, false);
+            return;
+        }
         const std::string dfile = fileName_;
         Events().downloaded(dfile);
     } else if (!completed_ && !cancelled_) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "download/body_framing.h"
 #include "download/chunked_body.h"
 #include "download/response.h"
 #include "download/skip_step.h"
@@ -79,8 +80,9 @@ class GorDownload : private platform::SocketEvents {
     static constexpr int kLabel1Height = 300;
 
     // Read-only views of inner state, for the host's diagnostics and for tests.
-    // The length the probe learnt; once a download answer is accepted, the write position at
-    // which its body is complete, as that answer itself frames it (-1: not known, or chunked).
+    // The length the probe learnt; once a download answer is accepted, the write position
+    // that its body must reach, as that answer itself frames it (or, for a body that runs
+    // until the close, as the probe announced it); kUnknownLength: not known, or chunked.
     double contentLength() const { return contentLength_; }
     const std::string& errorText() const { return errorText_; }
     const std::string& host() const { return hostName_; }
@@ -90,7 +92,7 @@ class GorDownload : private platform::SocketEvents {
     std::int32_t lastSocketError() const { return socketError_; }
     // The last parsed answer's status line ("HTTP/1.1 200 OK"), for the host's log.
     std::string_view statusLine() const {
-        return std::string_view(headerText_).substr(0, headerText_.find("\r\n"));
+        return std::string_view(headerText_).substr(0, headerText_.find(kLineEnd));
     }
 
   private:
@@ -157,6 +159,8 @@ class GorDownload : private platform::SocketEvents {
     std::uint64_t askedFrom_ = 0;  // where the download's range starts; 0 without one
     std::uint64_t written_ = 0;    // the target file's write position during a download
     bool chunked_ = false;         // the download answer's body comes in chunked coding
+    bool untilClose_ = false;      // or has no length of its own and runs until the close
+    std::size_t interim_ = 0;      // bytes of interim answers skipped before the final one
     ChunkedDecoder chunks_;
     std::string data_;         // the chunk being handled; its capacity is reused chunk after chunk
     std::string headerStart_;  // an answer's first bytes while its header is still incomplete

@@ -1,11 +1,12 @@
 // The HTTP/1.1 GET request of the header probe and of the transfer.
 #include "download/request.h"
 
+#include "download/text.h"
+
 namespace gor::download {
 
 std::string ComposeRequest(std::string_view path, std::string_view host, std::string_view referrer,
                            std::optional<std::uint64_t> rangeFrom) {
-    constexpr std::string_view kLineEnd = "\r\n";
     std::string request;
     request.reserve(160 + path.size() + host.size() + referrer.size());
     request.append("GET ").append(path).append(" HTTP/1.1").append(kLineEnd);

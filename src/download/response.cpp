@@ -1,35 +1,34 @@
-// Reading an HTTP answer's header block: its end, its fields, its status and its verdict.
+// Reading an HTTP answer's header block: its end, its status line, its fields and its verdict.
 #include "download/response.h"
 
 #include <algorithm>
 
-#include "download/text.h"
-
 namespace gor::download {
 namespace {
 
-constexpr std::string_view kLineEnd = "\r\n";
+constexpr char kCr = kLineEnd[0];
+constexpr char kLf = kLineEnd[1];
 
 char Lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// Calls `field(name, value)` for every line of `headerText` (split at CR LF) that holds a
-// colon: the text before its first colon and the text after it, both with spaces trimmed.
-// Lines without one (the status line among them) are skipped.
-template <class Field>
-void ForEachField(std::string_view headerText, Field&& field) {
-    std::size_t start = 0;
-    while (start <= headerText.size()) {
-        auto end = headerText.find(kLineEnd, start);
-        if (end == std::string_view::npos) end = headerText.size();
-        const std::string_view line = headerText.substr(start, end - start);
-        const auto colon = line.find(':');
-        if (colon != std::string_view::npos) {
-            field(TrimSpaces(line.substr(0, colon)), TrimSpaces(line.substr(colon + 1)));
-        }
-        start = end + kLineEnd.size();
-    }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// "HTTP/1." DIGIT SP 3DIGIT [ SP reason ]: the status code, or nothing when the line is not one.
+std::optional<std::string> StatusLineCode(std::string_view line) {
+    constexpr std::string_view kVersion = "HTTP/1.";
+    if (line.substr(0, kVersion.size()) != kVersion) return std::nullopt;
+    line.remove_prefix(kVersion.size());
+    if (line.size() < 5 || !IsDigit(line[0]) || line[1] != ' ') return std::nullopt;
+    const std::string_view code = line.substr(2, 3);
+    if (!std::all_of(code.begin(), code.end(), IsDigit)) return std::nullopt;
+    const std::string_view rest = line.substr(5);
+    if (!rest.empty() && rest[0] != ' ') return std::nullopt;
+    if (!std::all_of(rest.begin(), rest.end(), IsFieldTextChar)) return std::nullopt;
+    return std::string(code);
 }
 
 }  // namespace
@@ -46,37 +45,79 @@ bool CaseInsensitiveLess::operator()(const std::string& a, const std::string& b)
 
 HeaderScan ScanAnswerHeader(std::string_view collected, std::size_t alreadyScanned,
                             std::size_t limit) {
-    const std::size_t overlap = kHeaderEnd.size() - 1;
-    const std::size_t from = alreadyScanned < overlap ? 0 : alreadyScanned - overlap;
-    // Only the bytes within the limit are searched, so a header that fits is found and any
-    // other is too large as soon as the limit is reached.
-    const auto end = collected.substr(0, limit).find(kHeaderEnd, from);
-    if (end != std::string_view::npos) {
-        return {HeaderScan::Verdict::Complete, end + kHeaderEnd.size()};
+    // Every byte before `alreadyScanned` was judged, except that a CR on the last one could not
+    // yet be told from a lone CR: the scan resumes there.
+    const std::size_t end = std::min(collected.size(), limit);
+    for (std::size_t i = alreadyScanned > 0 ? alreadyScanned - 1 : 0; i < end; ++i) {
+        if (collected[i] == kCr) {
+            if (i + 1 < collected.size() && collected[i + 1] != kLf) {
+                return {HeaderScan::Verdict::BadLineEnd};
+            }
+        } else if (collected[i] == kLf) {
+            if (i == 0 || collected[i - 1] != kCr) return {HeaderScan::Verdict::BadLineEnd};
+            // A line end right after another: the empty line that ends the header.
+            if (i >= 3 && collected[i - 2] == kLf) {
+                return {HeaderScan::Verdict::Complete, i + 1 - 2 * kLineEnd.size(), i + 1};
+            }
+        }
     }
     if (collected.size() >= limit) return {HeaderScan::Verdict::TooLarge};
     return {HeaderScan::Verdict::Incomplete};
 }
 
-void ParseHeaderFields(std::string_view headerText, HeaderMap& headers) {
-    ForEachField(headerText, [&](std::string_view name, std::string_view value) {
-        // emplace keeps an existing field: the first of a name wins.
-        headers.emplace(std::string(name), std::string(value));
-    });
+AnswerHead ReadAnswerHead(std::string_view headerText) {
+    AnswerHead head;
+    const auto malformed = [](const char* why) {
+        AnswerHead failed;
+        failed.failure = why;
+        return failed;
+    };
+    std::size_t start = 0;
+    bool statusLine = true;
+    while (statusLine || start < headerText.size()) {
+        auto end = headerText.find(kLineEnd, start);
+        if (end == std::string_view::npos) end = headerText.size();
+        const std::string_view line = headerText.substr(start, end - start);
+        start = end + kLineEnd.size();
+        if (statusLine) {
+            auto code = StatusLineCode(line);
+            if (!code) return malformed(kBadStatusLine);
+            head.code = std::move(*code);
+            statusLine = false;
+            continue;
+        }
+        if (!std::all_of(line.begin(), line.end(), IsFieldTextChar)) {
+            return malformed(kBadFieldLine);
+        }
+        if (!line.empty() && IsBlank(line.front())) {
+            // Obsolete folding: the value goes on, the line break read as one space.
+            if (head.fields.empty()) return malformed(kBadFieldLine);
+            std::string& value = head.fields.back().second;
+            const std::string_view more = TrimBlanks(line);
+            if (!more.empty()) value.append(value.empty() ? "" : " ").append(more);
+            continue;
+        }
+        const auto colon = line.find(':');
+        if (colon == 0 || colon == std::string_view::npos ||
+            !std::all_of(line.begin(), line.begin() + colon, IsTokenChar)) {
+            return malformed(kBadFieldLine);
+        }
+        head.fields.emplace_back(std::string(line.substr(0, colon)),
+                                 std::string(TrimBlanks(line.substr(colon + 1))));
+    }
+    return head;
 }
 
-std::vector<std::string_view> FieldValues(std::string_view headerText, std::string_view name) {
-    std::vector<std::string_view> values;
-    ForEachField(headerText, [&](std::string_view fieldName, std::string_view value) {
-        if (SameIgnoringCase(fieldName, name)) values.push_back(value);
-    });
+bool IsInterimStatus(std::string_view code) {
+    return code.size() == 3 && code[0] == '1' && code != "101";
+}
+
+std::vector<std::string> FieldValues(std::string_view headerText, std::string_view name) {
+    std::vector<std::string> values;
+    for (auto& [fieldName, value] : ReadAnswerHead(headerText).fields) {
+        if (SameIgnoringCase(fieldName, name)) values.push_back(std::move(value));
+    }
     return values;
-}
-
-std::string StatusCode(std::string_view headerText) {
-    constexpr std::size_t kCodeStart = 9;  // "HTTP/1.1 " comes first
-    if (headerText.size() <= kCodeStart) return {};
-    return std::string(headerText.substr(kCodeStart, 3));
 }
 
 StatusVerdict JudgeStatus(std::string_view code, const std::string& headerText) {

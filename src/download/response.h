@@ -1,17 +1,23 @@
-// Reading an HTTP answer's header block: where it ends, its fields, its status code and what
-// the control makes of that status. Pure functions over bytes: no state, no I/O.
+// Reading an HTTP answer's header block: where it ends, its status line and fields as HTTP/1.1
+// writes them, and what the control makes of the status. Pure functions over bytes: no state,
+// no I/O.
 #pragma once
 
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "download/text.h"
 
 namespace gor::download {
 
-// The empty line that ends an answer header.
-inline constexpr std::string_view kHeaderEnd = "\r\n\r\n";
+// Why an answer header is refused (the description of the request's failure).
+inline constexpr const char* kBadLineEnd = "Answer with a line not ended by CR LF";
+inline constexpr const char* kBadStatusLine = "Answer with a malformed status line";
+inline constexpr const char* kBadFieldLine = "Answer with a malformed header field";
 
 // Header field names compare without regard to letter case.
 struct CaseInsensitiveLess {
@@ -21,34 +27,49 @@ using HeaderMap = std::map<std::string, std::string, CaseInsensitiveLess>;
 
 // What a scan of an answer's first bytes found.
 struct HeaderScan {
-    enum class Verdict { Complete, Incomplete, TooLarge };
+    enum class Verdict { Complete, Incomplete, TooLarge, BadLineEnd };
     Verdict verdict = Verdict::Incomplete;
-    std::size_t bodyStart = 0;  // when Complete: just past the blank line, where the body begins
+    std::size_t headerEnd = 0;  // when Complete: where the empty line that ends the header starts
+    std::size_t bodyStart = 0;  // and just past it, where the body begins
 };
 
-// Looks for the blank line that ends the header in `collected`, an answer's first bytes as
+// Looks for the empty line that ends the header in `collected`, an answer's first bytes as
 // gathered so far across chunks. Its first `alreadyScanned` bytes were scanned before without
-// finding it (0 for a first chunk); since the blank line may straddle two chunks, the search
-// starts again three bytes before their end. The header, blank line included, may take at
-// most `limit` bytes: TooLarge when none ends within them, whatever the pieces it came in.
+// finding it (0 for a first chunk). Every line of the header must end in CR LF: a bare LF or a
+// CR followed by anything but LF is BadLineEnd, as soon as it is seen, so a CR LF CR LF that
+// follows lines ended otherwise is never taken for the header's end. The header, empty line
+// included, may take at most `limit` bytes: TooLarge when none ends within them, whatever the
+// pieces it came in.
 HeaderScan ScanAnswerHeader(std::string_view collected, std::size_t alreadyScanned,
                             std::size_t limit);
 
-// Adds the fields of `headerText` (lines split at CR LF) to `headers`: a line's name is the
-// text before its first ":", its value the text after it, both with spaces trimmed. Lines
-// without a colon (the status line among them) are skipped; the first field of a name wins.
-void ParseHeaderFields(std::string_view headerText, HeaderMap& headers);
+// An answer's status code and fields, as HTTP/1.1 writes them.
+struct AnswerHead {
+    std::string code;  // the three digits of the status code
+    // In order of arrival; values without their surrounding blanks, a folded continuation
+    // joined to its field's value with one space.
+    std::vector<std::pair<std::string, std::string>> fields;
+    const char* failure = nullptr;  // set (and the rest empty) when the header is malformed
+};
 
-// The values of every field named `name` (letter case ignored) in `headerText`, in order,
-// read as ParseHeaderFields reads them.
-std::vector<std::string_view> FieldValues(std::string_view headerText, std::string_view name);
+// Reads `headerText`, a header block without its ending empty line, its lines split at CR LF.
+// The status line is "HTTP/1." and one digit (a higher minor version reads as 1.1), a space,
+// three digits, then a space and a reason or the line's end. A field line is a name of token
+// characters, directly followed by ":" and the value; a line that starts with a blank
+// continues the field before it (obsolete folding). A control character other than a tab
+// anywhere (NUL, a lone CR or LF) makes the header malformed.
+AnswerHead ReadAnswerHead(std::string_view headerText);
+
+// An interim answer (1xx other than 101 Switching Protocols), which a client reads and skips:
+// the final answer follows it on the same connection.
+bool IsInterimStatus(std::string_view code);
+
+// The values of every field named `name` (letter case ignored) in `headerText`, in order, as
+// ReadAnswerHead reads them; none when the header is malformed.
+std::vector<std::string> FieldValues(std::string_view headerText, std::string_view name);
 
 // Whether `a` and `b` are the same text when letter case is ignored (as field names are).
 bool SameIgnoringCase(std::string_view a, std::string_view b);
-
-// The characters at positions 10 to 12 (from 1) of the header block: the status code of a
-// status line "HTTP/1.1 200 OK". Shorter or empty when the block is shorter.
-std::string StatusCode(std::string_view headerText);
 
 struct StatusVerdict {
     bool IsServerOk = false;

@@ -1,4 +1,4 @@
-// Text helpers shared by the URL and the answer parsers.
+// Text helpers shared by the URL, the request and the answer parsers.
 #include "download/text.h"
 
 #include <stdexcept>
@@ -9,6 +9,22 @@ std::string_view TrimSpaces(std::string_view text) {
     const auto first = text.find_first_not_of(' ');
     if (first == std::string_view::npos) return {};
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+bool IsTokenChar(char c) {
+    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
+    return c != '\0' && std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+}
+
+bool IsFieldTextChar(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return c == '\t' || (byte >= 0x20 && byte != 0x7f);
 }
 
 std::string ExtractString(const std::string& str, const std::string& cmp, std::int16_t no) {

@@ -144,7 +144,8 @@ void frmLaunch::MovePartialIntoPlace() {
     SkipOnFailure(this, "installing the download", [&] {
         // A length of 0 (or a word) brings an empty file, which the image check refuses.
         const double announced = GorDownload1.contentLength();
-        if (!IsWholeUpdater(partialFile_, announced > 0 ? announced : kNoLength)) return;
+        if (!IsWholeUpdater(partialFile_, announced > 0 ? announced : download::kUnknownLength))
+            return;
         WhileBusy("renaming", partialFile_, [&] { files_.Rename(partialFile_, downloadTarget_); });
         log_.Line(FileNameOf(partialFile_) + " renamed to " + FileNameOf(downloadTarget_));
     });

@@ -199,7 +199,7 @@ void frmLaunch::OpenLog() {
 // page, empty) is removed, so the road is chosen as if it were absent. One that cannot be read
 // or removed fails the step.
 void frmLaunch::RemoveBrokenUpdater(const std::string& path) {
-    if (FileExist(path, kAnyUpdater) && !IsWholeUpdater(path, kNoLength)) {
+    if (FileExist(path, kAnyUpdater) && !IsWholeUpdater(path, download::kUnknownLength)) {
         WhileBusy("removing", path, [&] { files_.Remove(path); });
         log_.Line("removed " + FileNameOf(path));
     }

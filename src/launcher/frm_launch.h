@@ -34,9 +34,6 @@ enum ExitCode : int {
 // platform starts; see executable_image.h.
 using UpdaterCheck = ImageVerdict (*)(std::string_view head, std::uint64_t fileSize);
 
-// The length IsWholeUpdater is given for a file no server announced.
-inline constexpr double kNoLength = -1;
-
 // What the launcher needs of the operating system; all outlive the form.
 struct LauncherPlatform {
     platform::EventLoop& loop;
@@ -112,7 +109,8 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     // Starts the updater; one that asks for administrator rights through the shell.
     void StartUpdater(const std::string& path);
     // Whether the file at `path` is a whole updater: a program the platform can run and, when
-    // `announcedLength` is not negative, exactly that long. Throws when it cannot be read.
+    // `announcedLength` is known (not download::kUnknownLength), exactly that long. Throws
+    // when it cannot be read.
     bool IsWholeUpdater(const std::string& path, double announcedLength);
     // Removes an updater found at `path` that is not whole: it could never run.
     void RemoveBrokenUpdater(const std::string& path);

@@ -102,7 +102,8 @@ bool frmLaunch::IsWholeUpdater(const std::string& path, double announcedLength) 
     platform::FileHead head;
     WhileBusy("reading", path, [&] { head = files_.ReadHead(path, kImageHeadBytes); });
     ImageVerdict verdict;
-    if (announcedLength >= 0 && static_cast<double>(head.size) != announcedLength) {
+    if (announcedLength != download::kUnknownLength &&
+        static_cast<double>(head.size) != announcedLength) {
         verdict.reason = std::to_string(head.size) + " bytes, not the " +
                          FormatLength(announcedLength) + " announced";
     } else {

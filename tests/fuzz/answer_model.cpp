@@ -18,10 +18,23 @@ std::string Lower(std::string_view text) {
     return out;
 }
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-    return text;
+std::string Trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return std::string(text);
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool IsControl(char c) {
+    return (static_cast<unsigned char>(c) < 32 && c != '\t') || c == 127;
+}
+
+bool IsTchar(char c) {
+    const bool alnum = IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    return alnum || std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
 }
 
 std::optional<std::uint64_t> Digits(std::string_view text) {
@@ -41,52 +54,55 @@ int Hex(char c) {
     return -1;
 }
 
-// The header block's fields that decide the body, by lower-case name, values trimmed.
+// The header block's fields that decide the body, by lower-case name.
 struct Fields {
-    bool clear = true;
+    bool malformed = false;
     std::string status;
     std::vector<std::string> contentLength, transferEncoding, contentRange;
 };
 
 Fields ReadHeader(std::string_view header) {
     Fields fields;
-    fields.status = header.size() > 9 ? std::string(header.substr(9, 3)) : "";
-    // Every CR and LF stands in a CR LF pair: clients differ over lone ones.
-    for (std::size_t i = 0; i < header.size(); ++i) {
-        const bool pairCr = header[i] == '\r' && i + 1 < header.size() && header[i + 1] == '\n';
-        const bool pairLf = header[i] == '\n' && i > 0 && header[i - 1] == '\r';
-        if ((header[i] == '\r' && !pairCr) || (header[i] == '\n' && !pairLf)) {
-            fields.clear = false;
-        }
-    }
-    std::size_t start = 0;
-    for (bool first = true; start <= header.size(); first = false) {
-        std::size_t end = header.find("\r\n", start);
-        if (end == std::string_view::npos) end = header.size();
-        const std::string_view line = header.substr(start, end - start);
-        start = end + 2;
-        const auto colon = line.find(':');
-        if (first) {
-            if (colon != std::string_view::npos) fields.clear = false;  // a status line?
-            continue;
-        }
-        // Folded lines and blanks around a name are read differently by different clients.
-        if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) fields.clear = false;
-        if (colon == std::string_view::npos) continue;
-        const std::string name = Lower(line.substr(0, colon));
-        const std::string trimmedName = Lower(Trim(line.substr(0, colon)));
-        const std::string value(Trim(line.substr(colon + 1)));
-        std::vector<std::string>* slot = nullptr;
-        if (trimmedName == "content-length") slot = &fields.contentLength;
-        if (trimmedName == "transfer-encoding") slot = &fields.transferEncoding;
-        if (trimmedName == "content-range") slot = &fields.contentRange;
-        if (!slot) continue;
-        if (name != trimmedName || value.find('\t') != std::string::npos) fields.clear = false;
-        slot->push_back(value);
+    FieldList all;
+    fields.malformed = !ReadHeaderPlainly(header, fields.status, all);
+    for (const auto& [name, value] : all) {
+        const std::string lower = Lower(name);
+        if (lower == "content-length") fields.contentLength.push_back(value);
+        if (lower == "transfer-encoding") fields.transferEncoding.push_back(value);
+        if (lower == "content-range") fields.contentRange.push_back(value);
     }
     return fields;
 }
 
+// The final answer's header in `bytes` as a client collects it: interim answers (1xx but 101)
+// skipped, every line ended by CR LF.
+struct Head {
+    enum Kind { Final, Cut, Malformed, Unclear } kind = Cut;
+    Fields fields;
+    std::size_t bodyStart = 0;  // in `bytes`
+};
+
+Head FindHead(std::string_view bytes) {
+    Head head;
+    for (std::size_t at = 0;;) {
+        const std::string_view rest = bytes.substr(at);
+        const std::size_t blank = rest.find(kBlankLine), bad = FirstBadLineEnd(rest);
+        const std::size_t decided =
+            std::min({bad + 1, blank == rest.npos ? rest.npos : blank + 4, rest.size()});
+        if (at + decided + 8 > kMaxHeader) return head.kind = Head::Unclear, head;
+        if (bad < blank) return head.kind = Head::Malformed, head;
+        if (blank == rest.npos) return head.kind = Head::Cut, head;
+        head.fields = ReadHeader(rest.substr(0, blank));
+        if (head.fields.malformed) return head.kind = Head::Malformed, head;
+        at += blank + 4;
+        const std::string& status = head.fields.status;
+        if (status[0] != '1' || status == "101") {
+            head.kind = Head::Final;
+            head.bodyStart = at;
+            return head;
+        }
+    }
+}
 Ending EndingOf(Cut cut) {
     switch (cut) {
         case Cut::Close:
@@ -124,6 +140,49 @@ std::vector<std::string> Written(const std::string& old, const std::string& base
 }
 
 }  // namespace
+
+std::size_t FirstBadLineEnd(std::string_view bytes) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const bool loneCr = bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] != '\n';
+        const bool bareLf = bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r');
+        if (loneCr || bareLf) return i;
+    }
+    return std::string_view::npos;
+}
+
+bool ReadHeaderPlainly(std::string_view header, std::string& code, FieldList& fields) {
+    std::vector<std::string_view> lines;
+    for (std::size_t start = 0;;) {
+        const auto end = header.find("\r\n", start);
+        lines.push_back(header.substr(start, end - start));
+        if (end == std::string_view::npos) break;
+        start = end + 2;
+    }
+    const std::string_view status = lines[0];
+    if (status.size() < 12 || status.substr(0, 7) != "HTTP/1." || !IsDigit(status[7]) ||
+        status[8] != ' ' || !IsDigit(status[9]) || !IsDigit(status[10]) || !IsDigit(status[11]) ||
+        (status.size() > 12 && status[12] != ' ')) {
+        return false;
+    }
+    code = status.substr(9, 3);
+    for (const std::string_view line : lines) {
+        if (std::any_of(line.begin(), line.end(), IsControl)) return false;
+        if (line.data() == status.data()) continue;
+        if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) {
+            if (fields.empty()) return false;
+            std::string& value = fields.back().second;
+            value = Trim(value + " " + Trim(line));  // the fold, blanks around it, is one space
+            continue;
+        }
+        const auto colon = line.find(':');
+        if (colon == 0 || colon == std::string_view::npos ||
+            !std::all_of(line.begin(), line.begin() + colon, IsTchar)) {
+            return false;
+        }
+        fields.emplace_back(line.substr(0, colon), Trim(line.substr(colon + 1)));
+    }
+    return true;
+}
 
 const char* Name(Ending ending) {
     switch (ending) {
@@ -169,9 +228,10 @@ Chunked DecodeChunked(std::string_view in) {
         }
         if (i - lineStart > kMaxSizeLine) return stop(Chunked::Unclear);
         if (i == n) return stop(Chunked::Incomplete);
-        if (in[i] != '\r') return stop(Chunked::Unclear);  // blanks, a lone LF, other text
+        if (in[i] == ' ' || in[i] == '\t') return stop(Chunked::Unclear);  // blanks after it
+        if (in[i] != '\r') return stop(Chunked::Malformed);                // a bare LF, other text
         if (++i == n) return stop(Chunked::Incomplete);
-        if (in[i++] != '\n') return stop(Chunked::Unclear);
+        if (in[i++] != '\n') return stop(Chunked::Malformed);
         out.announced += size;
         if (out.announced > kOrdinaryBody) return stop(Chunked::Unclear);
         if (size == 0) break;
@@ -181,49 +241,80 @@ Chunked DecodeChunked(std::string_view in) {
         out.data.append(in.substr(i, take));
         i += take;
         if (take < size || i == n) return stop(Chunked::Incomplete);
-        if (in[i] == '\n') return stop(Chunked::Unclear);
         if (in[i] != '\r') return stop(Chunked::Malformed);
         if (++i == n) return stop(Chunked::Incomplete);
         if (in[i++] != '\n') return stop(Chunked::Malformed);
     }
-    // trailer-section CRLF: lines up to an empty one.
+    // trailer-section CRLF: field lines up to an empty one. A line is judged as far as it
+    // came: a byte no field line may hold there is refused when it is seen.
+    bool field = false;  // a folded line continues a field
+    const auto broken = [&](std::string_view line, bool ended) {
+        if (line.empty()) return false;
+        if (std::any_of(line.begin(), line.end(), IsControl)) return true;
+        if (line[0] == ' ' || line[0] == '\t') return !field;
+        const auto colon = line.find(':');
+        const std::string_view name = line.substr(0, colon);
+        return colon == 0 || !std::all_of(name.begin(), name.end(), IsTchar) ||
+               (ended && colon == std::string_view::npos);
+    };
     for (;;) {
         const std::size_t lineStart = i;
         while (i < n && in[i] != '\r' && in[i] != '\n') ++i;
         if (i - lineStart > kMaxSizeLine) return stop(Chunked::Unclear);
+        const std::string_view line = in.substr(lineStart, i - lineStart);
+        if (broken(line, i < n)) return stop(Chunked::Malformed);
         if (i == n) return stop(Chunked::LastChunk);
-        if (in[i] == '\n') return stop(Chunked::Unclear);  // a lone LF
+        if (in[i] == '\n') return stop(Chunked::Malformed);  // a bare LF
         if (i + 1 == n) return stop(Chunked::LastChunk);
-        if (in[i + 1] != '\n') return stop(Chunked::Unclear);  // a lone CR
-        if (i == lineStart) return stop(Chunked::Done);
+        if (in[i + 1] != '\n') return stop(Chunked::Malformed);  // a lone CR
+        if (line.empty()) return stop(Chunked::Done);
+        field = true;
         i += 2;
     }
 }
 
+// What the Content-Length fields say: nothing, one length, lengths that differ, or a value
+// that is no length (no digits, other characters, or too many digits for the model to read).
+struct Lengths {
+    enum Kind { None, One, Differ, Malformed, Unclear } kind = None;
+    std::uint64_t value = 0;
+};
+
+Lengths ReadLengths(const std::vector<std::string>& values) {
+    Lengths lengths;
+    for (const std::string& text : values) {
+        if (text.empty() || !std::all_of(text.begin(), text.end(), IsDigit)) {
+            return {Lengths::Malformed, 0};
+        }
+        const auto value = Digits(text);
+        if (!value) lengths.kind = Lengths::Unclear;
+        if (lengths.kind == Lengths::Unclear) continue;
+        if (lengths.kind == Lengths::One && lengths.value != *value) lengths.kind = Lengths::Differ;
+        if (lengths.kind == Lengths::None) lengths = {Lengths::One, *value};
+    }
+    return lengths;
+}
+
 Expectation ExpectProbe(const Delivery& answer, ProbeLength& length) {
     length = ProbeLength{ProbeLength::Unclear, 0};
-    const std::string_view bytes = answer.bytes;
-    const auto end = bytes.find(kBlankLine);
-    if (end == std::string_view::npos) {
-        if (bytes.size() >= kMaxHeader) return Unclear("probe header beyond the bound");
-        return Clear({EndingOf(answer.cut)}, {}, "probe header cut short");
-    }
-    const Fields fields = ReadHeader(bytes.substr(0, end));
-    if (!fields.clear) return Unclear("probe header of an unusual form");
+    const Head head = FindHead(answer.bytes);
+    if (head.kind == Head::Unclear) return Unclear("probe header beyond the bound");
+    if (head.kind == Head::Cut) return Clear({EndingOf(answer.cut)}, {}, "probe header cut short");
+    if (head.kind == Head::Malformed) return Clear({Ending::DataError}, {}, "probe malformed");
+    const Fields& fields = head.fields;
     const bool ok = fields.status == "200" || fields.status == "206";
-    // Differing lengths are refused in a download answer; in a probe they may be too.
-    const auto& lengths = fields.contentLength;
-    if (std::adjacent_find(lengths.begin(), lengths.end(), std::not_equal_to<>()) !=
-        lengths.end()) {
-        return Unclear("probe with differing lengths");
+    // A transfer coding overrides any Content-Length beside it (RFC 9112, 6.3); a value that
+    // is no length gives none.
+    const Lengths lengths =
+        fields.transferEncoding.empty() ? ReadLengths(fields.contentLength) : Lengths{};
+    if (lengths.kind == Lengths::Unclear) return Unclear("probe length of many digits");
+    if (lengths.kind == Lengths::Differ && ok) {
+        return Clear({Ending::DataError}, {}, "probe with differing lengths");
     }
-    // A transfer coding overrides any Content-Length beside it (RFC 9112, 6.3).
-    if (lengths.empty() || lengths[0].empty() || !fields.transferEncoding.empty()) {
+    if (lengths.kind == Lengths::One && lengths.value <= kOrdinaryBody) {
+        length = ProbeLength{ProbeLength::Known, lengths.value};
+    } else if (lengths.kind != Lengths::One) {
         length = ProbeLength{ProbeLength::Unknown, 0};
-    } else if (const auto value = Digits(lengths[0]); value && *value <= kOrdinaryBody) {
-        length = ProbeLength{ProbeLength::Known, *value};
-    } else {
-        return Unclear("probe length of no plain meaning");  // a word, a sign, an overflow
     }
     Expectation e = Clear({Ending::headerread}, {}, ok ? "probe accepted" : "probe refused");
     if (!ok) e.endings.insert(Ending::ServerError);  // and headerread after it
@@ -234,13 +325,13 @@ Expectation ExpectDownload(const std::string& old, const ProbeLength& probe,
                            const Delivery& answer) {
     const std::string_view bytes = answer.bytes;
     const std::uint64_t asked = old.empty() ? 0 : old.size() - 1;  // where the request starts
-    const auto end = bytes.find(kBlankLine);
-    if (end == std::string_view::npos) {
-        if (bytes.size() >= kMaxHeader) return Unclear("download header beyond the bound");
+    const Head head = FindHead(bytes);
+    if (head.kind == Head::Unclear) return Unclear("download header beyond the bound");
+    if (head.kind == Head::Cut) {
         return Clear({EndingOf(answer.cut)}, {old}, "download header cut short");
     }
-    const Fields fields = ReadHeader(bytes.substr(0, end));
-    if (!fields.clear) return Unclear("download header of an unusual form");
+    if (head.kind == Head::Malformed) return Clear({Ending::DataError}, {old}, "malformed");
+    const Fields& fields = head.fields;
     if (fields.status != "200" && fields.status != "206") {
         return Clear({Ending::ServerError}, {old}, "download refused by its status");
     }
@@ -250,18 +341,19 @@ Expectation ExpectDownload(const std::string& old, const ProbeLength& probe,
                     Lower(fields.transferEncoding[0]) != "chunked" || partial)) {
         return Unclear("a transfer coding other than chunked alone");
     }
-    std::vector<std::uint64_t> lengths;
-    for (const std::string& value : fields.contentLength) {
-        const auto length = Digits(value);
-        if (!length || *length > kOrdinaryBody) return Unclear("a length of no plain meaning");
-        lengths.push_back(*length);
+    const Lengths lengths = chunked ? Lengths{} : ReadLengths(fields.contentLength);
+    if (lengths.kind == Lengths::Unclear ||
+        (lengths.kind == Lengths::One && lengths.value > kOrdinaryBody)) {
+        return Unclear("a length beyond the ordinary");
     }
-    const bool lengthsDiffer =
-        std::adjacent_find(lengths.begin(), lengths.end(), std::not_equal_to<>()) != lengths.end();
+    if (lengths.kind == Lengths::Malformed || lengths.kind == Lengths::Differ) {
+        return Clear({Ending::DataError}, {old}, "lengths that are no number or differ");
+    }
 
-    // Where the body lands and the length that completes the file.
+    // Where the body lands and the length that completes the file; without one, the length the
+    // body must have by the close.
     std::string base;
-    std::optional<std::uint64_t> whole;
+    std::optional<std::uint64_t> whole, byClose;
     if (partial) {
         if (fields.contentRange.size() != 1) return Unclear("206 without one Content-Range");
         const std::string& range = fields.contentRange[0];
@@ -277,32 +369,28 @@ Expectation ExpectDownload(const std::string& old, const ProbeLength& probe,
             *total > kOrdinaryBody) {
             return Unclear("a Content-Range that is not the rest of the resource");
         }
-        if (!lengths.empty() && (lengthsDiffer || lengths[0] != *last - *first + 1)) {
-            return Unclear("206 whose length is not its range's");
-        }
-        if (*first != asked) {
-            return Clear({Ending::DataError}, {old}, "206 with a foreign range");
+        if (*first != asked ||
+            (lengths.kind == Lengths::One && lengths.value != *last - *first + 1)) {
+            return Clear({Ending::DataError}, {old}, "206 with a foreign range or another length");
         }
         base = old.substr(0, *first);
         whole = *total;
     } else if (!chunked) {
-        if (lengthsDiffer) return Clear({Ending::DataError}, {old, ""}, "differing lengths");
-        if (!lengths.empty()) {
-            whole = lengths[0];
-        } else if (probe.kind == ProbeLength::Known) {
-            whole = probe.value;
+        if (lengths.kind == Lengths::One) {
+            whole = lengths.value;
         } else if (probe.kind == ProbeLength::Unclear) {
             return Unclear("no length of its own after a probe of unclear length");
+        } else if (probe.kind == ProbeLength::Known) {
+            byClose = probe.value;
         }
     }
 
-    const std::string_view body = bytes.substr(end + kBlankLine.size());
+    const std::string_view body = bytes.substr(head.bodyStart);
     // Body bytes that arrived in pieces before the disk filled: those are written.
-    const std::size_t bodyStart = end + kBlankLine.size();
     const std::size_t beforeFull =
         answer.diskFullAt == std::string::npos
             ? body.size()
-            : (answer.diskFullAt > bodyStart ? answer.diskFullAt - bodyStart : 0);
+            : (answer.diskFullAt > head.bodyStart ? answer.diskFullAt - head.bodyStart : 0);
     const Ending cut = EndingOf(answer.cut);
 
     Expectation e;
@@ -337,17 +425,25 @@ Expectation ExpectDownload(const std::string& old, const ProbeLength& probe,
         }
         e.body = wanted;
         e.limit = *whole;
+    } else if (byClose && body.size() > *byClose) {
+        // Past the probe's length: refused before those bytes are written.
+        e = Clear({Ending::DataError}, {}, "until the close, longer than the probe's length");
+        e.body = body.substr(0, static_cast<std::size_t>(*byClose));
     } else {
         if (beforeFull < body.size()) {
             e = Clear({Ending::DataError}, Written(old, base, body.substr(0, beforeFull)),
-                      "no length, disk full");
+                      "until the close, disk full");
         } else {
-            // Without a length the server's close ends the body.
-            const Ending ending = answer.cut == Cut::Close ? Ending::downloaded : cut;
-            e = Clear({ending}, Written(old, base, body), "no length");
+            // The server's close ends the body; the probe's length, if any, must be met.
+            const bool met = !byClose || body.size() == *byClose;
+            const Ending ending = answer.cut != Cut::Close ? cut
+                                  : met                    ? Ending::downloaded
+                                                           : Ending::DataError;
+            e = Clear({ending}, Written(old, base, body), "until the close");
         }
         e.body = body;
     }
+    e.limit = whole ? whole : byClose;
     e.base = base;
     return e;
 }

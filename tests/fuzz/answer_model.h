@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace gor::fuzz {
@@ -60,6 +61,17 @@ Expectation ExpectProbe(const Delivery& answer, ProbeLength& length);
 // The download into a file that held `old` before, after a probe that learnt `probe`.
 Expectation ExpectDownload(const std::string& old, const ProbeLength& probe,
                            const Delivery& answer);
+
+// Where the first line end that is not CR LF stands in `bytes`: a LF without a CR before it,
+// or a CR with a byte other than LF after it (a CR on the last byte is not yet judged).
+std::size_t FirstBadLineEnd(std::string_view bytes);
+
+// An answer's header block (without its empty line) read by HTTP/1.1's grammar: the status
+// line "HTTP/1.x nnn[ reason]", then field lines "token:value" (values without surrounding
+// blanks), a line starting with a blank continuing the field before it, no control character
+// but tab anywhere. False when the header is malformed.
+using FieldList = std::vector<std::pair<std::string, std::string>>;
+bool ReadHeaderPlainly(std::string_view header, std::string& code, FieldList& fields);
 
 // A chunked body decoded by HTTP/1.1's rules.
 struct Chunked {

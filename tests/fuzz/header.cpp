@@ -1,13 +1,14 @@
-// Fuzz target: the answer-header scanner and the field parser. The blank line that ends a
-// header is found alike whatever pieces the answer came in, and exactly where it first stands;
-// a header outgrowing its bound is refused alike too; the fields, status code and verdict are
-// what the plainly written rules give.
+// Fuzz target: the answer-header scanner and reader. The empty line that ends a header is
+// found alike whatever pieces the answer came in, and exactly where it first stands, unless a
+// line before it ends otherwise than in CR LF; a header outgrowing its bound is refused alike
+// too; the status code, fields and verdict are what the plainly written rules give.
 //
 // Input: a first byte setting the piece size and the header bound, then the answer's bytes.
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "answer_model.h"
 #include "download/response.h"
 #include "download/text.h"
 #include "fuzz_check.h"
@@ -17,64 +18,52 @@ namespace {
 using namespace gor::download;
 using gor::fuzz::Require;
 
-// The scan's verdict by the rule for the first `have` bytes of an answer whose first blank line
-// starts at `blank`: complete when it is in and ends within `limit` bytes.
-HeaderScan Reference(std::size_t blank, std::size_t have, std::size_t limit) {
+// The scan's verdict by the rule for the first `have` bytes of an answer whose first CR LF
+// CR LF starts at `blank` and whose first broken line end (a LF without CR before it, a CR
+// followed by another byte than LF) stands at `bad`: refused when that comes before the empty
+// line, else complete when the empty line is in and ends within `limit` bytes.
+HeaderScan Reference(std::size_t blank, std::size_t bad, std::size_t have, std::size_t limit) {
     HeaderScan scan;
-    const bool in = blank != std::string_view::npos && blank + 4 <= have;
-    if (in && blank + 4 <= limit) {
+    const std::size_t end = std::min(have, limit);
+    if (bad < end && bad < blank) {
+        scan.verdict = HeaderScan::Verdict::BadLineEnd;
+    } else if (blank != std::string_view::npos && blank + 4 <= end) {
         scan.verdict = HeaderScan::Verdict::Complete;
+        scan.headerEnd = blank;
         scan.bodyStart = blank + 4;
-    } else if (in || have >= limit) {
+    } else if (have >= limit) {
         scan.verdict = HeaderScan::Verdict::TooLarge;
     }
     return scan;
 }
 
 bool Same(const HeaderScan& a, const HeaderScan& b) {
-    return a.verdict == b.verdict &&
-           (a.verdict != HeaderScan::Verdict::Complete || a.bodyStart == b.bodyStart);
+    return a.verdict == b.verdict && (a.verdict != HeaderScan::Verdict::Complete ||
+                                      (a.bodyStart == b.bodyStart && a.headerEnd == b.headerEnd));
 }
 
-std::string Trim(std::string_view text) {
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-    return std::string(text);
-}
-
-void CheckFields(const std::string& headerText) {
-    HeaderMap fields;
-    ParseHeaderFields(headerText, fields);
-    HeaderMap expected;
-    std::size_t start = 0;
-    for (;;) {
-        const auto end = headerText.find("\r\n", start);
-        const std::string line = headerText.substr(start, end - start);
-        const auto colon = line.find(':');
-        if (colon != std::string::npos) {
-            const std::string name = Trim(std::string_view(line).substr(0, colon));
-            if (expected.find(name) == expected.end()) {
-                expected[name] = Trim(std::string_view(line).substr(colon + 1));
-            }
-        }
-        if (end == std::string::npos) break;
-        start = end + 2;
+void CheckHead(const std::string& headerText) {
+    const AnswerHead head = ReadAnswerHead(headerText);
+    AnswerHead expected;
+    const bool wellFormed =
+        gor::fuzz::ReadHeaderPlainly(headerText, expected.code, expected.fields);
+    Require(wellFormed == (head.failure == nullptr), "a malformed header misjudged");
+    if (!wellFormed) {
+        Require(head.code.empty() && head.fields.empty(), "a malformed header has fields");
+        return;
     }
-    Require(fields.size() == expected.size(), "another number of fields");
-    for (const auto& [name, value] : expected) {
-        const auto field = fields.find(name);
-        Require(field != fields.end() && field->second == value, "field " + name + " misread");
-        Require(TrimSpaces(field->first) == field->first, "a name keeps its blanks");
-    }
+    Require(head.code == expected.code, "status misread");
+    Require(head.fields == expected.fields, "fields misread");
+    Require(IsInterimStatus(head.code) == (head.code[0] == '1' && head.code != "101"),
+            "an interim answer misjudged");
 
-    const std::string code = StatusCode(headerText);
-    Require(code == (headerText.size() > 9 ? headerText.substr(9, 3) : ""), "status misread");
-    const StatusVerdict verdict = JudgeStatus(code, headerText);
+    const StatusVerdict verdict = JudgeStatus(head.code, headerText);
+    const std::string& code = head.code;
     Require(verdict.IsServerOk == (code == "200" || code == "206"), "IsServerOk misjudged");
     Require(verdict.Resumesupported == (code == "206"), "Resumesupported misjudged");
     Require(verdict.errorText.has_value() != verdict.IsServerOk, "errorText misjudged");
     if (verdict.errorText && code != "204" && code != "401" && code != "404") {
-        Require(*verdict.errorText == headerText.substr(0, headerText.find("\r\n")),
+        Require(*verdict.errorText == headerText.substr(0, headerText.find(kLineEnd)),
                 "a refused status not described by its first line");
     }
 }
@@ -90,19 +79,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The answer as it arrives, piece by piece, scanned as the control scans it.
     const std::size_t blank = answer.find("\r\n\r\n");
+    const std::size_t bad = gor::fuzz::FirstBadLineEnd(answer);
     HeaderScan scan;
     std::size_t have = 0;
     while (have < answer.size() && scan.verdict == HeaderScan::Verdict::Incomplete) {
         const std::size_t scanned = have;
         have = std::min(answer.size(), have + piece);
         scan = ScanAnswerHeader(answer.substr(0, have), scanned, limit);
-        Require(Same(scan, Reference(blank, have, limit)),
-                "not the first blank line within the bound");
+        // A CR on the last byte so far is judged once the byte after it is in.
+        const std::size_t badSoFar = bad == have - 1 && answer[bad] == '\r' ? answer.npos : bad;
+        Require(Same(scan, Reference(blank, badSoFar, have, limit)),
+                "not the first empty line within the bound");
     }
     Require(Same(scan, ScanAnswerHeader(answer.substr(0, have), 0, limit)),
             "pieces scan otherwise than the whole");
     if (scan.verdict == HeaderScan::Verdict::Complete) {
-        CheckFields(std::string(answer.substr(0, scan.bodyStart - 4)));
+        CheckHead(std::string(answer.substr(0, scan.headerEnd)));
     }
     return 0;
 }

@@ -140,14 +140,12 @@ TEST_F(HostileServerTest, NoLengthDownloadEndsAtTheServersClose) {
     for (const auto& [downloaded, total] : run.progress) EXPECT_EQ(total, -1);
 }
 
-TEST_F(HostileServerTest, GarbledLengthCountsAsZeroAndNothingIsWritten) {
+TEST_F(HostileServerTest, GarbledLengthIsADataFailureAndNothingIsWritten) {
     Serve("garbled-length");
     Fetch();
     run.Settle();
-    EXPECT_EQ(run.control().contentLength(), 0);
-    EXPECT_EQ(Count("Progress"), 1);
-    EXPECT_EQ(run.events.back(), "downloaded");
-    EXPECT_EQ(run.progress.front(), std::make_pair(0.0, 0.0));
+    EXPECT_THAT(run.events, ElementsAre("headerread", "DownloadError"));
+    EXPECT_EQ(run.errorDescription, download::kBadLength);
     EXPECT_EQ(ReadFile(target), "");
 }
 

@@ -80,6 +80,9 @@ const Case kCases[] = {
     {"CR then garbage after the data", "3\r\nabc\rx0\r\n\r\n", {"abc", false, kNoChunkDataEnd, 0}},
     {"trailer line too long", "0\r\n" + kLong + "x\r\n\r\n", {"", false, kChunkLineTooLong, 0}},
     {"bare LF in the trailer", "0\r\nX: y\n\r\n", {"", false, kChunkBadLineEnd, 0}},
+    {"folded trailer field", "0\r\nX: y\r\n \tz\r\n\r\n", {"", true, "", 0}},
+    {"trailer without a colon", "0\r\nX y\r\n\r\n", {"", false, kBadTrailer, 0}},
+    {"NUL in a trailer value", std::string("0\r\nX: \0\r\n\r\n", 10), {"", false, kBadTrailer, 0}},
 };
 
 TEST(ChunkedDecoder, StreamsWholeInTwoPiecesAndByteByByte) {

@@ -153,10 +153,11 @@ TEST(GorDownload, ProbeAnswersInAnyPieces) {
         {"404 Not Found", Length(9), "DownloadError(File not found,true)" + bad, 9},
         {"302 Found", "Location: /\r\n", "DownloadError(HTTP/1.1 302 Found,true)" + bad, -1},
         {"200 OK", "Content-Length:    \r\n", "headerread", -1},
-        {"200 OK", "Content-Length: abc\r\n", "headerread", 0},
+        {"200 OK", "Content-Length: abc\r\n", "headerread", -1},
         {"200 OK", "Content-Length: 0\r\n", "headerread", 0},
         {"200 OK", "Content-Length: -1\r\n", "headerread", -1},
-        {"200 OK", "cOnTeNt-LeNgTh: 1 024\r\n", "headerread", 1024},
+        {"200 OK", "cOnTeNt-LeNgTh: 1 024\r\n", "headerread", -1},
+        {"200 OK", "cOnTeNt-LeNgTh: \t1024 \r\n", "headerread", 1024},
     };
     for (Split split : kSplits) {
         for (const auto& [status, fields, events, contentLength] : cases) {
@@ -181,15 +182,16 @@ TEST(GorDownload, LauncherFlowDownloadsFromInsideHeaderread) {
     rig.Probe(Answer("200 OK", Length(300), ""));
     ASSERT_TRUE(rig.socket->DeliverConnect());
     EXPECT_EQ(rig.socket->sent.back(), Request(""));
-    // The download answer announces no length: the probe's decides, and the 50 bytes past it
-    // are not the resource's.
-    const std::string body = Body(350);
+    // The download answer announces no length: it runs until the close, which finds the
+    // probe's length met.
+    const std::string body = Body(300);
     rig.Deliver(Answer("200 OK", "", body.substr(0, 100)));
     rig.Deliver(body.substr(100, 150));
     rig.Deliver(body.substr(250));
+    ASSERT_TRUE(rig.socket->DeliverClose());
     EXPECT_EQ(rig.host.log,
               "headerread; Progress(100,300); Progress(250,300); Progress(300,300); downloaded(f)");
-    EXPECT_EQ(rig.files.Bytes("f"), body.substr(0, 300));
+    EXPECT_EQ(rig.files.Bytes("f"), body);
     rig.ExpectEnded();
 }
 
@@ -224,7 +226,7 @@ TEST(GorDownload, ResumesANonEmptyFile) {
         rig.ProbeThenDownload(Length(after.size()));
         EXPECT_EQ(rig.socket->sent.back(), Request(range));
         EXPECT_EQ(rig.control.Resuming(), !held.empty());
-        rig.Deliver(Answer(status, "", ""));  // the header alone
+        rig.Deliver(Answer(status, Length(body.size()), ""));  // the header alone
         rig.Deliver(body);
         const std::string start = Num(status[2] == '6' ? double(held.size() - 1) : 0);
         const std::string total = Num(double(after.size()));
@@ -266,7 +268,9 @@ TEST(GorDownload, ServerCloseInEachMode) {
         // A probe whose answer never came whole ends like a cut download.
         {false, "", "", "Disconnected"},
         {false, "", partial, "Disconnected"},
-        {true, Length(10), some, "Progress(5,10); Disconnected"},
+        {true, Length(10), Answer("200 OK", Length(10), "12345"), "Progress(5,10); Disconnected"},
+        {true, Length(10), some,
+         "Progress(5,10); DownloadError(" + std::string(kBodyNotAnnounced) + ",false)"},
         {true, Length(10), partial, "Disconnected"},
         {true, "", some, "Progress(5,-1); downloaded(f)"},
         {true, "", Answer("200 OK", "", ""), "Progress(0,-1); downloaded(f)"},
@@ -358,7 +362,7 @@ TEST(GorDownload, FailingFileCloseStillEndsTheRequest) {
     Rig cut;  // the server cuts a download short and the file's close fails
     cut.ProbeThenDownload(Length(10));
     cut.files.failCloses = true;
-    cut.Deliver(Answer("200 OK", "", Body(5)));
+    cut.Deliver(Answer("200 OK", Length(10), Body(5)));
     ASSERT_TRUE(cut.socket->DeliverClose());
     EXPECT_EQ(cut.host.log, "Progress(5,10); Disconnected");
     cut.ExpectEnded();
@@ -474,6 +478,73 @@ TEST(GorDownload, TheDownloadAnswersOwnFramingDecides) {
                                     ",false)");
         EXPECT_EQ(rig.files.Bytes("f"), "");
         rig.ExpectEnded(true);
+    }
+}
+
+// Answers read as a strict HTTP/1.1 client reads them: whatever a malformed header would say
+// of its body, the body is never called complete; nothing is written past a failure.
+TEST(GorDownload, ReadsAnswersAsHttp11Asks) {
+    const std::string body = "0123456789", ok = "HTTP/1.1 200 OK\r\n";
+    const auto failed = [](const char* why) {
+        return "DownloadError(" + std::string(why) + ",false)";
+    };
+    // probe's fields, download answer, its ending, the file's bytes
+    std::vector<std::tuple<std::string, std::string, std::string, std::string>> cases = {
+        {Length(10), ok + "Content-Length:  10 \t\r\n\r\n" + body, "downloaded(f)", body},
+        {Length(10), "HTTP/1.2 200 OK\r\n" + Length(10) + "\r\n" + body, "downloaded(f)", body},
+        {Length(10),
+         "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Hints\r\nLink: <x>\r\n\r\n" + ok + Length(10) +
+             "\r\n" + body,
+         "downloaded(f)", body},
+        {Length(10), "HTTP/1.1 101 Switching Protocols\r\n\r\n" + ok + "\r\n" + body,
+         "DownloadError(HTTP/1.1 101 Switching Protocols,true)", ""},
+        // A folded line continues the field before it: no length, so until the close.
+        {Length(10), ok + "X-A: b\r\n Content-Length: 5\r\n\r\n" + body, "downloaded(f)", body},
+        {Length(10), ok + " Content-Length: 5\r\n\r\n" + body, failed(kBadFieldLine), ""},
+        {Length(10), ok + "Content-Length : 5\r\n\r\n" + body, failed(kBadFieldLine), ""},
+        {Length(10), ok + "no colon\r\n\r\n" + body, failed(kBadFieldLine), ""},
+        {Length(10), ok + std::string("X-A: b\0c\r\n\r\n", 12) + body, failed(kBadFieldLine), ""},
+        {Length(10), ok + "X-A: b\nContent-Length: 5\r\n\r\n" + body, failed(kBadLineEnd), ""},
+        {Length(10), ok + "X-A: b\rContent-Length: 5\r\n\r\n" + body, failed(kBadLineEnd), ""},
+        {Length(10), "HTTP/1.1 200 OK\nContent-Length: 10\n\nab\r\n\r\ncdef", failed(kBadLineEnd),
+         ""},
+        {Length(10),
+         "HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-9/10\r\n" + Length(5) + "\r\n" + body,
+         failed(kConflictingLengths), ""},
+        {Length(10),
+         "HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-4/5\r\n" + Length(10) + "\r\n" + body,
+         failed(kConflictingLengths), ""},
+        {Length(10), ok + "Transfer-Encoding: chunked\r\n\r\n5\r\n01234\r\n0\r\nno colon\r\n\r\n",
+         failed(kBadTrailer), "01234"},
+        {Length(10), ok + "Transfer-Encoding: chunked\r\n\r\n5\r\n01234\r\n0\r\n56789\r\n0\r\n\r\n",
+         failed(kBadTrailer), "01234"},
+        // The probe's length judges a body that runs until the close, and never ends it.
+        {Length(5), ok + "\r\n" + body, failed(kBodyNotAnnounced), "01234"},
+        {Length(10), ok + "\r\n01234", failed(kBodyNotAnnounced), "01234"},
+        {Length(0), ok + "\r\n" + body, failed(kBodyNotAnnounced), ""},
+    };
+    for (const char* length : {"abc", "-1", "-10", "", "1 0", "1e1", "9.5"}) {
+        cases.emplace_back(Length(10), ok + "Content-Length: " + length + "\r\n\r\n" + body,
+                           failed(kBadLength), "");
+    }
+    for (const char* status : {"XTTP/1.1 200 OK", "FOOBAR!! 200 yes", "HTTP/1.1 2000 OK"}) {
+        cases.emplace_back(Length(10), status + std::string("\r\n") + Length(10) + "\r\n" + body,
+                           failed(kBadStatusLine), "");
+    }
+    for (Split split : kSplits) {
+        for (const auto& [probe, answer, ending, file] : cases) {
+            SCOPED_TRACE(testing::PrintToString(answer) + " split " + std::to_string(int(split)));
+            Rig rig;
+            rig.ProbeThenDownload(probe);
+            rig.Deliver(answer, split);
+            rig.socket->DeliverClose();
+            const auto last = rig.host.log.rfind("; ");
+            EXPECT_EQ(last == std::string::npos ? rig.host.log : rig.host.log.substr(last + 2),
+                      ending);
+            // A failure may leave less than the bytes before it, never more.
+            const std::string& written = rig.files.Bytes("f");
+            EXPECT_TRUE(ending == "downloaded(f)" ? written == file : file.starts_with(written));
+        }
     }
 }
 

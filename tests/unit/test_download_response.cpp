@@ -36,10 +36,13 @@ TEST(ScanAnswerHeader, FindsTheBlankLineWholeInTwoPiecesAndByteByByte) {
         // header (blank line included), what follows it, limit, verdict
         {"HTTP/1.1 200 OK\r\nA: 1\r\n\r\n", "body\r\n\r\n", 64, Verdict::Complete},
         {"\r\n\r\n", "", 64, Verdict::Complete},
-        {"\n\r\n\r\n", "x", 64, Verdict::Complete},
-        {"\r\n\r\r\n\r\n", "\n", 64, Verdict::Complete},
         {"", "HTTP/1.1 200 OK\r\nA: 1\r\n\r", 64, Verdict::Incomplete},
-        {"", "\r\n\n\r\r\r\n\n", 64, Verdict::Incomplete},
+        // Every line ends in CR LF: a bare LF or a lone CR is refused where it stands, so a
+        // CR LF CR LF after it is never the header's end.
+        {"", "\n\r\n\r\nx", 64, Verdict::BadLineEnd},
+        {"", "\r\n\r\r\n\r\n\n", 64, Verdict::BadLineEnd},
+        {"", "HTTP/1.1 200 OK\nA: 1\n\nab\r\n\r\ncd", 64, Verdict::BadLineEnd},
+        {"", x13 + "\rx", 16, Verdict::BadLineEnd},
         // The limit counts the blank line: a header that ends on it fits, one byte more does not.
         {x13.substr(1) + "\r\n\r\n", "body", 16, Verdict::Complete},
         {"", x13 + "\r\n\r\n", 16, Verdict::TooLarge},
@@ -84,19 +87,21 @@ class FillHeaders : public ::testing::Test {
 
 TEST_F(FillHeaders, StoresFieldsCaseInsensitivelyFirstWins) {
     control.fillheaders(
-        "HTTP/1.1 200 OK\r\nContent-Length:  300 \r\ncontent-length: 9\r\nno colon\r\n"
-        "Empty:\r\n  Spaced Name  :  v a  \r\nHost: a:b\r\n\r\nAfter: body\r\n\r\n");
+        "HTTP/1.1 200 OK\r\nContent-Length:  300 \r\ncontent-length: 9\r\nEmpty:\r\n"
+        "Spaced: \t v a \t\r\nHost: a:b\r\nFolded: x\r\n \t y \r\n\r\nAfter: body\r\n\r\n");
     EXPECT_EQ(control.getheader("CONTENT-LENGTH"), "300");
-    EXPECT_EQ(control.getheader("spaced name"), "v a");
+    EXPECT_EQ(control.getheader("spaced"), "v a");
     EXPECT_EQ(control.getheader("Host"), "a:b");
-    for (const char* absent : {"Empty", "After", "no colon"})
-        EXPECT_EQ(control.getheader(absent), "");
+    EXPECT_EQ(control.getheader("Folded"), "x y");
+    for (const char* absent : {"Empty", "After"}) EXPECT_EQ(control.getheader(absent), "");
 }
 
-TEST_F(FillHeaders, TakesTheCodeFromCharactersTenToTwelve) {
+TEST_F(FillHeaders, TakesTheCodeOfAnHttp1StatusLineOnly) {
     const std::tuple<const char*, const char*, const char*> cases[] = {
         {"HTTP/1.0 206", "206", "earlier"},  // accepted: errorText untouched
-        {"HTTP/1.1 20", "20", "HTTP/1.1 20"},
+        {"HTTP/1.2 200 OK", "200", "earlier"},
+        {"HTTP/1.1 2000 OK", "", "HTTP/1.1 2000 OK"},
+        {"HTTP/1.1 20", "", "HTTP/1.1 20"},
         {"HTTP/1.1", "", "HTTP/1.1"},
         {"", "", ""},
     };
