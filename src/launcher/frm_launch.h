@@ -13,6 +13,7 @@
 #include "platform/file_system.h"
 #include "platform/launcher_window.h"
 #include "platform/process.h"
+#include "platform/signatures.h"
 
 namespace gor::launcher {
 
@@ -32,6 +33,14 @@ using UpdaterCheck = ImageVerdict (*)(std::string_view head, std::uint64_t fileS
 // The length IsWholeUpdater is given for a file no server announced.
 inline constexpr double kNoLength = -1;
 
+// The certificate an updater from the network must be signed with: its SHA-1 or SHA-256
+// thumbprint (40 or 64 upper-case hexadecimal digits) and who verifies signatures. With no
+// thumbprint nothing is checked.
+struct PublisherPin {
+    std::string_view thumbprint;
+    platform::Signatures* signatures = nullptr;
+};
+
 // What the launcher needs of the operating system; all outlive the form.
 struct LauncherPlatform {
     platform::EventLoop& loop;
@@ -40,6 +49,7 @@ struct LauncherPlatform {
     platform::Process& process;
     // The updater is a Windows program; the native build starts native ones instead.
     UpdaterCheck checkUpdater = CheckExecutableImage;
+    PublisherPin publisher = {};
 };
 
 // "gorupd.exe" of a path in the launcher's folder; a length in plain digits. For the log.
@@ -107,8 +117,12 @@ class frmLaunch : public download::GorDownloadEvents {
     // Whether the file at `path` is a whole updater: a program the platform can run and, when
     // `announcedLength` is not negative, exactly that long. Throws when it cannot be read.
     bool IsWholeUpdater(const std::string& path, double announcedLength);
-    // Removes an updater found at `path` that is not whole: it could never run.
-    void RemoveBrokenUpdater(const std::string& path);
+    // Whether the updater at `path` is signed with the pinned certificate (true when nothing
+    // is pinned). A refusal and its reason go to the log.
+    bool IsFromPublisher(const std::string& path);
+    // Removes an updater found at `path` that is not whole (it could never run) or, when it
+    // is to be `installed`, not from the publisher.
+    void RemoveBrokenUpdater(const std::string& path, bool installed);
     void FetchFile(const std::string& RemotePath, const std::string& LocalFile);
     void Timer1_Timer();
 
@@ -134,6 +148,7 @@ class frmLaunch : public download::GorDownloadEvents {
     platform::FileSystem& files_;
     platform::Process& process_;
     UpdaterCheck checkUpdater_;
+    PublisherPin publisher_;
     LaunchLog log_;
 
     StatusLabel lblStatus{window_};

@@ -1,0 +1,31 @@
+// Thumbprints: SHA-1 and SHA-256 against the published test vectors (FIPS 180-4 examples),
+// one block, empty and two blocks (the padding spills into a second block).
+#include <gtest/gtest.h>
+
+#include "launcher/thumbprint.h"
+
+namespace gor::launcher {
+namespace {
+
+TEST(Thumbprint, Sha1AndSha256OfTheStandardMessages) {
+    const struct {
+        const char* message;
+        const char* sha1;
+        const char* sha256;
+    } cases[] = {
+        {"abc", "A9993E364706816ABA3E25717850C26C9CD0D89D",
+         "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"},
+        {"", "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709",
+         "E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "84983E441C3BD26EBAAE4AA1F95129E5E54670F1",
+         "248D6A61D20638B8E5C026930C3E6039A33CE45964FF2167F6ECEDD419DB06C1"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Thumbprint(c.message, kSha1Digits), c.sha1) << c.message;
+        EXPECT_EQ(Thumbprint(c.message, kSha256Digits), c.sha256) << c.message;
+    }
+}
+
+}  // namespace
+}  // namespace gor::launcher
