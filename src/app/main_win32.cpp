@@ -31,12 +31,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         LauncherWindowWin32 window;
         FileSystemWin32 files;
         ProcessWin32 process(&window);
-        gor::launcher::PublisherPin publisher;
+        gor::launcher::PublisherCheck* publisher = nullptr;
 #ifdef GORLAUNCH_PUBLISHER
         // Built with a publisher pin (cmake/publisher.cmake); without one, nothing of the
         // signature check is linked.
         SignaturesWin32 signatures;
-        publisher = {GORLAUNCH_PUBLISHER, &signatures};
+        gor::launcher::PinnedPublisher pinned(GORLAUNCH_PUBLISHER, signatures);
+        publisher = &pinned;
 #endif
         gor::launcher::frmLaunch form(gor::launcher::LauncherPlatform{
             loop, window, files, process, gor::launcher::CheckExecutableImage, publisher});

@@ -9,11 +9,11 @@
 #include "download/gor_download.h"
 #include "launcher/executable_image.h"
 #include "launcher/launch_log.h"
+#include "launcher/publisher.h"
 #include "platform/event_loop.h"
 #include "platform/file_system.h"
 #include "platform/launcher_window.h"
 #include "platform/process.h"
-#include "platform/signatures.h"
 
 namespace gor::launcher {
 
@@ -33,14 +33,6 @@ using UpdaterCheck = ImageVerdict (*)(std::string_view head, std::uint64_t fileS
 // The length IsWholeUpdater is given for a file no server announced.
 inline constexpr double kNoLength = -1;
 
-// The certificate an updater from the network must be signed with: its SHA-1 or SHA-256
-// thumbprint (40 or 64 upper-case hexadecimal digits) and who verifies signatures. With no
-// thumbprint nothing is checked.
-struct PublisherPin {
-    std::string_view thumbprint;
-    platform::Signatures* signatures = nullptr;
-};
-
 // What the launcher needs of the operating system; all outlive the form.
 struct LauncherPlatform {
     platform::EventLoop& loop;
@@ -49,7 +41,8 @@ struct LauncherPlatform {
     platform::Process& process;
     // The updater is a Windows program; the native build starts native ones instead.
     UpdaterCheck checkUpdater = CheckExecutableImage;
-    PublisherPin publisher = {};
+    // Who must have signed an updater to install (publisher.h); none: nothing is checked.
+    PublisherCheck* publisher = nullptr;
 };
 
 // "gorupd.exe" of a path in the launcher's folder; a length in plain digits. For the log.
@@ -148,7 +141,7 @@ class frmLaunch : public download::GorDownloadEvents {
     platform::FileSystem& files_;
     platform::Process& process_;
     UpdaterCheck checkUpdater_;
-    PublisherPin publisher_;
+    PublisherCheck* publisher_;
     LaunchLog log_;
 
     StatusLabel lblStatus{window_};

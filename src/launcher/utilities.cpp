@@ -10,7 +10,6 @@
 #include "download/skip_step.h"
 #include "launcher/frm_launch.h"
 #include "launcher/paths.h"
-#include "launcher/thumbprint.h"
 #include "window/layout.h"
 
 namespace gor::launcher {
@@ -90,24 +89,12 @@ bool frmLaunch::IsWholeUpdater(const std::string& path, double announcedLength) 
 // with a pin, only the publisher's signature lets an updater from outside in. A check that
 // cannot run refuses too.
 bool frmLaunch::IsFromPublisher(const std::string& path) {
-    const std::string_view pin = publisher_.thumbprint;
-    if (pin.empty()) return true;
-    platform::SignerVerdict verdict;
-    try {
-        verdict = publisher_.signatures->VerifySigner(path);
-    } catch (const std::exception& failure) {
-        verdict.reason = "cannot check its signature: " + LaunchLog::Failure(failure);
-    }
-    std::string signer;
-    if (verdict.verified) {
-        signer = Thumbprint(verdict.certificate, pin.size());
-        if (signer != pin)
-            verdict.reason = "signed by " + signer + ", not by the pinned " + std::string(pin);
-    }
-    const bool pinned = verdict.verified && signer == pin;
-    log_.Line(FileNameOf(path) + (pinned ? " is signed by the publisher " + signer
-                                         : " is not from the publisher: " + verdict.reason));
-    return pinned;
+    if (!publisher_) return true;
+    const PublisherVerdict verdict = publisher_->Check(path);
+    log_.Line(FileNameOf(path) +
+              (verdict.pinned ? " is signed by the publisher " : " is not from the publisher: ") +
+              verdict.reason);
+    return verdict.pinned;
 }
 
 // The body is written to a partial file that only the `downloaded` handler moves to

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "fakes/launch_rig.h"
+#include "launcher/publisher.h"
 #include "launcher/thumbprint.h"
 
 namespace gor::launcher {
@@ -64,7 +65,8 @@ TEST(PublisherPin, PatchIsInstalledOnlyWhenThePinnedCertificateSignedIt) {
     for (const auto& c : cases) {
         FakeSignatures signatures;
         signatures.verdict = c.verdict;
-        test::LaunchRig rig({pin, &signatures});
+        PinnedPublisher publisher(pin, signatures);
+        test::LaunchRig rig(&publisher);
         rig.Put(test::kNew, test::Updater("new"));
         rig.Put(test::kExe, test::Updater("old"));
         EXPECT_EQ(rig.Run(), kExitStarted);

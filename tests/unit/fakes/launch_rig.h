@@ -53,9 +53,9 @@ inline std::string Updater(const std::string& tag) {
 }
 
 struct LaunchRig {
-    explicit LaunchRig(launcher::PublisherPin publisher = {}) : publisher(publisher) {}
+    explicit LaunchRig(launcher::PublisherCheck* publisher = nullptr) : publisher(publisher) {}
 
-    launcher::PublisherPin publisher;
+    launcher::PublisherCheck* publisher;
     VirtualClockLoop loop;
     RecordingWindow window{loop.timeline};
     HookedFileSystem files;
