@@ -19,7 +19,7 @@ PublisherVerdict PinnedPublisher::Check(const std::string& path) {
     if (!signature.verified) return {false, signature.reason};
     const std::string signer = Thumbprint(signature.certificate, thumbprint_.size());
     if (signer != thumbprint_)
-        return {false, "signed by " + signer + ", not by the pinned " + std::string(thumbprint_)};
+        return {false, "signed by " + signer + ", not by the pinned " + thumbprint_};
     return {true, signer};
 }
 

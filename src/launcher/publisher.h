@@ -23,8 +23,8 @@ class PublisherCheck {
 };
 
 // The system verifies the signature, and the signer's certificate has `thumbprint` (40 or 64
-// upper-case hexadecimal digits: SHA-1 or SHA-256). A check that cannot run refuses. Both
-// arguments outlive the object.
+// upper-case hexadecimal digits: SHA-1 or SHA-256). A check that cannot run refuses.
+// `signatures` outlives the object.
 class PinnedPublisher final : public PublisherCheck {
   public:
     PinnedPublisher(std::string_view thumbprint, platform::Signatures& signatures)
@@ -32,7 +32,7 @@ class PinnedPublisher final : public PublisherCheck {
     PublisherVerdict Check(const std::string& path) override;
 
   private:
-    std::string_view thumbprint_;
+    std::string thumbprint_;
     platform::Signatures& signatures_;
 };
 
