@@ -9,6 +9,7 @@
 #include "platform/win32/file_system_win32.h"
 #include "platform/win32/launcher_window_win32.h"
 #include "platform/win32/process_win32.h"
+#include "platform/win32/signatures_win32.h"
 #include "platform/win32/socket_control_win32.h"
 
 // An exception no handler takes, or one leaving a function that must not throw, ends the
@@ -30,8 +31,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         LauncherWindowWin32 window;
         FileSystemWin32 files;
         ProcessWin32 process(&window);
-        gor::launcher::frmLaunch form(
-            gor::launcher::LauncherPlatform{loop, window, files, process});
+        gor::launcher::PublisherCheck* publisher = nullptr;
+#ifdef GORLAUNCH_PUBLISHER
+        // Built with a publisher pin (cmake/publisher.cmake); without one, nothing of the
+        // signature check is linked.
+        SignaturesWin32 signatures;
+        gor::launcher::PinnedPublisher pinned(GORLAUNCH_PUBLISHER, signatures);
+        publisher = &pinned;
+#endif
+        gor::launcher::frmLaunch form(gor::launcher::LauncherPlatform{
+            loop, window, files, process, gor::launcher::CheckExecutableImage, publisher});
         form.Form_Load();  // never returns
     } catch (...) {
         // Form_Load traps its own failures; reaching this is a fault in setting up (no window,

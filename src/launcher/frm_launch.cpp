@@ -84,6 +84,7 @@ frmLaunch::frmLaunch(LauncherPlatform platform)
       files_(platform.files),
       process_(platform.process),
       checkUpdater_(platform.checkUpdater),
+      publisher_(platform.publisher),
       log_(files_, loop_),
       Timer1(loop_.CreateTimer(kTimer1IntervalMs, [this] { Timer1_Timer(); })) {
     GorDownload1.SetEventHost(this);
@@ -107,11 +108,12 @@ void frmLaunch::Form_Load() try {
     const std::string newUpdater = AppDir + kPathSeparator + "gorupd.new";
     const std::string updater = AppDir + kPathSeparator + "gorupd.exe";
 
-    // A broken patch never replaces anything, and a damaged updater is fetched anew.
-    RemoveBrokenUpdater(newUpdater);
+    // A broken patch (or one from another publisher) never replaces anything, and a damaged
+    // updater is fetched anew.
+    RemoveBrokenUpdater(newUpdater, true);
     if (!FileExist(newUpdater, kAnyUpdater)) {
         LaunchStep = 2;
-        RemoveBrokenUpdater(updater);
+        RemoveBrokenUpdater(updater, false);
         if (!FileExist(updater, kAnyUpdater)) {
             // No updater at all: download one.
             log_.Line("road: download (no updater in the folder)");
@@ -196,10 +198,13 @@ void frmLaunch::OpenLog() {
 }
 
 // A file the sequence would take for an updater but that is not whole (cut short, an error
-// page, empty) is removed, so the road is chosen as if it were absent. One that cannot be read
-// or removed fails the step.
-void frmLaunch::RemoveBrokenUpdater(const std::string& path) {
-    if (FileExist(path, kAnyUpdater) && !IsWholeUpdater(path, download::kUnknownLength)) {
+// page, empty), or a patch the publisher did not sign, is removed, so the road is chosen as if
+// it were absent. One that cannot be read or removed fails the step. The updater already in
+// place is not asked for a signature: it was installed by this launcher or by the installer.
+void frmLaunch::RemoveBrokenUpdater(const std::string& path, bool installed) {
+    if (FileExist(path, kAnyUpdater) &&
+        (!IsWholeUpdater(path, download::kUnknownLength) ||
+         (installed && !IsFromPublisher(path)))) {
         WhileBusy("removing", path, [&] { files_.Remove(path); });
         log_.Line("removed " + FileNameOf(path));
     }

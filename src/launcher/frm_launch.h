@@ -10,6 +10,7 @@
 #include "download/gor_download.h"
 #include "launcher/executable_image.h"
 #include "launcher/launch_log.h"
+#include "launcher/publisher.h"
 #include "platform/event_loop.h"
 #include "platform/file_system.h"
 #include "platform/launcher_window.h"
@@ -42,6 +43,8 @@ struct LauncherPlatform {
     platform::Process& process;
     // The updater is a Windows program; the native build starts native ones instead.
     UpdaterCheck checkUpdater = CheckExecutableImage;
+    // Who must have signed an updater to install (publisher.h); none: nothing is checked.
+    PublisherCheck* publisher = nullptr;
 };
 
 // "gorupd.exe" of a path in the launcher's folder; a length in plain digits. For the log.
@@ -112,8 +115,12 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     // `announcedLength` is known (not download::kUnknownLength), exactly that long. Throws
     // when it cannot be read.
     bool IsWholeUpdater(const std::string& path, double announcedLength);
-    // Removes an updater found at `path` that is not whole: it could never run.
-    void RemoveBrokenUpdater(const std::string& path);
+    // Whether the updater at `path` is signed with the pinned certificate (true when nothing
+    // is pinned). A refusal and its reason go to the log.
+    bool IsFromPublisher(const std::string& path);
+    // Removes an updater found at `path` that is not whole (it could never run) or, when it
+    // is to be `installed`, not from the publisher.
+    void RemoveBrokenUpdater(const std::string& path, bool installed);
     void FetchFile(const std::string& RemotePath, const std::string& LocalFile);
     void Timer1_Timer();
     // The watchdog's ending: the transfer stopped and its partial file removed, "Terminating"
@@ -142,6 +149,7 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     platform::FileSystem& files_;
     platform::Process& process_;
     UpdaterCheck checkUpdater_;
+    PublisherCheck* publisher_;
     LaunchLog log_;
 
     StatusLabel lblStatus{window_};

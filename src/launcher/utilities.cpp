@@ -114,6 +114,18 @@ bool frmLaunch::IsWholeUpdater(const std::string& path, double announcedLength) 
     return verdict.whole;
 }
 
+// Anyone who can answer in the update server's place could have a program of theirs started:
+// with a pin, only the publisher's signature lets an updater from outside in. A check that
+// cannot run refuses too.
+bool frmLaunch::IsFromPublisher(const std::string& path) {
+    if (!publisher_) return true;
+    const PublisherVerdict verdict = publisher_->Check(path);
+    log_.Line(FileNameOf(path) +
+              (verdict.pinned ? " is signed by the publisher " : " is not from the publisher: ") +
+              verdict.reason);
+    return verdict.pinned;
+}
+
 // The body is written to a partial file that only the `downloaded` handler moves to
 // LocalFile, so a transfer that fails or is cut short (with a length announced) never leaves
 // an updater behind. Its wait also holds the download's ceiling: a server that keeps sending

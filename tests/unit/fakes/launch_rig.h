@@ -53,11 +53,15 @@ inline std::string Updater(const std::string& tag) {
 }
 
 struct LaunchRig {
+    explicit LaunchRig(launcher::PublisherCheck* publisher = nullptr) : publisher(publisher) {}
+
+    launcher::PublisherCheck* publisher;
     VirtualClockLoop loop;
     RecordingWindow window{loop.timeline};
     HookedFileSystem files;
     FakeProcess process{loop.timeline, kAppDir};
-    launcher::frmLaunch form{{loop, window, files, process}};
+    launcher::frmLaunch form{
+        {loop, window, files, process, launcher::CheckExecutableImage, publisher}};
 
     // Runs the launch sequence to its end and returns the exit code.
     int Run() {
