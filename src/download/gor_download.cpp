@@ -24,7 +24,7 @@ constexpr std::int32_t kDownload = 1;
 
 // An answer header is collected across chunks up to this size, its empty line and any interim
 // answers before it included.
-constexpr std::size_t kMaxAnswerHeader = 64 * 1024;
+constexpr std::size_t kMaxAnswerHeader = std::size_t{64} * 1024;
 constexpr const char* kHeaderTooLarge = "Answer header too large";
 
 }  // namespace

@@ -16,7 +16,7 @@ inline constexpr const char* kSocketErrorSource = "Winsock1";
 // What a socket control holds of received bytes not yet taken, at most, and so the most one
 // DataArrival announces: large enough that a fast transfer costs few wake-ups, small enough
 // to stay a modest fixed buffer.
-inline constexpr std::size_t kReceiveBufferBytes = 256 * 1024;
+inline constexpr std::size_t kReceiveBufferBytes = std::size_t{256} * 1024;
 
 // How long making a connection may take, over all of the host's addresses together: what
 // Windows gives a single address (a SYN and two retries, 3 + 6 + 12 s). Each attempt gets an
