@@ -52,25 +52,23 @@ const WinTrust& LoadWinTrust() {
 }
 
 // What the log says of a refusal: the cases a tampered or foreign updater brings, by name.
+struct TrustMeaning {
+    unsigned long code;
+    const char* meaning;
+};
+constexpr TrustMeaning kTrustMeanings[] = {
+    {0x800B0100, "not signed (TRUST_E_NOSIGNATURE)"},
+    {0x80096010, "altered after signing (TRUST_E_BAD_DIGEST)"},
+    {0x800B0109, "signed with a certificate Windows does not trust (CERT_E_UNTRUSTEDROOT)"},
+    {0x800B0101, "signed with an expired certificate (CERT_E_EXPIRED)"},
+    {0x800B0111, "signed with a distrusted certificate (TRUST_E_EXPLICIT_DISTRUST)"},
+};
+
 std::string TrustFailure(LONG status) {
     const auto code = static_cast<unsigned long>(status);
     const char* meaning = nullptr;
-    switch (code) {
-        case 0x800B0100:  // TRUST_E_NOSIGNATURE
-            meaning = "not signed (TRUST_E_NOSIGNATURE)";
-            break;
-        case 0x80096010:  // TRUST_E_BAD_DIGEST
-            meaning = "altered after signing (TRUST_E_BAD_DIGEST)";
-            break;
-        case 0x800B0109:  // CERT_E_UNTRUSTEDROOT
-            meaning = "signed with a certificate Windows does not trust (CERT_E_UNTRUSTEDROOT)";
-            break;
-        case 0x800B0101:  // CERT_E_EXPIRED
-            meaning = "signed with an expired certificate (CERT_E_EXPIRED)";
-            break;
-        case 0x800B0111:  // TRUST_E_EXPLICIT_DISTRUST
-            meaning = "signed with a distrusted certificate (TRUST_E_EXPLICIT_DISTRUST)";
-            break;
+    for (const TrustMeaning& known : kTrustMeanings) {
+        if (known.code == code) meaning = known.meaning;
     }
     constexpr const char* kHex = "0123456789ABCDEF";
     std::string hex = "0x";
