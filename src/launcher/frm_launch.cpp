@@ -110,10 +110,10 @@ void frmLaunch::Form_Load() try {
 
     // A broken patch (or one from another publisher) never replaces anything, and a damaged
     // updater is fetched anew.
-    RemoveBrokenUpdater(newUpdater, true);
+    RemoveBrokenUpdater(newUpdater, Found::Waiting);
     if (!FileExist(newUpdater, kAnyUpdater)) {
         LaunchStep = 2;
-        RemoveBrokenUpdater(updater, false);
+        RemoveBrokenUpdater(updater, Found::InPlace);
         if (!FileExist(updater, kAnyUpdater)) {
             // No updater at all: download one.
             log_.Line("road: download (no updater in the folder)");
@@ -201,10 +201,9 @@ void frmLaunch::OpenLog() {
 // page, empty), or a patch the publisher did not sign, is removed, so the road is chosen as if
 // it were absent. One that cannot be read or removed fails the step. The updater already in
 // place is not asked for a signature: it was installed by this launcher or by the installer.
-void frmLaunch::RemoveBrokenUpdater(const std::string& path, bool installed) {
-    if (FileExist(path, kAnyUpdater) &&
-        (!IsWholeUpdater(path, download::kUnknownLength) ||
-         (installed && !IsFromPublisher(path)))) {
+void frmLaunch::RemoveBrokenUpdater(const std::string& path, Found found) {
+    if (FileExist(path, kAnyUpdater) && (!IsWholeUpdater(path, download::kUnknownLength) ||
+                                         (found == Found::Waiting && !IsFromPublisher(path)))) {
         WhileBusy("removing", path, [&] { files_.Remove(path); });
         log_.Line("removed " + FileNameOf(path));
     }

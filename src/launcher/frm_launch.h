@@ -118,9 +118,11 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     // Whether the updater at `path` is signed with the pinned certificate (true when nothing
     // is pinned). A refusal and its reason go to the log.
     bool IsFromPublisher(const std::string& path);
+    // Which updater a check looks at: a patch waiting to be installed, or the one in place.
+    enum class Found { Waiting, InPlace };
     // Removes an updater found at `path` that is not whole (it could never run) or, when it
-    // is to be `installed`, not from the publisher.
-    void RemoveBrokenUpdater(const std::string& path, bool installed);
+    // is a waiting patch, not from the publisher.
+    void RemoveBrokenUpdater(const std::string& path, Found found);
     void FetchFile(const std::string& RemotePath, const std::string& LocalFile);
     void Timer1_Timer();
     // The watchdog's ending: the transfer stopped and its partial file removed, "Terminating"
