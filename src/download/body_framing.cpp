@@ -94,11 +94,13 @@ DownloadBody FrameDownloadBody(std::string_view headerText, bool partial, std::u
     }
     if (partial) {
         // Asked for everything from `askedFrom` on: the piece must start there and run to the
-        // end. A piece from elsewhere would be written at the wrong place.
+        // end, of a resource as long as the probe said. A piece from elsewhere would be written
+        // at the wrong place, one of another total spliced onto another file.
         const auto ranges = FieldValues(headerText, "Content-Range");
         const auto range = ranges.size() == 1 ? ParseContentRange(ranges.front()) : std::nullopt;
         if (!range || range->first != askedFrom ||
-            (range->complete && *range->complete != range->last + 1)) {
+            (range->complete && *range->complete != range->last + 1) ||
+            (probeLength != kUnknownLength && !range->complete)) {
             body.failure = kRangeNotAsked;
             return body;
         }
@@ -107,10 +109,16 @@ DownloadBody FrameDownloadBody(std::string_view headerText, bool partial, std::u
             body.failure = kConflictingLengths;
             return body;
         }
-        if (!body.chunked) body.end = static_cast<double>(range->last) + 1;
-    } else if (!body.chunked) {
-        body.untilClose = announced.length == kUnknownLength;
-        body.end = body.untilClose ? probeLength : announced.length;
+        // The range says where the file ends; only HTTP's own framing says where the body does.
+        body.end = static_cast<double>(range->last) + 1;
+    } else {
+        body.end = announced.length != kUnknownLength ? announced.length : probeLength;
+    }
+    body.untilClose = !body.chunked && announced.length == kUnknownLength;
+    // A length announced before judges the file the body makes, whatever frames the body.
+    if (probeLength != kUnknownLength && body.end != probeLength) {
+        body.failure = kBodyNotAnnounced;
+        return body;
     }
     if (body.end != kUnknownLength && body.end > static_cast<double>(maxBody)) {
         body.failure = kBodyTooLarge;

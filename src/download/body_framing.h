@@ -38,19 +38,19 @@ struct DownloadBody {
     bool chunked = false;
     // The body has no length of its own: it ends at the server's close.
     bool untilClose = false;
-    // The write position in the target file that the body must reach: where it is complete,
-    // or, for a body read until the close, where the close must find it. Unknown for a
-    // chunked body (it ends with its last chunk) and for one read until the close of which
-    // nothing was announced.
+    // The write position in the target file that the body must reach: where a body of a length
+    // is complete, and where a chunked body's last chunk or the close of a body read until the
+    // close must find it. Unknown only when nothing announced a length.
     double end = kUnknownLength;
     const char* failure = nullptr;
 };
 
-// The body of a download answer as the answer itself frames it: for a 206, its Content-Range
-// (which must start at `askedFrom`, run to the resource's end, and agree with a
-// Content-Length beside it); for a 200, its own Content-Length, else it runs until the close,
-// and then `probeLength`, the length the probe learnt, judges it but never ends it. A body
-// that would end past `maxBody` bytes is refused.
+// The body of a download answer as the answer itself frames it: chunked coding, else its own
+// Content-Length, else it runs until the close. For a 206, its Content-Range must start at
+// `askedFrom`, run to the resource's end, agree with a Content-Length beside it, and name the
+// resource's total when the probe learnt one. `probeLength`, the length the probe learnt,
+// judges every body but never frames one: a file that would end elsewhere is refused
+// (kBodyNotAnnounced). A body that would end past `maxBody` bytes is refused.
 DownloadBody FrameDownloadBody(std::string_view headerText, bool partial, std::uint64_t askedFrom,
                                double probeLength, std::uint64_t maxBody);
 

@@ -37,7 +37,7 @@ GorDownload::GorDownload(std::unique_ptr<platform::SocketControl> Winsock1,
 }
 
 GorDownload::~GorDownload() {
-    EndRequest(Executing::Stays);  // raises no event: the host may be gone already
+    EndRequest();  // raises no event: the host may be gone already
 }
 
 void GorDownload::URL(const std::string& vNewValue) {
@@ -58,23 +58,24 @@ void GorDownload::DownloadFile() {
 
 void GorDownload::Cancel_Download() {
     cancelled_ = true;
-    EndRequest(Executing::Stays);
+    EndRequest();
     Events().canceled();
 }
 
 void GorDownload::BeginRequest(std::int32_t mode) {
     // A file still open from an earlier unfinished DownloadFile is closed, not leaked.
-    EndRequest(Executing::Stays);
+    EndRequest();
     cancelled_ = false;
     completed_ = false;
     chunked_ = false;
     untilClose_ = false;
+    socketError_ = 0;
     IsExecuting_ = true;
     mode_ = mode;
     Winsock1_->Connect(hostName_, port_);
 }
 
-void GorDownload::EndRequest(Executing executing) {
+void GorDownload::EndRequest() {
     // The closes are skipped when they fail: every ending must still clear its flags and
     // raise its event, and nothing more can be done for such a socket or file. The file is
     // released before its close, so a failing close still leaves none open.
@@ -84,7 +85,7 @@ void GorDownload::EndRequest(Executing executing) {
     }
     headerStart_.clear();
     interim_ = 0;
-    if (executing == Executing::Ends) IsExecuting_ = false;
+    IsExecuting_ = false;
     ++request_;
 }
 
@@ -93,11 +94,15 @@ std::string GorDownload::getheader(const std::string& h_name) {
     return field == headers_.end() ? std::string() : field->second;
 }
 
-void GorDownload::fillheaders(const std::string& data) {
+void GorDownload::ClearAnswer() {
     headers_.clear();
     Responsecode_.clear();
     IsServerOk_ = false;
     Resumesupported_ = false;
+}
+
+void GorDownload::fillheaders(const std::string& data) {
+    ClearAnswer();
     const HeaderScan scan = ScanAnswerHeader(data, 0, std::string::npos);
     if (scan.verdict != HeaderScan::Verdict::Complete) return;  // the texts keep what they held
 
@@ -156,7 +161,7 @@ void GorDownload::Winsock1_Connect() {
     if (mode_ == kDownload && !targetFile_) {
         // DownloadFile could not open its file and has told its caller by throwing; the
         // connection it had already requested is dropped without a second report.
-        EndRequest(Executing::Stays);
+        EndRequest();
         return;
     }
     try {
@@ -174,12 +179,14 @@ void GorDownload::Winsock1_Connect() {
         } else {
             rangeFrom = 0;  // the probe asks for everything and reads only the header
         }
-        Winsock1_->SendData(ComposeRequest(path_, hostName_, referrer, rangeFrom));
+        // A resumed piece is only wanted of the very file the held bytes came from.
+        const std::string_view validator = Resuming_ ? std::string_view(IfRange_) : "";
+        Winsock1_->SendData(ComposeRequest(path_, hostName_, referrer, rangeFrom, validator));
     } catch (const std::exception& failure) {
         // No answer can come to a request that was never sent: end it like a socket error, so
         // a host waiting for the outcome hears of it.
         const std::string description = failure.what();
-        EndRequest(Executing::Ends);
+        EndRequest();
         Events().DownloadError(description, false);
     }
 }
@@ -219,7 +226,7 @@ void GorDownload::Winsock1_DataArrival(std::int32_t bytesTotal) {
                                          static_cast<double>(n) >= contentLength_;
     if (complete) {
         completed_ = true;
-        EndRequest(Executing::Ends);
+        EndRequest();
         const std::string dfile = fileName_;
         SkipOnFailure(skipped_, "the downloaded handler", [&] { Events().downloaded(dfile); });
     }
@@ -241,8 +248,10 @@ bool GorDownload::CollectAnswerHeader(std::size_t& headerEnd) {
         const HeaderScan scan = ScanAnswerHeader(data_, scanned, kMaxAnswerHeader - interim_);
         switch (scan.verdict) {
             case HeaderScan::Verdict::TooLarge:
+                ClearAnswer();
                 throw std::length_error(kHeaderTooLarge);
             case HeaderScan::Verdict::BadLineEnd:
+                ClearAnswer();
                 throw std::runtime_error(kBadLineEnd);
             case HeaderScan::Verdict::Incomplete:
                 headerStart_.swap(data_);
@@ -251,7 +260,10 @@ bool GorDownload::CollectAnswerHeader(std::size_t& headerEnd) {
                 break;
         }
         const AnswerHead head = ReadAnswerHead(std::string_view(data_).substr(0, scan.headerEnd));
-        if (head.failure) throw std::runtime_error(head.failure);
+        if (head.failure) {
+            ClearAnswer();  // a refused header tells nothing: no code, no fields
+            throw std::runtime_error(head.failure);
+        }
         if (!IsInterimStatus(head.code)) {
             headerEnd = scan.bodyStart;
             return true;
@@ -276,7 +288,7 @@ void GorDownload::ProbeAnswer() {
         throw std::runtime_error(announced.failure);
     }
     const double length = announced.failure ? kUnknownLength : announced.length;
-    EndRequest(Executing::Ends);  // the rest of this answer is never read
+    EndRequest();  // the rest of this answer is never read
     if (!IsServerOk_) {
         const std::uint32_t request = request_;
         const std::string description = errorText_;
@@ -294,7 +306,7 @@ void GorDownload::ProbeAnswer() {
 bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& body) {
     fillheaders(data_);
     if (!IsServerOk_) {
-        EndRequest(Executing::Ends);
+        EndRequest();
         const std::string description = errorText_;
         Events().DownloadError(description, true);
         return false;
@@ -324,13 +336,17 @@ bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& 
 
 // Writes the body bytes among `received`: decoded from chunked coding, or up to the body's
 // end (bytes past it are not the resource's and are dropped). Throws when the file would
-// outgrow the size cap, when the chunked coding is broken, or when a body that runs until the
-// close goes past the length the probe announced.
+// outgrow the size cap, when the chunked coding is broken, or when a chunked body or one that
+// runs until the close would make a file of another length than the one announced.
 void GorDownload::WriteBody(platform::File& file, std::string_view received) {
     const auto write = [&](std::string_view run) {
         if (run.empty()) return;
         if (run.size() > build::kMaxBodyBytes - std::min(written_, build::kMaxBodyBytes)) {
             throw std::length_error(kBodyTooLarge);
+        }
+        if (chunked_ && contentLength_ != kUnknownLength &&
+            static_cast<double>(written_ + run.size()) > contentLength_) {
+            throw std::runtime_error(kBodyNotAnnounced);
         }
         file.Write(run);
         written_ += run.size();
@@ -350,17 +366,22 @@ void GorDownload::WriteBody(platform::File& file, std::string_view received) {
         write(chunks_.Decode(received));
         if (chunks_.Failed()) throw std::runtime_error(chunks_.Failure());
     }
+    // The last chunk came short of the length announced before: the file is not the one meant.
+    if (chunks_.Finished() && contentLength_ != kUnknownLength &&
+        static_cast<double>(written_) != contentLength_) {
+        throw std::runtime_error(kBodyNotAnnounced);
+    }
 }
 
 void GorDownload::DataFailure(const char* what) {
     const std::string description = what;
-    EndRequest(Executing::Stays);
+    EndRequest();
     // After Cancel_Download the host hears nothing more.
     if (!cancelled_) Events().DownloadError(description, false);
 }
 
 void GorDownload::Winsock1_Close() {
-    EndRequest(Executing::Ends);
+    EndRequest();
     if (mode_ != kDownload) {
         // The probe's answer never came whole (a handled one closes the socket itself).
         if (!cancelled_) Events().Disconnected();
@@ -387,7 +408,7 @@ void GorDownload::Winsock1_Error(std::int16_t Number, std::string& description, 
     (void)Number, (void)Source, (void)HelpFile, (void)HelpContext;
     (void)CancelDisplay;  // left as the socket passed it
     socketError_ = Scode;
-    EndRequest(Executing::Ends);
+    EndRequest();
     Events().DownloadError(description, false);
 }
 

@@ -59,6 +59,11 @@ class GorDownload : private platform::SocketEvents {
     bool Resumesupported() const { return Resumesupported_; }
     bool Resuming() const { return Resuming_; }
     const std::string& Responsecode() const { return Responsecode_; }
+    // The validator (an ETag or a Last-Modified date) of the file the target's bytes came from,
+    // sent as "If-Range" with a resumed request, so that a file that changed on the server
+    // comes whole (200) instead of as a piece to splice on. Empty: none is sent.
+    const std::string& IfRange() const { return IfRange_; }
+    void IfRange(const std::string& validator) { IfRange_ = validator; }
 
     // --- methods
     void Readheaders();      // starts the header probe
@@ -81,8 +86,8 @@ class GorDownload : private platform::SocketEvents {
 
     // Read-only views of inner state, for the host's diagnostics and for tests.
     // The length the probe learnt; once a download answer is accepted, the write position
-    // that its body must reach, as that answer itself frames it (or, for a body that runs
-    // until the close, as the probe announced it); kUnknownLength: not known, or chunked.
+    // that its body must reach (which the probe's length, when there was one, has judged);
+    // kUnknownLength: nothing announced one.
     double contentLength() const { return contentLength_; }
     const std::string& errorText() const { return errorText_; }
     const std::string& host() const { return hostName_; }
@@ -123,13 +128,13 @@ class GorDownload : private platform::SocketEvents {
     // One way into a request: whatever still runs ends quietly, the flags of a new request
     // are set for `mode` (kProbe or kDownload), and the socket starts connecting.
     void BeginRequest(std::int32_t mode);
-    // Whether an ending clears IsExecuting: a data failure and a cancel leave it as it was.
-    enum class Executing { Ends, Stays };
     // One way out of a request: the steps every ending shares, in this order: the socket
-    // closed, the target file closed, a partly collected header dropped, IsExecuting cleared
-    // (unless it stays), the request serial moved on. None of them fails. The caller raises
+    // closed, the target file closed, a partly collected header dropped, IsExecuting cleared,
+    // the request serial moved on. None of them fails. The caller raises
     // the ending's event right after (none for the quiet endings), and touches nothing else.
-    void EndRequest(Executing executing);
+    void EndRequest();
+    // What an answer without a header says: no fields, no code, nothing accepted.
+    void ClearAnswer();
 
     platform::File& TargetFile();
     GorDownloadEvents& Events();
@@ -141,7 +146,7 @@ class GorDownload : private platform::SocketEvents {
 
     std::string URL_, fileName_, hostName_, port_, path_;
     bool IsExecuting_ = false, IsServerOk_ = false, Resumesupported_ = false, Resuming_ = false;
-    std::string Responsecode_;
+    std::string Responsecode_, IfRange_;
     double contentLength_ = 0;
     std::string errorText_;
     std::int32_t socketError_ = 0;

@@ -6,9 +6,9 @@
 namespace gor::download {
 
 std::string ComposeRequest(std::string_view path, std::string_view host, std::string_view referrer,
-                           std::optional<std::uint64_t> rangeFrom) {
+                           std::optional<std::uint64_t> rangeFrom, std::string_view ifRange) {
     std::string request;
-    request.reserve(160 + path.size() + host.size() + referrer.size());
+    request.reserve(160 + path.size() + host.size() + referrer.size() + ifRange.size());
     request.append("GET ").append(path).append(" HTTP/1.1").append(kLineEnd);
     request.append("Host: ").append(host).append(kLineEnd);
     request.append("Referrer: ").append(referrer).append(kLineEnd);
@@ -19,6 +19,7 @@ std::string ComposeRequest(std::string_view path, std::string_view host, std::st
         request.append("Range: bytes=").append(std::to_string(*rangeFrom)).append("-");
         request.append(kLineEnd);
     }
+    if (!ifRange.empty()) request.append("If-Range: ").append(ifRange).append(kLineEnd);
     request.append(kLineEnd);
     return request;
 }

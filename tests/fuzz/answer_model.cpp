@@ -353,7 +353,13 @@ Expectation ExpectDownload(const std::string& old, const ProbeLength& probe,
     // Where the body lands and the length that completes the file; without one, the length the
     // body must have by the close.
     std::string base;
-    std::optional<std::uint64_t> whole, byClose;
+    std::optional<std::uint64_t> whole, byClose, fileEnd;
+    // The probe's length judges whatever the answer frames: a file of another length is refused
+    // before a byte is written.
+    const auto judged = [&](std::uint64_t end) {
+        return probe.kind != ProbeLength::Known || probe.value == end;
+    };
+    if (probe.kind == ProbeLength::Unclear) return Unclear("after a probe of unclear length");
     if (partial) {
         if (fields.contentRange.size() != 1) return Unclear("206 without one Content-Range");
         const std::string& range = fields.contentRange[0];
@@ -373,17 +379,24 @@ Expectation ExpectDownload(const std::string& old, const ProbeLength& probe,
             (lengths.kind == Lengths::One && lengths.value != *last - *first + 1)) {
             return Clear({Ending::DataError}, {old}, "206 with a foreign range or another length");
         }
+        if (!judged(*total)) return Clear({Ending::DataError}, {old}, "206 of another total");
         base = old.substr(0, *first);
-        whole = *total;
-    } else if (!chunked) {
+        // Without a Content-Length the piece runs until the close and must fill the range.
+        (lengths.kind == Lengths::One ? whole : byClose) = *total - *first;
+        fileEnd = *total;
+    } else if (chunked) {
+        if (probe.kind == ProbeLength::Known) fileEnd = probe.value;
+    } else {
         if (lengths.kind == Lengths::One) {
+            if (!judged(lengths.value)) {
+                return Clear({Ending::DataError}, {old}, "a length other than the probe's");
+            }
             whole = lengths.value;
-        } else if (probe.kind == ProbeLength::Unclear) {
-            return Unclear("no length of its own after a probe of unclear length");
         } else if (probe.kind == ProbeLength::Known) {
             byClose = probe.value;
         }
     }
+    if (!fileEnd) fileEnd = whole ? whole : byClose;
 
     const std::string_view body = bytes.substr(head.bodyStart);
     // Body bytes that arrived in pieces before the disk filled: those are written.
@@ -398,8 +411,14 @@ Expectation ExpectDownload(const std::string& old, const ProbeLength& probe,
         const Chunked decoded = DecodeChunked(body);
         if (decoded.state == Chunked::Unclear) return Unclear("chunked framing of unusual form");
         const std::string writable = DecodeChunked(body.substr(0, beforeFull)).data;
-        if (writable.size() < decoded.data.size()) {
-            e = Clear({Ending::DataError}, {}, "chunked, disk full");
+        const bool fits = !fileEnd || decoded.data.size() <= *fileEnd;
+        const bool meets = !fileEnd || decoded.data.size() == *fileEnd;
+        if (writable.size() < decoded.data.size() || !fits) {
+            e = Clear({Ending::DataError}, {}, "chunked, disk full or past the probe's length");
+        } else if (!meets && decoded.state == Chunked::Done) {
+            e = Clear({Ending::DataError}, {}, "chunked, short of the probe's length");
+        } else if (!meets && decoded.state == Chunked::LastChunk) {
+            e = Clear({Ending::DataError, cut}, {}, "chunked, short, in trailers");
         } else if (decoded.state == Chunked::Done) {
             e = Clear({Ending::downloaded}, {base + decoded.data}, "chunked, whole");
         } else if (decoded.state == Chunked::LastChunk) {
@@ -411,7 +430,7 @@ Expectation ExpectDownload(const std::string& old, const ProbeLength& probe,
         }
         e.body = decoded.data;
     } else if (whole) {
-        const std::uint64_t needed = *whole - base.size();
+        const std::uint64_t needed = *fileEnd - base.size();
         const std::string_view wanted = body.substr(0, static_cast<std::size_t>(needed));
         if (beforeFull < wanted.size()) {
             e = Clear({Ending::DataError}, Written(old, base, wanted.substr(0, beforeFull)),
@@ -424,7 +443,6 @@ Expectation ExpectDownload(const std::string& old, const ProbeLength& probe,
                       "length " + std::to_string(*whole) + ", cut short");
         }
         e.body = wanted;
-        e.limit = *whole;
     } else if (byClose && body.size() > *byClose) {
         // Past the probe's length: refused before those bytes are written.
         e = Clear({Ending::DataError}, {}, "until the close, longer than the probe's length");
@@ -443,7 +461,7 @@ Expectation ExpectDownload(const std::string& old, const ProbeLength& probe,
         }
         e.body = body;
     }
-    e.limit = whole ? whole : byClose;
+    e.limit = fileEnd;
     e.base = base;
     return e;
 }

@@ -254,11 +254,7 @@ class Run : public download::GorDownloadEvents {
         if (downloading_) CheckDownload(trail);
         const std::vector<Event>& last = downloading_ ? downloadEvents_ : probeEvents_;
         if (last.empty()) return;
-        // Cancel and a failure while handling data leave IsExecuting as it was.
-        const Event& end = last.back();
-        const bool keepsExecuting = end.ending == Ending::canceled ||
-                                    (end.ending == Ending::DataError && end.text != kSocketFailure);
-        Require(keepsExecuting || !control_.IsExecuting(), "still executing" + trail);
+        Require(!control_.IsExecuting(), "still executing" + trail);
         Require(socket_->state == test::ScriptedSocket::State::Closed, "socket left open" + trail);
         Require(files_.openFiles == 0, "file left open" + trail);
     }

@@ -156,8 +156,7 @@ TEST_F(NginxDownloadTest, FullDiskIsADownloadErrorAndTheControlGoesOn) {
     EXPECT_FALSE(run.serverError);
     EXPECT_THAT(run.errorDescription, HasSubstr("No space left on device"));
     EXPECT_THAT(run.errorDescription, HasSubstr(full));
-    // A failure while writing leaves the request marked as executing.
-    EXPECT_TRUE(run.control().IsExecuting());
+    EXPECT_FALSE(run.control().IsExecuting());
 
     // Nothing is stuck: the same control fetches the next file normally.
     run.events.clear();
