@@ -67,6 +67,8 @@ void GorDownload::BeginRequest(std::int32_t mode) {
     EndRequest();
     cancelled_ = false;
     completed_ = false;
+    // Every answer brings its own header, also a download's that follows another download.
+    headersParsed_ = false;
     chunked_ = false;
     untilClose_ = false;
     socketError_ = 0;

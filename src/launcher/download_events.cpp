@@ -4,6 +4,7 @@
 #include <limits>
 #include <string>
 
+#include "launcher/download_retries.h"
 #include "launcher/frm_launch.h"
 #include "launcher/watchdog.h"
 
@@ -59,7 +60,13 @@ void frmLaunch::Disconnected() {
 // is 59 to 60 seconds long.
 void frmLaunch::GorDownload1_Progress(double downloaded, double Total) {
     received_ = downloaded;
-    if (!answerLogged_) LogAnswer("download answer");
+    if (!answerLogged_) {
+        LogAnswer("download answer");
+        // The bytes of a piece that resumed them keep the validator of the file they came from.
+        if (!(GorDownload1.Resuming() && GorDownload1.Resumesupported()))
+            validator_ = ResumeValidator(GorDownload1.getheader("ETag"),
+                                         GorDownload1.getheader("Last-Modified"));
+    }
     const double now = loop_.Now();
     if (Timer1->Enabled() && downloaded - bytesAtRestart_ >= kLeastProgressBytes &&
         now - watchdogRestartedAt_ >= kWatchdogRestartStep) {
@@ -88,20 +95,26 @@ void frmLaunch::ShowProgress(double downloaded, double Total) {
 void frmLaunch::GorDownload1_downloaded(const std::string& dfile) {
     (void)dfile;
     log_.Line("transfer complete: " + FormatLength(received_) + " bytes received");
+    ending_ = TryEnding::Complete;
     DownloadWait = 0;
     Timer1->SetEnabled(false);
     MovePartialIntoPlace();
 }
 
+// A socket failure before any answer came may be tried again, one after body bytes may be
+// resumed; a refused answer and a data failure (no socket error) end the road.
 void frmLaunch::GorDownload1_DownloadError(const std::string& description, bool SERVER_ERROR) {
+    const std::int32_t code = GorDownload1.lastSocketError();
     if (SERVER_ERROR) {
         LogAnswer(bodyRequested_ ? "download answer" : "probe answer");
         log_.Line("server refused: " + description);
     } else {
-        const std::int32_t code = GorDownload1.lastSocketError();
         log_.Line("transfer failed after " + FormatLength(received_) + " bytes: " + description +
                   (code ? " (error " + std::to_string(code) + ")" : ""));
     }
+    ending_ = SERVER_ERROR || code == 0          ? TryEnding::Final
+              : IsUnreachable(code) && !answerLogged_ ? TryEnding::Unreachable
+                                                      : ResumableEnding();
     DownloadWait = 0;
 }
 
@@ -110,16 +123,21 @@ void frmLaunch::GorDownload1_DownloadError(const std::string& description, bool 
 void frmLaunch::GorDownload1_Disconnected() {
     log_.Line("the server closed the connection after " + FormatLength(received_) +
               " bytes, before the end");
+    ending_ = bodyRequested_ ? ResumableEnding() : TryEnding::Final;
     DownloadWait = 0;
+}
+
+// A broken transfer is resumed only when there are bytes to resume and the file's length is
+// known, so that the control can tell a whole file from a cut one.
+TryEnding frmLaunch::ResumableEnding() {
+    return received_ > 0 && GorDownload1.contentLength() > 0 ? TryEnding::Cut : TryEnding::Final;
 }
 
 void frmLaunch::GorDownload1_headerread() {
     if (!GorDownload1.IsServerOk()) return;  // DownloadError has said why
     LogAnswer("probe answer");
     answerLogged_ = false;
-    bodyRequested_ = true;
-    LogRequest("download", "");
-    GorDownload1.DownloadFile();
+    StartTransfer();
 }
 
 // The last answer's status line and what it said of the body's length.

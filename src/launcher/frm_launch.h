@@ -8,6 +8,7 @@
 #include <string>
 
 #include "download/gor_download.h"
+#include "launcher/download_retries.h"
 #include "launcher/executable_image.h"
 #include "launcher/launch_log.h"
 #include "launcher/publisher.h"
@@ -95,7 +96,7 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     [[noreturn]] void End(ExitCode code);
     // Starts gorlaunch.log beside the launcher.
     void OpenLog();
-    void LogRequest(const char* purpose, const char* extra);
+    void LogRequest(const char* purpose, const std::string& extra);
     void LogAnswer(const char* purpose);
     // A skipped step's failure, here or inside GorDownload1: "<step> failed: ..." in the log.
     void StepFailed(const char* step, const std::exception& failure) override;
@@ -124,6 +125,12 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     // is a waiting patch, not from the publisher.
     void RemoveBrokenUpdater(const std::string& path, Found found);
     void FetchFile(const std::string& RemotePath, const std::string& LocalFile);
+    // Starts one try of FetchFile's transfer: the probe, or the transfer itself (resuming
+    // what the partial file holds when a validator ties it to the server's file).
+    void StartTry(bool probe);
+    void StartTransfer();
+    // How a broken transfer's try ended: Cut when it can be resumed, else Final.
+    TryEnding ResumableEnding();
     void Timer1_Timer();
     // The watchdog's ending: the transfer stopped and its partial file removed, "Terminating"
     // in red, 2 s, the end. `why` goes to the log.
@@ -167,6 +174,8 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     double received_ = 0;         // bytes in the partial file at the last Progress
     bool answerLogged_ = false;   // the current answer's status line is in the log
     bool bodyRequested_ = false;  // DownloadFile was called for the current transfer
+    TryEnding ending_ = TryEnding::Final;  // how the last try ended, for the retry rule
+    std::string validator_;  // If-Range of the bytes in the partial file; empty: none
 };
 
 }  // namespace gor::launcher

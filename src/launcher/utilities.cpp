@@ -1,5 +1,6 @@
 // The launcher's utilities: waiting while events are dispatched, testing for and removing
 // files, fetching one file through GorDownload1, and the watchdog that ends a stuck launch.
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <optional>
@@ -10,6 +11,7 @@
 #include "download/number_rule.h"
 #include "download/skip_step.h"
 #include "launcher/busy_files.h"
+#include "launcher/download_retries.h"
 #include "launcher/frm_launch.h"
 #include "launcher/paths.h"
 #include "launcher/watchdog.h"
@@ -54,9 +56,10 @@ std::string FormatLength(double bytes) {
 }
 
 // The request line the control sends, where to, and what it adds.
-void frmLaunch::LogRequest(const char* purpose, const char* extra) {
+void frmLaunch::LogRequest(const char* purpose, const std::string& extra) {
     log_.Line(std::string(purpose) + ": GET " + GorDownload1.path() + " HTTP/1.1 to " +
-              GorDownload1.host() + ":" + GorDownload1.port() + (*extra ? ", " : "") + extra);
+              GorDownload1.host() + ":" + GorDownload1.port() + (extra.empty() ? "" : ", ") +
+              extra);
 }
 
 void frmLaunch::Pausetime(std::int16_t Length) {
@@ -128,35 +131,79 @@ bool frmLaunch::IsFromPublisher(const std::string& path) {
 
 // The body is written to a partial file that only the `downloaded` handler moves to
 // LocalFile, so a transfer that fails or is cut short (with a length announced) never leaves
-// an updater behind. Its wait also holds the download's ceiling: a server that keeps sending
-// just enough to restart the watchdog still cannot keep the launcher waiting for ever.
+// an updater behind. A transfer cut after body bytes resumes, and a connection that could not
+// be made is made again, by the retry rule (download_retries.h). The wait, pauses between tries
+// included, also holds the download's ceiling: a server that keeps sending just enough to
+// restart the watchdog still cannot keep the launcher waiting for ever.
 void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& LocalFile) {
     try {
         if (FileExist(LocalFile, platform::kAttrNormal)) RemoveFile(LocalFile);
         downloadTarget_ = LocalFile;
         partialFile_ = PartialFileFor(LocalFile);
-        RemovePartialFile();  // a transfer cut short earlier is never continued
-        DownloadWait = kTransferPending;
+        RemovePartialFile();  // a transfer cut short in an earlier start is never continued
         GorDownload1.fileName(partialFile_);
         GorDownload1.URL(UpdateHost + RemotePath);
         received_ = 0;
-        answerLogged_ = false;
-        bodyRequested_ = false;
+        validator_.clear();
         const double started = loop_.Now();
         watchdogRestartedAt_ = started;
         bytesAtRestart_ = 0;
-        LogRequest("probe", "Range: bytes=0-");
-        GorDownload1.Readheaders();
-        while (DownloadWait > 0) {
+        const auto withinCeiling = [&] {
             if (loop_.Now() - started >= kDownloadCeilingSeconds)
                 Terminate(CeilingText(FormatLength(received_)));
-            Pausetime(kWaitStep);
+        };
+        DownloadRetries retries;
+        StartTry(/*probe=*/true);
+        for (;;) {
+            while (DownloadWait > 0) {
+                withinCeiling();
+                Pausetime(kWaitStep);
+            }
+            const std::optional<double> pause = retries.After(ending_);
+            if (!pause) break;
+            log_.Line(std::string(ending_ == TryEnding::Cut ? "the transfer broke"
+                                                            : "no connection was made") +
+                      " after " + FormatLength(received_) + " bytes; " + retries.LastGranted() +
+                      " in " + FormatLength(*pause) + " s");
+            const double next = loop_.Now() + *pause;
+            while (loop_.Now() < next) {
+                withinCeiling();
+                loop_.DispatchEvents(std::min(next, started + kDownloadCeilingSeconds));
+            }
+            withinCeiling();
+            StartTry(/*probe=*/!bodyRequested_);
         }
         RemovePartialFile();  // what an unfinished transfer left; a finished one moved it
     } catch (const std::exception& failure) {
         // Swallowed: the sequence's own existence test tells whether the updater arrived.
         log_.Line("download failed: " + LaunchLog::Failure(failure));
     }
+}
+
+// One try: the header probe, or the transfer when the probe has been answered already.
+void frmLaunch::StartTry(bool probe) {
+    DownloadWait = kTransferPending;
+    ending_ = TryEnding::Final;
+    answerLogged_ = false;
+    if (!probe) return StartTransfer();
+    bodyRequested_ = false;
+    LogRequest("probe", "Range: bytes=0-");
+    GorDownload1.Readheaders();
+}
+
+// The control resumes a partial file that holds bytes; only bytes that a validator ties to
+// one file on the server are resumed, any others go and the file comes whole again.
+void frmLaunch::StartTransfer() {
+    bodyRequested_ = true;
+    if (received_ > 0 && validator_.empty()) {
+        RemovePartialFile();
+        received_ = 0;
+    }
+    GorDownload1.IfRange(validator_);
+    LogRequest("download", received_ > 0 ? "Range: bytes=" + FormatLength(received_ - 1) +
+                                                "-, If-Range: " + validator_
+                                          : "");
+    GorDownload1.DownloadFile();
 }
 
 // Our own leftover goes whatever its attributes: a hidden or read-only partial file that

@@ -3,6 +3,7 @@
 // the percentage arithmetic and its fallback, and the real control on a scripted socket.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 #include <string>
@@ -251,13 +252,76 @@ TEST(WithTheControl, RefusedProbeStartsNoTransfer) {
     EXPECT_FALSE(rig.files.Has(kTmp));
 }
 
-TEST(WithTheControl, BodyCutShortEndsTheWaitAtOnceAndNeverBecomesTheUpdater) {
-    LaunchRig rig;
-    Serve(rig, kGoodHeader, {kGoodHeader + std::string(512, 'a')}, /*closeEarly=*/true);
-    EXPECT_EQ(rig.Run(), kExitNoUpdater);  // Disconnected at 0.5 s
-    EXPECT_LE(TimeOf(rig, "percent hidden") - kPauseAfterDownload, 1.5);
-    EXPECT_FALSE(rig.files.Has(kExe));
-    EXPECT_FALSE(rig.files.Has(kTmp));
+// A transfer cut at 512 bytes resumes in the same start, only of the very file it began.
+TEST(WithTheControl, CutTransferResumesOnlyWhatAValidatorTiesToTheServersFile) {
+    const std::string etag = "ETag: \"v1\"\r\n", date = "Last-Modified: Mon, 07 Dec 2026\r\n";
+    const std::string piece = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes ";
+    const struct {
+        std::string validator, resumeLines, answer;
+        int exit;
+    } cases[] = {
+        {etag, "Range: bytes=511-\r\nIf-Range: \"v1\"\r\n",
+         piece + "511-2047/2048\r\nContent-Length: 1537\r\n\r\n" + kImage.substr(511),
+         kExitStarted},
+        // A weak tag names no exact file; the date does. The file changed: it comes whole.
+        {"ETag: W/\"v1\"\r\n" + date, "Range: bytes=511-\r\nIf-Range: Mon, 07 Dec 2026\r\n",
+         kGoodHeader + kImage, kExitStarted},
+        // No validator: nothing is spliced on, the file comes again from the start.
+        {"", "", kGoodHeader + kImage, kExitStarted},
+        // A piece from elsewhere, or of a file of another length, ends the road.
+        {etag, "Range: bytes=511-\r\nIf-Range: \"v1\"\r\n", piece + "0-2047/2048\r\n\r\n" + kImage,
+         kExitNoUpdater},
+        {etag, "Range: bytes=511-\r\nIf-Range: \"v1\"\r\n",
+         piece + "511-2559/2560\r\n\r\n" + kImage.substr(511) + std::string(512, 0),
+         kExitNoUpdater},
+    };
+    for (const auto& c : cases) {
+        LaunchRig rig;
+        const std::string first = "HTTP/1.1 200 OK\r\nContent-Length: 2048\r\n" + c.validator;
+        Serve(rig, kGoodHeader, {first + "\r\n" + kImage.substr(0, 512)}, /*closeEarly=*/true);
+        // Cut at 0.5 s, seen at 1 s, resumed after a pause of 1 s.
+        rig.loop.At(2.5, [&rig] { rig.loop.socket->DeliverConnect(); });
+        rig.loop.At(2.6, [&rig, &c] { rig.loop.socket->DeliverData(c.answer); });
+        EXPECT_EQ(rig.Run(), c.exit) << c.answer;
+        ASSERT_EQ(rig.loop.socket->sent.size(), 3u);  // never resumed twice
+        EXPECT_TRUE(rig.loop.socket->sent[2].ends_with("Tessix Downloader\r\n" + c.resumeLines +
+                                                       "\r\n"));
+        EXPECT_TRUE(c.exit ? !rig.files.Has(kExe) : rig.files.Bytes(kExe) == kImage);
+        EXPECT_FALSE(rig.files.Has(kTmp));
+    }
+}
+
+// A connection that cannot be made is tried twice more, after 1 and 2 s.
+TEST(WithTheControl, ConnectionThatCannotBeMadeIsTriedTwiceMore) {
+    for (const bool servedAtLast : {true, false}) {
+        LaunchRig rig;
+        ScriptedSocket& peer = *rig.loop.socket;
+        for (const double at : {0.1, 2.1, 5.1}) {
+            if (at < 5 || !servedAtLast)
+                rig.loop.At(at, [&peer] { peer.DeliverError("refused", ECONNREFUSED); });
+        }
+        if (servedAtLast) {
+            rig.loop.At(5.1, [&peer] { peer.DeliverConnect(); });
+            rig.loop.At(5.2, [&peer] { peer.DeliverData(kGoodHeader); });
+            rig.loop.At(5.3, [&peer] { peer.DeliverConnect(); });
+            rig.loop.At(5.4, [&peer] { peer.DeliverData(kGoodHeader + kImage); });
+        }
+        EXPECT_EQ(rig.Run(), servedAtLast ? kExitStarted : kExitNoUpdater);
+        EXPECT_EQ(std::count_if(peer.calls.begin(), peer.calls.end(),
+                                [](const std::string& c) { return c.starts_with("Connect"); }),
+                  servedAtLast ? 4 : 3);
+    }
+}
+
+TEST(DownloadRetries, ResumesFiveTimesReconnectsTwiceWithDoublingPauses) {
+    launcher::DownloadRetries rule;
+    using launcher::TryEnding;
+    EXPECT_FALSE(rule.After(TryEnding::Final) || rule.After(TryEnding::Complete));
+    for (const double pause : {1, 2, 4, 8, 8}) EXPECT_EQ(rule.After(TryEnding::Cut), pause);
+    EXPECT_EQ(rule.LastGranted(), "resume 5 of 5");
+    EXPECT_FALSE(rule.After(TryEnding::Cut));
+    for (const double pause : {1, 2}) EXPECT_EQ(rule.After(TryEnding::Unreachable), pause);
+    EXPECT_FALSE(rule.After(TryEnding::Unreachable));
 }
 
 }  // namespace

@@ -40,10 +40,13 @@ TEST(LaunchLog, TellsWhyADownloadEnded) {
     rig.loop.At(0.3, [&] { peer.DeliverConnect(); });
     rig.loop.At(0.4, [&] { peer.DeliverData(header + std::string(1000, 'a')); });
     rig.loop.At(0.5, [&] { peer.DeliverClose(); });
+    // No validator: the file comes again from the start, and is no program.
+    rig.loop.At(2.5, [&] { peer.DeliverConnect(); });
+    rig.loop.At(2.6, [&] { peer.DeliverData(header + std::string(4096, 'a')); });
     EXPECT_EQ(rig.Run(), launcher::kExitNoUpdater);
 
     const std::vector<std::string> lines = LogLines(rig);
-    ASSERT_EQ(lines.size(), 11u) << rig.files.Bytes(kLog).substr(0, 2000);
+    ASSERT_EQ(lines.size(), 16u) << rig.files.Bytes(kLog).substr(0, 2000);
     EXPECT_EQ(lines[0].rfind(std::string("gorlaunch ") + build::kVersionText + " in " + kAppDir + ", update server ", 0), 0u);
     EXPECT_EQ(lines[1], "gorupd.exe is not whole: not an executable image (no MZ signature)");
     EXPECT_EQ(lines[2], "removed gorupd.exe");
@@ -54,8 +57,11 @@ TEST(LaunchLog, TellsWhyADownloadEnded) {
     EXPECT_EQ(lines[6].rfind("download: GET /gorupd.new HTTP/1.1 to ", 0), 0u);
     EXPECT_EQ(lines[7], "download answer: HTTP/1.1 200 OK, Content-Length: 4096");
     EXPECT_EQ(lines[8], "the server closed the connection after 1000 bytes, before the end");
-    EXPECT_EQ(lines[9], "no updater: Error Downloading");
-    EXPECT_EQ(lines[10], "exit code 1: no updater arrived");
+    EXPECT_EQ(lines[9], "the transfer broke after 1000 bytes; resume 1 of 5 in 1 s");
+    EXPECT_EQ(lines[10], lines[6]);  // whole again: no Range
+    EXPECT_EQ(lines[13], "gorupd.tmp is not whole: not an executable image (no MZ signature)");
+    EXPECT_EQ(lines[14], "no updater: Error Downloading");
+    EXPECT_EQ(lines[15], "exit code 1: no updater arrived");
 }
 
 // A failure that a skipped step swallows is told too: here the percentage line refuses inside

@@ -65,10 +65,10 @@ class ScriptedSocket : public platform::SocketControl {
         sink_->OnClose();
         return true;
     }
-    bool DeliverError(std::string description) {
+    bool DeliverError(std::string description, std::int32_t condition = 0) {
         if (state == State::Closed) return false;
         bool cancelDisplay = false;
-        sink_->OnError(10061, description, 0, "Winsock1", "", 0, cancelDisplay);
+        sink_->OnError(10061, description, condition, "Winsock1", "", 0, cancelDisplay);
         return true;
     }
 
