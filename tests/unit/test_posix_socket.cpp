@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/address_race.h"
 #include "platform/posix/event_loop_posix.h"
 #include "platform/posix/socket_control_posix.h"
 
@@ -369,14 +370,26 @@ TEST(SocketAddresses, EachAddressIsTriedInTheSystemsOrder) {
         EventLoopPosix loop;
         SocketControlPosix socket(loop);
         Recorder sink(socket);
+        const double started = loop.Now();
         socket.Connect(name, peer.port());
         DispatchUntil(loop, [&] { return !sink.events.empty(); });
         ASSERT_EQ(sink.events, std::vector<std::string>{"connect"}) << sink.errorText;
+        // The addresses race: one that swallows the attempt costs a quarter of a second.
+        EXPECT_LT(loop.Now() - started, 5) << "a silent first address held up the next";
         EXPECT_EQ(socket.LocalIP(), ipv6 ? "::1" : "127.0.0.1");
         socket.SendData("hello\n\n");
         DispatchUntil(loop, [&] { return sink.Saw("close"); });
         EXPECT_EQ(sink.received, "hello\n\n");
     }
+}
+
+TEST(SocketAddresses, RaceStartsWithTheSystemsFirstAndAlternatesFamilies) {
+    using Order = std::vector<std::size_t>;
+    EXPECT_EQ(RaceOrder({true, true, false, false}, std::nullopt), (Order{0, 2, 1, 3}));
+    EXPECT_EQ(RaceOrder({false, true, true, true}, std::nullopt), (Order{0, 1, 2, 3}));
+    EXPECT_EQ(RaceOrder({false, false}, std::nullopt), (Order{0, 1}));
+    // The address that worked last time goes first; the rest keep their turns.
+    EXPECT_EQ(RaceOrder({true, true, false, false}, 2), (Order{2, 0, 3, 1}));
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <netdb.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <thread>
 
@@ -43,15 +42,6 @@ Resolution Lookup(const std::string& host, std::uint16_t port, int extraFlags) {
 }
 
 }  // namespace
-
-std::optional<std::uint16_t> ParsePort(const std::string& port) {
-    unsigned value = 0;
-    const char* end = port.data() + port.size();
-    auto [ptr, ec] = std::from_chars(port.data(), end, value);
-    if (port.empty() || ec != std::errc() || ptr != end || value == 0 || value > 65535)
-        return std::nullopt;
-    return static_cast<std::uint16_t>(value);
-}
 
 std::optional<Resolution> ResolveNumeric(const std::string& host, std::uint16_t port) {
     Resolution result = Lookup(host, port, AI_NUMERICHOST);

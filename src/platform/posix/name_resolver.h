@@ -27,9 +27,6 @@ struct Resolution {
     std::string description;               // readable text of the failure
 };
 
-// The port as a number 1..65535 when `port` is plain decimal text naming one.
-std::optional<std::uint16_t> ParsePort(const std::string& port);
-
 // Addresses of a numeric host (dotted IPv4 or IPv6 text); nullopt when `host` is a name.
 std::optional<Resolution> ResolveNumeric(const std::string& host, std::uint16_t port);
 

@@ -1,7 +1,8 @@
 // The native TCP socket control. Every notification reaches the sink from inside
 // DispatchEvents: readiness directly, failures found inside an operation through Post.
 // A generation counter, bumped by every Close and Connect, silences whatever an older
-// connection still had on its way, including notifications already queued.
+// connection still had on its way, including notifications already queued. A host's
+// addresses race for the connection (address_race.h); the first to connect wins.
 #include "platform/posix/socket_control_posix.h"
 
 #include <arpa/inet.h>
@@ -12,8 +13,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <optional>
+#include <utility>
 #include <vector>
 
+#include "platform/address_race.h"
 #include "platform/posix/event_loop_posix.h"
 #include "platform/posix/name_resolver.h"
 #include "platform/posix/posix_error.h"
@@ -34,18 +39,38 @@ std::string AddressText(const sockaddr_storage& address) {
     return text;
 }
 
+bool SameAddress(const SocketAddress& a, const SocketAddress& b) {
+    return a.length == b.length && std::memcmp(&a.storage, &b.storage, a.length) == 0;
+}
+
 }  // namespace
+
+class SocketCore;
+
+// One address's connection attempt in a race: its own descriptor, polled for writability.
+struct ConnectAttempt final : FdWatcher {
+    std::weak_ptr<SocketCore> core;
+    int fd = -1;
+    EventLoopPosix::WatchId watch = 0;
+    std::size_t address = 0;  // index into the race's addresses
+    short Interest() const override { return POLLOUT; }
+    void OnReady(short revents) override;
+};
 
 class SocketCore final : public FdWatcher, public std::enable_shared_from_this<SocketCore> {
   public:
     explicit SocketCore(EventLoopPosix& loop) : loop_(loop), rx_(kReceiveBufferBytes) {}
-    ~SocketCore() override { CloseDescriptor(); }
+    ~SocketCore() override {
+        CloseDescriptor();
+        EndRace();
+    }
 
     SocketEvents* sink = nullptr;
 
     void Close() {
         ++generation_;
         CloseDescriptor();
+        EndRace();
         state_ = State::Closed;
         addresses_.clear();
         nextAddress_ = 0;
@@ -58,7 +83,7 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
     void Connect(const std::string& host, const std::string& port) {
         Close();
         state_ = State::Resolving;
-        const auto portNumber = ParsePort(port);
+        const auto portNumber = platform::ParsePort(port);
         if (!portNumber) {
             Fail(EINVAL, "Invalid port number \"" + port + "\"", Delivery::Posted);
             return;
@@ -96,8 +121,6 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
 
     short Interest() const override {
         switch (state_) {
-            case State::Connecting:
-                return POLLOUT;
             case State::Connected: {
                 // Nothing more is read until the last chunk was taken, so chunks never
                 // overtake each other and the peer's close follows all its data.
@@ -113,10 +136,6 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
     void OnReady(short revents) override {
         auto self = shared_from_this();  // a handler may destroy the control
         const auto generation = generation_;
-        if (state_ == State::Connecting) {
-            FinishConnecting(revents);
-            return;
-        }
         if (state_ != State::Connected) return;
         if ((revents & POLLOUT) && txSent_ < tx_.size()) {
             FlushSendQueue(Delivery::Direct);
@@ -138,72 +157,118 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
                  delivery);
             return;
         }
-        addresses_ = std::move(resolution.addresses);
+        std::vector<bool> isIPv6;
+        std::optional<std::size_t> preferred;
+        for (const SocketAddress& address : resolution.addresses) {
+            if (winner_ && SameAddress(address, *winner_)) preferred = isIPv6.size();
+            isIPv6.push_back(address.family == AF_INET6);
+        }
+        for (const std::size_t i : RaceOrder(isIPv6, preferred))
+            addresses_.push_back(resolution.addresses[i]);
         nextAddress_ = 0;
-        connectDeadline_ = loop_.Now() + kConnectMilliseconds / 1000.0;
-        TryNextAddress(0, delivery);
+        lastError_ = 0;
+        state_ = State::Connecting;
+        const std::weak_ptr<SocketCore> weak = weak_from_this();
+        staggerTimer_ = loop_.CreateTimer(kRaceStaggerMilliseconds, [weak] {
+            if (auto self = weak.lock(); self && self->state_ == State::Connecting)
+                self->StartNextAttempt(Delivery::Direct);
+        });
+        // The budget of the whole race: whatever has not connected by then has timed out.
+        raceTimer_ = loop_.CreateTimer(kConnectMilliseconds, [weak] {
+            auto self = weak.lock();
+            if (!self || self->state_ != State::Connecting) return;
+            self->EndRace();
+            self->Fail(ETIMEDOUT, ErrorText(ETIMEDOUT), Delivery::Direct);
+        });
+        raceTimer_->SetEnabled(true);
+        StartNextAttempt(delivery);
     }
 
-    // Starts a connection attempt to the next address; when none is left, reports
-    // `lastError` (the failure of the previous address).
-    void TryNextAddress(int lastError, Delivery delivery) {
+    // Starts the next address's attempt beside those still running; one refused at once is
+    // passed over. With no address left and none running, the race is lost with the last
+    // address's failure.
+    void StartNextAttempt(Delivery delivery) {
+        staggerTimer_->SetEnabled(false);
         while (nextAddress_ < addresses_.size()) {
-            const SocketAddress& address = addresses_[nextAddress_++];
+            const std::size_t index = nextAddress_++;
+            const SocketAddress& address = addresses_[index];
             const int fd =
                 ::socket(address.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
             if (fd < 0) {
-                lastError = errno;
+                lastError_ = errno;
                 continue;
             }
             const int rc =
                 ::connect(fd, reinterpret_cast<const sockaddr*>(&address.storage), address.length);
             if (rc == 0 || errno == EINPROGRESS || errno == EINTR) {
                 // Even an immediate success is reported by writability, from the loop.
-                fd_ = fd;
-                watch_ = loop_.Watch(fd_, weak_from_this());
-                state_ = State::Connecting;
-                TimeAttempt(addresses_.size() - nextAddress_ + 1);
+                auto attempt = std::make_shared<ConnectAttempt>();
+                attempt->core = weak_from_this();
+                attempt->fd = fd;
+                attempt->address = index;
+                attempt->watch = loop_.Watch(fd, attempt);
+                racing_.push_back(std::move(attempt));
+                if (nextAddress_ < addresses_.size()) staggerTimer_->SetEnabled(true);
                 return;
             }
-            lastError = errno;
+            lastError_ = errno;
             ::close(fd);
         }
-        if (lastError == 0) lastError = EHOSTUNREACH;
-        Fail(lastError, ErrorText(lastError), delivery);
+        if (!racing_.empty()) return;
+        EndRace();
+        const int error = lastError_ != 0 ? lastError_ : EHOSTUNREACH;
+        Fail(error, ErrorText(error), delivery);
     }
 
-    // Gives the attempt just started its share of the time left, `left` attempts counting it:
-    // one that has not connected by then is given up for the next address.
-    void TimeAttempt(std::size_t left) {
-        const double share = std::max(0.0, connectDeadline_ - loop_.Now()) / left;
-        std::weak_ptr<SocketCore> weak = weak_from_this();
-        const int fd = fd_;
-        attemptTimer_ = loop_.CreateTimer(std::max(1, static_cast<int>(share * 1000)), [weak, fd] {
-            auto self = weak.lock();
-            if (!self || self->state_ != State::Connecting || self->fd_ != fd) return;
-            self->CloseDescriptor();
-            self->TryNextAddress(ETIMEDOUT, Delivery::Direct);
-        });
-        attemptTimer_->SetEnabled(true);
-    }
-
-    void FinishConnecting(short revents) {
-        attemptTimer_.reset();
+  public:
+    // An attempt's descriptor is writable: it connected, and wins, or it failed, and the next
+    // address starts at once.
+    void AttemptReady(ConnectAttempt& attempt, short revents) {
+        auto self = shared_from_this();  // the sink may destroy the control
         int error = 0;
         socklen_t length = sizeof error;
-        if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+        if (::getsockopt(attempt.fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
         if (error == 0 && !(revents & POLLOUT)) error = ECONNABORTED;
         if (error != 0) {
-            CloseDescriptor();
-            TryNextAddress(error, Delivery::Direct);
+            lastError_ = error;
+            Drop(attempt);
+            StartNextAttempt(Delivery::Direct);
             return;
         }
+        winner_ = addresses_[attempt.address];
+        fd_ = std::exchange(attempt.fd, -1);
+        loop_.Unwatch(attempt.watch);
+        EndRace();
+        watch_ = loop_.Watch(fd_, weak_from_this());
         sockaddr_storage local{};
         socklen_t localLength = sizeof local;
         if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &localLength) == 0)
             localIp_ = AddressText(local);
         state_ = State::Connected;
         if (sink) sink->OnConnect();
+    }
+
+  private:
+    void Drop(ConnectAttempt& attempt) {
+        if (attempt.fd >= 0) {
+            loop_.Unwatch(attempt.watch);
+            ::close(attempt.fd);
+            attempt.fd = -1;
+        }
+        std::erase_if(racing_, [&](const auto& a) { return a.get() == &attempt; });
+    }
+
+    // Closes every attempt still running and stops the race's timers.
+    void EndRace() {
+        for (const auto& attempt : racing_) {
+            if (attempt->fd < 0) continue;
+            loop_.Unwatch(attempt->watch);
+            ::close(attempt->fd);
+            attempt->fd = -1;
+        }
+        racing_.clear();
+        staggerTimer_.reset();
+        raceTimer_.reset();
     }
 
     void Receive() {
@@ -246,6 +311,7 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
     void Fail(int code, std::string description, Delivery delivery) {
         state_ = State::Ended;
         CloseDescriptor();
+        EndRace();
         if (delivery == Delivery::Direct) {
             Deliver(code, std::move(description));
             return;
@@ -269,7 +335,6 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
     }
 
     void CloseDescriptor() {
-        attemptTimer_.reset();
         if (fd_ < 0) return;
         loop_.Unwatch(watch_);
         ::close(fd_);
@@ -281,16 +346,24 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
     std::uint64_t generation_ = 0;
     int fd_ = -1;
     EventLoopPosix::WatchId watch_ = 0;
-    std::vector<SocketAddress> addresses_;
-    std::size_t nextAddress_ = 0;
-    double connectDeadline_ = 0;           // when the last attempt must have connected
-    std::unique_ptr<Timer> attemptTimer_;  // ends the current attempt when its share is up
+    std::vector<SocketAddress> addresses_;  // in the order they race
+    std::size_t nextAddress_ = 0;           // the next one to start
+    std::vector<std::shared_ptr<ConnectAttempt>> racing_;  // attempts still running
+    int lastError_ = 0;                     // the failure of the address that failed last
+    std::unique_ptr<Timer> staggerTimer_;   // starts the next address beside the others
+    std::unique_ptr<Timer> raceTimer_;      // the whole race's budget
+    // The address that connected last time: the next connection to the host starts with it.
+    std::optional<SocketAddress> winner_;
     std::vector<char> rx_;
     std::size_t rxBegin_ = 0, rxEnd_ = 0;
     std::string tx_;
     std::size_t txSent_ = 0;
     std::string localIp_;
 };
+
+void ConnectAttempt::OnReady(short revents) {
+    if (auto owner = core.lock()) owner->AttemptReady(*this, revents);
+}
 
 SocketControlPosix::SocketControlPosix(EventLoopPosix& loop)
     : core_(std::make_shared<SocketCore>(loop)) {}

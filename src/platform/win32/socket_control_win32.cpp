@@ -1,6 +1,7 @@
 // The Windows TCP socket control: WSAAsyncSelect notifications and the answers of lookups
 // made on helper threads arrive as messages of a message-only window and become SocketEvents
-// calls.
+// calls. A host's addresses race for the connection (address_race.h); the first to connect
+// wins.
 #include "platform/win32/socket_control_win32.h"
 
 #include <windows.h>
@@ -11,8 +12,10 @@
 #include <climits>
 #include <cstring>
 #include <iterator>
+#include <optional>
 #include <type_traits>
 
+#include "platform/address_race.h"
 #include "platform/win32/callback_guard.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_error.h"
@@ -41,23 +44,10 @@ enum Deferred : LPARAM { kDeferredConnect = 1, kDeferredError = 2, kDeferredRece
 
 constexpr wchar_t kWindowClass[] = L"GorWinsockControl";
 
-// Decimal digits only, 1 to 65535 ("080" is 80). On failure returns 0 and sets `error`; port 0
-// is as invalid as any other text that names no port.
-std::uint16_t ParsePort(const std::string& text, int& error) {
-    unsigned long value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            error = WSAEINVAL;
-            return 0;
-        }
-        value = std::min(value * 10 + static_cast<unsigned long>(c - '0'), 65536ul);
-    }
-    if (text.empty() || value == 0 || value > 65535) {
-        error = WSAEINVAL;
-        return 0;
-    }
-    return static_cast<std::uint16_t>(value);
-}
+// The race's two timers; their ids also carry the connection's generation, so that a tick
+// of an earlier connection's timer, already queued, starts nothing.
+constexpr std::uintptr_t kStaggerTimer = 1;  // the next address starts beside the others
+constexpr std::uintptr_t kRaceTimer = 2;     // the whole race's budget is spent
 
 // Runs one notification of the receiver. A failure must not unwind into the system frames of
 // DispatchMessageW: it is held and rethrown once the event loop has its frames back, so it
@@ -159,6 +149,7 @@ void SocketControlWin32::Close() {
     if (state_ == State::Closed) return;
     // closesocket also ends the WSAAsyncSelect; notifications already queued are dropped below.
     // A lookup still running is left to finish: its answer is recognised as stale and freed.
+    EndRace();
     CloseSocket();
     pending_ = nullptr;
     addresses_.reset();
@@ -176,10 +167,9 @@ void SocketControlWin32::Connect(const std::string& host, const std::string& por
     ++generation_;
     state_ = State::Resolving;
 
-    int portError = 0;
-    const std::uint16_t portNumber = ParsePort(port, portError);
+    const std::optional<std::uint16_t> portNumber = platform::ParsePort(port);
     // GetAddrInfoW("") names this machine; an empty host is a caller's mistake, not that.
-    deferredError_ = portError ? portError : host.empty() ? WSAHOST_NOT_FOUND : 0;
+    deferredError_ = !portNumber ? WSAEINVAL : host.empty() ? WSAHOST_NOT_FOUND : 0;
     if (deferredError_) return PostDeferred(kDeferredError);
 
     auto lookup = std::make_unique<Lookup>();
@@ -190,7 +180,7 @@ void SocketControlWin32::Connect(const std::string& host, const std::string& por
         return PostDeferred(kDeferredError);
     }
     // Digits widened one by one: std::to_wstring would link a wide printf into the exe.
-    for (const char digit : std::to_string(portNumber)) lookup->service += wchar_t(digit);
+    for (const char digit : std::to_string(*portNumber)) lookup->service += wchar_t(digit);
     // A dotted IPv4 or an IPv6 address needs no lookup: its one address is tried at once.
     lookup->Resolve(AI_NUMERICHOST);
     if (lookup->error != WSAHOST_NOT_FOUND) {
@@ -266,9 +256,11 @@ void SocketControlWin32::HandleNotification(unsigned msg, std::uintptr_t wParam,
     else if (msg == kMsgDeferred)
         OnDeferred(wParam, lParam);
     else if (msg == WM_TIMER)
-        OnAttemptTimeUp(wParam);
+        OnTimer(wParam);
     else if (msg == socketMessage_ && wParam == socket_ && socket_ != INVALID_SOCKET)
         OnSocketEvent(WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam));
+    else if (WSAGETSELECTEVENT(lParam) == FD_CONNECT)
+        OnAttemptConnected(msg, wParam, WSAGETSELECTERROR(lParam));
 }
 
 void SocketControlWin32::OnLookupDone(std::uintptr_t lookup) {
@@ -297,26 +289,40 @@ void SocketControlWin32::OnDeferred(std::uintptr_t generation, std::intptr_t wha
     }
 }
 
-void SocketControlWin32::OnAttemptTimeUp(std::uintptr_t attempt) {
-    ::KillTimer(window_, attempt);
-    if (attempt != attempts_ || state_ != State::Connecting) return;
-    CloseSocket();
-    TryNextAddress(WSAETIMEDOUT);
+void SocketControlWin32::OnTimer(std::uintptr_t id) {
+    ::KillTimer(window_, id);
+    if (state_ != State::Connecting || id != TimerId(id & 3)) return;
+    if ((id & 3) == kStaggerTimer) return StartNextAttempt();
+    EndRace();
+    Fail(WSAETIMEDOUT);
+}
+
+// An attempt's outcome: the first to connect wins and the others are closed at once; one that
+// failed makes way for the next address at once.
+void SocketControlWin32::OnAttemptConnected(unsigned msg, std::uintptr_t socket, int error) {
+    const auto attempt = std::find_if(racing_.begin(), racing_.end(), [&](const Attempt& a) {
+        return a.message == msg && a.socket == socket;
+    });
+    if (state_ != State::Connecting || attempt == racing_.end()) return;
+    const Attempt decided = *attempt;
+    racing_.erase(attempt);
+    if (error) {
+        ::closesocket(decided.socket);
+        lastError_ = error;
+        return StartNextAttempt();
+    }
+    const Lookup::Address& address = addresses_->addresses[decided.address];
+    winner_.assign(reinterpret_cast<const char*>(&address.storage),
+                   static_cast<std::size_t>(address.length));
+    EndRace();
+    socket_ = decided.socket;
+    socketMessage_ = decided.message;
+    state_ = State::Connected;
+    Deliver(sink_, [](platform::SocketEvents& sink) { sink.OnConnect(); });
 }
 
 void SocketControlWin32::OnSocketEvent(unsigned event, int error) {
     switch (event) {
-        case FD_CONNECT:
-            if (state_ != State::Connecting) return;
-            // Refused or unreachable: the next address may serve.
-            if (error) {
-                CloseSocket();
-                return TryNextAddress(error);
-            }
-            ::KillTimer(window_, attempts_);
-            state_ = State::Connected;
-            Deliver(sink_, [](platform::SocketEvents& sink) { sink.OnConnect(); });
-            return;
         case FD_READ:
             if (state_ != State::Connected) return;
             if (error) return Fail(error);
@@ -335,33 +341,62 @@ void SocketControlWin32::PostDeferred(std::intptr_t what) {
     if (!::PostMessageW(window_, kMsgDeferred, generation_, what)) ThrowLastError("PostMessageW");
 }
 
+std::uintptr_t SocketControlWin32::TimerId(std::uintptr_t kind) const {
+    return generation_ << 2 | kind;
+}
+
 void SocketControlWin32::ConnectToAddresses() {
-    connectDeadline_ = ::GetTickCount64() + kConnectMilliseconds;
-    TryNextAddress(0);
-}
-
-void SocketControlWin32::TryNextAddress(int lastError) {
-    while (addresses_ && addresses_->next < addresses_->addresses.size()) {
-        const Lookup::Address& address = addresses_->addresses[addresses_->next++];
-        lastError = StartConnect(&address.storage, address.length);
-        if (!lastError) return TimeAttempt(addresses_->addresses.size() - addresses_->next + 1);
-        CloseSocket();
+    // The race's order, with the address that worked last time for this control first.
+    std::vector<Lookup::Address>& list = addresses_->addresses;
+    std::vector<bool> isIPv6;
+    std::optional<std::size_t> preferred;
+    for (const Lookup::Address& address : list) {
+        if (winner_.size() == static_cast<std::size_t>(address.length) &&
+            std::memcmp(winner_.data(), &address.storage, winner_.size()) == 0)
+            preferred = isIPv6.size();
+        isIPv6.push_back(address.storage.ss_family == AF_INET6);
     }
-    Fail(lastError ? lastError : WSAEHOSTUNREACH);
+    std::vector<Lookup::Address> ordered;
+    for (const std::size_t i : RaceOrder(isIPv6, preferred)) ordered.push_back(list[i]);
+    list.swap(ordered);
+    addresses_->next = 0;
+    lastError_ = 0;
+    state_ = State::Connecting;
+    ::SetTimer(window_, TimerId(kRaceTimer), kConnectMilliseconds, nullptr);
+    StartNextAttempt();
 }
 
-int SocketControlWin32::StartConnect(const void* address, int length) {
+void SocketControlWin32::StartNextAttempt() {
+    ::KillTimer(window_, TimerId(kStaggerTimer));
+    std::vector<Lookup::Address>& list = addresses_->addresses;
+    while (addresses_->next < list.size()) {
+        const std::size_t index = addresses_->next++;
+        Attempt attempt{INVALID_SOCKET, 0, index};
+        const int error = StartConnect(attempt, &list[index].storage, list[index].length);
+        if (!error) {
+            racing_.push_back(attempt);
+            if (addresses_->next < list.size())
+                ::SetTimer(window_, TimerId(kStaggerTimer), kRaceStaggerMilliseconds, nullptr);
+            return;
+        }
+        lastError_ = error;
+        if (attempt.socket != INVALID_SOCKET) ::closesocket(attempt.socket);
+    }
+    if (!racing_.empty()) return;
+    EndRace();
+    Fail(lastError_ ? lastError_ : WSAEHOSTUNREACH);
+}
+
+int SocketControlWin32::StartConnect(Attempt& attempt, const void* address, int length) {
     const auto* remote = static_cast<const sockaddr*>(address);
-    const SOCKET created = ::socket(remote->sa_family, SOCK_STREAM, IPPROTO_TCP);
-    if (created == INVALID_SOCKET) return ::WSAGetLastError();
-    socket_ = created;
-    socketMessage_ = kMsgSocketFirst + ++attempts_ % kSocketMessages;
+    attempt.socket = ::socket(remote->sa_family, SOCK_STREAM, IPPROTO_TCP);
+    if (attempt.socket == INVALID_SOCKET) return ::WSAGetLastError();
+    attempt.message = kMsgSocketFirst + ++attempts_ % kSocketMessages;
     // Also makes the socket non-blocking. FD_WRITE is wanted for sends the stack deferred.
-    if (::WSAAsyncSelect(socket_, window_, socketMessage_,
+    if (::WSAAsyncSelect(attempt.socket, window_, attempt.message,
                          FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR)
         return ::WSAGetLastError();
-    state_ = State::Connecting;
-    if (::connect(socket_, remote, length) == SOCKET_ERROR) {
+    if (::connect(attempt.socket, remote, length) == SOCKET_ERROR) {
         // A non-blocking connect reports WSAEWOULDBLOCK; the outcome arrives as FD_CONNECT.
         const int error = ::WSAGetLastError();
         if (error != WSAEWOULDBLOCK) return error;
@@ -369,17 +404,14 @@ int SocketControlWin32::StartConnect(const void* address, int length) {
     return 0;
 }
 
-void SocketControlWin32::TimeAttempt(std::size_t left) {
-    const ULONGLONG now = ::GetTickCount64();
-    const ULONGLONG share = (connectDeadline_ > now ? connectDeadline_ - now : 0) / left;
-    // The timer's id is the attempt's number: a tick of an attempt given up ends nothing else.
-    // Without a timer the attempt simply lasts as long as the system lets it.
-    ::SetTimer(window_, attempts_,
-               static_cast<UINT>(std::max<ULONGLONG>(share, USER_TIMER_MINIMUM)), nullptr);
+void SocketControlWin32::EndRace() {
+    for (const Attempt& attempt : racing_) ::closesocket(attempt.socket);
+    racing_.clear();
+    ::KillTimer(window_, TimerId(kStaggerTimer));
+    ::KillTimer(window_, TimerId(kRaceTimer));
 }
 
 void SocketControlWin32::CloseSocket() {
-    if (socketMessage_) ::KillTimer(window_, attempts_);
     if (socket_ != INVALID_SOCKET) ::closesocket(socket_);
     socket_ = INVALID_SOCKET;
     socketMessage_ = 0;
@@ -462,6 +494,7 @@ void SocketControlWin32::FlushSendQueue() {
 void SocketControlWin32::Fail(int error) {
     // Nothing more of this connection is reported, and its socket is gone already, as on
     // every platform; the host's Close only forgets what is left.
+    EndRace();
     CloseSocket();
     state_ = State::Failed;
     std::string description = ErrorText(static_cast<unsigned long>(error));

@@ -31,8 +31,8 @@ class WinsockSession {
 };
 
 // One TCP client connection at a time, over IPv6 or IPv4: a name is looked up on a helper
-// thread (the window never waits for it) and its addresses are tried in the system's order
-// until one connects. Every operation runs on the UI thread that created the control;
+// thread (the window never waits for it) and its addresses race for the connection, each
+// started 250 ms after the one before unless that one failed sooner (address_race.h). Every operation runs on the UI thread that created the control;
 // notifications go to the sink from inside the thread's message dispatch (DispatchMessageW),
 // never from inside an operation. A notification handler may
 // call any operation, including Close and Connect, and may destroy the control.
@@ -65,17 +65,26 @@ class SocketControlWin32 final : public platform::SocketControl {
     void HandleNotification(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
     void OnLookupDone(std::uintptr_t lookup);
     void OnDeferred(std::uintptr_t generation, std::intptr_t what);
-    void OnAttemptTimeUp(std::uintptr_t attempt);
+    void OnTimer(std::uintptr_t id);
+    void OnAttemptConnected(unsigned msg, std::uintptr_t socket, int error);
     void OnSocketEvent(unsigned event, int error);
 
+    // One address's connection attempt in the race.
+    struct Attempt {
+        std::uintptr_t socket;  // SOCKET
+        unsigned message;       // its WSAAsyncSelect message
+        std::size_t address;    // index into the lookup's addresses
+    };
     void PostDeferred(std::intptr_t what);
-    // Starts the connection over the addresses of the lookup, within kConnectMilliseconds.
+    // Starts the race over the addresses of the lookup, within kConnectMilliseconds.
     void ConnectToAddresses();
-    // Connects to the next address of the lookup; when none is left, fails with `lastError`.
-    void TryNextAddress(int lastError);
-    // Gives the attempt just started its share of the time left, `left` attempts counting it.
-    void TimeAttempt(std::size_t left);
-    int StartConnect(const void* address, int length);  // 0, or why it could not start
+    // Starts the next address beside those still racing; with none left and none racing,
+    // fails with the last address's failure.
+    void StartNextAttempt();
+    int StartConnect(Attempt& attempt, const void* address, int length);  // 0, or why not
+    // Closes every attempt still racing and stops the race's timers.
+    void EndRace();
+    std::uintptr_t TimerId(std::uintptr_t kind) const;
     void CloseSocket();
     std::size_t MakeRoom();  // moves untaken bytes to the front; returns the space behind them
     void ReceiveOnce();
@@ -96,9 +105,12 @@ class SocketControlWin32 final : public platform::SocketControl {
     // Counts connections; checked against every posted notification so that nothing of a
     // closed connection reaches the sink.
     std::uintptr_t generation_ = 0;
-    unsigned attempts_ = 0;              // counts connection attempts, one per address tried
-    std::uint64_t connectDeadline_ = 0;  // GetTickCount64 when the last attempt must be made
-    unsigned socketMessage_ = 0;         // the WSAAsyncSelect message of this attempt
+    unsigned attempts_ = 0;       // counts connection attempts, one per address tried
+    std::vector<Attempt> racing_;  // attempts still racing for the connection
+    int lastError_ = 0;            // the failure of the address that failed last
+    unsigned socketMessage_ = 0;   // the WSAAsyncSelect message of the connected socket
+    // The sockaddr that connected last time: the next connection starts with it.
+    std::string winner_;
     int deferredError_ = 0;
 
     // The lookup running for this connection; its helper thread owns it until it posts it.

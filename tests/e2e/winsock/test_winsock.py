@@ -148,8 +148,7 @@ def main():
     body = os.urandom(BODY_SIZE)
     with open(os.path.join(work, "body.bin"), "wb") as f:
         f.write(body)
-    # files_slow is served on 127.0.0.1 only after ::1 took its share of the connect time
-    # without an answer.
+    # files_slow is served on 127.0.0.1, raced beside a ::1 that swallows the attempt.
     with Nginx(root=work) as files, Nginx(root=work, host="::1") as files6, \
             Nginx(root=work) as files_slow, ResetServer() as reset, UploadServer() as upload:
         silent = unanswering(files_slow.port)
