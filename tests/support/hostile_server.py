@@ -33,6 +33,9 @@ SCENARIOS = (
     # what the launcher must not install: an error page served with 200, a body without a
     # length cut short by the close
     "html-page", "no-length-cut",
+    # a link that drops once: the first whole-body answer is cut at half, then every range is
+    # served, of one file (one ETag), as nginx and CDNs serve them
+    "cut-once",
 )
 
 REASONS = {204: "No Content", 302: "Found", 401: "Unauthorized", 404: "Not Found",
@@ -57,6 +60,7 @@ HTML_PAGE = ("<!DOCTYPE html>\n<html><head><title>Maintenance</title></head>\n"
              "maintenance.</p></body></html>\n")
 
 log_lock = threading.Lock()
+cut_done = threading.Event()
 
 
 def read_request(conn):
@@ -203,6 +207,14 @@ def answer(conn, scenario, body, request, delay):
         return
 
     status, lines, payload = full_answer(body, request)
+    if scenario == "cut-once":
+        head = header_bytes(status, lines + ['ETag: "gorupd-1"'])
+        if requested_start(request) is None and not cut_done.is_set():
+            cut_done.set()
+            payload = payload[: len(payload) // 2]
+        conn.sendall(head + payload)
+        time.sleep(0.1)  # let the half arrive before the close
+        return
     head = header_bytes(status, lines)
     if scenario == "ok":
         conn.sendall(head + payload)
