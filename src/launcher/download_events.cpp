@@ -6,7 +6,6 @@
 
 #include "launcher/download_retries.h"
 #include "launcher/frm_launch.h"
-#include "launcher/watchdog.h"
 
 namespace gor::launcher {
 
@@ -53,11 +52,7 @@ void frmLaunch::Disconnected() {
     GorDownload1_Disconnected();
 }
 
-// A Progress that brings at least kLeastProgressBytes since the watchdog was last restarted
-// restarts it: a link that keeps delivering is never cut, however long the whole file takes,
-// while a minute with less body than that counts as silence and ends the download. The
-// restart is skipped within a second of the previous one, so the silence that ends a download
-// is 59 to 60 seconds long.
+// Progress restarts the watchdog when enough body came (watchdog.h).
 void frmLaunch::GorDownload1_Progress(double downloaded, double Total) {
     received_ = downloaded;
     if (!answerLogged_) {
@@ -67,13 +62,7 @@ void frmLaunch::GorDownload1_Progress(double downloaded, double Total) {
             validator_ = ResumeValidator(GorDownload1.getheader("ETag"),
                                          GorDownload1.getheader("Last-Modified"));
     }
-    const double now = loop_.Now();
-    if (Timer1->Enabled() && downloaded - bytesAtRestart_ >= kLeastProgressBytes &&
-        now - watchdogRestartedAt_ >= kWatchdogRestartStep) {
-        watchdogRestartedAt_ = now;
-        bytesAtRestart_ = downloaded;
-        Timer1->SetEnabled(true);
-    }
+    watchdog_.Progress(downloaded);
     ShowProgress(downloaded, Total);
 }
 
@@ -97,7 +86,7 @@ void frmLaunch::GorDownload1_downloaded(const std::string& dfile) {
     log_.Line("transfer complete: " + FormatLength(received_) + " bytes received");
     ending_ = TryEnding::Complete;
     DownloadWait = 0;
-    Timer1->SetEnabled(false);
+    watchdog_.Stop();
     MovePartialIntoPlace();
 }
 

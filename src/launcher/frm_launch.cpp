@@ -86,7 +86,7 @@ frmLaunch::frmLaunch(LauncherPlatform platform)
       checkUpdater_(platform.checkUpdater),
       publisher_(platform.publisher),
       log_(files_, loop_),
-      Timer1(loop_.CreateTimer(kTimer1IntervalMs, [this] { Timer1_Timer(); })) {
+      watchdog_(loop_, [this] { Timer1_Timer(); }) {
     GorDownload1.SetEventHost(this);
     GorDownload1.SetSkippedFailures(this);
 }
@@ -119,7 +119,7 @@ void frmLaunch::Form_Load() try {
             log_.Line("road: download (no updater in the folder)");
             lblStatus.Caption("Downloading Updater");
             window_.Show();
-            Timer1->SetEnabled(true);
+            watchdog_.Start(Watchdog::Road::Download);
             FetchFile(kRemotePath, updater);
             Pausetime(kPauseAfterDownload);
             lblPercent.Visible(false);
@@ -133,7 +133,7 @@ void frmLaunch::Form_Load() try {
         lblStatus.Caption("Patching Updater");
         window_.Show();
         Pausetime(kPauseBeforePatch);
-        Timer1->SetEnabled(true);
+        watchdog_.Start(Watchdog::Road::Patch);
         RemoveFile(updater);
         Pausetime(kPauseBeforeRename);
         NewFile = newUpdater;
@@ -145,7 +145,7 @@ void frmLaunch::Form_Load() try {
     LaunchStep = 4;
     lblStatus.Caption("Initializing");
     window_.Show();
-    Timer1->SetEnabled(false);
+    watchdog_.Stop();
     Pausetime(kPauseInitializing);
 
     ExitCode ending;

@@ -12,6 +12,7 @@
 #include "launcher/executable_image.h"
 #include "launcher/launch_log.h"
 #include "launcher/publisher.h"
+#include "launcher/watchdog.h"
 #include "platform/event_loop.h"
 #include "platform/file_system.h"
 #include "platform/launcher_window.h"
@@ -132,8 +133,8 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     // How a broken transfer's try ended: Cut when it can be resumed, else Final.
     TryEnding ResumableEnding();
     void Timer1_Timer();
-    // The watchdog's ending: the transfer stopped and its partial file removed, "Terminating"
-    // in red, 2 s, the end. `why` goes to the log.
+    // The watchdog's ending: "Terminating" in red at once, then on the download road the
+    // transfer stopped and its partial file removed, 2 s, the end. `why` goes to the log.
     [[noreturn]] void Terminate(const std::string& why);
 
     void GorDownload1_Progress(double downloaded, double Total);
@@ -163,9 +164,7 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
 
     StatusLabel lblStatus{window_};
     PercentLabel lblPercent{window_};
-    std::unique_ptr<platform::Timer> Timer1;  // the watchdog
-    double watchdogRestartedAt_ = 0;          // when a download's bytes last restarted it
-    double bytesAtRestart_ = 0;               // the body's bytes at that restart
+    Watchdog watchdog_;  // Timer1 and its rule
 
     // The transfer FetchFile waits for: the body goes to `partialFile_` and becomes
     // `downloadTarget_` only once the control reports it complete.

@@ -145,12 +145,8 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
         GorDownload1.URL(UpdateHost + RemotePath);
         received_ = 0;
         validator_.clear();
-        const double started = loop_.Now();
-        watchdogRestartedAt_ = started;
-        bytesAtRestart_ = 0;
         const auto withinCeiling = [&] {
-            if (loop_.Now() - started >= kDownloadCeilingSeconds)
-                Terminate(CeilingText(FormatLength(received_)));
+            if (loop_.Now() >= watchdog_.CeilingAt()) Terminate(watchdog_.CeilingText());
         };
         DownloadRetries retries;
         StartTry(/*probe=*/true);
@@ -168,7 +164,7 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
             const double next = loop_.Now() + *pause;
             while (loop_.Now() < next) {
                 withinCeiling();
-                loop_.DispatchEvents(std::min(next, started + kDownloadCeilingSeconds));
+                loop_.DispatchEvents(std::min(next, watchdog_.CeilingAt()));
             }
             withinCeiling();
             StartTry(/*probe=*/!bodyRequested_);
@@ -218,19 +214,20 @@ void frmLaunch::RemovePartialFile() {
 }
 
 void frmLaunch::Timer1_Timer() {
-    Terminate(partialFile_.empty() ? PatchTooLongText() : SilenceText(FormatLength(received_)));
+    Terminate(watchdog_.ExpiryText());
 }
 
-// During a download the transfer is stopped and its partial file removed first: the program
-// ends, and nothing of a transfer that went silent may stay behind.
+// "Terminating" shows at once; during a download the transfer is then stopped and its partial
+// file removed (which may wait for a busy file): the program ends, and nothing of a transfer
+// that went silent may stay behind.
 void frmLaunch::Terminate(const std::string& why) {
     log_.Line(why);
-    if (!partialFile_.empty()) {
+    lblStatus.ForeColor(window::kStatusFailureColor);
+    lblStatus.Caption("Terminating");
+    if (watchdog_.road() == Watchdog::Road::Download) {
         SkipOnFailure(this, "stopping the transfer", [&] { GorDownload1.Cancel_Download(); });
         SkipOnFailure(this, "removing the partial file", [&] { RemovePartialFile(); });
     }
-    lblStatus.ForeColor(window::kStatusFailureColor);
-    lblStatus.Caption("Terminating");
     Pausetime(kPauseAfterTerminating);
     window_.Unload();
     End(kExitWatchdog);

@@ -1,8 +1,12 @@
 // The watchdog's rule in one place: how long a download or a patch may go without progress,
-// how much body counts as progress, and the ceiling of a whole download.
+// how much body counts as progress, the ceiling of a whole download, and why it ended one.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
+
+#include "platform/event_loop.h"
 
 namespace gor::launcher {
 
@@ -36,5 +40,41 @@ inline std::string CeilingText(const std::string& received) {
            std::to_string(static_cast<int>(kDownloadCeilingSeconds)) + " s after " + received +
            " bytes";
 }
+
+// The window's watchdog: its timer `Timer1` and the rule above. Runs on the UI thread; the
+// timer's tick calls `onExpiry` (the window's Timer1_Timer) from inside the event loop.
+class Watchdog {
+  public:
+    enum class Road { Patch, Download };
+
+    Watchdog(platform::EventLoop& loop, std::function<void()> onExpiry);
+
+    // Arms Timer1 for `road`: a patch gets kWatchdogSeconds in all, a download that long
+    // without progress and kDownloadCeilingSeconds in all, from now.
+    void Start(Road road);
+    // Disarms Timer1 (the road's end, or a completed download).
+    void Stop();
+    bool Enabled() const { return Timer1->Enabled(); }
+    Road road() const { return road_; }
+
+    // A download's body stands at `bytes` (the partial file's length): kLeastProgressBytes
+    // since the last restart restart Timer1, at most once every kWatchdogRestartStep seconds.
+    void Progress(double bytes);
+    // When the download's ceiling is reached, on the loop's clock.
+    double CeilingAt() const { return startedAt_ + kDownloadCeilingSeconds; }
+    // The log line of an ending now: Timer1's expiry (the patch took too long, or a download
+    // went silent), or the ceiling; with the body's bytes so far.
+    std::string ExpiryText() const;
+    std::string CeilingText() const;
+
+  private:
+    platform::EventLoop& loop_;
+    std::unique_ptr<platform::Timer> Timer1;
+    Road road_ = Road::Patch;
+    double startedAt_ = 0;     // when the road armed it
+    double restartedAt_ = 0;   // when a download's bytes last restarted it
+    double bytesAtRestart_ = 0;
+    double bytes_ = 0;         // the body's bytes at the last Progress
+};
 
 }  // namespace gor::launcher

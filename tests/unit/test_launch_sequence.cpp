@@ -340,6 +340,22 @@ TEST(LaunchWatchdog, StillRunsAfterADownloadErrorUntilTheFinalStage) {
               (Lines{"60 color=failure", "60 status=Terminating", "62 unload", "62 end 3"}));
 }
 
+// The rule on its own: 1 KiB restarts the minute, less does not; the road names the ending.
+TEST(LaunchWatchdog, RuleOnTheVirtualClock) {
+    VirtualClockLoop loop;
+    std::vector<double> expired;
+    launcher::Watchdog watchdog(loop, [&] { expired.push_back(loop.Now()); });
+    watchdog.Start(launcher::Watchdog::Road::Download);
+    loop.At(30, [&] { watchdog.Progress(1023); });  // too little: the minute runs on
+    loop.At(59, [&] { watchdog.Progress(2048); });  // enough: a new minute from 59 s
+    while (expired.empty()) loop.DispatchEvents(1e9);
+    EXPECT_EQ(expired, std::vector<double>{119});
+    EXPECT_EQ(watchdog.ExpiryText(), launcher::SilenceText("2048"));
+    EXPECT_EQ(watchdog.CeilingAt(), launcher::kDownloadCeilingSeconds);
+    watchdog.Start(launcher::Watchdog::Road::Patch);
+    EXPECT_EQ(watchdog.ExpiryText(), launcher::PatchTooLongText());
+}
+
 // ---- Pausetime: the one place where the launcher waits
 
 TEST(Pausetime, OfNoLengthDispatchesNothing) {

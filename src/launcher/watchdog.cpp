@@ -1,0 +1,46 @@
+// The window's watchdog: Timer1 armed for a road, restarted by a download's progress.
+#include "launcher/watchdog.h"
+
+#include <utility>
+
+#include "launcher/frm_launch.h"
+
+namespace gor::launcher {
+
+Watchdog::Watchdog(platform::EventLoop& loop, std::function<void()> onExpiry)
+    : loop_(loop), Timer1(loop.CreateTimer(kTimer1IntervalMs, std::move(onExpiry))) {}
+
+void Watchdog::Start(Road road) {
+    road_ = road;
+    startedAt_ = restartedAt_ = loop_.Now();
+    bytesAtRestart_ = bytes_ = 0;
+    Timer1->SetEnabled(true);
+}
+
+void Watchdog::Stop() {
+    Timer1->SetEnabled(false);
+}
+
+// A link that keeps delivering is never cut, however long the whole file takes, while a minute
+// with less body than kLeastProgressBytes counts as silence. The restart is skipped within a
+// second of the previous one, so the silence that ends a download is 59 to 60 seconds long.
+void Watchdog::Progress(double bytes) {
+    bytes_ = bytes;
+    const double now = loop_.Now();
+    if (Timer1->Enabled() && bytes - bytesAtRestart_ >= kLeastProgressBytes &&
+        now - restartedAt_ >= kWatchdogRestartStep) {
+        restartedAt_ = now;
+        bytesAtRestart_ = bytes;
+        Timer1->SetEnabled(true);
+    }
+}
+
+std::string Watchdog::ExpiryText() const {
+    return road_ == Road::Patch ? PatchTooLongText() : SilenceText(FormatLength(bytes_));
+}
+
+std::string Watchdog::CeilingText() const {
+    return launcher::CeilingText(FormatLength(bytes_));
+}
+
+}  // namespace gor::launcher
