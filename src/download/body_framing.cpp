@@ -58,9 +58,9 @@ std::optional<ByteRange> ParseContentRange(std::string_view value) {
 
 }  // namespace
 
-AnnouncedBody ReadAnnouncedBody(std::string_view headerText) {
+AnnouncedBody ReadAnnouncedBody(const AnswerHead& head) {
     AnnouncedBody body;
-    const auto codings = FieldValues(headerText, "Transfer-Encoding");
+    const auto codings = head.Values("Transfer-Encoding");
     if (!codings.empty()) {
         // The only coding the control decodes; its length, if any, is not the body's.
         body.coded = true;
@@ -70,7 +70,7 @@ AnnouncedBody ReadAnnouncedBody(std::string_view headerText) {
     }
     // Fields that say the same number in other words ("10", "010") agree.
     std::optional<std::uint64_t> agreed;
-    for (std::string_view value : FieldValues(headerText, "Content-Length")) {
+    for (std::string_view value : head.Values("Content-Length")) {
         std::uint64_t length = 0;
         if (!TakeNumber(value, length) || !value.empty()) {
             body.failure = kBadLength;
@@ -83,10 +83,10 @@ AnnouncedBody ReadAnnouncedBody(std::string_view headerText) {
     return body;
 }
 
-DownloadBody FrameDownloadBody(std::string_view headerText, bool partial, std::uint64_t askedFrom,
+DownloadBody FrameDownloadBody(const AnswerHead& head, bool partial, std::uint64_t askedFrom,
                                double probeLength, std::uint64_t maxBody) {
     DownloadBody body;
-    const AnnouncedBody announced = ReadAnnouncedBody(headerText);
+    const AnnouncedBody announced = ReadAnnouncedBody(head);
     body.chunked = announced.chunked;
     if (announced.failure) {
         body.failure = announced.failure;
@@ -96,7 +96,7 @@ DownloadBody FrameDownloadBody(std::string_view headerText, bool partial, std::u
         // Asked for everything from `askedFrom` on: the piece must start there and run to the
         // end, of a resource as long as the probe said. A piece from elsewhere would be written
         // at the wrong place, one of another total spliced onto another file.
-        const auto ranges = FieldValues(headerText, "Content-Range");
+        const auto ranges = head.Values("Content-Range");
         const auto range = ranges.size() == 1 ? ParseContentRange(ranges.front()) : std::nullopt;
         if (!range || range->first != askedFrom ||
             (range->complete && *range->complete != range->last + 1) ||

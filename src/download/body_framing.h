@@ -1,10 +1,12 @@
 // What an answer's own header says about its body: chunked or of a length, where a partial
 // answer starts and ends, and whether the control accepts that at all. Pure functions over
-// the header block; no I/O.
+// the answer's head; no I/O.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
+
+#include "download/response.h"
 
 namespace gor::download {
 
@@ -32,7 +34,7 @@ struct AnnouncedBody {
 // (kUnsupportedCoding); a Content-Length is decimal digits and nothing else, blanks around
 // them aside (kBadLength otherwise, also for a number beyond 64 bits); Content-Length fields
 // that name different numbers leave the body's end in doubt (kConflictingLengths).
-AnnouncedBody ReadAnnouncedBody(std::string_view headerText);
+AnnouncedBody ReadAnnouncedBody(const AnswerHead& head);
 
 struct DownloadBody {
     bool chunked = false;
@@ -51,7 +53,7 @@ struct DownloadBody {
 // resource's total when the probe learnt one. `probeLength`, the length the probe learnt,
 // judges every body but never frames one: a file that would end elsewhere is refused
 // (kBodyNotAnnounced). A body that would end past `maxBody` bytes is refused.
-DownloadBody FrameDownloadBody(std::string_view headerText, bool partial, std::uint64_t askedFrom,
+DownloadBody FrameDownloadBody(const AnswerHead& head, bool partial, std::uint64_t askedFrom,
                                double probeLength, std::uint64_t maxBody);
 
 }  // namespace gor::download

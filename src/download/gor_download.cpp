@@ -92,12 +92,11 @@ void GorDownload::EndRequest() {
 }
 
 std::string GorDownload::getheader(const std::string& h_name) {
-    const auto field = headers_.find(h_name);
-    return field == headers_.end() ? std::string() : field->second;
+    return std::string(answer_.Value(h_name));  // the first field of a name wins
 }
 
 void GorDownload::ClearAnswer() {
-    headers_.clear();
+    answer_.Clear();
     Responsecode_.clear();
     IsServerOk_ = false;
     Resumesupported_ = false;
@@ -106,20 +105,20 @@ void GorDownload::ClearAnswer() {
 void GorDownload::fillheaders(const std::string& data) {
     ClearAnswer();
     const HeaderScan scan = ScanAnswerHeader(data, 0, std::string::npos);
-    if (scan.verdict != HeaderScan::Verdict::Complete) return;  // the texts keep what they held
+    if (scan.verdict != HeaderScan::Verdict::Complete) return;  // errorText keeps what it held
+    // A malformed header has no fields and no code, so its status is refused.
+    SkipOnFailure(skipped_, "reading the answer head",
+                  [&] { answer_.Read(std::string_view(data).substr(0, scan.headerEnd)); });
+    TakeAnswer();
+}
 
-    // Each step below is skipped when it fails; the next one still runs. A malformed header
-    // has no fields and no code, so its status is refused.
-    SkipOnFailure(skipped_, "keeping the answer header",
-                  [&] { headerText_.assign(data, 0, scan.headerEnd); });
-    SkipOnFailure(skipped_, "reading the answer head", [&] {
-        AnswerHead head = ReadAnswerHead(headerText_);
-        // emplace keeps an existing field: the first of a name wins.
-        for (auto& [name, value] : head.fields) headers_.emplace(name, std::move(value));
-        Responsecode_ = std::move(head.code);
-    });
+void GorDownload::TakeAnswer() {
+    Responsecode_ = answer_.code();
+    IsServerOk_ = false;
+    Resumesupported_ = false;
+    // Skipped when it fails, like every step of reading a header.
     SkipOnFailure(skipped_, "judging the status", [&] {
-        StatusVerdict verdict = JudgeStatus(Responsecode_, headerText_);
+        StatusVerdict verdict = JudgeStatus(answer_);
         IsServerOk_ = verdict.IsServerOk;
         Resumesupported_ = verdict.Resumesupported;
         if (verdict.errorText) errorText_ = std::move(*verdict.errorText);
@@ -261,12 +260,12 @@ bool GorDownload::CollectAnswerHeader(std::size_t& headerEnd) {
             case HeaderScan::Verdict::Complete:
                 break;
         }
-        const AnswerHead head = ReadAnswerHead(std::string_view(data_).substr(0, scan.headerEnd));
-        if (head.failure) {
+        // The one reading of the answer's head: everything after this reads answer_.
+        if (const char* failure = answer_.Read(std::string_view(data_).substr(0, scan.headerEnd))) {
             ClearAnswer();  // a refused header tells nothing: no code, no fields
-            throw std::runtime_error(head.failure);
+            throw std::runtime_error(failure);
         }
-        if (!IsInterimStatus(head.code)) {
+        if (!IsInterimStatus(answer_.code())) {
             headerEnd = scan.bodyStart;
             return true;
         }
@@ -281,11 +280,11 @@ void GorDownload::ProbeAnswer() {
     std::size_t headerEnd = 0;
     if (!CollectAnswerHeader(headerEnd)) return;
     headersParsed_ = false;
-    fillheaders(data_);
+    TakeAnswer();
     // The probe reads no body: a coding it could not decode matters to the download alone,
     // and a length that is no number is no length. Lengths in conflict are refused, as a data
     // failure, but only for an accepted status: a refused one is reported alone.
-    const AnnouncedBody announced = ReadAnnouncedBody(headerText_);
+    const AnnouncedBody announced = ReadAnnouncedBody(answer_);
     if (IsServerOk_ && announced.failure == kConflictingLengths) {
         throw std::runtime_error(announced.failure);
     }
@@ -306,7 +305,7 @@ void GorDownload::ProbeAnswer() {
 // Consumes the header of a download answer. Returns false when its status ended the request;
 // otherwise sets `body` to the bytes after the header.
 bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& body) {
-    fillheaders(data_);
+    TakeAnswer();
     if (!IsServerOk_) {
         EndRequest();
         const std::string description = errorText_;
@@ -316,7 +315,7 @@ bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& 
     // The answer's own framing decides where the body ends; the probe's length only judges a
     // body that runs until the close. Refused framing is a data failure, before anything is
     // written.
-    const DownloadBody framing = FrameDownloadBody(headerText_, Resumesupported_, askedFrom_,
+    const DownloadBody framing = FrameDownloadBody(answer_, Resumesupported_, askedFrom_,
                                                    contentLength_, build::kMaxBodyBytes);
     if (framing.failure) throw std::runtime_error(framing.failure);
     chunked_ = framing.chunked;

@@ -96,9 +96,7 @@ class GorDownload : private platform::SocketEvents {
     // The code of the last socket error (0 while there was none), for the host's log.
     std::int32_t lastSocketError() const { return socketError_; }
     // The last parsed answer's status line ("HTTP/1.1 200 OK"), for the host's log.
-    std::string_view statusLine() const {
-        return std::string_view(headerText_).substr(0, headerText_.find(kLineEnd));
-    }
+    std::string_view statusLine() const { return answer_.statusLine(); }
 
   private:
     // Socket notifications, passed on to the handlers below.
@@ -135,6 +133,8 @@ class GorDownload : private platform::SocketEvents {
     void EndRequest();
     // What an answer without a header says: no fields, no code, nothing accepted.
     void ClearAnswer();
+    // Responsecode, IsServerOk, Resumesupported and errorText from the head in answer_.
+    void TakeAnswer();
 
     platform::File& TargetFile();
     GorDownloadEvents& Events();
@@ -154,8 +154,7 @@ class GorDownload : private platform::SocketEvents {
 
     std::int32_t mode_ = 0;  // 0 header probe, 1 download
     std::unique_ptr<platform::File> targetFile_;
-    HeaderMap headers_;
-    std::string headerText_;
+    AnswerHead answer_;  // the last answer's head, read once
     bool cancelled_ = false, completed_ = false, headersParsed_ = false;
     // Moved on by every start and end of a request. A handler that raised an event compares
     // the serial before and after: when it moved, the host started or ended a request from

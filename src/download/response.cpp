@@ -18,7 +18,7 @@ bool IsDigit(char c) {
 }
 
 // "HTTP/1." DIGIT SP 3DIGIT [ SP reason ]: the status code, or nothing when the line is not one.
-std::optional<std::string> StatusLineCode(std::string_view line) {
+std::optional<std::string_view> StatusLineCode(std::string_view line) {
     constexpr std::string_view kVersion = "HTTP/1.";
     if (line.substr(0, kVersion.size()) != kVersion) return std::nullopt;
     line.remove_prefix(kVersion.size());
@@ -28,7 +28,7 @@ std::optional<std::string> StatusLineCode(std::string_view line) {
     const std::string_view rest = line.substr(5);
     if (!rest.empty() && rest[0] != ' ') return std::nullopt;
     if (!std::all_of(rest.begin(), rest.end(), IsFieldTextChar)) return std::nullopt;
-    return std::string(code);
+    return code;
 }
 
 }  // namespace
@@ -36,11 +36,6 @@ std::optional<std::string> StatusLineCode(std::string_view line) {
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(),
                       [](char x, char y) { return Lower(x) == Lower(y); });
-}
-
-bool CaseInsensitiveLess::operator()(const std::string& a, const std::string& b) const {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](char x, char y) { return Lower(x) < Lower(y); });
 }
 
 HeaderScan ScanAnswerHeader(std::string_view collected, std::size_t alreadyScanned,
@@ -65,36 +60,44 @@ HeaderScan ScanAnswerHeader(std::string_view collected, std::size_t alreadyScann
     return {HeaderScan::Verdict::Incomplete};
 }
 
-AnswerHead ReadAnswerHead(std::string_view headerText) {
-    AnswerHead head;
-    const auto malformed = [](const char* why) {
-        AnswerHead failed;
-        failed.failure = why;
-        return failed;
+void AnswerHead::Clear() {
+    text_.clear();
+    statusLine_ = code_ = {};
+    fields_.clear();
+    joined_.clear();
+}
+
+const char* AnswerHead::Read(std::string_view headerText) {
+    Clear();
+    text_.assign(headerText);
+    const std::string_view text = text_;
+    statusLine_ = text.substr(0, text.find(kLineEnd));
+    const auto malformed = [this](const char* why) {
+        code_ = {};
+        fields_.clear();
+        joined_.clear();
+        return why;
     };
-    std::size_t start = 0;
-    bool statusLine = true;
-    while (statusLine || start < headerText.size()) {
-        auto end = headerText.find(kLineEnd, start);
-        if (end == std::string_view::npos) end = headerText.size();
-        const std::string_view line = headerText.substr(start, end - start);
+    const auto code = StatusLineCode(statusLine_);
+    if (!code) return malformed(kBadStatusLine);
+    code_ = *code;
+    for (std::size_t start = statusLine_.size() + kLineEnd.size(); start < text.size();) {
+        auto end = text.find(kLineEnd, start);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view line = text.substr(start, end - start);
         start = end + kLineEnd.size();
-        if (statusLine) {
-            auto code = StatusLineCode(line);
-            if (!code) return malformed(kBadStatusLine);
-            head.code = std::move(*code);
-            statusLine = false;
-            continue;
-        }
         if (!std::all_of(line.begin(), line.end(), IsFieldTextChar)) {
             return malformed(kBadFieldLine);
         }
         if (!line.empty() && IsBlank(line.front())) {
             // Obsolete folding: the value goes on, the line break read as one space.
-            if (head.fields.empty()) return malformed(kBadFieldLine);
-            std::string& value = head.fields.back().second;
+            if (fields_.empty()) return malformed(kBadFieldLine);
+            std::string_view& value = fields_.back().second;
             const std::string_view more = TrimBlanks(line);
-            if (!more.empty()) value.append(value.empty() ? "" : " ").append(more);
+            if (more.empty()) continue;
+            std::string joined(value);
+            joined.append(value.empty() ? "" : " ").append(more);
+            value = joined_.emplace_back(std::move(joined));
             continue;
         }
         const auto colon = line.find(':');
@@ -102,25 +105,32 @@ AnswerHead ReadAnswerHead(std::string_view headerText) {
             !std::all_of(line.begin(), line.begin() + colon, IsTokenChar)) {
             return malformed(kBadFieldLine);
         }
-        head.fields.emplace_back(std::string(line.substr(0, colon)),
-                                 std::string(TrimBlanks(line.substr(colon + 1))));
+        fields_.emplace_back(line.substr(0, colon), TrimBlanks(line.substr(colon + 1)));
     }
-    return head;
+    return nullptr;
+}
+
+std::vector<std::string_view> AnswerHead::Values(std::string_view name) const {
+    std::vector<std::string_view> values;
+    for (const auto& [fieldName, value] : fields_) {
+        if (SameIgnoringCase(fieldName, name)) values.push_back(value);
+    }
+    return values;
+}
+
+std::string_view AnswerHead::Value(std::string_view name) const {
+    for (const auto& [fieldName, value] : fields_) {
+        if (SameIgnoringCase(fieldName, name)) return value;
+    }
+    return {};
 }
 
 bool IsInterimStatus(std::string_view code) {
     return code.size() == 3 && code[0] == '1' && code != "101";
 }
 
-std::vector<std::string> FieldValues(std::string_view headerText, std::string_view name) {
-    std::vector<std::string> values;
-    for (auto& [fieldName, value] : ReadAnswerHead(headerText).fields) {
-        if (SameIgnoringCase(fieldName, name)) values.push_back(std::move(value));
-    }
-    return values;
-}
-
-StatusVerdict JudgeStatus(std::string_view code, const std::string& headerText) {
+StatusVerdict JudgeStatus(const AnswerHead& head) {
+    const std::string_view code = head.code();
     StatusVerdict verdict;
     if (code == "200") {
         verdict.IsServerOk = true;
@@ -134,7 +144,7 @@ StatusVerdict JudgeStatus(std::string_view code, const std::string& headerText) 
     } else if (code == "404") {
         verdict.errorText = "File not found";
     } else {
-        verdict.errorText = ExtractString(headerText, std::string(kLineEnd), 0);
+        verdict.errorText = std::string(head.statusLine());
     }
     return verdict;
 }

@@ -1,9 +1,8 @@
 // Reading an HTTP answer's header block: where it ends, its status line and fields as HTTP/1.1
-// writes them, and what the control makes of the status. Pure functions over bytes: no state,
-// no I/O.
+// writes them, and what the control makes of the status. Pure: bytes in, results out, no I/O.
 #pragma once
 
-#include <map>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,12 +17,6 @@ namespace gor::download {
 inline constexpr const char* kBadLineEnd = "Answer with a line not ended by CR LF";
 inline constexpr const char* kBadStatusLine = "Answer with a malformed status line";
 inline constexpr const char* kBadFieldLine = "Answer with a malformed header field";
-
-// Header field names compare without regard to letter case.
-struct CaseInsensitiveLess {
-    bool operator()(const std::string& a, const std::string& b) const;
-};
-using HeaderMap = std::map<std::string, std::string, CaseInsensitiveLess>;
 
 // What a scan of an answer's first bytes found.
 struct HeaderScan {
@@ -43,30 +36,50 @@ struct HeaderScan {
 HeaderScan ScanAnswerHeader(std::string_view collected, std::size_t alreadyScanned,
                             std::size_t limit);
 
-// An answer's status code and fields, as HTTP/1.1 writes them.
-struct AnswerHead {
-    std::string code;  // the three digits of the status code
-    // In order of arrival; values without their surrounding blanks, a folded continuation
-    // joined to its field's value with one space.
-    std::vector<std::pair<std::string, std::string>> fields;
-    const char* failure = nullptr;  // set (and the rest empty) when the header is malformed
-};
+// An answer's header, read once: its text kept, and its status line, status code and fields
+// as views into that text (a folded field's joined value is kept beside it). Neither copied
+// nor moved, so the views stay valid; Read again to reuse it.
+class AnswerHead {
+  public:
+    using Field = std::pair<std::string_view, std::string_view>;  // name, value
 
-// Reads `headerText`, a header block without its ending empty line, its lines split at CR LF.
-// The status line is "HTTP/1." and one digit (a higher minor version reads as 1.1), a space,
-// three digits, then a space and a reason or the line's end. A field line is a name of token
-// characters, directly followed by ":" and the value; a line that starts with a blank
-// continues the field before it (obsolete folding). A control character other than a tab
-// anywhere (NUL, a lone CR or LF) makes the header malformed.
-AnswerHead ReadAnswerHead(std::string_view headerText);
+    AnswerHead() = default;
+    AnswerHead(const AnswerHead&) = delete;
+    AnswerHead& operator=(const AnswerHead&) = delete;
+
+    // Reads `headerText`, a header block without its ending empty line, its lines split at
+    // CR LF. The status line is "HTTP/1." and one digit (a higher minor version reads as 1.1),
+    // a space, three digits, then a space and a reason or the line's end. A field line is a
+    // name of token characters, directly followed by ":" and the value, which is kept without
+    // its surrounding blanks (spaces and tabs); a line that starts with a blank continues the
+    // field before it (obsolete folding), joined with one space. A control character other
+    // than a tab anywhere (NUL, a lone CR or LF) makes the header malformed. Returns why a
+    // malformed header is refused (kBadStatusLine, kBadFieldLine), and then holds no code and
+    // no fields; nullptr when it is well formed.
+    const char* Read(std::string_view headerText);
+    // Forgets the header: no text, no code, no fields.
+    void Clear();
+
+    std::string_view text() const { return text_; }
+    // The first line of the text, whether or not it is a status line.
+    std::string_view statusLine() const { return statusLine_; }
+    std::string_view code() const { return code_; }  // the three digits; empty when refused
+    const std::vector<Field>& fields() const { return fields_; }  // in order of arrival
+    // The values of every field named `name` (letter case ignored), in order.
+    std::vector<std::string_view> Values(std::string_view name) const;
+    // The value of the first field named `name`, empty when there is none.
+    std::string_view Value(std::string_view name) const;
+
+  private:
+    std::string text_;
+    std::string_view statusLine_, code_;
+    std::vector<Field> fields_;
+    std::deque<std::string> joined_;  // values of folded fields, joined from their lines
+};
 
 // An interim answer (1xx other than 101 Switching Protocols), which a client reads and skips:
 // the final answer follows it on the same connection.
 bool IsInterimStatus(std::string_view code);
-
-// The values of every field named `name` (letter case ignored) in `headerText`, in order, as
-// ReadAnswerHead reads them; none when the header is malformed.
-std::vector<std::string> FieldValues(std::string_view headerText, std::string_view name);
 
 // Whether `a` and `b` are the same text when letter case is ignored (as field names are).
 bool SameIgnoringCase(std::string_view a, std::string_view b);
@@ -80,6 +93,6 @@ struct StatusVerdict {
 // What a status code means to the control: "200" and "206" are accepted ("206" also tells
 // that byte ranges are answered); "204", "401" and "404" have their own texts; any other code
 // (redirects included, which are never followed) is described by the header's first line.
-StatusVerdict JudgeStatus(std::string_view code, const std::string& headerText);
+StatusVerdict JudgeStatus(const AnswerHead& head);
 
 }  // namespace gor::download

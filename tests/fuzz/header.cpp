@@ -43,22 +43,27 @@ bool Same(const HeaderScan& a, const HeaderScan& b) {
 }
 
 void CheckHead(const std::string& headerText) {
-    const AnswerHead head = ReadAnswerHead(headerText);
-    AnswerHead expected;
-    const bool wellFormed =
-        gor::fuzz::ReadHeaderPlainly(headerText, expected.code, expected.fields);
-    Require(wellFormed == (head.failure == nullptr), "a malformed header misjudged");
+    AnswerHead head;
+    const char* failure = head.Read(headerText);
+    std::string code;
+    gor::fuzz::FieldList expected;
+    const bool wellFormed = gor::fuzz::ReadHeaderPlainly(headerText, code, expected);
+    Require(wellFormed == (failure == nullptr), "a malformed header misjudged");
     if (!wellFormed) {
-        Require(head.code.empty() && head.fields.empty(), "a malformed header has fields");
+        Require(head.code().empty() && head.fields().empty(), "a malformed header has fields");
         return;
     }
-    Require(head.code == expected.code, "status misread");
-    Require(head.fields == expected.fields, "fields misread");
-    Require(IsInterimStatus(head.code) == (head.code[0] == '1' && head.code != "101"),
+    Require(head.code() == code, "status misread");
+    Require(head.fields().size() == expected.size() &&
+                std::equal(expected.begin(), expected.end(), head.fields().begin(),
+                           [](const auto& a, const auto& b) {
+                               return a.first == b.first && a.second == b.second;
+                           }),
+            "fields misread");
+    Require(IsInterimStatus(code) == (code[0] == '1' && code != "101"),
             "an interim answer misjudged");
 
-    const StatusVerdict verdict = JudgeStatus(head.code, headerText);
-    const std::string& code = head.code;
+    const StatusVerdict verdict = JudgeStatus(head);
     Require(verdict.IsServerOk == (code == "200" || code == "206"), "IsServerOk misjudged");
     Require(verdict.Resumesupported == (code == "206"), "Resumesupported misjudged");
     Require(verdict.errorText.has_value() != verdict.IsServerOk, "errorText misjudged");

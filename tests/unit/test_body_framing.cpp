@@ -73,8 +73,9 @@ TEST(FrameDownloadBody, Table) {
         const std::string header =
             std::string(c.partial ? "HTTP/1.1 206 Partial Content\r\n" : "HTTP/1.1 200 OK\r\n") +
             c.fields;
-        const DownloadBody body = FrameDownloadBody(header.substr(0, header.size() - 2), c.partial,
-                                                    c.askedFrom, c.probeLength, kCap);
+        AnswerHead head;
+        head.Read(std::string_view(header).substr(0, header.size() - 2));
+        const DownloadBody body = FrameDownloadBody(head, c.partial, c.askedFrom, c.probeLength, kCap);
         EXPECT_EQ(body.chunked, c.chunked);
         EXPECT_EQ(body.failure ? body.failure : "", std::string(c.failure ? c.failure : ""));
         if (!body.failure) {
