@@ -1,7 +1,9 @@
 // getaddrinfo() for the TCP socket, numeric hosts inline and names on a helper thread.
 #include "platform/posix/name_resolver.h"
 
+#include <arpa/inet.h>
 #include <netdb.h>
+#include <netinet/in.h>
 
 #include <cerrno>
 #include <cstring>
@@ -59,6 +61,16 @@ void ResolveInBackground(const std::string& host, std::uint16_t port,
             done(std::move(result));
         });
     }).detach();
+}
+
+std::string AddressText(const sockaddr_storage& address) {
+    const void* bytes = nullptr;
+    if (address.ss_family == AF_INET) bytes = &reinterpret_cast<const sockaddr_in&>(address).sin_addr;
+    if (address.ss_family == AF_INET6)
+        bytes = &reinterpret_cast<const sockaddr_in6&>(address).sin6_addr;
+    char text[INET6_ADDRSTRLEN] = "";
+    if (!bytes || !::inet_ntop(address.ss_family, bytes, text, sizeof text)) return {};
+    return text;
 }
 
 }  // namespace gor::platform::posix

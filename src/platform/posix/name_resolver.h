@@ -1,5 +1,6 @@
 // Host name and port resolution for the TCP socket: numeric addresses at once, names on a
-// short-lived helper thread so the loop keeps dispatching while DNS answers.
+// short-lived helper thread so the loop keeps dispatching while DNS answers. And an address
+// as text.
 #pragma once
 
 #include <sys/socket.h>
@@ -34,5 +35,8 @@ std::optional<Resolution> ResolveNumeric(const std::string& host, std::uint16_t 
 // so it runs on the loop's thread. The caller drops results it no longer wants.
 void ResolveInBackground(const std::string& host, std::uint16_t port,
                          std::shared_ptr<Mailbox> mailbox, std::function<void(Resolution)> done);
+
+// The IPv4 or IPv6 address of `address` as text ("" for another family).
+std::string AddressText(const sockaddr_storage& address);
 
 }  // namespace gor::platform::posix

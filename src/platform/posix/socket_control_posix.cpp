@@ -5,7 +5,6 @@
 // addresses race for the connection (address_race.h); the first to connect wins.
 #include "platform/posix/socket_control_posix.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -26,18 +25,6 @@
 namespace gor::platform::posix {
 
 namespace {
-
-std::string AddressText(const sockaddr_storage& address) {
-    char text[INET6_ADDRSTRLEN] = "";
-    if (address.ss_family == AF_INET) {
-        const auto& in = reinterpret_cast<const sockaddr_in&>(address);
-        ::inet_ntop(AF_INET, &in.sin_addr, text, sizeof text);
-    } else if (address.ss_family == AF_INET6) {
-        const auto& in6 = reinterpret_cast<const sockaddr_in6&>(address);
-        ::inet_ntop(AF_INET6, &in6.sin6_addr, text, sizeof text);
-    }
-    return text;
-}
 
 bool SameAddress(const SocketAddress& a, const SocketAddress& b) {
     return a.length == b.length && std::memcmp(&a.storage, &b.storage, a.length) == 0;
@@ -267,8 +254,9 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
             attempt->fd = -1;
         }
         racing_.clear();
-        staggerTimer_.reset();
-        raceTimer_.reset();
+        // Stopped, not destroyed: this may run inside one of their ticks.
+        if (staggerTimer_) staggerTimer_->SetEnabled(false);
+        if (raceTimer_) raceTimer_->SetEnabled(false);
     }
 
     void Receive() {

@@ -135,7 +135,7 @@ std::unique_ptr<Timer> EventLoopWin32::CreateTimer(int intervalMs, std::function
 }
 
 std::unique_ptr<SocketControl> EventLoopWin32::CreateSocket() {
-    return std::make_unique<SocketControlWin32>();
+    return std::make_unique<SocketControlWin32>(*this);
 }
 
 }  // namespace gor::platform::win32

@@ -1,7 +1,7 @@
 // The Windows TCP socket control: WSAAsyncSelect notifications and the answers of lookups
 // made on helper threads arrive as messages of a message-only window and become SocketEvents
-// calls. A host's addresses race for the connection (address_race.h); the first to connect
-// wins.
+// calls; the race's timers are the event loop's. A host's addresses race for the connection
+// (address_race.h); the first to connect wins.
 #include "platform/win32/socket_control_win32.h"
 
 #include <windows.h>
@@ -11,12 +11,12 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <iterator>
-#include <optional>
 #include <type_traits>
 
 #include "platform/address_race.h"
 #include "platform/win32/callback_guard.h"
+#include "platform/win32/event_loop_win32.h"
+#include "platform/win32/name_resolver.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_error.h"
 
@@ -29,7 +29,7 @@ namespace {
 
 // Messages of the notification window. Its class is private to this control, so the WM_APP
 // range is ours alone.
-constexpr UINT kMsgLookupDone = WM_APP + 1;  // a lookup finished; wParam = its Lookup
+constexpr UINT kMsgLookupDone = WM_APP + 1;  // a lookup finished; wParam = its NameLookup
 constexpr UINT kMsgDeferred = WM_APP + 2;    // wParam = generation, lParam = Deferred
 // Each connection attempt selects on its own message number from this ring. Socket handle
 // values are reused as soon as a socket is closed, so the handle in wParam alone cannot tell a
@@ -38,16 +38,12 @@ constexpr UINT kMsgSocketFirst = WM_APP + 0x100;
 constexpr UINT kSocketMessages = 0x100;
 constexpr UINT kMsgLast = kMsgSocketFirst + kSocketMessages - 1;
 
-// What a kMsgDeferred message asks for. Results known already inside Connect (a dotted
-// address, a bad port) are posted so that they, too, arrive from the message loop.
+// What a kMsgDeferred message asks for. Results known inside an operation the host called (a
+// dotted address, a bad port, a failed send) are posted so that they, too, arrive from the
+// message loop.
 enum Deferred : LPARAM { kDeferredConnect = 1, kDeferredError = 2, kDeferredReceive = 3 };
 
 constexpr wchar_t kWindowClass[] = L"GorWinsockControl";
-
-// The race's two timers; their ids also carry the connection's generation, so that a tick
-// of an earlier connection's timer, already queued, starts nothing.
-constexpr std::uintptr_t kStaggerTimer = 1;  // the next address starts beside the others
-constexpr std::uintptr_t kRaceTimer = 2;     // the whole race's budget is spent
 
 // Runs one notification of the receiver. A failure must not unwind into the system frames of
 // DispatchMessageW: it is held and rethrown once the event loop has its frames back, so it
@@ -60,58 +56,9 @@ void Deliver(platform::SocketEvents* sink, Notify&& notify) {
 
 }  // namespace
 
-// A name's addresses, in the order the system gives them, and the next one to try. A lookup
-// of a name runs on a helper thread that owns this until it posts it to the window.
-struct SocketControlWin32::Lookup {
-    struct Address {
-        sockaddr_storage storage{};
-        int length = 0;
-    };
-    std::wstring name, service;
-    HWND window = nullptr;
-    std::vector<Address> addresses;
-    int error = 0;
-    std::size_t next = 0;
-
-    // GetAddrInfoW with `flags`: fills `addresses` or sets `error`. Throws nothing, so it may
-    // run on the helper thread.
-    void Resolve(int flags) noexcept {
-        ADDRINFOW hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_protocol = IPPROTO_TCP;
-        hints.ai_flags = flags;
-        ADDRINFOW* list = nullptr;
-        error = ::GetAddrInfoW(name.c_str(), service.c_str(), &hints, &list);
-        if (error) return;
-        try {
-            for (const ADDRINFOW* entry = list; entry; entry = entry->ai_next) {
-                if (entry->ai_addrlen > sizeof(sockaddr_storage)) continue;
-                Address& address = addresses.emplace_back();
-                std::memcpy(&address.storage, entry->ai_addr, entry->ai_addrlen);
-                address.length = static_cast<int>(entry->ai_addrlen);
-            }
-        } catch (...) {
-            error = WSA_NOT_ENOUGH_MEMORY;
-        }
-        ::FreeAddrInfoW(list);
-        if (!error && addresses.empty()) error = WSANO_DATA;
-    }
-
-    // The helper thread: looks the name up and hands the result to the window, which owns it
-    // from then on. Without a window to take it (the control is gone), it is freed here.
-    static DWORD WINAPI Run(void* parameter) {
-        auto* lookup = static_cast<Lookup*>(parameter);
-        lookup->Resolve(0);
-        if (!::PostMessageW(lookup->window, kMsgLookupDone, reinterpret_cast<WPARAM>(lookup), 0))
-            delete lookup;
-        return 0;
-    }
-};
-
 bool SocketControlWin32::HandleMessage(void* owner, HWND, unsigned message, std::uintptr_t wParam,
                                        std::intptr_t lParam, std::intptr_t&) {
-    if (message != WM_TIMER && (message < WM_APP || message > kMsgLast)) return false;
+    if (message < WM_APP || message > kMsgLast) return false;
     auto* control = static_cast<SocketControlWin32*>(owner);
     RunGuarded([&] { control->HandleNotification(message, wParam, lParam); });
     return true;
@@ -128,8 +75,9 @@ WinsockSession::~WinsockSession() {
     ::WSACleanup();
 }
 
-SocketControlWin32::SocketControlWin32()
-    : alive_(std::make_shared<bool>(true)), received_(platform::kReceiveBufferBytes) {
+SocketControlWin32::SocketControlWin32(EventLoopWin32& loop)
+    : loop_(loop), alive_(std::make_shared<bool>(true)),
+      received_(platform::kReceiveBufferBytes) {
     WNDCLASSEXW windowClass{};
     windowClass.lpszClassName = kWindowClass;
     RegisterOwnedWindowClass(windowClass);
@@ -169,58 +117,34 @@ void SocketControlWin32::Connect(const std::string& host, const std::string& por
 
     const std::optional<std::uint16_t> portNumber = platform::ParsePort(port);
     // GetAddrInfoW("") names this machine; an empty host is a caller's mistake, not that.
-    deferredError_ = !portNumber ? WSAEINVAL : host.empty() ? WSAHOST_NOT_FOUND : 0;
-    if (deferredError_) return PostDeferred(kDeferredError);
+    if (!portNumber) return Fail(WSAEINVAL, Delivery::Posted);
+    if (host.empty()) return Fail(WSAHOST_NOT_FOUND, Delivery::Posted);
 
-    auto lookup = std::make_unique<Lookup>();
+    auto lookup = std::make_unique<NameLookup>();
     try {
         lookup->name = Widen(host);
     } catch (const std::system_error&) {
-        deferredError_ = WSAHOST_NOT_FOUND;  // no host name is anything but text
-        return PostDeferred(kDeferredError);
+        return Fail(WSAHOST_NOT_FOUND, Delivery::Posted);  // no host name is anything but text
     }
     // Digits widened one by one: std::to_wstring would link a wide printf into the exe.
     for (const char digit : std::to_string(*portNumber)) lookup->service += wchar_t(digit);
     // A dotted IPv4 or an IPv6 address needs no lookup: its one address is tried at once.
-    lookup->Resolve(AI_NUMERICHOST);
-    if (lookup->error != WSAHOST_NOT_FOUND) {
-        deferredError_ = lookup->error;
+    lookup->Resolve(/*numericOnly=*/true);
+    if (lookup->error == 0) {
         addresses_ = std::move(lookup);
-        return PostDeferred(deferredError_ ? kDeferredError : kDeferredConnect);
+        return PostDeferred(kDeferredConnect);
     }
+    if (lookup->error != WSAHOST_NOT_FOUND) return Fail(lookup->error, Delivery::Posted);
     lookup->error = 0;
-    lookup->window = window_;
-    // The mingw-w64 win32 thread model has no std::thread; a plain system thread suffices.
-    const HANDLE thread = ::CreateThread(nullptr, 0, &Lookup::Run, lookup.get(), 0, nullptr);
-    if (!thread) {
-        deferredError_ = static_cast<int>(::GetLastError());
-        return PostDeferred(kDeferredError);
-    }
-    ::CloseHandle(thread);
-    pending_ = lookup.release();
+    if (const unsigned long error = ResolveInBackground(lookup.get(), window_, kMsgLookupDone))
+        return Fail(static_cast<int>(error), Delivery::Posted);
+    pending_ = lookup.release();  // the helper thread's until it posts it back
 }
 
 void SocketControlWin32::SendData(std::string_view data) {
     if (state_ != State::Connected) throw Win32Error(WSAENOTCONN, "SendData");
-    // Bytes queued earlier go first; FD_WRITE sends them and whatever is appended now.
-    if (sendOffset_ < sendQueue_.size()) {
-        sendQueue_.append(data);
-        return;
-    }
-    while (!data.empty()) {
-        const int sent = ::send(socket_, data.data(),
-                                static_cast<int>(std::min<std::size_t>(data.size(), INT_MAX)), 0);
-        if (sent == SOCKET_ERROR) {
-            const int error = ::WSAGetLastError();
-            if (error != WSAEWOULDBLOCK)
-                throw Win32Error(static_cast<unsigned long>(error), "send");
-            // The stack's send buffer is full: FD_WRITE says when it has room again.
-            sendQueue_.assign(data);
-            sendOffset_ = 0;
-            return;
-        }
-        data.remove_prefix(static_cast<std::size_t>(sent));
-    }
+    sendQueue_.append(data);
+    FlushSendQueue(Delivery::Posted);
 }
 
 void SocketControlWin32::GetData(std::string& data, std::int32_t maxLength) {
@@ -242,11 +166,7 @@ std::string SocketControlWin32::LocalIP() const {
     int length = sizeof local;
     if (::getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &length) == SOCKET_ERROR)
         return {};
-    const void* address = &reinterpret_cast<const sockaddr_in&>(local).sin_addr;
-    if (local.ss_family == AF_INET6)
-        address = &reinterpret_cast<const sockaddr_in6&>(local).sin6_addr;
-    char text[INET6_ADDRSTRLEN] = "";
-    return ::inet_ntop(local.ss_family, const_cast<void*>(address), text, sizeof text) ? text : "";
+    return AddressText(local);
 }
 
 void SocketControlWin32::HandleNotification(unsigned msg, std::uintptr_t wParam,
@@ -255,8 +175,6 @@ void SocketControlWin32::HandleNotification(unsigned msg, std::uintptr_t wParam,
         OnLookupDone(wParam);
     else if (msg == kMsgDeferred)
         OnDeferred(wParam, lParam);
-    else if (msg == WM_TIMER)
-        OnTimer(wParam);
     else if (msg == socketMessage_ && wParam == socket_ && socket_ != INVALID_SOCKET)
         OnSocketEvent(WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam));
     else if (WSAGETSELECTEVENT(lParam) == FD_CONNECT)
@@ -266,35 +184,108 @@ void SocketControlWin32::HandleNotification(unsigned msg, std::uintptr_t wParam,
 void SocketControlWin32::OnLookupDone(std::uintptr_t lookup) {
     // Ours again, whatever it says; the answer of a lookup this connection no longer waits for
     // is dropped.
-    std::unique_ptr<Lookup> answer(reinterpret_cast<Lookup*>(lookup));
+    std::unique_ptr<NameLookup> answer(reinterpret_cast<NameLookup*>(lookup));
     if (answer.get() != pending_ || state_ != State::Resolving) return;
     pending_ = nullptr;
-    if (answer->error) return Fail(answer->error);
+    if (answer->error) return Fail(answer->error, Delivery::Direct);
     addresses_ = std::move(answer);
-    ConnectToAddresses();
+    StartRace();
 }
 
 void SocketControlWin32::OnDeferred(std::uintptr_t generation, std::intptr_t what) {
     if (generation != generation_) return;
     switch (what) {
         case kDeferredConnect:
-            if (state_ == State::Resolving) ConnectToAddresses();
+            if (state_ == State::Resolving) StartRace();
             break;
         case kDeferredError:
-            if (state_ == State::Resolving) Fail(deferredError_);
+            if (state_ == State::Failed) Report(deferredError_);
             break;
         case kDeferredReceive:
-            if (state_ == State::Connected) ReceiveOnce();
+            if (state_ == State::Connected) Receive();
             break;
     }
 }
 
-void SocketControlWin32::OnTimer(std::uintptr_t id) {
-    ::KillTimer(window_, id);
-    if (state_ != State::Connecting || id != TimerId(id & 3)) return;
-    if ((id & 3) == kStaggerTimer) return StartNextAttempt();
-    EndRace();
-    Fail(WSAETIMEDOUT);
+void SocketControlWin32::OnSocketEvent(unsigned event, int error) {
+    if (state_ != State::Connected) return;
+    if (error && event != FD_CLOSE) return Fail(error, Delivery::Direct);
+    switch (event) {
+        case FD_READ:
+            return Receive();
+        case FD_WRITE:
+            return FlushSendQueue(Delivery::Direct);
+        case FD_CLOSE:
+            return DrainAndFinish(error);
+    }
+}
+
+void SocketControlWin32::PostDeferred(std::intptr_t what) {
+    if (!::PostMessageW(window_, kMsgDeferred, generation_, what)) ThrowLastError("PostMessageW");
+}
+
+// ---- the race over the host's addresses
+
+void SocketControlWin32::StartRace() {
+    // The race's order, with the address that worked last time for this control first.
+    std::vector<NameLookup::Address>& list = addresses_->addresses;
+    std::vector<bool> isIPv6;
+    std::optional<std::size_t> preferred;
+    for (const NameLookup::Address& address : list) {
+        if (address.bytes == winner_) preferred = isIPv6.size();
+        isIPv6.push_back(address.ipv6);
+    }
+    std::vector<NameLookup::Address> ordered;
+    for (const std::size_t i : RaceOrder(isIPv6, preferred)) ordered.push_back(list[i]);
+    list.swap(ordered);
+    nextAddress_ = 0;
+    lastError_ = 0;
+    state_ = State::Connecting;
+    staggerTimer_ = loop_.CreateTimer(kRaceStaggerMilliseconds, [this] {
+        if (state_ == State::Connecting) StartNextAttempt();
+    });
+    // The budget of the whole race: whatever has not connected by then has timed out.
+    raceTimer_ = loop_.CreateTimer(kConnectMilliseconds, [this] {
+        if (state_ == State::Connecting) Fail(WSAETIMEDOUT, Delivery::Direct);
+    });
+    raceTimer_->SetEnabled(true);
+    StartNextAttempt();
+}
+
+void SocketControlWin32::StartNextAttempt() {
+    staggerTimer_->SetEnabled(false);
+    const std::vector<NameLookup::Address>& list = addresses_->addresses;
+    while (nextAddress_ < list.size()) {
+        const NameLookup::Address& address = list[nextAddress_++];
+        Attempt attempt{INVALID_SOCKET, 0, address.bytes};
+        const int error = StartConnect(attempt);
+        if (!error) {
+            racing_.push_back(std::move(attempt));
+            if (nextAddress_ < list.size()) staggerTimer_->SetEnabled(true);
+            return;
+        }
+        lastError_ = error;
+        if (attempt.socket != INVALID_SOCKET) ::closesocket(attempt.socket);
+    }
+    if (racing_.empty()) Fail(lastError_ ? lastError_ : WSAEHOSTUNREACH, Delivery::Direct);
+}
+
+int SocketControlWin32::StartConnect(Attempt& attempt) {
+    const auto* remote = reinterpret_cast<const sockaddr*>(attempt.address.data());
+    attempt.socket = ::socket(remote->sa_family, SOCK_STREAM, IPPROTO_TCP);
+    if (attempt.socket == INVALID_SOCKET) return ::WSAGetLastError();
+    attempt.message = kMsgSocketFirst + ++attempts_ % kSocketMessages;
+    // Also makes the socket non-blocking. FD_WRITE is wanted for sends the stack deferred.
+    if (::WSAAsyncSelect(attempt.socket, window_, attempt.message,
+                         FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR)
+        return ::WSAGetLastError();
+    if (::connect(attempt.socket, remote, static_cast<int>(attempt.address.size())) ==
+        SOCKET_ERROR) {
+        // A non-blocking connect reports WSAEWOULDBLOCK; the outcome arrives as FD_CONNECT.
+        const int error = ::WSAGetLastError();
+        if (error != WSAEWOULDBLOCK) return error;
+    }
+    return 0;
 }
 
 // An attempt's outcome: the first to connect wins and the others are closed at once; one that
@@ -304,111 +295,27 @@ void SocketControlWin32::OnAttemptConnected(unsigned msg, std::uintptr_t socket,
         return a.message == msg && a.socket == socket;
     });
     if (state_ != State::Connecting || attempt == racing_.end()) return;
-    const Attempt decided = *attempt;
+    Attempt decided = std::move(*attempt);
     racing_.erase(attempt);
     if (error) {
         ::closesocket(decided.socket);
         lastError_ = error;
         return StartNextAttempt();
     }
-    const Lookup::Address& address = addresses_->addresses[decided.address];
-    winner_.assign(reinterpret_cast<const char*>(&address.storage),
-                   static_cast<std::size_t>(address.length));
     EndRace();
+    winner_ = std::move(decided.address);
     socket_ = decided.socket;
     socketMessage_ = decided.message;
     state_ = State::Connected;
     Deliver(sink_, [](platform::SocketEvents& sink) { sink.OnConnect(); });
 }
 
-void SocketControlWin32::OnSocketEvent(unsigned event, int error) {
-    switch (event) {
-        case FD_READ:
-            if (state_ != State::Connected) return;
-            if (error) return Fail(error);
-            return ReceiveOnce();
-        case FD_WRITE:
-            if (state_ != State::Connected) return;
-            if (error) return Fail(error);
-            return FlushSendQueue();
-        case FD_CLOSE:
-            if (state_ != State::Connected) return;
-            return DrainAndFinish(error);
-    }
-}
-
-void SocketControlWin32::PostDeferred(std::intptr_t what) {
-    if (!::PostMessageW(window_, kMsgDeferred, generation_, what)) ThrowLastError("PostMessageW");
-}
-
-std::uintptr_t SocketControlWin32::TimerId(std::uintptr_t kind) const {
-    return generation_ << 2 | kind;
-}
-
-void SocketControlWin32::ConnectToAddresses() {
-    // The race's order, with the address that worked last time for this control first.
-    std::vector<Lookup::Address>& list = addresses_->addresses;
-    std::vector<bool> isIPv6;
-    std::optional<std::size_t> preferred;
-    for (const Lookup::Address& address : list) {
-        if (winner_.size() == static_cast<std::size_t>(address.length) &&
-            std::memcmp(winner_.data(), &address.storage, winner_.size()) == 0)
-            preferred = isIPv6.size();
-        isIPv6.push_back(address.storage.ss_family == AF_INET6);
-    }
-    std::vector<Lookup::Address> ordered;
-    for (const std::size_t i : RaceOrder(isIPv6, preferred)) ordered.push_back(list[i]);
-    list.swap(ordered);
-    addresses_->next = 0;
-    lastError_ = 0;
-    state_ = State::Connecting;
-    ::SetTimer(window_, TimerId(kRaceTimer), kConnectMilliseconds, nullptr);
-    StartNextAttempt();
-}
-
-void SocketControlWin32::StartNextAttempt() {
-    ::KillTimer(window_, TimerId(kStaggerTimer));
-    std::vector<Lookup::Address>& list = addresses_->addresses;
-    while (addresses_->next < list.size()) {
-        const std::size_t index = addresses_->next++;
-        Attempt attempt{INVALID_SOCKET, 0, index};
-        const int error = StartConnect(attempt, &list[index].storage, list[index].length);
-        if (!error) {
-            racing_.push_back(attempt);
-            if (addresses_->next < list.size())
-                ::SetTimer(window_, TimerId(kStaggerTimer), kRaceStaggerMilliseconds, nullptr);
-            return;
-        }
-        lastError_ = error;
-        if (attempt.socket != INVALID_SOCKET) ::closesocket(attempt.socket);
-    }
-    if (!racing_.empty()) return;
-    EndRace();
-    Fail(lastError_ ? lastError_ : WSAEHOSTUNREACH);
-}
-
-int SocketControlWin32::StartConnect(Attempt& attempt, const void* address, int length) {
-    const auto* remote = static_cast<const sockaddr*>(address);
-    attempt.socket = ::socket(remote->sa_family, SOCK_STREAM, IPPROTO_TCP);
-    if (attempt.socket == INVALID_SOCKET) return ::WSAGetLastError();
-    attempt.message = kMsgSocketFirst + ++attempts_ % kSocketMessages;
-    // Also makes the socket non-blocking. FD_WRITE is wanted for sends the stack deferred.
-    if (::WSAAsyncSelect(attempt.socket, window_, attempt.message,
-                         FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR)
-        return ::WSAGetLastError();
-    if (::connect(attempt.socket, remote, length) == SOCKET_ERROR) {
-        // A non-blocking connect reports WSAEWOULDBLOCK; the outcome arrives as FD_CONNECT.
-        const int error = ::WSAGetLastError();
-        if (error != WSAEWOULDBLOCK) return error;
-    }
-    return 0;
-}
-
 void SocketControlWin32::EndRace() {
     for (const Attempt& attempt : racing_) ::closesocket(attempt.socket);
     racing_.clear();
-    ::KillTimer(window_, TimerId(kStaggerTimer));
-    ::KillTimer(window_, TimerId(kRaceTimer));
+    // Stopped, not destroyed: this may run inside one of their ticks.
+    if (staggerTimer_) staggerTimer_->SetEnabled(false);
+    if (raceTimer_) raceTimer_->SetEnabled(false);
 }
 
 void SocketControlWin32::CloseSocket() {
@@ -416,6 +323,8 @@ void SocketControlWin32::CloseSocket() {
     socket_ = INVALID_SOCKET;
     socketMessage_ = 0;
 }
+
+// ---- the connection
 
 std::size_t SocketControlWin32::MakeRoom() {
     if (receivedBegin_ > 0) {
@@ -426,25 +335,30 @@ std::size_t SocketControlWin32::MakeRoom() {
     return received_.size() - receivedEnd_;
 }
 
-void SocketControlWin32::ReceiveOnce() {
+int SocketControlWin32::ReceiveOnce(int& error) {
     const std::size_t room = MakeRoom();
     if (room == 0) {
         // The receiver left the buffer full. WinSock posts no further FD_READ until we recv
         // again, so the next GetData has to restart reading.
         receiveStalled_ = true;
-        return;
+        return 0;
     }
     const int count = ::recv(socket_, received_.data() + receivedEnd_, static_cast<int>(room), 0);
     if (count == SOCKET_ERROR) {
         // WinSock may post FD_READ for data a previous recv already took.
-        const int error = ::WSAGetLastError();
-        if (error != WSAEWOULDBLOCK) Fail(error);
-        return;
+        error = ::WSAGetLastError();
+        return error == WSAEWOULDBLOCK ? 0 : -1;
     }
-    if (count == 0) return;  // the orderly close; FD_CLOSE follows
+    if (count == 0) return 0;  // the orderly close; FD_CLOSE follows or is being handled
     receivedEnd_ += static_cast<std::size_t>(count);
     const auto total = static_cast<std::int32_t>(BytesPending());
     Deliver(sink_, [total](platform::SocketEvents& sink) { sink.OnDataArrival(total); });
+    return count;
+}
+
+void SocketControlWin32::Receive() {
+    int error = 0;
+    if (ReceiveOnce(error) < 0) Fail(error, Delivery::Direct);
 }
 
 void SocketControlWin32::DrainAndFinish(int closeError) {
@@ -454,35 +368,25 @@ void SocketControlWin32::DrainAndFinish(int closeError) {
     const std::uintptr_t generation = generation_;
     int readError = 0;
     for (;;) {
-        const std::size_t room = MakeRoom();
-        if (room == 0) break;  // the receiver is not taking; what it has not taken stays
-        const int count =
-            ::recv(socket_, received_.data() + receivedEnd_, static_cast<int>(room), 0);
-        if (count == SOCKET_ERROR) {
-            const int error = ::WSAGetLastError();
-            if (error != WSAEWOULDBLOCK) readError = error;
-            break;
-        }
-        if (count == 0) break;
-        receivedEnd_ += static_cast<std::size_t>(count);
-        const auto total = static_cast<std::int32_t>(BytesPending());
-        Deliver(sink_, [total](platform::SocketEvents& sink) { sink.OnDataArrival(total); });
+        const int count = ReceiveOnce(readError);
         // The receiver may have closed, reconnected or destroyed the control meanwhile.
         if (!*alive || generation != generation_) return;
+        if (count <= 0) break;  // a failure, the close, or a receiver that is not taking
     }
-    if (closeError || readError) return Fail(closeError ? closeError : readError);
+    if (closeError || readError) return Fail(closeError ? closeError : readError, Delivery::Direct);
     state_ = State::PeerClosed;
     Deliver(sink_, [](platform::SocketEvents& sink) { sink.OnClose(); });
 }
 
-void SocketControlWin32::FlushSendQueue() {
+void SocketControlWin32::FlushSendQueue(Delivery delivery) {
     while (sendOffset_ < sendQueue_.size()) {
         const std::size_t left = sendQueue_.size() - sendOffset_;
         const int sent = ::send(socket_, sendQueue_.data() + sendOffset_,
                                 static_cast<int>(std::min<std::size_t>(left, INT_MAX)), 0);
         if (sent == SOCKET_ERROR) {
             const int error = ::WSAGetLastError();
-            if (error != WSAEWOULDBLOCK) Fail(error);
+            // The stack's send buffer is full: FD_WRITE says when it has room again.
+            if (error != WSAEWOULDBLOCK) Fail(error, delivery);
             return;
         }
         sendOffset_ += static_cast<std::size_t>(sent);
@@ -491,12 +395,18 @@ void SocketControlWin32::FlushSendQueue() {
     sendOffset_ = 0;
 }
 
-void SocketControlWin32::Fail(int error) {
+void SocketControlWin32::Fail(int error, Delivery delivery) {
     // Nothing more of this connection is reported, and its socket is gone already, as on
     // every platform; the host's Close only forgets what is left.
     EndRace();
     CloseSocket();
     state_ = State::Failed;
+    if (delivery == Delivery::Direct) return Report(error);
+    deferredError_ = error;
+    PostDeferred(kDeferredError);
+}
+
+void SocketControlWin32::Report(int error) {
     std::string description = ErrorText(static_cast<unsigned long>(error));
     const std::string source = kSocketErrorSource, helpFile;
     bool cancelDisplay = false;
@@ -513,7 +423,7 @@ void SocketControlWin32::DropQueuedNotifications() {
     // is freed with its message.
     MSG msg;
     while (::PeekMessageW(&msg, window_, kMsgLookupDone, kMsgLast, PM_REMOVE)) {
-        if (msg.message == kMsgLookupDone) delete reinterpret_cast<Lookup*>(msg.wParam);
+        if (msg.message == kMsgLookupDone) delete reinterpret_cast<NameLookup*>(msg.wParam);
     }
 }
 

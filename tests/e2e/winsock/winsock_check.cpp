@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "download/gor_download.h"
+#include "platform/win32/event_loop_win32.h"
 #include "platform/win32/file_system_win32.h"
 #include "platform/win32/socket_control_win32.h"
 
@@ -25,6 +26,12 @@ namespace {
 using gor::platform::SocketEvents;
 using gor::platform::win32::SocketControlWin32;
 using gor::platform::win32::WinsockSession;
+
+// The loop whose timers the sockets' address races use; its messages are pumped by RunUntil.
+gor::platform::win32::EventLoopWin32& Loop() {
+    static gor::platform::win32::EventLoopWin32 loop;
+    return loop;
+}
 
 constexpr DWORD kCaseTimeoutMs = 60000;
 
@@ -139,7 +146,7 @@ std::string Request(const std::string& path) {
 // A whole HTTP exchange: connect, send, take everything until the server closes.
 void Fetch(const std::string& host, const std::string& port, const std::string& path,
            const std::string& out, const std::string& localIP = "127.0.0.1") {
-    SocketControlWin32 socket;
+    SocketControlWin32 socket(Loop());
     Recorder r(socket);
     // The addresses race: a first one that swallows the attempt costs a quarter of a second.
     const ULONGLONG started = ::GetTickCount64();
@@ -161,7 +168,7 @@ void Fetch(const std::string& host, const std::string& port, const std::string& 
 // A receiver that takes nothing when notified and only a little between messages fills the
 // control's buffer: reading must pause and resume without losing or reordering a byte.
 void Trickle(const std::string& port, const std::string& out) {
-    SocketControlWin32 socket;
+    SocketControlWin32 socket(Loop());
     Recorder r(socket);
     r.takeNothing = true;
     r.onConnect = [&] { socket.SendData(Request("/body.bin")); };
@@ -185,7 +192,7 @@ void Trickle(const std::string& port, const std::string& out) {
 // Closes and reconnects from inside the first data notification, as the download control
 // does between its probe and its transfer: nothing of the first connection may follow.
 void Reconnect(const std::string& port, const std::string& out) {
-    SocketControlWin32 socket;
+    SocketControlWin32 socket(Loop());
     Recorder r(socket);
     r.onConnect = [&] { socket.SendData(Request("/body.bin")); };
     r.onFirstData = [&] {
@@ -206,7 +213,7 @@ void Reconnect(const std::string& port, const std::string& out) {
 // A failure that must arrive as OnError (never from inside Connect), with a readable text.
 void ExpectError(const std::string& name, const std::string& host, const std::string& port,
                  std::vector<int> numbers) {
-    SocketControlWin32 socket;
+    SocketControlWin32 socket(Loop());
     Recorder r(socket);
     r.onConnect = [&] { socket.SendData(Request("/")); };
     r.Connect(host, port);
@@ -222,7 +229,7 @@ void ExpectError(const std::string& name, const std::string& host, const std::st
 // delivers the answer (here an address) of a cancelled lookup all the same. The answer is
 // awaited before the next connection: Wine drops answers overtaken by a newer lookup.
 void LookupCancel(const std::string& slowName, const std::string& refusedPort) {
-    SocketControlWin32 socket;
+    SocketControlWin32 socket(Loop());
     Recorder r(socket);
     r.Connect(slowName, refusedPort);
     RunFor(300);
@@ -258,7 +265,7 @@ void SendLarge(Recorder& r, std::size_t size, bool& sendFailed) {
 }
 
 void Upload(const std::string& port, std::size_t size) {
-    SocketControlWin32 socket;
+    SocketControlWin32 socket(Loop());
     Recorder r(socket);
     r.port = port;
     bool sendFailed = false;
@@ -270,7 +277,7 @@ void Upload(const std::string& port, std::size_t size) {
 // The server aborts the connection while our request is still going out. (An abort after the
 // whole request was read is reported by Wine as an orderly close, so it cannot be told apart.)
 void Reset(const std::string& port, std::size_t size) {
-    SocketControlWin32 socket;
+    SocketControlWin32 socket(Loop());
     Recorder r(socket);
     r.port = port;
     bool sendFailed = false;
@@ -306,7 +313,7 @@ struct DownloadHost : gor::download::GorDownloadEvents {
 void Download(const std::string& name, const std::string& url, const std::string& file,
               const std::string& expected) {
     gor::platform::win32::FileSystemWin32 files;
-    gor::download::GorDownload control(std::make_unique<SocketControlWin32>(), files);
+    gor::download::GorDownload control(std::make_unique<SocketControlWin32>(Loop()), files);
     DownloadHost host;
     host.control = &control;
     control.SetEventHost(&host);
@@ -322,7 +329,7 @@ void Download(const std::string& name, const std::string& url, const std::string
 // The operations' own promises: SendData before a connection throws, Close on a closed
 // control and twice over is harmless, LocalIP is empty while unconnected.
 void Idle() {
-    SocketControlWin32 socket;
+    SocketControlWin32 socket(Loop());
     Recorder r(socket);
     bool threw = false;
     try {
