@@ -108,17 +108,23 @@ TEST(Win32Files, RenameAndRemove) {
         const std::string exe = folder + "\\gorupd.exe";
         const std::string fresh = folder + "\\gorupd.new";
         WriteFileBytes(fresh, "new updater");
-        // The target exists: the rename must fail and leave both files alone.
-        EXPECT_TRUE(ThrowsSystemError([&] { files.Rename(fresh, exe); }));
-        EXPECT_TRUE(ReadWholeFile(exe) == "MZ");
-        files.Remove(exe);
-        EXPECT_TRUE(!files.FindFile(exe, kAttrNormal));
-        files.Rename(fresh, exe);
+        {
+            // Held: renamed through the hold, never over an existing file; nobody else may
+            // write or remove it meanwhile.
+            const auto held = files.Hold(fresh);
+            EXPECT_TRUE(ThrowsSystemError([&] { held->Rename("gorupd.exe"); }));
+            EXPECT_TRUE(ThrowsSystemError([&] { files.Remove(fresh); }));
+            EXPECT_TRUE(ThrowsSystemError([&] { files.OpenReadWrite(fresh); }));
+            files.Remove(exe);
+            EXPECT_TRUE(!files.FindFile(exe, kAttrNormal));
+            held->Rename("gorupd.exe");
+            EXPECT_TRUE(held->ReadHead(100).bytes == "new updater");
+        }
         EXPECT_TRUE(files.FindFile(exe, kAttrNormal));
         EXPECT_TRUE(!files.FindFile(fresh, kAttrNormal));
         EXPECT_TRUE(ReadWholeFile(exe) == "new updater");
-        // A vanished source and a missing file to remove both fail loudly.
-        EXPECT_TRUE(ThrowsSystemError([&] { files.Rename(fresh, folder + "\\other.exe"); }));
+        // A vanished file to hold and a missing file to remove both fail loudly.
+        EXPECT_TRUE(ThrowsSystemError([&] { files.Hold(fresh); }));
         EXPECT_TRUE(ThrowsSystemError([&] { files.Remove(fresh); }));
     }
     // A read-only file cannot be removed.
@@ -164,14 +170,23 @@ TEST(Win32Files, ReadWriteFile) {
     expected.replace(10, 3, "abc");
     EXPECT_TRUE(ReadWholeFile(path) == expected + "end");
     {
-        // Reading a file's head leaves it as it is, also while it is open for writing.
+        // A file open for writing cannot be held: busy, which the launcher waits for.
         auto writer = files.OpenReadWrite(path);
-        const FileHead head = files.ReadHead(path, 20);
+        try {
+            files.Hold(path);
+            ADD_FAILURE() << "held a file open for writing";
+        } catch (const std::system_error& busy) {
+            EXPECT_TRUE(busy.code() == std::errc::device_or_resource_busy) << busy.what();
+        }
+    }
+    {
+        const auto held = files.Hold(path);  // reading its head leaves it as it is
+        const FileHead head = held->ReadHead(20);
         EXPECT_TRUE(head.bytes == expected.substr(0, 20) && head.size == 103);
-        EXPECT_TRUE(files.ReadHead(path, 1000).bytes == expected + "end");
+        EXPECT_TRUE(held->ReadHead(1000).bytes == expected + "end");
     }
     files.Remove(path);
-    EXPECT_TRUE(ThrowsSystemError([&] { files.ReadHead(path, 20); }));  // and never creates one
+    EXPECT_TRUE(ThrowsSystemError([&] { files.Hold(path); }));  // and never creates one
     EXPECT_TRUE(!files.FindFile(path, kAttrNormal));
 }
 
@@ -181,7 +196,7 @@ TEST(Win32ImageCheck, RealImagesOfThisBuild) {
     const std::vector<std::string>& images = gImages;
     FileSystemWin32 files;
     for (const std::string& path : images) {
-        const FileHead head = files.ReadHead(path, gor::launcher::kImageHeadBytes);
+        const FileHead head = files.Hold(path)->ReadHead(gor::launcher::kImageHeadBytes);
         const auto verdict = gor::launcher::CheckExecutableImage(head.bytes, head.size);
         EXPECT_TRUE(verdict.whole) << path << ": " << verdict.reason;
         const std::uint64_t padding = 512;  // the file alignment of these images
