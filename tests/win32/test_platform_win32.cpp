@@ -253,12 +253,46 @@ TEST(Win32Process, FolderAndQuotedStart) {
 }
 
 TEST(Win32Process, OneClaimPerFolderWhateverItsSpelling) {
-    EXPECT_TRUE(FolderClaimName(L"C:\\Games\\Gorvik") == FolderClaimName(L"c:\\GAMES\\gorvik\\"));
-    EXPECT_TRUE(FolderClaimName(L"C:\\Games\\Gorvik") != FolderClaimName(L"C:\\Games\\Gorvik 2"));
+    const std::string gorvik = gRoot + "\\Gorvik", other = gRoot + "\\Gorvik 2",
+                      squatted = gRoot + "\\squatted";
+    for (const std::string& folder : {gorvik, other, squatted})
+        ::CreateDirectoryW(Widen(folder).c_str(), nullptr);
+    EXPECT_TRUE(FolderClaimName(Widen(gorvik)) == FolderClaimName(Widen(gRoot + "\\GORVIK\\")));
+    EXPECT_TRUE(FolderClaimName(Widen(gorvik)) != FolderClaimName(Widen(other)));
     ProcessWin32 first, second;
-    EXPECT_TRUE(first.ClaimFolder(gRoot + "\\Gorvik"));
+    EXPECT_TRUE(first.ClaimFolder(gorvik));
     EXPECT_FALSE(second.ClaimFolder(gRoot + "\\GORVIK\\"));
-    EXPECT_TRUE(second.ClaimFolder(gRoot + "\\Gorvik 2"));
+    EXPECT_TRUE(second.ClaimFolder(other));
+
+    // A claim made first by another program, naming a process that runs something else or one
+    // that has ended, stops no start: it is taken over.
+    wchar_t system[MAX_PATH];
+    const std::wstring cmd =
+        std::wstring(system, ::GetSystemDirectoryW(system, MAX_PATH)) + L"\\cmd.exe";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION foreign{};
+    ASSERT_TRUE(::CreateProcessW(cmd.c_str(), nullptr, nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                                 nullptr, nullptr, &startup, &foreign));
+    const HANDLE squat =
+        ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONG),
+                             FolderClaimName(Widen(squatted)).c_str());
+    auto* named = static_cast<LONG*>(::MapViewOfFile(squat, FILE_MAP_WRITE, 0, 0, sizeof(LONG)));
+    for (const bool ended : {false, true}) {
+        const char* holder = ended ? "an ended process" : "another program";
+        if (ended) {
+            ::TerminateProcess(foreign.hProcess, 0);
+            ::WaitForSingleObject(foreign.hProcess, 10000);
+        }
+        *named = static_cast<LONG>(foreign.dwProcessId);
+        ProcessWin32 start;
+        EXPECT_TRUE(start.ClaimFolder(squatted)) << holder;
+        EXPECT_EQ(*named, static_cast<LONG>(::GetCurrentProcessId())) << holder;
+    }
+    ::UnmapViewOfFile(named);
+    ::CloseHandle(squat);
+    ::CloseHandle(foreign.hThread);
+    ::CloseHandle(foreign.hProcess);
 }
 
 TEST(Win32EventLoop, WaitsTimersAndFailures) {
