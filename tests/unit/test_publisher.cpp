@@ -17,35 +17,38 @@ const std::string kSha1Pin(40, 'C');
 
 TEST(PublisherPin, DecisionOnTheSystemsFacts) {
     constexpr std::uint32_t kBadDigest = 0x80096010, kExpired = 0x800B0101;
+    constexpr std::uint32_t kRoot = platform::kUntrustedRoot, kChain = platform::kChaining;
     const struct {
         const char* name;
-        platform::SignatureFacts facts;
+        std::uint32_t status;
+        bool contentVerified;
+        std::uint32_t chainPolicy;
+        std::string signer;  // SHA-256; its SHA-1 is always kSha1Pin
         std::string pin;
         bool pinned;
         const char* reason;  // in the verdict's reason
     } cases[] = {
-        {"trusted, pinned", {0, "", true, 0, "", kSha1Pin, kPin}, kPin, true, "AAAA"},
-        {"trusted, SHA-1 pin", {0, "", true, 0, "", kSha1Pin, kPin}, kSha1Pin, true, "CCCC"},
-        {"trusted, another signer", {0, "", true, 0, "", "", kOther}, kPin, false, "signed by BBBB"},
-        {"no signer named", {0, "", true, 0, "", "", ""}, kPin, false, "Windows names no"},
-        {"altered", {kBadDigest, "altered", false, 1, "", "", kPin}, kPin, false, "altered"},
-        {"expired", {kExpired, "expired", true, 0, "", "", kPin}, kPin, false, "expired"},
-        {"unknown root, pinned, all verified",
-         {platform::kUntrustedRoot, "root", true, 0, "", "", kPin}, kPin, true, "A (its chain"},
-        {"chaining, pinned, all verified",
-         {platform::kChaining, "chain", true, 0, "", "", kPin}, kPin, true, "A (its chain"},
-        {"unknown root, another signer",
-         {platform::kUntrustedRoot, "root", true, 0, "", "", kOther}, kPin, false, "signed by B"},
-        {"unknown root, digest or signature unverified",
-         {platform::kUntrustedRoot, "root", false, 0, "", "", kPin}, kPin, false, "root; its"},
-        {"unknown root, chain policy fails",
-         {platform::kUntrustedRoot, "root", true, kExpired, "expired", "", kPin}, kPin, false,
-         "root; expired"},
+        {"trusted, pinned", 0, true, 0, kPin, kPin, true, "AAAA"},
+        {"trusted, SHA-1 pin", 0, true, 0, kPin, kSha1Pin, true, "CCCC"},
+        {"trusted, another signer", 0, true, 0, kOther, kPin, false, "signed by BBBB"},
+        {"no signer named", 0, true, 0, "", kPin, false, "Windows names no"},
+        {"altered", kBadDigest, false, 1, kPin, kPin, false, "status words"},
+        {"expired", kExpired, true, 0, kPin, kPin, false, "status words"},
+        {"unknown root, all verified", kRoot, true, 0, kPin, kPin, true, "A (its chain ends"},
+        {"no known root, all verified", kChain, true, 0, kPin, kPin, true, "A (its chain ends"},
+        {"unknown root, another signer", kRoot, true, 0, kOther, kPin, false, "signed by B"},
+        {"unknown root, content unverified", kRoot, false, 0, kPin, kPin, false, "words; its"},
+        {"unknown root, policy fails", kRoot, true, kExpired, kPin, kPin, false, "; policy"},
     };
     for (const auto& c : cases) {
-        const PublisherVerdict verdict = DecidePin(c.facts, c.pin);
+        const std::string sha1 = c.signer.empty() ? "" : kSha1Pin;
+        const platform::SignatureFacts facts{c.status,      "status words", c.contentVerified,
+                                             c.chainPolicy, "policy words", sha1,
+                                             c.signer};
+        const PublisherVerdict verdict = DecidePin(facts, c.pin);
         EXPECT_EQ(verdict.pinned, c.pinned) << c.name;
-        EXPECT_NE(verdict.reason.find(c.reason), std::string::npos) << c.name << ": " << verdict.reason;
+        EXPECT_NE(verdict.reason.find(c.reason), std::string::npos)
+            << c.name << ": " << verdict.reason;
     }
 }
 
@@ -71,8 +74,8 @@ TEST(PublisherPin, SignedPatchIsInstalledAndAnUncheckableOneKept) {
         EXPECT_EQ(rig.Run(), works ? kExitStarted : kExitFailure);
         EXPECT_EQ(rig.files.Bytes(test::kExe), test::Updater(works ? "new" : "old"));
         EXPECT_EQ(rig.files.Has(test::kNew), !works);
-        const std::string logged = works ? "gorupd.new is signed by the publisher "
-                                         : "failure at stage 1: ";
+        const std::string logged =
+            works ? "gorupd.new is signed by the publisher " : "failure at stage 1: ";
         EXPECT_NE(rig.files.Bytes(test::kAppDir + kPathSeparator + "gorlaunch.log").find(logged),
                   std::string::npos);
     }

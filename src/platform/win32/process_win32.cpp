@@ -1,6 +1,7 @@
 // The running program on Win32: GetModuleFileNameW for its folder, a named file mapping that
-// claims the folder by its identity (checked with QueryFullProcessImageNameW), CreateProcessW with the application name spelled out (ShellExecuteExW for
-// a program that asks for administrator rights), ExitProcess for the end.
+// claims the folder by its identity (checked with QueryFullProcessImageNameW), CreateProcessW with
+// the application name spelled out (ShellExecuteExW for a program that asks for administrator
+// rights), ExitProcess for the end.
 #include "platform/win32/process_win32.h"
 
 #include <windows.h>
@@ -77,9 +78,9 @@ struct FileIdentity {
 FileIdentity IdentityOf(const std::wstring& path) {
     // No access asked, everything shared: only its attributes are read (a folder needs
     // FILE_FLAG_BACKUP_SEMANTICS to be opened at all).
-    const HANDLE handle = ::CreateFileW(path.c_str(), 0,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE handle =
+        ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) ThrowLastError("CreateFileW", Narrow(path));
     BY_HANDLE_FILE_INFORMATION info;
     const BOOL read = ::GetFileInformationByHandle(handle, &info);

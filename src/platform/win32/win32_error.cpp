@@ -24,8 +24,9 @@ struct CodeText {
     const char* text;
 };
 constexpr CodeText kOwnTexts[] = {
-    {kErrorVirusInfected, "an antivirus program blocked the file: it found a virus or unwanted "
-                           "software in it"},
+    {kErrorVirusInfected,
+     "an antivirus program blocked the file: it found a virus or unwanted "
+     "software in it"},
     {kErrorVirusDeleted, "an antivirus program blocked the file and removed it"},
     {WSAEINTR, "The operation was interrupted"},
     {WSAEBADF, "Invalid socket handle"},
