@@ -11,6 +11,7 @@
 #include "platform/win32/process_win32.h"
 #include "platform/win32/signatures_win32.h"
 #include "platform/win32/socket_control_win32.h"
+#include "platform/win32/system_library.h"
 
 // An exception no handler takes, or one leaving a function that must not throw, ends the
 // program through the runtime's terminate handler. Its default writes the exception's
@@ -22,7 +23,23 @@ void __verbose_terminate_handler() {
 }
 }  // namespace __gnu_cxx
 
+namespace {
+
+// DLLs loaded by name (the shell behind ShellExecuteExW, crypt32's helpers) come from the
+// system folder only, never from the launcher's own (a downloads folder may hold a planted
+// one). SetDefaultDllDirectories exists from Windows 8 (7 with an update) and is looked up;
+// without it, SetDllDirectoryW(L"") at least takes the current folder out of the search.
+void SystemDllsFromTheSystemFolder() {
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    const auto setDefault = gor::platform::win32::Lookup<SetDefaultDllDirectoriesFn>(
+        gor::platform::win32::LoadedModule(L"kernel32.dll"), "SetDefaultDllDirectories");
+    if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) ::SetDllDirectoryW(L"");
+}
+
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    SystemDllsFromTheSystemFolder();
     using namespace gor::platform::win32;
     // The program takes no arguments and reads no settings: everything it needs is built in.
     try {

@@ -140,21 +140,23 @@ void frmLaunch::LogAnswer(const char* purpose) {
     log_.Line(text);
 }
 
-// Only a whole updater is moved into place: one of the announced length, when a length was
-// announced, signed by the publisher when one is pinned, and a complete image (a body without a
-// length that the server cut short, or an error page served with 200, is not). Rename never
-// replaces: an updater that appeared at the target during the transfer was put there by someone
-// else and is kept (removing it first would race with its writer). Any other failed move leaves no
-// updater, and the sequence reports "Error Downloading". A partial file that was not moved is
-// removed when FetchFile's wait ends.
+// Only an acceptable updater (frmLaunch::IsAcceptableUpdater) is moved into place, of the
+// announced length when a length was announced: a body without a length that the server cut
+// short, or an error page served with 200, is not. It is held from its check on and renamed
+// through that hold. Rename never replaces: an updater that appeared at the target during the
+// transfer was put there by someone else and is neither kept as this download nor started.
+// Any failed move leaves no updater, and the sequence reports "Error Downloading". A partial
+// file that was not moved is removed when FetchFile's wait ends.
 void frmLaunch::MovePartialIntoPlace() {
     SkipOnFailure(this, "installing the download", [&] {
         // A length of 0 (or a word) brings an empty file, which the image check refuses.
         const double announced = GorDownload1.contentLength();
-        if (!IsWholeUpdater(partialFile_, announced > 0 ? announced : download::kUnknownLength) ||
-            !IsFromPublisher(partialFile_))
+        std::unique_ptr<platform::HeldFile> held = HoldUpdater(partialFile_);
+        if (!IsAcceptableUpdater(*held, partialFile_,
+                                 announced > 0 ? announced : download::kUnknownLength))
             return;
-        WhileBusy("renaming", partialFile_, [&] { files_.Rename(partialFile_, downloadTarget_); });
+        WhileBusy("renaming", partialFile_, [&] { held->Rename(FileNameOf(downloadTarget_)); });
+        updater_ = std::move(held);
         log_.Line(FileNameOf(partialFile_) + " renamed to " + FileNameOf(downloadTarget_));
     });
 }

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "platform/hex_text.h"
+
 namespace gor::launcher {
 namespace {
 
@@ -61,10 +63,7 @@ std::uint64_t RoundUp(std::uint64_t value, std::uint64_t unit) {
 
 // A 16-bit field as the format's documentation writes it: 0x014C.
 std::string Hex4(std::uint16_t value) {
-    constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text = "0x";
-    for (int shift = 12; shift >= 0; shift -= 4) text += kDigits[(value >> shift) & 0xF];
-    return text;
+    return "0x" + platform::HexDigits(value, 4);
 }
 
 }  // namespace

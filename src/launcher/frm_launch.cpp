@@ -108,13 +108,14 @@ void frmLaunch::Form_Load() try {
     const std::string newUpdater = AppDir + kPathSeparator + "gorupd.new";
     const std::string updater = AppDir + kPathSeparator + "gorupd.exe";
 
-    // A broken patch (or one from another publisher) never replaces anything, and a damaged
-    // updater is fetched anew.
-    RemoveBrokenUpdater(newUpdater, Found::Waiting);
-    if (!FileExist(newUpdater, kAnyUpdater)) {
+    // The road is chosen from what the checks found: a broken patch (or, with a pin, one from
+    // another publisher) never replaces anything, and such an updater is fetched anew. The
+    // updater that passed is held from its check to its start.
+    std::unique_ptr<platform::HeldFile> patch = AcceptedUpdater(newUpdater);
+    if (!patch) {
         LaunchStep = 2;
-        RemoveBrokenUpdater(updater, Found::InPlace);
-        if (!FileExist(updater, kAnyUpdater)) {
+        updater_ = AcceptedUpdater(updater);
+        if (!updater_) {
             // No updater at all: download one.
             log_.Line("road: download (no updater in the folder)");
             lblStatus.Caption("Downloading Updater");
@@ -138,7 +139,8 @@ void frmLaunch::Form_Load() try {
         Pausetime(kPauseBeforeRename);
         NewFile = newUpdater;
         ExeFile = updater;
-        WhileBusy("renaming", NewFile, [&] { files_.Rename(NewFile, ExeFile); });
+        WhileBusy("renaming", NewFile, [&] { patch->Rename(FileNameOf(ExeFile)); });
+        updater_ = std::move(patch);
         log_.Line("gorupd.new renamed to gorupd.exe");
     }
 
@@ -149,11 +151,12 @@ void frmLaunch::Form_Load() try {
     Pausetime(kPauseInitializing);
 
     ExitCode ending;
-    if (FileExist(updater, kAnyUpdater)) {
-        // Trap disarmed: nothing is reported from here on, not even a failing start.
+    if (updater_) {
+        // Trap disarmed: nothing is reported from here on, not even a failing start. The
+        // updater stays held until the program ends, so past its start.
         SkipOnFailure(this, "clearing the status line", [&] { lblStatus.Caption(""); });
         const bool started = SkipOnFailure(this, "starting gorupd.exe", [&] {
-            WhileBusy("starting", updater, [&] { StartUpdater(updater); });
+            StartUpdater(updater);
             log_.Line("started gorupd.exe");
         });
         SkipOnFailure(this, "the pause after the start", [&] { Pausetime(kPauseAfterStart); });
@@ -197,16 +200,17 @@ void frmLaunch::OpenLog() {
               ", update server " + build::kUpdateHost);
 }
 
-// A file the sequence would take for an updater but that is not whole (cut short, an error
-// page, empty), or a patch the publisher did not sign, is removed, so the road is chosen as if
-// it were absent. One that cannot be read or removed fails the step. The updater already in
-// place is not asked for a signature: it was installed by this launcher or by the installer.
-void frmLaunch::RemoveBrokenUpdater(const std::string& path, Found found) {
-    if (FileExist(path, kAnyUpdater) && (!IsWholeUpdater(path, download::kUnknownLength) ||
-                                         (found == Found::Waiting && !IsFromPublisher(path)))) {
-        WhileBusy("removing", path, [&] { files_.Remove(path); });
-        log_.Line("removed " + FileNameOf(path));
-    }
+// A file the sequence would take for an updater but that is not one to start (cut short, an
+// error page, empty, or with a pin not the publisher's) is removed, so the road is chosen as if
+// it were absent. One that cannot be opened, read or removed fails the step.
+std::unique_ptr<platform::HeldFile> frmLaunch::AcceptedUpdater(const std::string& path) {
+    if (!FileExist(path, kAnyUpdater)) return nullptr;
+    std::unique_ptr<platform::HeldFile> held = HoldUpdater(path);
+    if (IsAcceptableUpdater(*held, path, download::kUnknownLength)) return held;
+    held.reset();  // closed, so that it can be removed
+    WhileBusy("removing", path, [&] { files_.Remove(path); });
+    log_.Line("removed " + FileNameOf(path));
+    return nullptr;
 }
 
 // Not trapped: a failure here leaves Form_Load to its caller.
@@ -221,10 +225,11 @@ void frmLaunch::LaunchFailed() {
 }
 
 // Only an updater that asks for administrator rights goes through the shell, which has
-// Windows ask the user; every other start is the direct one.
+// Windows ask the user; every other start is the direct one. Only the direct start waits for a
+// busy file: a repeated start through the shell could ask the user again.
 void frmLaunch::StartUpdater(const std::string& path) {
     try {
-        process_.Start(path, platform::kNormalFocus);
+        WhileBusy("starting", path, [&] { process_.Start(path, platform::kNormalFocus); });
     } catch (const std::system_error& failure) {
         if (failure.code() != platform::kNeedsElevation) throw;
         log_.Line(FileNameOf(path) + " asks for administrator rights (" +

@@ -113,18 +113,17 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     void RemoveFile(const std::string& File);
     // Starts the updater; one that asks for administrator rights through the shell.
     void StartUpdater(const std::string& path);
-    // Whether the file at `path` is a whole updater: a program the platform can run and, when
-    // `announcedLength` is known (not download::kUnknownLength), exactly that long. Throws
-    // when it cannot be read.
-    bool IsWholeUpdater(const std::string& path, double announcedLength);
-    // Whether the updater at `path` is signed with the pinned certificate (true when nothing
-    // is pinned). A refusal and its reason go to the log.
-    bool IsFromPublisher(const std::string& path);
-    // Which updater a check looks at: a patch waiting to be installed, or the one in place.
-    enum class Found { Waiting, InPlace };
-    // Removes an updater found at `path` that is not whole (it could never run) or, when it
-    // is a waiting patch, not from the publisher.
-    void RemoveBrokenUpdater(const std::string& path, Found found);
+    // Opens the file at `path` to hold it, waiting while it is busy.
+    std::unique_ptr<platform::HeldFile> HoldUpdater(const std::string& path);
+    // The one rule for an updater to install or start: a program the platform can run (of
+    // `announcedLength` bytes when that is known, not download::kUnknownLength) and, when a
+    // publisher is pinned, signed by it. The verdict and its reason go to the log. Reading and
+    // checking wait while the file is busy; a file that cannot be read or checked throws.
+    bool IsAcceptableUpdater(platform::HeldFile& file, const std::string& path,
+                             double announcedLength);
+    // The updater found at `path`, held, when it is acceptable; one that is not is removed.
+    // Null when there is none (left).
+    std::unique_ptr<platform::HeldFile> AcceptedUpdater(const std::string& path);
     void FetchFile(const std::string& RemotePath, const std::string& LocalFile);
     // Starts one try of FetchFile's transfer: the probe, or the transfer itself (resuming
     // what the partial file holds when a validator ties it to the server's file).
@@ -161,6 +160,8 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     UpdaterCheck checkUpdater_;
     PublisherCheck* publisher_;
     LaunchLog log_;
+    // The updater that will start, held from its check (or its download's) until the end.
+    std::unique_ptr<platform::HeldFile> updater_;
 
     StatusLabel lblStatus{window_};
     PercentLabel lblPercent{window_};

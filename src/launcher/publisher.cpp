@@ -1,26 +1,30 @@
-// The publisher pin's check: the system's verdict on the signature, then the signer's
-// certificate against the pinned thumbprint.
+// The publisher pin's decision on what the system found: its verdict, the signer's thumbprint,
+// and for a chain that ends at an unknown root, what else was verified.
 #include "launcher/publisher.h"
-
-#include <exception>
-
-#include "launcher/launch_log.h"
-#include "launcher/thumbprint.h"
 
 namespace gor::launcher {
 
-PublisherVerdict PinnedPublisher::Check(const std::string& path) {
-    platform::SignerVerdict signature;
-    try {
-        signature = signatures_.VerifySigner(path);
-    } catch (const std::exception& failure) {
-        return {false, "cannot check its signature: " + LaunchLog::Failure(failure)};
-    }
-    if (!signature.verified) return {false, signature.reason};
-    const std::string signer = Thumbprint(signature.certificate, thumbprint_.size());
-    if (signer != thumbprint_)
-        return {false, "signed by " + signer + ", not by the pinned " + thumbprint_};
-    return {true, signer};
+namespace {
+
+constexpr std::size_t kSha1Digits = 40;
+
+bool RootOnly(std::uint32_t status) {
+    return status == platform::kUntrustedRoot || status == platform::kChaining;
+}
+
+}  // namespace
+
+PublisherVerdict DecidePin(const platform::SignatureFacts& facts, std::string_view pin) {
+    if (facts.status != 0 && !RootOnly(facts.status)) return {false, facts.statusText};
+    const std::string& signer = pin.size() == kSha1Digits ? facts.sha1 : facts.sha256;
+    if (signer.empty()) return {false, "Windows names no signer's certificate"};
+    if (signer != pin)
+        return {false, "signed by " + signer + ", not by the pinned " + std::string(pin)};
+    if (facts.status == 0) return {true, signer};
+    if (!facts.contentVerified)
+        return {false, facts.statusText + "; its digest or signature was not verified"};
+    if (facts.chainPolicy != 0) return {false, facts.statusText + "; " + facts.chainPolicyText};
+    return {true, signer + " (its chain ends at a root Windows does not know)"};
 }
 
 }  // namespace gor::launcher

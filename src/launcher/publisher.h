@@ -1,11 +1,12 @@
-// The publisher pin: an updater from outside the folder is installed only when the certificate
-// that signed it has the pinned thumbprint. Only a launcher built with a pin makes a
-// PinnedPublisher, so an unpinned one links none of this (nor the digests).
+// The publisher pin: an updater is installed or started only when the certificate that signed
+// it has the pinned thumbprint. Only a launcher built with a pin makes a PinnedPublisher, so an
+// unpinned one links none of this.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "platform/file_system.h"
 #include "platform/signatures.h"
 
 namespace gor::launcher {
@@ -15,21 +16,31 @@ struct PublisherVerdict {
     std::string reason;   // the signer's thumbprint when pinned, else why not
 };
 
-// Whether the updater at a path comes from the publisher. Never throws but for memory.
+// Whether the pin lets in a program whose signature the system found as `facts` say; `pin` is
+// 40 or 64 upper-case hexadecimal digits (SHA-1 or SHA-256). A verdict of trust passes when the
+// signer has the pinned thumbprint. A root the system does not know (a self-signed certificate,
+// a private authority) is forgiven only for the pinned signer, and only when the file's digest
+// and the signature were verified and the chain passes the code-signing policy with an unknown
+// root allowed: the pin names the one certificate that counts, so a chain adds nothing to it.
+// Every other verdict refuses. Pure.
+PublisherVerdict DecidePin(const platform::SignatureFacts& facts, std::string_view pin);
+
+// Whether a held updater comes from the publisher. A check that cannot run throws
+// std::system_error (a busy file among them, which the caller may wait for).
 class PublisherCheck {
   public:
     virtual ~PublisherCheck() = default;
-    virtual PublisherVerdict Check(const std::string& path) = 0;
+    virtual PublisherVerdict Check(platform::HeldFile& file, const std::string& path) = 0;
 };
 
-// The system verifies the signature, and the signer's certificate has `thumbprint` (40 or 64
-// upper-case hexadecimal digits: SHA-1 or SHA-256). A check that cannot run refuses.
-// `signatures` outlives the object.
+// The system's facts on the signature, decided by DecidePin. `signatures` outlives the object.
 class PinnedPublisher final : public PublisherCheck {
   public:
     PinnedPublisher(std::string_view thumbprint, platform::Signatures& signatures)
         : thumbprint_(thumbprint), signatures_(signatures) {}
-    PublisherVerdict Check(const std::string& path) override;
+    PublisherVerdict Check(platform::HeldFile& file, const std::string& path) override {
+        return DecidePin(signatures_.VerifySigner(file, path), thumbprint_);
+    }
 
   private:
     std::string thumbprint_;

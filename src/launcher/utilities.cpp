@@ -101,9 +101,20 @@ void frmLaunch::RemoveFile(const std::string& File) {
         WhileBusy("removing", File, [&] { files_.Remove(File); });
 }
 
-bool frmLaunch::IsWholeUpdater(const std::string& path, double announcedLength) {
+std::unique_ptr<platform::HeldFile> frmLaunch::HoldUpdater(const std::string& path) {
+    std::unique_ptr<platform::HeldFile> held;
+    WhileBusy("opening", path, [&] { held = files_.Hold(path); });
+    return held;
+}
+
+// Anyone who can answer in the update server's place, or put a file in the folder, could have
+// a program of theirs started: with a pin, only the publisher's signature lets an updater in.
+// Only a verdict on the file's content refuses it: a check that cannot run fails the step like
+// any file step (after waiting while the file is busy), and the file stays.
+bool frmLaunch::IsAcceptableUpdater(platform::HeldFile& file, const std::string& path,
+                                    double announcedLength) {
     platform::FileHead head;
-    WhileBusy("reading", path, [&] { head = files_.ReadHead(path, kImageHeadBytes); });
+    WhileBusy("reading", path, [&] { head = file.ReadHead(kImageHeadBytes); });
     ImageVerdict verdict;
     if (announcedLength != download::kUnknownLength &&
         static_cast<double>(head.size) != announcedLength) {
@@ -114,19 +125,14 @@ bool frmLaunch::IsWholeUpdater(const std::string& path, double announcedLength) 
     }
     log_.Line(FileNameOf(path) + (verdict.whole ? " is whole: " : " is not whole: ") +
               verdict.reason);
-    return verdict.whole;
-}
+    if (!verdict.whole || !publisher_) return verdict.whole;
 
-// Anyone who can answer in the update server's place could have a program of theirs started:
-// with a pin, only the publisher's signature lets an updater from outside in. A check that
-// cannot run refuses too.
-bool frmLaunch::IsFromPublisher(const std::string& path) {
-    if (!publisher_) return true;
-    const PublisherVerdict verdict = publisher_->Check(path);
+    PublisherVerdict signer;
+    WhileBusy("checking", path, [&] { signer = publisher_->Check(file, path); });
     log_.Line(FileNameOf(path) +
-              (verdict.pinned ? " is signed by the publisher " : " is not from the publisher: ") +
-              verdict.reason);
-    return verdict.pinned;
+              (signer.pinned ? " is signed by the publisher " : " is not from the publisher: ") +
+              signer.reason);
+    return signer.pinned;
 }
 
 // The body is written to a partial file that only the `downloaded` handler moves to

@@ -34,6 +34,18 @@ struct FileHead {
     std::uint64_t size = 0;
 };
 
+// An updater held open from its check to its start: while it is held nobody else may write,
+// rename or remove it (others may read it, as a program start does), so the file that starts
+// is the file that was checked. Closed by destruction. Failures throw std::system_error.
+class HeldFile {
+  public:
+    virtual ~HeldFile() = default;
+    // The file's first `maxBytes` bytes (all of it when shorter) and its size.
+    virtual FileHead ReadHead(std::size_t maxBytes) = 0;
+    // Gives the file the name `fileName` in its own folder; fails when that name exists.
+    virtual void Rename(const std::string& fileName) = 0;
+};
+
 class FileSystem {
   public:
     virtual ~FileSystem() = default;
@@ -48,16 +60,13 @@ class FileSystem {
     // std::errc::no_such_file_or_directory.
     virtual void Remove(const std::string& path) = 0;
 
-    // Gives `from` the name `to`; fails (throws) when `to` exists or `from` does not.
-    virtual void Rename(const std::string& from, const std::string& to) = 0;
-
     // Opens for reading and writing, creating an empty file when absent, never truncating;
     // the position starts at 0. Throws std::system_error on failure.
     virtual std::unique_ptr<File> OpenReadWrite(const std::string& path) = 0;
 
-    // Reads the file's first `maxBytes` bytes (all of it when shorter) and its size, leaving
-    // the file as it is; never creates one. Throws std::system_error on failure.
-    virtual FileHead ReadHead(const std::string& path, std::size_t maxBytes) = 0;
+    // Opens the existing file at `path` to hold it (see HeldFile); never creates one. Throws
+    // std::system_error on failure, also while another program has it open for writing.
+    virtual std::unique_ptr<HeldFile> Hold(const std::string& path) = 0;
 };
 
 }  // namespace gor::platform

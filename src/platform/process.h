@@ -21,9 +21,10 @@ class Process {
     virtual std::string AppPath() = 0;
 
     // Claims `folder` for this process until it ends, a crash included, so that one launcher
-    // runs per folder (letter case and a trailing separator make no other folder). Returns
-    // false when another process holds it; that one's window, or its message box, is then
-    // brought to the front. Touches no file. Throws std::system_error when it cannot tell.
+    // runs per folder (no other path to the same folder makes another one). Returns false
+    // when another live launcher of this program holds it; that one's window, or its message
+    // box, is then brought to the front. A claim left or made by anything else is taken over.
+    // Touches no file. Throws std::system_error when it cannot tell.
     virtual bool ClaimFolder(const std::string& folder) = 0;
 
     // Starts the program at `exePath` without arguments, in its own folder (the working folder

@@ -1,7 +1,8 @@
 """The publisher pin under Wine: a (signed) launcher pinned to the test publisher's certificate
-installs the stand-in only when that certificate signed it, on the download road and as
-gorupd.new. The certificates are made with openssl: the publisher's by the build
-(GOR_TEST_PUBLISHER), another one here."""
+installs or starts the stand-in only when that certificate signed it, on the download road, as
+gorupd.new and as the gorupd.exe in place (any other is replaced by a download). The
+certificates are made with openssl: the publisher's by the build (GOR_TEST_PUBLISHER), another
+one here."""
 
 import subprocess
 import tempfile
@@ -91,12 +92,29 @@ class Pinned(WineTestCase):
 
             with self.subTest(case=name, road="patch"):
                 folder = self.launcher()
-                old = folder.put_standin("gorupd.exe", b"old")
+                old = sign(standin_bytes() + b"old", *PUBLISHER)
+                folder.put("gorupd.exe", old)
                 folder.put("gorupd.new", updater)
                 self.assertEqual(self.run_launcher(folder), EXIT_STARTED)
                 self.assertRegex(self.log(folder, f"patch-{name}"), "gorupd.new " + reason)
                 self.assertFalse(folder.exists("gorupd.new"))
                 self.assertEqual(folder.read("gorupd.exe"), updater if installed else old)
+                self.assertStartedOnce(folder)
+
+            with self.subTest(case=name, road="in place"):
+                folder = self.launcher()
+                folder.put("gorupd.exe", updater)
+                publishers = sign(standin_bytes() + b"download", *PUBLISHER)
+                server = start_server(lambda: HostileServer("ok", body=publishers,
+                                                            port=UPDATE_PORT))
+                try:
+                    self.assertEqual(self.finish(self.launch(folder)), EXIT_STARTED)
+                finally:
+                    server.__exit__(None, None, None)
+                log = self.log(folder, f"in-place-{name}")
+                self.assertRegex(log, "gorupd.exe " + reason)
+                self.assertEqual(folder.read("gorupd.exe"), updater if installed else publishers)
+                self.assertEqual("road: download" in log, not installed)
                 self.assertStartedOnce(folder)
 
 

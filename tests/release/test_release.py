@@ -1,6 +1,6 @@
 """scripts/release: two builds of this commit in two build folders give the same exe; a signed
-one (its password read from a file) verifies; a wrong password ends before building and leaves
-no exe. The certificate is made here with openssl."""
+one (its password read from a file) verifies and is pinned to its signer; a wrong password ends
+before building and leaves no exe. The certificate is made here with openssl."""
 
 import hashlib
 import os
@@ -39,7 +39,13 @@ class Release(unittest.TestCase):
             self.assertIn("wrong password", refused.stderr)
             self.assertFalse((work / "refused" / "gorlaunch.exe").exists())
 
-            plain = self.release("--out", work / "plain", "--build", work / "tree")
+            fingerprint = subprocess.run(["openssl", "x509", "-in", cert, "-noout",
+                                          "-fingerprint", "-sha256"], check=True,
+                                         capture_output=True, text=True).stdout
+            thumbprint = fingerprint.split("=")[1].strip().replace(":", "")
+            # Signed means pinned: the same bytes as a build pinned to the signer by hand.
+            plain = self.release("--publisher", thumbprint, "--out", work / "plain", "--build",
+                                 work / "tree")
             signed = self.release("--sign", pfx, "--out", work / "signed", "--build",
                                   work / "another" / "build folder", password_file=work / "right")
             for run in (plain, signed):
@@ -51,6 +57,7 @@ class Release(unittest.TestCase):
             exe = (work / "plain" / "gorlaunch.exe").read_bytes()
             self.assertEqual(unsigned_sha(plain), hashlib.sha256(exe).hexdigest())
             self.assertEqual(unsigned_sha(signed), unsigned_sha(plain))
+            self.assertIn(f"publisher pin: {thumbprint}", signed.stdout)
             subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in",
                             work / "signed" / "gorlaunch.exe"], check=True, capture_output=True)
 

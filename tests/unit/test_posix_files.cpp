@@ -60,15 +60,17 @@ TEST_F(FileSystemPosixTest, MasksFindOrdinaryAndReadOnlyFilesButNeverHiddenOrFol
 TEST_F(FileSystemPosixTest, RenameNeverReplacesAnExistingFile) {
     const auto from = Put("gorupd.new", "new");
     const auto to = Put("gorupd.exe", "old");
-    EXPECT_THROW(files.Rename(from, to), std::system_error);
+    const auto held = files.Hold(from);
+    EXPECT_THROW(held->Rename("gorupd.exe"), std::system_error);
     EXPECT_EQ(Bytes(from), "new");
     EXPECT_EQ(Bytes(to), "old");
 
     files.Remove(to);
-    files.Rename(from, to);
+    held->Rename("gorupd.exe");
     EXPECT_EQ(Bytes(to), "new");
     EXPECT_FALSE(std::filesystem::exists(from));
-    EXPECT_THROW(files.Rename(from, Path("other")), std::system_error);
+    EXPECT_EQ(held->ReadHead(2).bytes, "ne");
+    EXPECT_THROW(files.Hold(from), std::system_error);
 }
 
 TEST_F(FileSystemPosixTest, OpenKeepsContentAndWritesAtItsOwnPosition) {

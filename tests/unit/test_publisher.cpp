@@ -1,60 +1,81 @@
-// The publisher pin: thumbprints (SHA-1 and SHA-256 against the FIPS 180-4 examples: one
-// block, empty, and two blocks where the padding spills over), and a pinned launcher's patch.
+// The publisher pin: its decision on what the system found (a table of verdicts, thumbprints
+// and, for a chain that ends at an unknown root, what else was verified), and a pinned
+// launcher's patch on fakes.
 #include <gtest/gtest.h>
 
 #include <system_error>
 
 #include "fakes/launch_rig.h"
 #include "launcher/publisher.h"
-#include "launcher/thumbprint.h"
 
 namespace gor::launcher {
 namespace {
 
-TEST(Thumbprint, Sha1AndSha256OfTheStandardMessages) {
+const std::string kPin(64, 'A');
+const std::string kOther(64, 'B');
+const std::string kSha1Pin(40, 'C');
+
+TEST(PublisherPin, DecisionOnTheSystemsFacts) {
+    constexpr std::uint32_t kBadDigest = 0x80096010, kExpired = 0x800B0101;
+    constexpr std::uint32_t kRoot = platform::kUntrustedRoot, kChain = platform::kChaining;
     const struct {
-        const char* message;
-        const char* sha1;
-        const char* sha256;
+        const char* name;
+        std::uint32_t status;
+        bool contentVerified;
+        std::uint32_t chainPolicy;
+        std::string signer;  // SHA-256; its SHA-1 is always kSha1Pin
+        std::string pin;
+        bool pinned;
+        const char* reason;  // in the verdict's reason
     } cases[] = {
-        {"abc", "A9993E364706816ABA3E25717850C26C9CD0D89D",
-         "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"},
-        {"", "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709",
-         "E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855"},
-        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-         "84983E441C3BD26EBAAE4AA1F95129E5E54670F1",
-         "248D6A61D20638B8E5C026930C3E6039A33CE45964FF2167F6ECEDD419DB06C1"},
+        {"trusted, pinned", 0, true, 0, kPin, kPin, true, "AAAA"},
+        {"trusted, SHA-1 pin", 0, true, 0, kPin, kSha1Pin, true, "CCCC"},
+        {"trusted, another signer", 0, true, 0, kOther, kPin, false, "signed by BBBB"},
+        {"no signer named", 0, true, 0, "", kPin, false, "Windows names no"},
+        {"altered", kBadDigest, false, 1, kPin, kPin, false, "status words"},
+        {"expired", kExpired, true, 0, kPin, kPin, false, "status words"},
+        {"unknown root, all verified", kRoot, true, 0, kPin, kPin, true, "A (its chain ends"},
+        {"no known root, all verified", kChain, true, 0, kPin, kPin, true, "A (its chain ends"},
+        {"unknown root, another signer", kRoot, true, 0, kOther, kPin, false, "signed by B"},
+        {"unknown root, content unverified", kRoot, false, 0, kPin, kPin, false, "words; its"},
+        {"unknown root, policy fails", kRoot, true, kExpired, kPin, kPin, false, "; policy"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(Thumbprint(c.message, kSha1Digits), c.sha1) << c.message;
-        EXPECT_EQ(Thumbprint(c.message, kSha256Digits), c.sha256) << c.message;
+        const std::string sha1 = c.signer.empty() ? "" : kSha1Pin;
+        const platform::SignatureFacts facts{c.status,      "status words", c.contentVerified,
+                                             c.chainPolicy, "policy words", sha1,
+                                             c.signer};
+        const PublisherVerdict verdict = DecidePin(facts, c.pin);
+        EXPECT_EQ(verdict.pinned, c.pinned) << c.name;
+        EXPECT_NE(verdict.reason.find(c.reason), std::string::npos)
+            << c.name << ": " << verdict.reason;
     }
 }
 
-// Signed by "publisher" (as if its certificate were those bytes), or a check that cannot run.
+// Signed by the publisher, or a check that cannot run.
 struct FakeSignatures : platform::Signatures {
     bool works = true;
-    platform::SignerVerdict VerifySigner(const std::string&) override {
+    platform::SignatureFacts VerifySigner(platform::HeldFile&, const std::string&) override {
         if (!works) throw std::system_error(ENOENT, std::generic_category());
-        return {true, "publisher", ""};
+        return {0, "", true, 0, "", "", kPin};
     }
 };
 
-// Other verdicts are checked with real signatures under Wine; here a SHA-1 pin, and a check
-// that cannot run, which must refuse rather than let the patch in.
-TEST(PublisherPin, SignedPatchIsInstalledAndAnUncheckableOneRefused) {
+// A signed patch is installed; one whose check cannot run is no verdict on its content: it
+// stays, and the stage fails with its box.
+TEST(PublisherPin, SignedPatchIsInstalledAndAnUncheckableOneKept) {
     for (const bool works : {true, false}) {
         FakeSignatures signatures;
         signatures.works = works;
-        PinnedPublisher publisher(Thumbprint("publisher", kSha1Digits), signatures);
+        PinnedPublisher publisher(kPin, signatures);
         test::LaunchRig rig(&publisher);
         rig.Put(test::kNew, test::Updater("new"));
         rig.Put(test::kExe, test::Updater("old"));
-        EXPECT_EQ(rig.Run(), kExitStarted);
+        EXPECT_EQ(rig.Run(), works ? kExitStarted : kExitFailure);
         EXPECT_EQ(rig.files.Bytes(test::kExe), test::Updater(works ? "new" : "old"));
-        EXPECT_FALSE(rig.files.Has(test::kNew));
-        const std::string logged = works ? "gorupd.new is signed by the publisher "
-                                         : "gorupd.new is not from the publisher: cannot check";
+        EXPECT_EQ(rig.files.Has(test::kNew), !works);
+        const std::string logged =
+            works ? "gorupd.new is signed by the publisher " : "failure at stage 1: ";
         EXPECT_NE(rig.files.Bytes(test::kAppDir + kPathSeparator + "gorlaunch.log").find(logged),
                   std::string::npos);
     }

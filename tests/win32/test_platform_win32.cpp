@@ -108,17 +108,23 @@ TEST(Win32Files, RenameAndRemove) {
         const std::string exe = folder + "\\gorupd.exe";
         const std::string fresh = folder + "\\gorupd.new";
         WriteFileBytes(fresh, "new updater");
-        // The target exists: the rename must fail and leave both files alone.
-        EXPECT_TRUE(ThrowsSystemError([&] { files.Rename(fresh, exe); }));
-        EXPECT_TRUE(ReadWholeFile(exe) == "MZ");
-        files.Remove(exe);
-        EXPECT_TRUE(!files.FindFile(exe, kAttrNormal));
-        files.Rename(fresh, exe);
+        {
+            // Held: renamed through the hold, never over an existing file; nobody else may
+            // write or remove it meanwhile.
+            const auto held = files.Hold(fresh);
+            EXPECT_TRUE(ThrowsSystemError([&] { held->Rename("gorupd.exe"); }));
+            EXPECT_TRUE(ThrowsSystemError([&] { files.Remove(fresh); }));
+            EXPECT_TRUE(ThrowsSystemError([&] { files.OpenReadWrite(fresh); }));
+            files.Remove(exe);
+            EXPECT_TRUE(!files.FindFile(exe, kAttrNormal));
+            held->Rename("gorupd.exe");
+            EXPECT_TRUE(held->ReadHead(100).bytes == "new updater");
+        }
         EXPECT_TRUE(files.FindFile(exe, kAttrNormal));
         EXPECT_TRUE(!files.FindFile(fresh, kAttrNormal));
         EXPECT_TRUE(ReadWholeFile(exe) == "new updater");
-        // A vanished source and a missing file to remove both fail loudly.
-        EXPECT_TRUE(ThrowsSystemError([&] { files.Rename(fresh, folder + "\\other.exe"); }));
+        // A vanished file to hold and a missing file to remove both fail loudly.
+        EXPECT_TRUE(ThrowsSystemError([&] { files.Hold(fresh); }));
         EXPECT_TRUE(ThrowsSystemError([&] { files.Remove(fresh); }));
     }
     // A read-only file cannot be removed.
@@ -164,14 +170,23 @@ TEST(Win32Files, ReadWriteFile) {
     expected.replace(10, 3, "abc");
     EXPECT_TRUE(ReadWholeFile(path) == expected + "end");
     {
-        // Reading a file's head leaves it as it is, also while it is open for writing.
+        // A file open for writing cannot be held: busy, which the launcher waits for.
         auto writer = files.OpenReadWrite(path);
-        const FileHead head = files.ReadHead(path, 20);
+        try {
+            files.Hold(path);
+            ADD_FAILURE() << "held a file open for writing";
+        } catch (const std::system_error& busy) {
+            EXPECT_TRUE(busy.code() == std::errc::device_or_resource_busy) << busy.what();
+        }
+    }
+    {
+        const auto held = files.Hold(path);  // reading its head leaves it as it is
+        const FileHead head = held->ReadHead(20);
         EXPECT_TRUE(head.bytes == expected.substr(0, 20) && head.size == 103);
-        EXPECT_TRUE(files.ReadHead(path, 1000).bytes == expected + "end");
+        EXPECT_TRUE(held->ReadHead(1000).bytes == expected + "end");
     }
     files.Remove(path);
-    EXPECT_TRUE(ThrowsSystemError([&] { files.ReadHead(path, 20); }));  // and never creates one
+    EXPECT_TRUE(ThrowsSystemError([&] { files.Hold(path); }));  // and never creates one
     EXPECT_TRUE(!files.FindFile(path, kAttrNormal));
 }
 
@@ -181,7 +196,7 @@ TEST(Win32ImageCheck, RealImagesOfThisBuild) {
     const std::vector<std::string>& images = gImages;
     FileSystemWin32 files;
     for (const std::string& path : images) {
-        const FileHead head = files.ReadHead(path, gor::launcher::kImageHeadBytes);
+        const FileHead head = files.Hold(path)->ReadHead(gor::launcher::kImageHeadBytes);
         const auto verdict = gor::launcher::CheckExecutableImage(head.bytes, head.size);
         EXPECT_TRUE(verdict.whole) << path << ": " << verdict.reason;
         const std::uint64_t padding = 512;  // the file alignment of these images
@@ -238,12 +253,46 @@ TEST(Win32Process, FolderAndQuotedStart) {
 }
 
 TEST(Win32Process, OneClaimPerFolderWhateverItsSpelling) {
-    EXPECT_TRUE(FolderClaimName(L"C:\\Games\\Gorvik") == FolderClaimName(L"c:\\GAMES\\gorvik\\"));
-    EXPECT_TRUE(FolderClaimName(L"C:\\Games\\Gorvik") != FolderClaimName(L"C:\\Games\\Gorvik 2"));
+    const std::string gorvik = gRoot + "\\Gorvik", other = gRoot + "\\Gorvik 2",
+                      squatted = gRoot + "\\squatted";
+    for (const std::string& folder : {gorvik, other, squatted})
+        ::CreateDirectoryW(Widen(folder).c_str(), nullptr);
+    EXPECT_TRUE(FolderClaimName(Widen(gorvik)) == FolderClaimName(Widen(gRoot + "\\GORVIK\\")));
+    EXPECT_TRUE(FolderClaimName(Widen(gorvik)) != FolderClaimName(Widen(other)));
     ProcessWin32 first, second;
-    EXPECT_TRUE(first.ClaimFolder(gRoot + "\\Gorvik"));
+    EXPECT_TRUE(first.ClaimFolder(gorvik));
     EXPECT_FALSE(second.ClaimFolder(gRoot + "\\GORVIK\\"));
-    EXPECT_TRUE(second.ClaimFolder(gRoot + "\\Gorvik 2"));
+    EXPECT_TRUE(second.ClaimFolder(other));
+
+    // A claim made first by another program, naming a process that runs something else or one
+    // that has ended, stops no start: it is taken over.
+    wchar_t system[MAX_PATH];
+    const std::wstring cmd =
+        std::wstring(system, ::GetSystemDirectoryW(system, MAX_PATH)) + L"\\cmd.exe";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION foreign{};
+    ASSERT_TRUE(::CreateProcessW(cmd.c_str(), nullptr, nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                                 nullptr, nullptr, &startup, &foreign));
+    const HANDLE squat =
+        ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONG),
+                             FolderClaimName(Widen(squatted)).c_str());
+    auto* named = static_cast<LONG*>(::MapViewOfFile(squat, FILE_MAP_WRITE, 0, 0, sizeof(LONG)));
+    for (const bool ended : {false, true}) {
+        const char* holder = ended ? "an ended process" : "another program";
+        if (ended) {
+            ::TerminateProcess(foreign.hProcess, 0);
+            ::WaitForSingleObject(foreign.hProcess, 10000);
+        }
+        *named = static_cast<LONG>(foreign.dwProcessId);
+        ProcessWin32 start;
+        EXPECT_TRUE(start.ClaimFolder(squatted)) << holder;
+        EXPECT_EQ(*named, static_cast<LONG>(::GetCurrentProcessId())) << holder;
+    }
+    ::UnmapViewOfFile(named);
+    ::CloseHandle(squat);
+    ::CloseHandle(foreign.hThread);
+    ::CloseHandle(foreign.hProcess);
 }
 
 TEST(Win32EventLoop, WaitsTimersAndFailures) {

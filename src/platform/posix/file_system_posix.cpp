@@ -23,6 +23,50 @@ bool IsHidden(const std::string& path) {
     return start < path.size() && path[start] == '.';
 }
 
+// The native build's stand-in for a held file: POSIX has neither sharing modes nor a rename
+// through a descriptor, so the file is read through the descriptor and renamed by its path.
+class HeldFilePosix final : public HeldFile {
+  public:
+    HeldFilePosix(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    ~HeldFilePosix() override { ::close(fd_); }
+    HeldFilePosix(const HeldFilePosix&) = delete;
+    HeldFilePosix& operator=(const HeldFilePosix&) = delete;
+
+    FileHead ReadHead(std::size_t maxBytes) override {
+        FileHead head;
+        struct stat st;
+        if (::fstat(fd_, &st) != 0) ThrowLastError("stat", path_);
+        head.size = static_cast<std::uint64_t>(st.st_size);
+        head.bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(head.size, maxBytes)));
+        std::size_t got = 0;
+        while (got < head.bytes.size()) {
+            const ssize_t n = ::pread(fd_, head.bytes.data() + got, head.bytes.size() - got,
+                                      static_cast<off_t>(got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) ThrowLastError("read", path_);
+            if (n == 0) break;  // shorter than it was a moment ago
+            got += static_cast<std::size_t>(n);
+        }
+        head.bytes.resize(got);
+        return head;
+    }
+
+    void Rename(const std::string& fileName) override {
+        const std::string target = path_.substr(0, path_.find_last_of('/') + 1) + fileName;
+        if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+            if (errno != EINVAL && errno != ENOSYS) ThrowLastError("rename", path_, target);
+            // A file system without RENAME_NOREPLACE: link() refuses an existing target too.
+            if (::link(path_.c_str(), target.c_str()) != 0) ThrowLastError("rename", path_, target);
+            if (::unlink(path_.c_str()) != 0) ThrowLastError("rename", path_, target);
+        }
+        path_ = target;
+    }
+
+  private:
+    int fd_;
+    std::string path_;
+};
+
 }  // namespace
 
 bool FileSystemPosix::FindFile(const std::string& path, std::uint32_t attributeMask) {
@@ -43,17 +87,6 @@ void FileSystemPosix::Remove(const std::string& path) {
     if (::unlink(native.c_str()) != 0) ThrowLastError("remove", native);
 }
 
-void FileSystemPosix::Rename(const std::string& from, const std::string& to) {
-    const std::string source = NativePath(from);
-    const std::string target = NativePath(to);
-    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-        return;
-    if (errno != EINVAL && errno != ENOSYS) ThrowLastError("rename", source, target);
-    // A file system without RENAME_NOREPLACE: link() refuses an existing target just the same.
-    if (::link(source.c_str(), target.c_str()) != 0) ThrowLastError("rename", source, target);
-    if (::unlink(source.c_str()) != 0) ThrowLastError("rename", source, target);
-}
-
 std::unique_ptr<File> FileSystemPosix::OpenReadWrite(const std::string& path) {
     const std::string native = NativePath(path);
     int fd;
@@ -66,38 +99,14 @@ std::unique_ptr<File> FileSystemPosix::OpenReadWrite(const std::string& path) {
     return std::make_unique<FilePosix>(fd, native);
 }
 
-FileHead FileSystemPosix::ReadHead(const std::string& path, std::size_t maxBytes) {
+std::unique_ptr<HeldFile> FileSystemPosix::Hold(const std::string& path) {
     const std::string native = NativePath(path);
     int fd;
     do {
         fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) ThrowLastError("open", native);
-    const auto closeFd = [fd] { ::close(fd); };
-    FileHead head;
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        const int error = errno;
-        closeFd();
-        throw PosixError(error, "stat", native);
-    }
-    head.size = static_cast<std::uint64_t>(st.st_size);
-    head.bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(head.size, maxBytes)));
-    std::size_t got = 0;
-    while (got < head.bytes.size()) {
-        const ssize_t n = ::read(fd, head.bytes.data() + got, head.bytes.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const int error = errno;
-            closeFd();
-            throw PosixError(error, "read", native);
-        }
-        if (n == 0) break;  // shorter than it was a moment ago
-        got += static_cast<std::size_t>(n);
-    }
-    head.bytes.resize(got);
-    closeFd();
-    return head;
+    return std::make_unique<HeldFilePosix>(fd, native);
 }
 
 }  // namespace gor::platform::posix

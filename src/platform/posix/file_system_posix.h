@@ -15,9 +15,8 @@ class FileSystemPosix final : public FileSystem {
   public:
     bool FindFile(const std::string& path, std::uint32_t attributeMask) override;
     void Remove(const std::string& path) override;
-    void Rename(const std::string& from, const std::string& to) override;
     std::unique_ptr<File> OpenReadWrite(const std::string& path) override;
-    FileHead ReadHead(const std::string& path, std::size_t maxBytes) override;
+    std::unique_ptr<HeldFile> Hold(const std::string& path) override;
 };
 
 }  // namespace gor::platform::posix

@@ -1,5 +1,6 @@
 // Files on Win32: FindFirstFileW with the attribute-mask rules of a directory search,
-// DeleteFileW, MoveFileW and a CreateFileW handle for raw reading and writing.
+// DeleteFileW, a CreateFileW handle for raw reading and writing, and one that holds an updater
+// (read, renamed through SetFileInformationByHandle).
 #include "platform/win32/file_system_win32.h"
 
 #include <windows.h>
@@ -69,13 +70,13 @@ class FileWin32 final : public File {
         if (!::CloseHandle(handle)) ThrowLastError("CloseHandle", path_);
     }
 
-  private:
     HANDLE Handle() const {
         if (handle_ == INVALID_HANDLE_VALUE)
             throw Win32Error(ERROR_INVALID_HANDLE, "closed file", path_);
         return handle_;
     }
 
+  private:
     std::uint64_t MovePointer(std::uint64_t offset, DWORD method) {
         LARGE_INTEGER distance;
         distance.QuadPart = static_cast<LONGLONG>(offset);
@@ -86,6 +87,54 @@ class FileWin32 final : public File {
     }
 
     HANDLE handle_;
+    std::string path_;
+};
+
+class HeldFileWin32 final : public HeldFile {
+  public:
+    HeldFileWin32(HANDLE handle, std::string path) : file_(handle, path), path_(std::move(path)) {}
+
+    HANDLE Handle() const { return handle_; }
+
+    FileHead ReadHead(std::size_t maxBytes) override {
+        FileHead head;
+        head.size = file_.Length();
+        file_.Seek(0);  // the signature check may have moved the position
+        head.bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(head.size, maxBytes)));
+        std::size_t got = 0;
+        while (got < head.bytes.size()) {
+            DWORD read = 0;
+            const DWORD chunk =
+                static_cast<DWORD>(std::min<std::size_t>(head.bytes.size() - got, 1u << 30));
+            if (!::ReadFile(handle_, head.bytes.data() + got, chunk, &read, nullptr))
+                ThrowLastError("ReadFile", path_);
+            if (read == 0) break;
+            got += read;
+        }
+        head.bytes.resize(got);
+        return head;
+    }
+
+    // Through the handle, so the file renamed is the file checked; the new name is given as a
+    // whole path (a bare one would count from the current folder), and an existing file of
+    // that name is never replaced.
+    void Rename(const std::string& fileName) override {
+        const std::wstring path = Widen(path_);
+        const std::wstring name = path.substr(0, path.find_last_of(L"\\/") + 1) + Widen(fileName);
+        std::string buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t), '\0');
+        auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+        info->ReplaceIfExists = FALSE;
+        info->RootDirectory = nullptr;
+        info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+        name.copy(info->FileName, name.size());
+        if (!::SetFileInformationByHandle(handle_, FileRenameInfo, info,
+                                          static_cast<DWORD>(buffer.size())))
+            ThrowLastError("SetFileInformationByHandle (rename)", path_, Narrow(name));
+    }
+
+  private:
+    FileWin32 file_;  // owns and closes the handle
+    HANDLE handle_ = file_.Handle();
     std::string path_;
 };
 
@@ -120,11 +169,6 @@ void FileSystemWin32::Remove(const std::string& path) {
     if (!::DeleteFileW(Widen(path).c_str())) ThrowLastError("DeleteFileW", path);
 }
 
-void FileSystemWin32::Rename(const std::string& from, const std::string& to) {
-    // MoveFileW without MOVEFILE_REPLACE_EXISTING: an existing target fails the rename.
-    if (!::MoveFileW(Widen(from).c_str(), Widen(to).c_str())) ThrowLastError("MoveFileW", from, to);
-}
-
 std::unique_ptr<File> FileSystemWin32::OpenReadWrite(const std::string& path) {
     const HANDLE handle =
         ::CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
@@ -138,28 +182,22 @@ std::unique_ptr<File> FileSystemWin32::OpenReadWrite(const std::string& path) {
     }
 }
 
-FileHead FileSystemWin32::ReadHead(const std::string& path, std::size_t maxBytes) {
-    // Shared for reading and writing: a file someone else holds open can still be examined.
-    const HANDLE handle = ::CreateFileW(Widen(path).c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+// Reading and renaming (DELETE) for us, reading only for others: while it is held, nobody can
+// write, rename or remove the file, yet a program start, which opens it to read, can.
+std::unique_ptr<HeldFile> FileSystemWin32::Hold(const std::string& path) {
+    const HANDLE handle = ::CreateFileW(Widen(path).c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ,
                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) ThrowLastError("CreateFileW", path);
-    FileWin32 file(handle, path);  // closes the handle on every way out
-    FileHead head;
-    head.size = file.Length();
-    head.bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(head.size, maxBytes)));
-    std::size_t got = 0;
-    while (got < head.bytes.size()) {
-        DWORD read = 0;
-        const DWORD chunk =
-            static_cast<DWORD>(std::min<std::size_t>(head.bytes.size() - got, 1u << 30));
-        if (!::ReadFile(handle, head.bytes.data() + got, chunk, &read, nullptr))
-            ThrowLastError("ReadFile", path);
-        if (read == 0) break;  // shorter than it was a moment ago
-        got += read;
+    try {
+        return std::make_unique<HeldFileWin32>(handle, path);
+    } catch (...) {
+        ::CloseHandle(handle);
+        throw;
     }
-    head.bytes.resize(got);
-    return head;
+}
+
+void* HandleOf(HeldFile& file) {
+    return static_cast<HeldFileWin32&>(file).Handle();
 }
 
 }  // namespace gor::platform::win32

@@ -1,5 +1,5 @@
-// Files on Win32: the directory search with an attribute mask, delete, rename and raw
-// read/write files, all with UTF-16 paths. Failures throw std::system_error.
+// Files on Win32: the directory search with an attribute mask, delete, raw read/write files
+// and held updaters, all with UTF-16 paths. Failures throw std::system_error.
 #pragma once
 
 #include "platform/file_system.h"
@@ -10,9 +10,11 @@ class FileSystemWin32 final : public FileSystem {
   public:
     bool FindFile(const std::string& path, std::uint32_t attributeMask) override;
     void Remove(const std::string& path) override;
-    void Rename(const std::string& from, const std::string& to) override;
     std::unique_ptr<File> OpenReadWrite(const std::string& path) override;
-    FileHead ReadHead(const std::string& path, std::size_t maxBytes) override;
+    std::unique_ptr<HeldFile> Hold(const std::string& path) override;
 };
+
+// The handle (a HANDLE) of a file held by FileSystemWin32, for the signature check.
+void* HandleOf(HeldFile& file);
 
 }  // namespace gor::platform::win32

@@ -13,6 +13,7 @@
 #include "platform/win32/callback_guard.h"
 #include "platform/win32/region_win32.h"
 #include "platform/win32/resource_ids.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_error.h"
 #include "window/layout.h"
@@ -36,8 +37,8 @@ constexpr UINT kLabelFormat = DT_CENTER | DT_TOP | DT_WORDBREAK | DT_NOPREFIX;
 // aware, and the screen's resolution is the one to use.
 int WindowDpi(HWND window) {
     using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    static const auto getDpiForWindow =
+        Lookup<GetDpiForWindowFn>(LoadedModule(L"user32.dll"), "GetDpiForWindow");
     if (getDpiForWindow != nullptr) {
         if (const UINT dpi = getDpiForWindow(window); dpi > 0) return static_cast<int>(dpi);
     }

@@ -1,6 +1,7 @@
 // The running program on Win32: GetModuleFileNameW for its folder, a named file mapping that
-// claims the folder, CreateProcessW with the application name spelled out (ShellExecuteExW for
-// a program that asks for administrator rights), ExitProcess for the end.
+// claims the folder by its identity (checked with QueryFullProcessImageNameW), CreateProcessW with
+// the application name spelled out (ShellExecuteExW for a program that asks for administrator
+// rights), ExitProcess for the end.
 #include "platform/win32/process_win32.h"
 
 #include <windows.h>
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "platform/hex_text.h"
 #include "platform/win32/launcher_window_win32.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_error.h"
@@ -66,21 +68,71 @@ void BringToFront(DWORD process) {
     ::SetForegroundWindow(target);
 }
 
+// A file or folder by what it is rather than how it is spelled: an 8.3 name, a subst drive, a
+// junction or a UNC path to it give the same identity.
+struct FileIdentity {
+    DWORD volume = 0, indexHigh = 0, indexLow = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+FileIdentity IdentityOf(const std::wstring& path) {
+    // No access asked, everything shared: only its attributes are read (a folder needs
+    // FILE_FLAG_BACKUP_SEMANTICS to be opened at all).
+    const HANDLE handle =
+        ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) ThrowLastError("CreateFileW", Narrow(path));
+    BY_HANDLE_FILE_INFORMATION info;
+    const BOOL read = ::GetFileInformationByHandle(handle, &info);
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(handle);
+    if (!read) throw Win32Error(error, "GetFileInformationByHandle", Narrow(path));
+    return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+std::wstring ModulePath() {
+    // MAX_PATH is not a limit for module names; grow until the whole name fits.
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) ThrowLastError("GetModuleFileNameW");
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return buffer;
+        }
+        if (buffer.size() >= 32768)
+            throw Win32Error(ERROR_INSUFFICIENT_BUFFER, "GetModuleFileNameW");
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+// Whether `process` is alive and runs this very program file (so a launcher of this folder):
+// the only holder of a claim that counts. Whatever cannot be told counts as no.
+bool RunsThisProgram(DWORD process) {
+    const HANDLE handle = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process);
+    if (handle == nullptr) return false;
+    DWORD exitCode = 0;
+    std::wstring image(32768, L'\0');
+    DWORD length = static_cast<DWORD>(image.size());
+    const bool alive = ::GetExitCodeProcess(handle, &exitCode) && exitCode == STILL_ACTIVE &&
+                       ::QueryFullProcessImageNameW(handle, 0, image.data(), &length);
+    ::CloseHandle(handle);
+    if (!alive) return false;
+    image.resize(length);
+    try {
+        return IdentityOf(image) == IdentityOf(ModulePath());
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
+
 }  // namespace
 
 std::wstring FolderClaimName(const std::wstring& folder) {
-    std::wstring key = folder;
-    while (!key.empty() && (key.back() == L'\\' || key.back() == L'/')) key.pop_back();
-    if (!key.empty()) ::CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
-    // A kernel object's name may not hold a backslash past its namespace, and a folder's name
-    // may be longer than a name can be: the name carries the folder's FNV-1a hash instead.
-    std::uint64_t hash = 0xCBF29CE484222325u;
-    for (const wchar_t c : key) {
-        hash = (hash ^ static_cast<std::uint16_t>(c)) * 0x100000001B3u;
-    }
-    std::wstring name = L"Local\\gorlaunch-folder-";
-    for (int shift = 60; shift >= 0; shift -= 4) name += L"0123456789abcdef"[(hash >> shift) & 0xF];
-    return name;
+    const FileIdentity id = IdentityOf(folder);
+    return Widen("Local\\gorlaunch-folder-" + HexDigits(id.volume, 8) + "-" +
+                 HexDigits((std::uint64_t{id.indexHigh} << 32) | id.indexLow, 16));
 }
 
 std::wstring FolderOf(const std::wstring& modulePath) {
@@ -93,45 +145,52 @@ std::wstring FolderOf(const std::wstring& modulePath) {
 }
 
 std::string ProcessWin32::AppPath() {
-    // MAX_PATH is not a limit for module names; grow until the whole name fits.
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) ThrowLastError("GetModuleFileNameW");
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            break;
-        }
-        if (buffer.size() >= 32768)
-            throw Win32Error(ERROR_INSUFFICIENT_BUFFER, "GetModuleFileNameW");
-        buffer.resize(buffer.size() * 2);
-    }
-    return Narrow(FolderOf(buffer));
+    return Narrow(FolderOf(ModulePath()));
 }
 
-// A small named mapping in the session's namespace rather than a mutex: it carries the first
-// start's process id, which tells the second whose window to bring to the front. The kernel
-// drops it with the last handle, so a crash releases the folder too.
+// A small named mapping in the session's namespace rather than a mutex: it carries the holder's
+// process id, which tells a second start whether the holder is really a launcher of this
+// folder and whose window to bring to the front. The kernel drops it with the last handle, so
+// a crash releases the folder too. Anyone can create the name first, so a claim counts only
+// while the process it names is alive and runs this program; any other is taken over, with a
+// compare-and-swap so that of two starts taking it over at once only one wins.
 bool ProcessWin32::ClaimFolder(const std::string& folder) {
     const std::wstring name = FolderClaimName(Widen(folder));
     const HANDLE claim = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                              sizeof(DWORD), name.c_str());
+                                              sizeof(LONG), name.c_str());
     const DWORD error = ::GetLastError();
-    // Access denied: the claim exists, made by an elevated launcher this one may not open.
-    if (claim == nullptr && error == ERROR_ACCESS_DENIED) return false;
+    // One this start may not open (an elevated launcher's, or a squatter's) names nobody it can
+    // check: it stops nothing.
+    if (claim == nullptr && error == ERROR_ACCESS_DENIED) return true;
     if (claim == nullptr) throw Win32Error(error, "CreateFileMappingW", folder);
-    auto* const shared = static_cast<DWORD*>(
-        ::MapViewOfFile(claim, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(DWORD)));
-    if (error != ERROR_ALREADY_EXISTS) {
-        claim_ = claim;  // held until the process ends
-        if (shared != nullptr) *shared = ::GetCurrentProcessId();
-    } else if (shared != nullptr) {
-        BringToFront(*shared);
+    auto* const shared = static_cast<volatile LONG*>(
+        ::MapViewOfFile(claim, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(LONG)));
+    if (shared == nullptr) {
+        // Unreadable: nobody can be checked, so nobody holds it; kept, so others see a claim.
+        claim_ = claim;
+        return true;
     }
-    if (shared != nullptr) ::UnmapViewOfFile(shared);
-    if (error == ERROR_ALREADY_EXISTS) ::CloseHandle(claim);
-    return error != ERROR_ALREADY_EXISTS;
+    const auto self = static_cast<LONG>(::GetCurrentProcessId());
+    LONG holder = error == ERROR_ALREADY_EXISTS ? *shared : 0;
+    bool held = false;
+    for (;;) {
+        if (holder != 0 && RunsThisProgram(static_cast<DWORD>(holder))) {
+            held = true;
+            break;
+        }
+        const LONG seen = ::InterlockedCompareExchange(shared, self, holder);
+        if (seen == holder) break;  // ours now
+        holder = seen;              // another start was quicker: check that one
+    }
+    if (held) {
+        BringToFront(static_cast<DWORD>(holder));
+        ::UnmapViewOfFile(const_cast<LONG*>(shared));
+        ::CloseHandle(claim);
+        return false;
+    }
+    ::UnmapViewOfFile(const_cast<LONG*>(shared));
+    claim_ = claim;  // held until the process ends
+    return true;
 }
 
 void ProcessWin32::Start(const std::string& exePath, int windowStyle) {

@@ -16,7 +16,8 @@ class ProcessWin32 final : public Process {
     // The folder of the executable as UTF-8, e.g. "C:\\Games\\Gorvik"; a drive root keeps its
     // backslash ("C:\\").
     std::string AppPath() override;
-    // A file mapping "Local\gorlaunch-folder-<hash>" (FolderClaimName) in the user's session.
+    // A file mapping "Local\gorlaunch-folder-<volume>-<index>" (FolderClaimName) in the
+    // user's session, held only by a live process that runs this program file.
     bool ClaimFolder(const std::string& folder) override;
     void Start(const std::string& exePath, int windowStyle) override;
     void StartThroughShell(const std::string& exePath, int windowStyle) override;
@@ -27,8 +28,9 @@ class ProcessWin32 final : public Process {
     void* claim_ = nullptr;  // the folder's claim, never closed: the process's end releases it
 };
 
-// The name of the kernel object that claims `folder`: the same for every spelling of it that
-// differs only in letter case or a trailing backslash. Exposed for tests.
+// The name of the kernel object that claims the existing folder `folder`: its volume's serial
+// number and its file index, so the same for every path to it (letter case, 8.3 names, subst
+// drives, junctions, UNC paths). Throws std::system_error. Exposed for tests.
 std::wstring FolderClaimName(const std::wstring& folder);
 
 // The folder part of a module path: without the trailing backslash, except at a drive root.

@@ -1,5 +1,7 @@
-// WinVerifyTrust with the generic verify action: no user interface, no revocation look-up.
-// The signer's certificate comes from the provider data that the verification leaves behind.
+// WinVerifyTrust with the generic verify action through the held file's handle: no user
+// interface, no revocation look-up. The signer's certificate, the steps' own verdicts and its
+// chain come from the provider data that the verification leaves behind; the chain is judged
+// again with unknown roots allowed, and the thumbprints are crypt32's.
 #include "platform/win32/signatures_win32.h"
 
 #include <windows.h>
@@ -9,6 +11,9 @@
 
 #include <string>
 
+#include "platform/hex_text.h"
+#include "platform/win32/file_system_win32.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_error.h"
 
@@ -19,72 +24,119 @@ namespace {
 using WinVerifyTrustFn = LONG(WINAPI*)(HWND, GUID*, LPVOID);
 using ProvDataFn = CRYPT_PROVIDER_DATA*(WINAPI*)(HANDLE);
 using ProvSignerFn = CRYPT_PROVIDER_SGNR*(WINAPI*)(CRYPT_PROVIDER_DATA*, DWORD, BOOL, DWORD);
+using HashCertificateFn = BOOL(WINAPI*)(LPCWSTR, DWORD, void*, const BYTE*, DWORD, BYTE*, DWORD*);
+using ChainPolicyFn = BOOL(WINAPI*)(LPCSTR, PCCERT_CHAIN_CONTEXT, PCERT_CHAIN_POLICY_PARA,
+                                    PCERT_CHAIN_POLICY_STATUS);
 
-struct WinTrust {
+struct Trust {
     WinVerifyTrustFn verify;
     ProvDataFn providerData;
     ProvSignerFn signer;
+    HashCertificateFn hashCertificate;
+    ChainPolicyFn chainPolicy;
 };
 
-template <class Function>
-Function Find(HMODULE module, const char* name) {
-    FARPROC function = ::GetProcAddress(module, name);
-    if (!function) ThrowLastError("GetProcAddress", name);
-    // Through the one function type GCC lets any other become, as GetProcAddress intends.
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(function));
-}
-
-// wintrust.dll from the system folder by its full path (its own imports resolved from there
-// too): a launcher run from a downloads folder must not load a wintrust.dll planted beside it.
-const WinTrust& LoadWinTrust() {
-    static const WinTrust loaded = [] {
-        wchar_t folder[MAX_PATH];
-        const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
-        if (length == 0 || length >= MAX_PATH) ThrowLastError("GetSystemDirectoryW");
-        const std::wstring path = std::wstring(folder, length) + L"\\wintrust.dll";
-        HMODULE module = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-        if (!module) ThrowLastError("LoadLibraryExW", Narrow(path));
-        return WinTrust{Find<WinVerifyTrustFn>(module, "WinVerifyTrust"),
-                        Find<ProvDataFn>(module, "WTHelperProvDataFromStateData"),
-                        Find<ProvSignerFn>(module, "WTHelperGetProvSignerFromChain")};
+// wintrust.dll and crypt32.dll from the system folder, when the first updater is checked.
+const Trust& LoadTrust() {
+    static const Trust loaded = [] {
+        const Module wintrust = SystemLibrary(L"wintrust.dll");
+        const Module crypt32 = SystemLibrary(L"crypt32.dll");
+        return Trust{Require<WinVerifyTrustFn>(wintrust, "WinVerifyTrust"),
+                     Require<ProvDataFn>(wintrust, "WTHelperProvDataFromStateData"),
+                     Require<ProvSignerFn>(wintrust, "WTHelperGetProvSignerFromChain"),
+                     Require<HashCertificateFn>(crypt32, "CryptHashCertificate2"),
+                     Require<ChainPolicyFn>(crypt32, "CertVerifyCertificateChainPolicy")};
     }();
     return loaded;
 }
 
 // What the log says of a refusal: the cases a tampered or foreign updater brings, by name.
 struct TrustMeaning {
-    unsigned long code;
+    std::uint32_t code;
     const char* meaning;
 };
 constexpr TrustMeaning kTrustMeanings[] = {
     {0x800B0100, "not signed (TRUST_E_NOSIGNATURE)"},
     {0x80096010, "altered after signing (TRUST_E_BAD_DIGEST)"},
-    {0x800B0109, "signed with a certificate Windows does not trust (CERT_E_UNTRUSTEDROOT)"},
+    {kUntrustedRoot, "signed with a certificate Windows does not trust (CERT_E_UNTRUSTEDROOT)"},
+    {kChaining,
+     "signed with a certificate whose chain ends nowhere Windows knows (CERT_E_CHAINING)"},
     {0x800B0101, "signed with an expired certificate (CERT_E_EXPIRED)"},
     {0x800B0111, "signed with a distrusted certificate (TRUST_E_EXPLICIT_DISTRUST)"},
+    {0x800B0110, "signed with a certificate not for code signing (CERT_E_WRONG_USAGE)"},
 };
 
-std::string TrustFailure(LONG status) {
-    const auto code = static_cast<unsigned long>(status);
-    const char* meaning = nullptr;
+std::string TrustText(std::uint32_t code) {
+    const std::string hex = "0x" + HexDigits(code, 8);
     for (const TrustMeaning& known : kTrustMeanings) {
-        if (known.code == code) meaning = known.meaning;
+        if (known.code == code) return std::string(known.meaning) + ", " + hex;
     }
-    constexpr const char* kHex = "0123456789ABCDEF";
-    std::string hex = "0x";
-    for (int shift = 28; shift >= 0; shift -= 4) hex += kHex[(code >> shift) & 0xF];
-    return meaning ? std::string(meaning) + ", " + hex : "WinVerifyTrust refused it, " + hex;
+    return "WinVerifyTrust refused it, " + hex;
+}
+
+// A file error inside the verification (HRESULT_FROM_WIN32) means the check could not run,
+// e.g. a file another program holds: thrown, so the busy-file rule can judge it.
+void ThrowIfFileError(std::uint32_t status, const std::string& path) {
+    if ((status & 0xFFFF0000u) == 0x80070000u)
+        throw Win32Error(status & 0xFFFF, "WinVerifyTrust", path);
+}
+
+std::string Thumbprint(const Trust& trust, const CERT_CONTEXT& certificate,
+                       const wchar_t* algorithm) {
+    BYTE digest[32];
+    DWORD size = sizeof digest;
+    if (!trust.hashCertificate(algorithm, 0, nullptr, certificate.pbCertEncoded,
+                               certificate.cbCertEncoded, digest, &size))
+        ThrowLastError("CryptHashCertificate2");
+    return HexBytes(std::string_view(reinterpret_cast<const char*>(digest), size));
+}
+
+bool StepClean(const CRYPT_PROVIDER_DATA& provider, DWORD step) {
+    return provider.padwTrustStepErrors != nullptr && step < provider.cdwTrustStepErrors &&
+           provider.padwTrustStepErrors[step] == ERROR_SUCCESS;
+}
+
+// The facts of signer 0: its certificate's thumbprints, whether the file's digest and the
+// signer's signature held, and its chain under the Authenticode policy with an unknown root
+// allowed (the chain wintrust built, at the time stamp's time when there is one).
+void ReadSigner(const Trust& trust, HANDLE state, SignatureFacts& facts) {
+    CRYPT_PROVIDER_DATA* provider = trust.providerData(state);
+    if (!provider) return;
+    facts.contentVerified = StepClean(*provider, TRUSTERROR_STEP_FINAL_OBJPROV) &&
+                            StepClean(*provider, TRUSTERROR_STEP_FINAL_SIGPROV);
+    CRYPT_PROVIDER_SGNR* signer = trust.signer(provider, 0, FALSE, 0);
+    if (!signer || signer->csCertChain == 0 || !signer->pasCertChain[0].pCert) return;
+    const CERT_CONTEXT& certificate = *signer->pasCertChain[0].pCert;
+    facts.sha1 = Thumbprint(trust, certificate, L"SHA1");
+    facts.sha256 = Thumbprint(trust, certificate, L"SHA256");
+    if (!signer->pChainContext) {
+        facts.chainPolicyText = "no chain";
+        return;
+    }
+    CERT_CHAIN_POLICY_PARA para{};
+    para.cbSize = sizeof para;
+    para.dwFlags = CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG;
+    CERT_CHAIN_POLICY_STATUS status{};
+    status.cbSize = sizeof status;
+    if (!trust.chainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, signer->pChainContext, &para, &status)) {
+        facts.chainPolicyText = "the chain policy could not be checked";
+        return;
+    }
+    facts.chainPolicy = status.dwError;
+    if (status.dwError != 0) facts.chainPolicyText = TrustText(status.dwError);
 }
 
 }  // namespace
 
-SignerVerdict SignaturesWin32::VerifySigner(const std::string& path) {
-    const WinTrust& trust = LoadWinTrust();
-    const std::wstring file = Widen(path);
+SignatureFacts SignaturesWin32::VerifySigner(HeldFile& file, const std::string& path) {
+    const Trust& trust = LoadTrust();
+    const std::wstring widePath = Widen(path);
 
+    // The held handle: the verification reads the very file that will start.
     WINTRUST_FILE_INFO fileInfo{};
     fileInfo.cbStruct = sizeof fileInfo;
-    fileInfo.pcwszFilePath = file.c_str();
+    fileInfo.pcwszFilePath = widePath.c_str();
+    fileInfo.hFile = HandleOf(file);
     WINTRUST_DATA data{};
     data.cbStruct = sizeof data;
     data.dwUIChoice = WTD_UI_NONE;
@@ -96,26 +148,21 @@ SignerVerdict SignaturesWin32::VerifySigner(const std::string& path) {
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     const auto noUser = static_cast<HWND>(INVALID_HANDLE_VALUE);
 
-    SignerVerdict verdict;
-    const LONG status = trust.verify(noUser, &action, &data);
-    if (status != ERROR_SUCCESS) {
-        verdict.reason = TrustFailure(status);
-    } else {
-        CRYPT_PROVIDER_DATA* provider = trust.providerData(data.hWVTStateData);
-        CRYPT_PROVIDER_SGNR* signer = provider ? trust.signer(provider, 0, FALSE, 0) : nullptr;
-        if (signer && signer->csCertChain > 0 && signer->pasCertChain[0].pCert) {
-            const CERT_CONTEXT* certificate = signer->pasCertChain[0].pCert;
-            verdict.verified = true;
-            verdict.certificate.assign(reinterpret_cast<const char*>(certificate->pbCertEncoded),
-                                       certificate->cbCertEncoded);
-        } else {
-            verdict.reason = "verified, but Windows names no signer's certificate";
-        }
+    SignatureFacts facts;
+    facts.status = static_cast<std::uint32_t>(trust.verify(noUser, &action, &data));
+    if (facts.status != 0) facts.statusText = TrustText(facts.status);
+    try {
+        ThrowIfFileError(facts.status, path);
+        ReadSigner(trust, data.hWVTStateData, facts);
+    } catch (...) {
+        data.dwStateAction = WTD_STATEACTION_CLOSE;
+        trust.verify(noUser, &action, &data);
+        throw;
     }
     // The state the verification kept (the provider data) is released in every case.
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     trust.verify(noUser, &action, &data);
-    return verdict;
+    return facts;
 }
 
 }  // namespace gor::platform::win32

@@ -16,13 +16,18 @@
 namespace gor::platform::win32 {
 namespace {
 
-// Our own wording for the WinSock codes: the system's texts are localised, differ between
-// Windows versions and are missing for some codes under Wine.
+// Our own wording for the WinSock codes (the system's texts are localised, differ between
+// Windows versions and are missing for some codes under Wine) and for an antivirus verdict,
+// the most common reason a player's start fails, which the log must say in plain words.
 struct CodeText {
     int code;
     const char* text;
 };
-constexpr CodeText kWinsockTexts[] = {
+constexpr CodeText kOwnTexts[] = {
+    {kErrorVirusInfected,
+     "an antivirus program blocked the file: it found a virus or unwanted "
+     "software in it"},
+    {kErrorVirusDeleted, "an antivirus program blocked the file and removed it"},
     {WSAEINTR, "The operation was interrupted"},
     {WSAEBADF, "Invalid socket handle"},
     {WSAEACCES, "Permission denied"},
@@ -150,9 +155,9 @@ class Win32ErrorCategory final : public std::error_category {
 
 std::string ErrorText(unsigned long code) {
     const auto known = std::find_if(
-        std::begin(kWinsockTexts), std::end(kWinsockTexts),
+        std::begin(kOwnTexts), std::end(kOwnTexts),
         [code](const CodeText& entry) { return entry.code == static_cast<int>(code); });
-    if (known != std::end(kWinsockTexts)) return known->text;
+    if (known != std::end(kOwnTexts)) return known->text;
     std::string text = SystemText(static_cast<DWORD>(code));
     return text.empty() ? "Error " + std::to_string(code) : text;
 }

@@ -10,11 +10,16 @@
 namespace gor::platform::win32 {
 
 // Readable text for a Win32 or WinSock code: our own English wording for the WinSock codes
-// (the system's are localised and some are missing under Wine), else the system's text.
+// (the system's are localised and some are missing under Wine) and for an antivirus program's
+// verdict (ERROR_VIRUS_INFECTED, ERROR_VIRUS_DELETED: "an antivirus program blocked ..."),
+// else the system's text.
 std::string ErrorText(unsigned long code);
 
-// ERROR_ELEVATION_REQUIRED, which mingw-w64's headers lack.
+// ERROR_ELEVATION_REQUIRED, ERROR_VIRUS_INFECTED and ERROR_VIRUS_DELETED, which mingw-w64's
+// headers lack.
 inline constexpr unsigned long kErrorElevationRequired = 740;
+inline constexpr int kErrorVirusInfected = 225;
+inline constexpr int kErrorVirusDeleted = 226;
 
 // Category of Win32 and WinSock error codes; message() is ErrorText plus the number. Its
 // default_error_condition translates the codes the launcher meets (file or path not found,

@@ -30,7 +30,7 @@ class HookedFileSystem : public MemoryFileSystem {
         Before("remove", path);
         MemoryFileSystem::Remove(path);
     }
-    void Rename(const std::string& from, const std::string& to) override {
+    void Rename(const std::string& from, const std::string& to) override {  // also a held file's
         Before("rename", from);
         MemoryFileSystem::Rename(from, to);
     }

@@ -46,7 +46,7 @@ class MemoryFileSystem : public platform::FileSystem {
         entries.erase(it);
     }
 
-    void Rename(const std::string& from, const std::string& to) override {
+    virtual void Rename(const std::string& from, const std::string& to) {
         auto it = entries.find(from);
         if (it == entries.end()) Fail(ENOENT, from);
         if (entries.count(to)) Fail(EEXIST, to);
@@ -62,7 +62,7 @@ class MemoryFileSystem : public platform::FileSystem {
         return std::make_unique<MemoryFile>(*this, path);
     }
 
-    platform::FileHead ReadHead(const std::string& path, std::size_t maxBytes) override {
+    platform::FileHead ReadHead(const std::string& path, std::size_t maxBytes) {
         auto it = entries.find(path);
         if (it == entries.end()) Fail(ENOENT, path);
         if (it->second.folder) Fail(EISDIR, path);
@@ -70,11 +70,34 @@ class MemoryFileSystem : public platform::FileSystem {
         return {bytes.substr(0, maxBytes), bytes.size()};
     }
 
+    // A held file follows its renames; nothing else stops other writers here.
+    std::unique_ptr<platform::HeldFile> Hold(const std::string& path) override {
+        ReadHead(path, 0);  // fails as opening would
+        return std::make_unique<MemoryHeld>(*this, path);
+    }
+
     [[noreturn]] static void Fail(int code, const std::string& path) {
         throw std::system_error(code, std::generic_category(), path);
     }
 
   private:
+    class MemoryHeld : public platform::HeldFile {
+      public:
+        MemoryHeld(MemoryFileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {}
+        platform::FileHead ReadHead(std::size_t maxBytes) override {
+            return fs_.ReadHead(path_, maxBytes);
+        }
+        void Rename(const std::string& fileName) override {
+            const std::string to = path_.substr(0, path_.find_last_of('\\') + 1) + fileName;
+            fs_.Rename(path_, to);
+            path_ = to;
+        }
+
+      private:
+        MemoryFileSystem& fs_;
+        std::string path_;
+    };
+
     class MemoryFile : public platform::File {
       public:
         MemoryFile(MemoryFileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {
