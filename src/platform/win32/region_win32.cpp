@@ -10,7 +10,7 @@
 
 namespace gor::platform::win32 {
 
-std::uintptr_t CreateRegionFromRects(const std::vector<PixelRect>& rects) {
+std::uintptr_t CreateRegionFromRects(const std::vector<window::PixelRect>& rects) {
     if (rects.size() > (static_cast<std::size_t>(INT_MAX) - sizeof(RGNDATAHEADER)) / sizeof(RECT)) {
         throw std::length_error("CreateRegionFromRects: too many rectangles");
     }
@@ -25,7 +25,7 @@ std::uintptr_t CreateRegionFromRects(const std::vector<PixelRect>& rects) {
     header.rcBound = {0, 0, 0, 0};
     auto* out = reinterpret_cast<unsigned char*>(storage.data()) + sizeof header;
     for (std::size_t i = 0; i < rects.size(); ++i) {
-        const PixelRect& r = rects[i];
+        const window::PixelRect& r = rects[i];
         const RECT rect{r.left, r.top, r.right, r.bottom};
         std::memcpy(out, &rect, sizeof rect);
         out += sizeof rect;
