@@ -19,7 +19,7 @@
 
 namespace {
 
-using gor::platform::Pixels;
+using gor::window::Pixels;
 
 // The region operations the per-pixel reference is written against, on real GDI.
 struct GdiRegionOps {
@@ -97,7 +97,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     const auto color = static_cast<std::uint32_t>(gor::window::kTransparentColor);
     const auto transparent = std::count(picture.colors.begin(), picture.colors.end(), color);
-    const std::vector<gor::platform::PixelRect> runs = gor::window::OpaqueRuns(picture, color);
+    const std::vector<gor::window::PixelRect> runs = gor::window::OpaqueRuns(picture, color);
     std::printf("picture %dx%d, %ld transparent pixels, %zu rectangles from runs, %d rounds\n",
                 picture.width, picture.height, static_cast<long>(transparent), runs.size(), rounds);
 

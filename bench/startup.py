@@ -22,7 +22,7 @@ import time
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # The display, the prefix and the Wine environment: the same helper the tests use.
-WINE_FIXTURE = os.path.join(SOURCE, "tests", "support", "wine_fixture.sh")
+WINE_FIXTURE = os.path.join(SOURCE, "scripts", "wine_fixture.sh")
 LAUNCHER_TITLE = "Gorvik Online Launcher"
 BARE_TITLE = "Bare Window"
 WINDOW_DEADLINE = 30  # seconds; a loaded 2-core machine can take a few

@@ -20,7 +20,7 @@ done
 work=$root/build/bench-wine
 export WINEPREFIX=$work/wineprefix DISPLAY=${GOR_BENCH_DISPLAY:-:95} GOR_WINE_STATE=$work
 # The display, the prefix and the Wine environment: the same helper the tests use.
-fixture() { bash "$root/tests/support/wine_fixture.sh" "$@"; }
+fixture() { bash "$root/scripts/wine_fixture.sh" "$@"; }
 port=18473   # the host:port the win32 preset's launcher fetches from
 mkdir -p "$work"
 
@@ -56,7 +56,7 @@ nginx_pid=$!
 wait_for 30 grep -q listening "$work/nginx.out" || { cat "$work/nginx.out" >&2; exit 1; }
 
 # A wineserver of our own in the foreground, so its CPU time can be read from /proc.
-bash "$root/tests/support/wine_fixture.sh" run wineserver -f -p >/dev/null 2>&1 &  # exec: $! is wineserver
+bash "$root/scripts/wine_fixture.sh" run wineserver -f -p >/dev/null 2>&1 &  # exec: $! is wineserver
 server_pid=$!
 sleep 0.5
 
@@ -79,7 +79,7 @@ for ((run = 1; run <= runs; run++)); do
     server_cpu0=$(cpu_of "$server_pid")
     t_start=$(now)
     (cd "$work" && exec /usr/bin/time -f '%e %U %S' -o "$work/time.out" \
-    bash "$root/tests/support/wine_fixture.sh" run wine "$folder/gorlaunch.exe") \
+    bash "$root/scripts/wine_fixture.sh" run wine "$folder/gorlaunch.exe") \
         >"$work/wine.log" 2>&1 &
     launcher=$!
     # The body goes into gorupd.tmp, which becomes gorupd.exe once complete: note both

@@ -1,12 +1,12 @@
 # Tests that run under Wine on an Xvfb display: the one place in the build that says how.
-# tests/support/wine_fixture.sh sets up the display and the prefix (the "wine" fixture,
+# scripts/wine_fixture.sh sets up the display and the prefix (the "wine" fixture,
 # registered in tests/e2e, once per run) and runs every such test in the Wine environment.
 find_program(GOR_PYTHON3 python3 REQUIRED)
 find_program(GOR_BASH bash REQUIRED)
 
 set(GOR_E2E_DISPLAY ":93" CACHE STRING "X display the tests under Wine run on (Xvfb)")
 set(GOR_E2E_STATE ${CMAKE_BINARY_DIR}/e2e)
-set(GOR_WINE_FIXTURE ${CMAKE_SOURCE_DIR}/tests/support/wine_fixture.sh)
+set(GOR_WINE_FIXTURE ${CMAKE_SOURCE_DIR}/scripts/wine_fixture.sh)
 # What every test under Wine sees: the build's own prefix on the display (the fixture adds
 # the rest of the Wine environment).
 set(GOR_WINE_ENVIRONMENT

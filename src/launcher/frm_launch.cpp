@@ -10,8 +10,8 @@
 #include "download/skip_step.h"
 #include "launcher/paths.h"
 #include "launcher/watchdog.h"
+#include "platform/shape_form.h"
 #include "window/layout.h"
-#include "window/shape_module.h"
 
 namespace gor::launcher {
 
@@ -102,8 +102,8 @@ void frmLaunch::Form_Load() try {
     ClaimFolder();
     OpenLog();
     LaunchStep = 1;
-    window::ShapeFormToPicture(window_,
-                               window::kTransparentColor);  // the region is the window's now
+    platform::ShapeFormToPicture(window_,
+                                 window::kTransparentColor);  // the region is the window's now
     AppDir = process_.AppPath();
     const std::string newUpdater = AppDir + kPathSeparator + "gorupd.new";
     const std::string updater = AppDir + kPathSeparator + "gorupd.exe";

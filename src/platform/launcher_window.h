@@ -7,24 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "window/pixels.h"
+
 namespace gor::platform {
-
-// A picture's pixels as colour references 0x00BBGGRR, rows top-down, x growing rightwards.
-struct Pixels {
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint32_t> colors;  // width * height, row-major from the top row
-    std::uint32_t At(int x, int y) const { return colors[static_cast<std::size_t>(y) * width + x]; }
-};
-
-// A rectangle in window pixels, right and bottom edges exclusive.
-struct PixelRect {
-    int left = 0;
-    int top = 0;
-    int right = 0;
-    int bottom = 0;
-    bool operator==(const PixelRect&) const = default;
-};
 
 // Message box style 48: exclamation icon, OK button only.
 inline constexpr int kMsgExclamationOk = 48;
@@ -51,11 +36,11 @@ class LauncherWindow {
     virtual int TwipsPerPixelX() = 0;
     virtual int TwipsPerPixelY() = 0;
     virtual void SetOuterSizeTwips(int width, int height) = 0;
-    virtual Pixels ReadPicture() = 0;
+    virtual window::Pixels ReadPicture() = 0;
     // Builds one region from `rects` (their union) and gives it to the window, which owns it
     // from then on and is redrawn. Returns the region handle, or 0 when none could be made
     // (the window then keeps its rectangular shape).
-    virtual std::uintptr_t ApplyRegion(const std::vector<PixelRect>& rects) = 0;
+    virtual std::uintptr_t ApplyRegion(const std::vector<window::PixelRect>& rects) = 0;
 };
 
 }  // namespace gor::platform

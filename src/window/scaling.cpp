@@ -46,7 +46,7 @@ int ScaleToDpi(int pixels, int dpi) {
     return RoundedRatio(static_cast<long long>(pixels) * dpi, kDesignDpi);
 }
 
-platform::PixelRect PlaceAtDpi(const TwipsRect& place, int dpi) {
+PixelRect PlaceAtDpi(const TwipsRect& place, int dpi) {
     const auto edge = [dpi](int twips) {
         return RoundedRatio(static_cast<long long>(twips) * dpi, kTwipsPerInch);
     };
@@ -54,15 +54,14 @@ platform::PixelRect PlaceAtDpi(const TwipsRect& place, int dpi) {
             edge(place.top + place.height)};
 }
 
-platform::Pixels ScalePicture(const platform::Pixels& picture, int dpi,
-                              std::uint32_t transparentColor) {
+Pixels ScalePicture(const Pixels& picture, int dpi, std::uint32_t transparentColor) {
     if (dpi <= 0) throw std::invalid_argument("the display's resolution must be positive");
     if (picture.width < 0 || picture.height < 0 ||
         picture.colors.size() !=
             static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height)) {
         throw std::invalid_argument("picture pixels do not match its size");
     }
-    platform::Pixels scaled;
+    Pixels scaled;
     scaled.width = ScaleToDpi(picture.width, dpi);
     scaled.height = ScaleToDpi(picture.height, dpi);
     scaled.colors.reserve(static_cast<std::size_t>(scaled.width) *

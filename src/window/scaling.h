@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "platform/launcher_window.h"
 #include "window/layout.h"
+#include "window/pixels.h"
 
 namespace gor::window {
 
@@ -16,7 +16,7 @@ int ScaleToDpi(int pixels, int dpi);
 
 // A design rectangle in twips as window pixels at `dpi`. Each edge goes to its nearest pixel,
 // so at 96 dpi this is the familiar 15 twips to the pixel and touching rectangles stay touching.
-platform::PixelRect PlaceAtDpi(const TwipsRect& place, int dpi);
+PixelRect PlaceAtDpi(const TwipsRect& place, int dpi);
 
 // The picture as it is shown at `dpi`: ScaleToDpi(width) x ScaleToDpi(height) pixels, each the
 // mean of the picture's pixels under it weighted by the area they cover. At whole-number
@@ -27,7 +27,6 @@ platform::PixelRect PlaceAtDpi(const TwipsRect& place, int dpi);
 // so the outline cut from the result is the picture's own outline, scaled.
 // Throws std::invalid_argument when the pixels do not match the picture's stated size, or
 // when `dpi` is not positive.
-platform::Pixels ScalePicture(const platform::Pixels& picture, int dpi,
-                              std::uint32_t transparentColor);
+Pixels ScalePicture(const Pixels& picture, int dpi, std::uint32_t transparentColor);
 
 }  // namespace gor::window

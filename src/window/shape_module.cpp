@@ -1,5 +1,4 @@
-// ShapeModule: sizing a frameless window to its picture and building its region from the
-// picture's opaque runs.
+// ShapeModule's outline: the opaque runs of a picture, stacked into rectangles.
 #include "window/shape_module.h"
 
 #include <cstddef>
@@ -15,7 +14,7 @@ struct Run {
 };
 
 // Opaque runs of one row, left to right.
-void RowRuns(const platform::Pixels& picture, int y, std::uint32_t color, std::vector<Run>& runs) {
+void RowRuns(const Pixels& picture, int y, std::uint32_t color, std::vector<Run>& runs) {
     runs.clear();
     int x = 0;
     while (x < picture.width) {
@@ -29,13 +28,13 @@ void RowRuns(const platform::Pixels& picture, int y, std::uint32_t color, std::v
 
 }  // namespace
 
-std::vector<platform::PixelRect> OpaqueRuns(const platform::Pixels& picture, std::uint32_t color) {
+std::vector<PixelRect> OpaqueRuns(const Pixels& picture, std::uint32_t color) {
     if (picture.width < 0 || picture.height < 0 ||
         picture.colors.size() !=
             static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height)) {
         throw std::runtime_error("picture pixels do not match its size");
     }
-    std::vector<platform::PixelRect> rects;
+    std::vector<PixelRect> rects;
     // Rectangles that reach the previous row, by index into `rects`, ordered by left edge.
     std::vector<std::size_t> open;
     std::vector<std::size_t> stillOpen;
@@ -60,25 +59,6 @@ std::vector<platform::PixelRect> OpaqueRuns(const platform::Pixels& picture, std
         open.swap(stillOpen);
     }
     return rects;
-}
-
-std::uintptr_t ShapeFormToPicture(platform::LauncherWindow& TargetForm,
-                                  std::int32_t TransparentColor) {
-    // Without a frame the outer rectangle and the drawing area coincide, so the picture's
-    // pixel coordinates are the region's coordinates.
-    TargetForm.SetBorderStyleNone();
-    const int W = TargetForm.PictureWidthPixels();
-    const int H = TargetForm.PictureHeightPixels();
-    // The window measures exactly W x H pixels whatever its design size and the display's dpi.
-    TargetForm.SetOuterSizeTwips(W * TargetForm.TwipsPerPixelX(), H * TargetForm.TwipsPerPixelY());
-    const platform::Pixels picture = TargetForm.ReadPicture();
-    if (picture.width != W || picture.height != H) {
-        throw std::runtime_error("the picture read does not have the picture's size");
-    }
-    // Colour references compare in all 32 bits: only exact matches become holes.
-    const std::vector<platform::PixelRect> WindowRegion =
-        OpaqueRuns(picture, static_cast<std::uint32_t>(TransparentColor));
-    return TargetForm.ApplyRegion(WindowRegion);
 }
 
 }  // namespace gor::window

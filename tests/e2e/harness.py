@@ -4,7 +4,7 @@ the "Error Launching" box) and reading what the stand-in updater recorded.
 
 The environment comes from tests/e2e/CMakeLists.txt (gor_add_wine_test): GORLAUNCH_EXE,
 GORUPD_STANDIN, GORBOX_PROBE, GORLAUNCH_SOURCE_DIR, GOR_E2E_WORK, GOR_E2E_ARTIFACTS,
-WINEPREFIX, DISPLAY, GOR_E2E_BACKDROP.
+WINEPREFIX, DISPLAY; and GOR_E2E_BACKDROP from scripts/wine_fixture.sh.
 """
 
 import glob
@@ -59,7 +59,7 @@ def backdrop():
     """The colour the screen shows where no window is, as (r, g, b). Paints the root window
     the fixture's solid colour first if it shows something else (a display started
     elsewhere, or one that was reset)."""
-    text = os.environ.get("GOR_E2E_BACKDROP", "#3050a0")
+    text = os.environ["GOR_E2E_BACKDROP"]
     wanted = tuple(int(text.lstrip("#")[i:i + 2], 16) for i in (0, 2, 4))
     if screenshot((0, 0, 1, 1)).pixel(0, 0) != wanted:
         subprocess.run(["xsetroot", "-solid", text], timeout=30, stdin=subprocess.DEVNULL)
@@ -170,7 +170,7 @@ def standin_bytes():
 
 
 def wine_env():
-    """The environment of programs under Wine: this one, which tests/support/wine_fixture.sh
+    """The environment of programs under Wine: this one, which scripts/wine_fixture.sh
     (every test under Wine runs through it) completed."""
     return dict(os.environ)
 
@@ -245,7 +245,7 @@ DESIGN_DPI = 96
 
 def set_display_dpi(dpi):
     """Sets the resolution (LogPixels) the prefix's next programs see, once Wine is quiet."""
-    subprocess.run(["bash", str(SOURCE_DIR / "tests" / "support" / "wine_fixture.sh"), "dpi",
+    subprocess.run(["bash", str(SOURCE_DIR / "scripts" / "wine_fixture.sh"), "dpi",
                     str(dpi)], env=wine_env(), timeout=300, check=True, stdin=subprocess.DEVNULL)
 
 

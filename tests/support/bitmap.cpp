@@ -30,7 +30,7 @@ std::int32_t S32(std::span<const std::uint8_t> b, std::size_t at) {
 
 }  // namespace
 
-platform::Pixels DecodeBitmap24(std::span<const std::uint8_t> file) {
+window::Pixels DecodeBitmap24(std::span<const std::uint8_t> file) {
     if (file.size() < kFileHeaderSize + kInfoHeaderSize) Malformed("file shorter than its headers");
     if (file[0] != 'B' || file[1] != 'M') Malformed("no BM signature");
     const std::uint32_t pixelOffset = U32(file, 10);
@@ -57,7 +57,7 @@ platform::Pixels DecodeBitmap24(std::span<const std::uint8_t> file) {
         Malformed("pixel data outside the file");
     }
 
-    platform::Pixels picture;
+    window::Pixels picture;
     picture.width = static_cast<int>(width);
     picture.height = static_cast<int>(height);
     picture.colors.resize(static_cast<std::size_t>(width * height));

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "platform/launcher_window.h"
+#include "window/pixels.h"
 
 namespace gor::test {
 
@@ -14,6 +14,6 @@ namespace gor::test {
 // when the stored height is negative), each row padded to four bytes.
 // Returns the pixels top-down as 0x00BBGGRR. Throws std::invalid_argument for anything
 // else or anything truncated; never reads outside `file`.
-platform::Pixels DecodeBitmap24(std::span<const std::uint8_t> file);
+window::Pixels DecodeBitmap24(std::span<const std::uint8_t> file);
 
 }  // namespace gor::test

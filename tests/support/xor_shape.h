@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/launcher_window.h"
+#include "window/pixels.h"
 
 namespace gor::test {
 
@@ -17,7 +17,7 @@ namespace gor::test {
 //   void   DeleteObject(Handle)
 // Returns the region (owned by the caller), or the falsy handle when it could not be made.
 template <class RegionOps>
-auto XorShape(const platform::Pixels& picture, std::uint32_t color, RegionOps& ops) {
+auto XorShape(const window::Pixels& picture, std::uint32_t color, RegionOps& ops) {
     auto WindowRegion = ops.CreateRectRgn(0, 0, picture.width, picture.height);
     // Without a region every combination would fail anyway; skip the scan.
     if (!WindowRegion) return WindowRegion;

@@ -36,7 +36,7 @@ class LauncherPicture : public testing::Test {
     bool Hole(int x, int y) const { return picture.At(x, y) == kKey; }
 
     Bytes file = ReadAsset("launcher.bmp");
-    gor::platform::Pixels picture;
+    gor::window::Pixels picture;
 };
 
 TEST_F(LauncherPicture, IsAnUncompressedBottomUp24BitBitmapOf200By98) {

@@ -13,8 +13,8 @@
 namespace {
 
 using namespace gor::window;
-using gor::platform::PixelRect;
-using gor::platform::Pixels;
+using gor::window::PixelRect;
+using gor::window::Pixels;
 
 constexpr auto kKey = static_cast<std::uint32_t>(kTransparentColor);
 

@@ -42,7 +42,7 @@ Bytes ThreeByTwo(bool bottomUp = true) {
 
 TEST(ShapeBitmap, DecodesTopDownAsColourReferences) {
     for (const bool bottomUp : {true, false}) {
-        const gor::platform::Pixels p = DecodeBitmap24(ThreeByTwo(bottomUp));
+        const gor::window::Pixels p = DecodeBitmap24(ThreeByTwo(bottomUp));
         ASSERT_EQ(p.width, 3);
         ASSERT_EQ(p.height, 2);
         EXPECT_EQ(p.colors, (std::vector<std::uint32_t>{0x0000FF, 0x00FF00, 0xFF0000, 0xFFFFFF,

@@ -14,6 +14,7 @@
 
 #include "bitmap.h"
 #include "fakes/recording_window.h"
+#include "platform/shape_form.h"
 #include "window/layout.h"
 #include "window/scaling.h"
 #include "window/shape_module.h"
@@ -21,11 +22,11 @@
 
 namespace {
 
-using gor::platform::PixelRect;
-using gor::platform::Pixels;
+using gor::platform::ShapeFormToPicture;
 using gor::test::XorShape;
 using gor::window::OpaqueRuns;
-using gor::window::ShapeFormToPicture;
+using gor::window::PixelRect;
+using gor::window::Pixels;
 
 constexpr auto kKey = static_cast<std::uint32_t>(gor::window::kTransparentColor);
 // The launcher picture's size and the twips per pixel of a 96-dpi screen.

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "launcher/executable_image.h"
+#include "platform/shape_form.h"
 #include "platform/win32/event_loop_win32.h"
 #include "platform/win32/file_system_win32.h"
 #include "platform/win32/launcher_window_win32.h"
@@ -28,12 +29,12 @@
 #include "bitmap.h"
 #include "window/layout.h"
 #include "window/scaling.h"
-#include "window/shape_module.h"
 
 namespace {
 
 using namespace gor::platform;
 using namespace gor::platform::win32;
+using gor::window::Pixels;
 
 // What the command line names (see wmain): the scratch folder, the launcher picture and the
 // images of this build for the image check.
@@ -392,8 +393,7 @@ TEST(Win32LauncherWindow, PictureSizeRegionAndLabels) {
     EXPECT_TRUE(read.colors == expected.colors);
 
     // Shaping makes it frameless, exactly the picture's size and cut to the picture.
-    const std::uintptr_t region =
-        gor::window::ShapeFormToPicture(window, gor::window::kTransparentColor);
+    const std::uintptr_t region = ShapeFormToPicture(window, gor::window::kTransparentColor);
     EXPECT_TRUE(region != 0);
     RECT frame, client;
     ::GetWindowRect(hwnd, &frame);

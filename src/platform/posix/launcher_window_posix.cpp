@@ -66,15 +66,15 @@ void LauncherWindowPosix::SetOuterSizeTwips(int width, int height) {
     Line("size-twips: " + std::to_string(width) + "x" + std::to_string(height));
 }
 
-Pixels LauncherWindowPosix::ReadPicture() {
-    Pixels picture;
+window::Pixels LauncherWindowPosix::ReadPicture() {
+    window::Pixels picture;
     picture.width = window::kPictureWidthPixels;
     picture.height = window::kPictureHeightPixels;
     picture.colors.assign(static_cast<std::size_t>(picture.width) * picture.height, 0x000000u);
     return picture;
 }
 
-std::uintptr_t LauncherWindowPosix::ApplyRegion(const std::vector<PixelRect>& rects) {
+std::uintptr_t LauncherWindowPosix::ApplyRegion(const std::vector<window::PixelRect>& rects) {
     Line("region: " + std::to_string(rects.size()) + " rectangles");
     return 1;
 }

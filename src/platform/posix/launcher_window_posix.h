@@ -32,9 +32,9 @@ class LauncherWindowPosix final : public LauncherWindow {
     int TwipsPerPixelY() override { return window::kTwipsPerPixelAt96Dpi; }
     void SetOuterSizeTwips(int width, int height) override;
     // A console has no picture: every pixel is opaque black, so the shape is the full rectangle.
-    Pixels ReadPicture() override;
+    window::Pixels ReadPicture() override;
     // Prints the number of rectangles and returns a non-zero stand-in handle.
-    std::uintptr_t ApplyRegion(const std::vector<PixelRect>& rects) override;
+    std::uintptr_t ApplyRegion(const std::vector<window::PixelRect>& rects) override;
 
   private:
     void Line(const std::string& text);

@@ -121,11 +121,12 @@ class HeldFileWin32 final : public HeldFile {
     void Rename(const std::string& fileName) override {
         const std::wstring path = Widen(path_);
         const std::wstring name = path.substr(0, path.find_last_of(L"\\/") + 1) + Widen(fileName);
-        std::string buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t), '\0');
+        const std::size_t nameBytes = name.size() * sizeof(wchar_t);
+        std::string buffer(sizeof(FILE_RENAME_INFO) + nameBytes, '\0');
         auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
         info->ReplaceIfExists = FALSE;
         info->RootDirectory = nullptr;
-        info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+        info->FileNameLength = static_cast<DWORD>(nameBytes);
         name.copy(info->FileName, name.size());
         if (!::SetFileInformationByHandle(handle_, FileRenameInfo, info,
                                           static_cast<DWORD>(buffer.size())))

@@ -10,15 +10,15 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "platform/shape_form.h"
 #include "platform/win32/callback_guard.h"
 #include "platform/win32/region_win32.h"
-#include "platform/win32/resource_ids.h"
 #include "platform/win32/system_library.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_error.h"
+#include "window/assets/resource_ids.h"
 #include "window/layout.h"
 #include "window/scaling.h"
-#include "window/shape_module.h"
 
 namespace gor::platform::win32 {
 namespace {
@@ -95,13 +95,13 @@ BITMAPINFO DibHeader(int width, int height) {
 }
 
 // The launcher picture from the resources, as colour references.
-Pixels LoadLauncherPicture(HINSTANCE instance) {
+window::Pixels LoadLauncherPicture(HINSTANCE instance) {
     // A DIB section keeps the picture's exact colours whatever the display's depth, so the
     // transparent colour still matches exactly when the pixels are read.
     const HBITMAP bitmap = static_cast<HBITMAP>(::LoadImageW(
         instance, MAKEINTRESOURCEW(GOR_IDB_LAUNCHER), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     if (bitmap == nullptr) ThrowLastError("LoadImageW (launcher picture)");
-    Pixels pixels;
+    window::Pixels pixels;
     BITMAP info{};
     DWORD error = ERROR_INVALID_DATA;
     int rows = 0;
@@ -126,7 +126,7 @@ Pixels LoadLauncherPicture(HINSTANCE instance) {
 }
 
 // `pixels` as a DIB section, to be drawn with their exact colours.
-HBITMAP MakePicture(const Pixels& pixels) {
+HBITMAP MakePicture(const window::Pixels& pixels) {
     const BITMAPINFO header = DibHeader(pixels.width, pixels.height);
     void* bits = nullptr;
     const HBITMAP bitmap = ::CreateDIBSection(nullptr, &header, DIB_RGB_COLORS, &bits, nullptr, 0);
@@ -230,21 +230,21 @@ void LauncherWindowWin32::Destroy() noexcept {
     window_ = nullptr;
 }
 
-PixelRect LauncherWindowWin32::LabelRect(const Label& label) const {
+window::PixelRect LauncherWindowWin32::LabelRect(const Label& label) const {
     return window::PlaceAtDpi(label.design->place, dpi_);
 }
 
 std::pair<int, int> LauncherWindowWin32::SizeAtDpi(int dpi) const {
     if (shaped_)
         return {window::ScaleToDpi(design_.width, dpi), window::ScaleToDpi(design_.height, dpi)};
-    const PixelRect design = window::PlaceAtDpi(
+    const window::PixelRect design = window::PlaceAtDpi(
         {0, 0, window::kFormDesignWidthTwips, window::kFormDesignHeightTwips}, dpi);
     return {design.right, design.bottom};
 }
 
 void LauncherWindowWin32::ScaleTo(int dpi) {
     // Everything new is made before anything old is let go.
-    Pixels scaled = window::ScalePicture(design_, dpi, window::kFormBackColor);
+    window::Pixels scaled = window::ScalePicture(design_, dpi, window::kFormBackColor);
     Gdi<HBITMAP__> picture(MakePicture(scaled));
     Gdi<HFONT__> statusFont(MakeFont(lblStatus.design->font, dpi));
     Gdi<HFONT__> percentFont(MakeFont(lblPercent.design->font, dpi));
@@ -255,7 +255,7 @@ void LauncherWindowWin32::ScaleTo(int dpi) {
     lblPercent.font = std::move(percentFont);
     if (shaped_) {
         // The outline follows the picture: cut again, as the launcher first did.
-        window::ShapeFormToPicture(*this, window::kTransparentColor);
+        ShapeFormToPicture(*this, window::kTransparentColor);
     } else {
         const auto [width, height] = SizeAtDpi(dpi);
         if (!::SetWindowPos(window_, nullptr, 0, 0, width, height,
@@ -279,7 +279,7 @@ void LauncherWindowWin32::InvalidateLabel(const Label& label) {
     if (window_ == nullptr) return;
     // Only the label's area: the next paint rebuilds it from the picture, so an old caption
     // leaves no ghost behind.
-    const PixelRect r = LabelRect(label);
+    const window::PixelRect r = LabelRect(label);
     const RECT area{r.left, r.top, r.right, r.bottom};
     ::InvalidateRect(window_, &area, FALSE);
     // Paint now: WM_PAINT is only generated once no posted message waits, and a fast transfer
@@ -334,7 +334,7 @@ void LauncherWindowWin32::Paint() {
             for (const Label* label :
                  {&lblStatus, &lblPercent}) {  // bottom of the stacking order first
                 if (!label->visible || label->caption.empty()) continue;
-                const PixelRect r = LabelRect(*label);
+                const window::PixelRect r = LabelRect(*label);
                 RECT area{r.left, r.top, r.right, r.bottom};
                 Selection fontSelection(canvas, label->font.get());
                 ::SetTextColor(canvas, label->foreColor);
@@ -448,11 +448,11 @@ void LauncherWindowWin32::SetOuterSizeTwips(int width, int height) {
     }
 }
 
-Pixels LauncherWindowWin32::ReadPicture() {
+window::Pixels LauncherWindowWin32::ReadPicture() {
     return scaled_;
 }
 
-std::uintptr_t LauncherWindowWin32::ApplyRegion(const std::vector<PixelRect>& rects) {
+std::uintptr_t LauncherWindowWin32::ApplyRegion(const std::vector<window::PixelRect>& rects) {
     if (window_ == nullptr) throw Win32Error(ERROR_INVALID_WINDOW_HANDLE, "ApplyRegion");
     const HRGN region = reinterpret_cast<HRGN>(CreateRegionFromRects(rects));
     if (region == nullptr) return 0;

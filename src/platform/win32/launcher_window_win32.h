@@ -45,8 +45,8 @@ class LauncherWindowWin32 final : public LauncherWindow {
     int TwipsPerPixelX() override;
     int TwipsPerPixelY() override;
     void SetOuterSizeTwips(int width, int height) override;
-    Pixels ReadPicture() override;
-    std::uintptr_t ApplyRegion(const std::vector<PixelRect>& rects) override;
+    window::Pixels ReadPicture() override;
+    std::uintptr_t ApplyRegion(const std::vector<window::PixelRect>& rects) override;
 
     // The window handle, or null once the window is destroyed.
     HWND__* Handle() const { return window_; }
@@ -74,7 +74,7 @@ class LauncherWindowWin32 final : public LauncherWindow {
                               std::intptr_t lParam, std::intptr_t& result);
 
     static Label MakeLabel(const window::LabelDesign& design);
-    PixelRect LabelRect(const Label& label) const;
+    window::PixelRect LabelRect(const Label& label) const;
     // The window's outer size at `dpi`: the scaled picture once shaped, else the design size.
     std::pair<int, int> SizeAtDpi(int dpi) const;
     // Rebuilds the picture and the fonts for `dpi` (all made before the old ones are let go)
@@ -95,8 +95,8 @@ class LauncherWindowWin32 final : public LauncherWindow {
 
     const WindowOwner owner_{this, &HandleMessage};
     HWND__* window_ = nullptr;
-    Pixels design_;           // the launcher picture as made, at 96 dpi
-    Pixels scaled_;           // the picture at dpi_, as painted and cut
+    window::Pixels design_;   // the launcher picture as made, at 96 dpi
+    window::Pixels scaled_;   // the picture at dpi_, as painted and cut
     Gdi<HBITMAP__> picture_;  // scaled_ as a DIB section: exact colours on any display
     int dpi_ = window::kDesignDpi;
     bool shaped_ = false;

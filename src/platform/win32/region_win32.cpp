@@ -10,22 +10,23 @@
 
 namespace gor::platform::win32 {
 
-std::uintptr_t CreateRegionFromRects(const std::vector<PixelRect>& rects) {
+std::uintptr_t CreateRegionFromRects(const std::vector<window::PixelRect>& rects) {
     if (rects.size() > (static_cast<std::size_t>(INT_MAX) - sizeof(RGNDATAHEADER)) / sizeof(RECT)) {
         throw std::length_error("CreateRegionFromRects: too many rectangles");
     }
     // RGNDATA is a variable-length structure; build it in DWORD-aligned storage.
-    const std::size_t bytes = sizeof(RGNDATAHEADER) + rects.size() * sizeof(RECT);
+    const std::size_t rectBytes = rects.size() * sizeof(RECT);
+    const std::size_t bytes = sizeof(RGNDATAHEADER) + rectBytes;
     std::vector<DWORD> storage((bytes + sizeof(DWORD) - 1) / sizeof(DWORD));
     RGNDATAHEADER header{};
     header.dwSize = sizeof header;
     header.iType = RDH_RECTANGLES;
     header.nCount = static_cast<DWORD>(rects.size());
-    header.nRgnSize = static_cast<DWORD>(rects.size() * sizeof(RECT));
+    header.nRgnSize = static_cast<DWORD>(rectBytes);
     header.rcBound = {0, 0, 0, 0};
     auto* out = reinterpret_cast<unsigned char*>(storage.data()) + sizeof header;
     for (std::size_t i = 0; i < rects.size(); ++i) {
-        const PixelRect& r = rects[i];
+        const window::PixelRect& r = rects[i];
         const RECT rect{r.left, r.top, r.right, r.bottom};
         std::memcpy(out, &rect, sizeof rect);
         out += sizeof rect;

@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/launcher_window.h"
+#include "window/pixels.h"
 
 namespace gor::platform::win32 {
 
 // The union of `rects` as a new region (an HRGN the caller owns), or 0 when GDI could not
 // make it. No rectangles give an empty region.
-std::uintptr_t CreateRegionFromRects(const std::vector<PixelRect>& rects);
+std::uintptr_t CreateRegionFromRects(const std::vector<window::PixelRect>& rects);
 
 }  // namespace gor::platform::win32

@@ -2,7 +2,7 @@
 """Runs winsock_check.exe under Wine against servers on 127.0.0.1 and checks what it got.
 
 Usage: test_winsock.py --exe build/.../winsock_check.exe [--wine wine]
-Runs through tests/support/wine_fixture.sh (ctest's "wine" fixture), like every test under
+Runs through scripts/wine_fixture.sh (ctest's "wine" fixture), like every test under
 Wine; the servers are those of tests/support/servers.py. The name
 lookup cases run in network and mount namespaces of their own (unshare -m -n) whose
 /etc/resolv.conf names a small name server on 127.0.0.1 started by this script and whose

@@ -23,13 +23,13 @@ class RecordingWindow : public platform::LauncherWindow {
 
     // Shaping. The picture: 4 x 2 pixels whose left column is the transparent colour, unless
     // a test gives another.
-    platform::Pixels picture = DefaultPicture();
+    window::Pixels picture = DefaultPicture();
     int twipsX = 15, twipsY = 15;
     std::uintptr_t regionHandle = 1;
     std::string failShapingAt;  // the shaping step (as in shapingSteps) that throws
     std::vector<std::string> shapingSteps;
     int outerWidth = 0, outerHeight = 0;
-    std::vector<platform::PixelRect> applied;
+    std::vector<window::PixelRect> applied;
     std::function<void(const std::string&)> afterChange;  // runs after each noted change
 
     // What the labels show now.
@@ -76,8 +76,8 @@ class RecordingWindow : public platform::LauncherWindow {
         outerWidth = width;
         outerHeight = height;
     }
-    platform::Pixels ReadPicture() override { return Shaping("read"), picture; }
-    std::uintptr_t ApplyRegion(const std::vector<platform::PixelRect>& rects) override {
+    window::Pixels ReadPicture() override { return Shaping("read"), picture; }
+    std::uintptr_t ApplyRegion(const std::vector<window::PixelRect>& rects) override {
         Shaping("region");
         applied = rects;
         Change("shaped");
@@ -85,7 +85,7 @@ class RecordingWindow : public platform::LauncherWindow {
     }
 
   private:
-    static platform::Pixels DefaultPicture() {
+    static window::Pixels DefaultPicture() {
         constexpr auto k = static_cast<std::uint32_t>(window::kTransparentColor);
         constexpr std::uint32_t o = 0xFFFFFF;
         return {4, 2, {k, o, o, o, k, o, o, o}};

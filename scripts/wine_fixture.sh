@@ -17,7 +17,9 @@ set -euo pipefail
 # What every program under Wine sees besides its display and prefix: a Wine that asks nothing
 # at its first start (no Mono, no Gecko) and prints none of its own diagnostics.
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-backdrop="${GOR_E2E_BACKDROP:-#3050a0}"
+# The colour of the screen where no window is; the tests read it from here to check the
+# window's outline in screenshots against it.
+export GOR_E2E_BACKDROP="${GOR_E2E_BACKDROP:-#3050a0}"
 
 display_up() { xdpyinfo >/dev/null 2>&1; }
 
@@ -57,7 +59,7 @@ setup() {
         echo "using the X server already on $DISPLAY"
     fi
     if command -v xsetroot >/dev/null; then
-        xsetroot -solid "$backdrop"
+        xsetroot -solid "$GOR_E2E_BACKDROP"
     else
         echo "xsetroot missing (x11-xserver-utils): shape checks will find no known backdrop" >&2
     fi

@@ -1,5 +1,5 @@
-/* Resource identifiers shared by gorlaunch.rc and the Win32 layer (plain defines: the
-   resource compiler reads this file too). */
+/* Resource identifiers shared by gorlaunch.rc and the Win32 window that loads them (plain
+   defines: the resource compiler reads this file too). */
 #pragma once
 
 #define GOR_IDI_APPLICATION 1 /* first icon group: the program icon */
