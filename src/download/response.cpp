@@ -97,7 +97,7 @@ const char* AnswerHead::Read(std::string_view headerText) {
             if (more.empty()) continue;
             std::string joined(value);
             joined.append(value.empty() ? "" : " ").append(more);
-            value = joined_.emplace_back(std::move(joined));
+            value = joined_.emplace_front(std::move(joined));
             continue;
         }
         const auto colon = line.find(':');

@@ -2,7 +2,7 @@
 // writes them, and what the control makes of the status. Pure: bytes in, results out, no I/O.
 #pragma once
 
-#include <deque>
+#include <forward_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -74,7 +74,7 @@ class AnswerHead {
     std::string text_;
     std::string_view statusLine_, code_;
     std::vector<Field> fields_;
-    std::deque<std::string> joined_;  // values of folded fields, joined from their lines
+    std::forward_list<std::string> joined_;  // values of folded fields, joined from their lines
 };
 
 // An interim answer (1xx other than 101 Switching Protocols), which a client reads and skips:

@@ -5,15 +5,15 @@
 
 namespace gor::platform {
 
-std::vector<std::size_t> RaceOrder(const std::vector<bool>& isIPv6,
+std::vector<std::size_t> RaceOrder(const std::vector<int>& families,
                                    std::optional<std::size_t> preferred) {
     std::vector<std::size_t> first, second;  // the first address's family, and the other
-    for (std::size_t i = 0; i < isIPv6.size(); ++i) {
+    for (std::size_t i = 0; i < families.size(); ++i) {
         if (i == preferred) continue;
-        (isIPv6[i] == isIPv6.front() ? first : second).push_back(i);
+        (families[i] == families.front() ? first : second).push_back(i);
     }
     std::vector<std::size_t> order;
-    if (preferred && *preferred < isIPv6.size()) order.push_back(*preferred);
+    if (preferred && *preferred < families.size()) order.push_back(*preferred);
     for (std::size_t i = 0; i < std::max(first.size(), second.size()); ++i) {
         if (i < first.size()) order.push_back(first[i]);
         if (i < second.size()) order.push_back(second[i]);

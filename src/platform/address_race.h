@@ -17,9 +17,9 @@ inline constexpr int kRaceStaggerMilliseconds = 250;
 
 // The order in which the addresses start: the system's first one, then the families taking
 // turns (IPv6, IPv4, IPv6, ...) where both are listed, each family in the system's order.
-// `isIPv6[i]` tells the family of the system's i-th address; `preferred`, the index of the
-// address that connected last time to this host, goes first. Returns indices into the list.
-std::vector<std::size_t> RaceOrder(const std::vector<bool>& isIPv6,
+// `families[i]` is the address family of the system's i-th address; `preferred`, the index of
+// the address that connected last time to this host, goes first. Returns indices into the list.
+std::vector<std::size_t> RaceOrder(const std::vector<int>& families,
                                    std::optional<std::size_t> preferred);
 
 // The port as a number 1..65535 when `text` is plain decimal digits naming one ("080" is 80).

@@ -385,11 +385,12 @@ TEST(SocketAddresses, EachAddressIsTriedInTheSystemsOrder) {
 
 TEST(SocketAddresses, RaceStartsWithTheSystemsFirstAndAlternatesFamilies) {
     using Order = std::vector<std::size_t>;
-    EXPECT_EQ(RaceOrder({true, true, false, false}, std::nullopt), (Order{0, 2, 1, 3}));
-    EXPECT_EQ(RaceOrder({false, true, true, true}, std::nullopt), (Order{0, 1, 2, 3}));
-    EXPECT_EQ(RaceOrder({false, false}, std::nullopt), (Order{0, 1}));
+    constexpr int v6 = AF_INET6, v4 = AF_INET;
+    EXPECT_EQ(RaceOrder({v6, v6, v4, v4}, std::nullopt), (Order{0, 2, 1, 3}));
+    EXPECT_EQ(RaceOrder({v4, v6, v6, v6}, std::nullopt), (Order{0, 1, 2, 3}));
+    EXPECT_EQ(RaceOrder({v4, v4}, std::nullopt), (Order{0, 1}));
     // The address that worked last time goes first; the rest keep their turns.
-    EXPECT_EQ(RaceOrder({true, true, false, false}, 2), (Order{2, 0, 3, 1}));
+    EXPECT_EQ(RaceOrder({v6, v6, v4, v4}, 2), (Order{2, 0, 3, 1}));
 }
 
 }  // namespace

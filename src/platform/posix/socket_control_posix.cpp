@@ -144,13 +144,13 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
                  delivery);
             return;
         }
-        std::vector<bool> isIPv6;
+        std::vector<int> families;
         std::optional<std::size_t> preferred;
         for (const SocketAddress& address : resolution.addresses) {
-            if (winner_ && SameAddress(address, *winner_)) preferred = isIPv6.size();
-            isIPv6.push_back(address.family == AF_INET6);
+            if (winner_ && SameAddress(address, *winner_)) preferred = families.size();
+            families.push_back(address.family);
         }
-        for (const std::size_t i : RaceOrder(isIPv6, preferred))
+        for (const std::size_t i : RaceOrder(families, preferred))
             addresses_.push_back(resolution.addresses[i]);
         nextAddress_ = 0;
         lastError_ = 0;

@@ -47,7 +47,7 @@ class EventLoopWin32::TimerWin32 final : public Timer {
             ThrowLastError("SetTimer");
         }
         id_ = id;
-        loop_.timers_[id] = this;
+        loop_.timers_.emplace_back(id, this);
     }
 
     bool Enabled() const override { return id_ != 0; }
@@ -58,7 +58,7 @@ class EventLoopWin32::TimerWin32 final : public Timer {
     void Stop() noexcept {
         if (id_ == 0) return;
         ::KillTimer(loop_.window_, id_);
-        loop_.timers_.erase(id_);
+        std::erase_if(loop_.timers_, [this](const auto& timer) { return timer.first == id_; });
         id_ = 0;
     }
 
@@ -124,7 +124,8 @@ void EventLoopWin32::DispatchEvents(double deadline) {
 }
 
 void EventLoopWin32::OnTimer(std::uintptr_t id) {
-    const auto found = timers_.find(id);
+    const auto found = std::find_if(timers_.begin(), timers_.end(),
+                                    [id](const auto& timer) { return timer.first == id; });
     if (found == timers_.end()) return;  // a late tick of a timer since stopped or restarted
     TimerWin32* timer = found->second;
     RunGuarded([timer] { timer->Tick(); });

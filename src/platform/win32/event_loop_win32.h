@@ -4,7 +4,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <utility>
+#include <vector>
 #include <memory>
 
 #include "platform/event_loop.h"
@@ -42,7 +43,8 @@ class EventLoopWin32 final : public EventLoop {
     const WindowOwner owner_{this, &HandleMessage};
     HWND__* window_ = nullptr;
     double secondsPerTick_ = 0;
-    std::map<std::uintptr_t, TimerWin32*> timers_;  // by the id of their current SetTimer
+    // By the id of their current SetTimer; a handful at most, so a plain list.
+    std::vector<std::pair<std::uintptr_t, TimerWin32*>> timers_;
     std::uintptr_t nextTimerId_ = 1;
 };
 

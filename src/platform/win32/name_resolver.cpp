@@ -44,7 +44,7 @@ void NameLookup::Resolve(bool numericOnly) noexcept {
         for (const ADDRINFOW* entry = list; entry; entry = entry->ai_next) {
             if (entry->ai_addrlen > sizeof(sockaddr_storage)) continue;
             const auto* bytes = reinterpret_cast<const char*>(entry->ai_addr);
-            addresses.push_back({{bytes, bytes + entry->ai_addrlen}, entry->ai_family == AF_INET6});
+            addresses.push_back({{bytes, bytes + entry->ai_addrlen}, entry->ai_family});
         }
     } catch (...) {
         error = WSA_NOT_ENOUGH_MEMORY;

@@ -17,7 +17,7 @@ namespace gor::platform::win32 {
 struct NameLookup {
     struct Address {
         std::vector<char> bytes;  // a sockaddr of `bytes.size()` bytes
-        bool ipv6 = false;
+        int family = 0;
     };
     std::wstring name, service;
     std::vector<Address> addresses;

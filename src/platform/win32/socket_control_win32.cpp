@@ -228,16 +228,13 @@ void SocketControlWin32::PostDeferred(std::intptr_t what) {
 
 void SocketControlWin32::StartRace() {
     // The race's order, with the address that worked last time for this control first.
-    std::vector<NameLookup::Address>& list = addresses_->addresses;
-    std::vector<bool> isIPv6;
+    std::vector<int> families;
     std::optional<std::size_t> preferred;
-    for (const NameLookup::Address& address : list) {
-        if (address.bytes == winner_) preferred = isIPv6.size();
-        isIPv6.push_back(address.ipv6);
+    for (const NameLookup::Address& address : addresses_->addresses) {
+        if (address.bytes == winner_) preferred = families.size();
+        families.push_back(address.family);
     }
-    std::vector<NameLookup::Address> ordered;
-    for (const std::size_t i : RaceOrder(isIPv6, preferred)) ordered.push_back(list[i]);
-    list.swap(ordered);
+    order_ = RaceOrder(families, preferred);
     nextAddress_ = 0;
     lastError_ = 0;
     state_ = State::Connecting;
@@ -254,14 +251,12 @@ void SocketControlWin32::StartRace() {
 
 void SocketControlWin32::StartNextAttempt() {
     staggerTimer_->SetEnabled(false);
-    const std::vector<NameLookup::Address>& list = addresses_->addresses;
-    while (nextAddress_ < list.size()) {
-        const NameLookup::Address& address = list[nextAddress_++];
-        Attempt attempt{INVALID_SOCKET, 0, address.bytes};
+    while (nextAddress_ < order_.size()) {
+        Attempt attempt{INVALID_SOCKET, 0, order_[nextAddress_++]};
         const int error = StartConnect(attempt);
         if (!error) {
-            racing_.push_back(std::move(attempt));
-            if (nextAddress_ < list.size()) staggerTimer_->SetEnabled(true);
+            racing_.push_back(attempt);
+            if (nextAddress_ < order_.size()) staggerTimer_->SetEnabled(true);
             return;
         }
         lastError_ = error;
@@ -271,7 +266,8 @@ void SocketControlWin32::StartNextAttempt() {
 }
 
 int SocketControlWin32::StartConnect(Attempt& attempt) {
-    const auto* remote = reinterpret_cast<const sockaddr*>(attempt.address.data());
+    const std::vector<char>& address = addresses_->addresses[attempt.address].bytes;
+    const auto* remote = reinterpret_cast<const sockaddr*>(address.data());
     attempt.socket = ::socket(remote->sa_family, SOCK_STREAM, IPPROTO_TCP);
     if (attempt.socket == INVALID_SOCKET) return ::WSAGetLastError();
     attempt.message = kMsgSocketFirst + ++attempts_ % kSocketMessages;
@@ -279,8 +275,7 @@ int SocketControlWin32::StartConnect(Attempt& attempt) {
     if (::WSAAsyncSelect(attempt.socket, window_, attempt.message,
                          FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR)
         return ::WSAGetLastError();
-    if (::connect(attempt.socket, remote, static_cast<int>(attempt.address.size())) ==
-        SOCKET_ERROR) {
+    if (::connect(attempt.socket, remote, static_cast<int>(address.size())) == SOCKET_ERROR) {
         // A non-blocking connect reports WSAEWOULDBLOCK; the outcome arrives as FD_CONNECT.
         const int error = ::WSAGetLastError();
         if (error != WSAEWOULDBLOCK) return error;
@@ -295,7 +290,7 @@ void SocketControlWin32::OnAttemptConnected(unsigned msg, std::uintptr_t socket,
         return a.message == msg && a.socket == socket;
     });
     if (state_ != State::Connecting || attempt == racing_.end()) return;
-    Attempt decided = std::move(*attempt);
+    const Attempt decided = *attempt;
     racing_.erase(attempt);
     if (error) {
         ::closesocket(decided.socket);
@@ -303,7 +298,7 @@ void SocketControlWin32::OnAttemptConnected(unsigned msg, std::uintptr_t socket,
         return StartNextAttempt();
     }
     EndRace();
-    winner_ = std::move(decided.address);
+    winner_ = addresses_->addresses[decided.address].bytes;
     socket_ = decided.socket;
     socketMessage_ = decided.message;
     state_ = State::Connected;

@@ -67,9 +67,9 @@ class SocketControlWin32 final : public platform::SocketControl {
     enum class Delivery { Direct, Posted };
     // One address's connection attempt in the race.
     struct Attempt {
-        std::uintptr_t socket;      // SOCKET
-        unsigned message;           // its WSAAsyncSelect message
-        std::vector<char> address;  // the sockaddr it connects to
+        std::uintptr_t socket;  // SOCKET
+        unsigned message;       // its WSAAsyncSelect message
+        std::size_t address;    // index into the lookup's addresses
     };
 
     // The notification window's messages (see owned_window.h): WinSock's and our own
@@ -123,7 +123,8 @@ class SocketControlWin32 final : public platform::SocketControl {
     // The lookup running for this connection; its helper thread owns it until it posts it.
     const NameLookup* pending_ = nullptr;
     std::unique_ptr<NameLookup> addresses_;  // the connection's addresses, once known
-    std::size_t nextAddress_ = 0;            // the next one to start
+    std::vector<std::size_t> order_;         // indices of the addresses in the race's order
+    std::size_t nextAddress_ = 0;            // the next one of order_ to start
     std::vector<Attempt> racing_;            // attempts still racing for the connection
     unsigned attempts_ = 0;                  // counts attempts; picks each one's message
     int lastError_ = 0;                      // the failure of the address that failed last
