@@ -178,9 +178,4 @@ void ThrowLastError(std::string_view function, std::string_view path, std::strin
     throw Win32Error(code, function, path, secondPath);
 }
 
-void ThrowLastSocketError(std::string_view function) {
-    const int code = ::WSAGetLastError();
-    throw Win32Error(static_cast<unsigned long>(code), function);
-}
-
 }  // namespace gor::platform::win32

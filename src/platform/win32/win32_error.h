@@ -42,7 +42,4 @@ std::system_error Win32Error(unsigned long code, std::string_view function,
 [[noreturn]] void ThrowLastError(std::string_view function, std::string_view path = {},
                                  std::string_view secondPath = {});
 
-// Throws Win32Error(WSAGetLastError(), function). Call it right after the failing socket call.
-[[noreturn]] void ThrowLastSocketError(std::string_view function);
-
 }  // namespace gor::platform::win32
