@@ -101,7 +101,7 @@ void frmLaunch::GorDownload1_DownloadError(const std::string& description, bool 
         log_.Line("transfer failed after " + FormatLength(received_) + " bytes: " + description +
                   (code ? " (error " + std::to_string(code) + ")" : ""));
     }
-    ending_ = SERVER_ERROR || code == 0          ? TryEnding::Final
+    ending_ = SERVER_ERROR || code == 0               ? TryEnding::Final
               : IsUnreachable(code) && !answerLogged_ ? TryEnding::Unreachable
                                                       : ResumableEnding();
     DownloadWait = 0;

@@ -34,10 +34,9 @@ std::optional<double> DownloadRetries::After(TryEnding ending) {
 }
 
 std::string DownloadRetries::LastGranted() const {
-    return lastWasResume_ ? "resume " + std::to_string(resumes_) + " of " +
-                                std::to_string(kMostResumes)
-                          : "retry " + std::to_string(reconnects_) + " of " +
-                                std::to_string(kMostReconnects);
+    return lastWasResume_
+               ? "resume " + std::to_string(resumes_) + " of " + std::to_string(kMostResumes)
+               : "retry " + std::to_string(reconnects_) + " of " + std::to_string(kMostReconnects);
 }
 
 bool IsUnreachable(std::int32_t condition) {

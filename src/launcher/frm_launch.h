@@ -171,11 +171,11 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     // `downloadTarget_` only once the control reports it complete.
     std::string downloadTarget_;
     std::string partialFile_;
-    double received_ = 0;         // bytes in the partial file at the last Progress
-    bool answerLogged_ = false;   // the current answer's status line is in the log
-    bool bodyRequested_ = false;  // DownloadFile was called for the current transfer
+    double received_ = 0;                  // bytes in the partial file at the last Progress
+    bool answerLogged_ = false;            // the current answer's status line is in the log
+    bool bodyRequested_ = false;           // DownloadFile was called for the current transfer
     TryEnding ending_ = TryEnding::Final;  // how the last try ended, for the retry rule
-    std::string validator_;  // If-Range of the bytes in the partial file; empty: none
+    std::string validator_;                // If-Range of the bytes in the partial file; empty: none
 };
 
 }  // namespace gor::launcher

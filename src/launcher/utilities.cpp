@@ -203,8 +203,8 @@ void frmLaunch::StartTransfer() {
     }
     GorDownload1.IfRange(validator_);
     LogRequest("download", received_ > 0 ? "Range: bytes=" + FormatLength(received_ - 1) +
-                                                "-, If-Range: " + validator_
-                                          : "");
+                                               "-, If-Range: " + validator_
+                                         : "");
     GorDownload1.DownloadFile();
 }
 

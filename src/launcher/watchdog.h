@@ -71,10 +71,10 @@ class Watchdog {
     platform::EventLoop& loop_;
     std::unique_ptr<platform::Timer> Timer1;
     Road road_ = Road::Patch;
-    double startedAt_ = 0;     // when the road armed it
-    double restartedAt_ = 0;   // when a download's bytes last restarted it
+    double startedAt_ = 0;    // when the road armed it
+    double restartedAt_ = 0;  // when a download's bytes last restarted it
     double bytesAtRestart_ = 0;
-    double bytes_ = 0;         // the body's bytes at the last Progress
+    double bytes_ = 0;  // the body's bytes at the last Progress
 };
 
 }  // namespace gor::launcher

@@ -75,7 +75,8 @@ TEST(FrameDownloadBody, Table) {
             c.fields;
         AnswerHead head;
         head.Read(std::string_view(header).substr(0, header.size() - 2));
-        const DownloadBody body = FrameDownloadBody(head, c.partial, c.askedFrom, c.probeLength, kCap);
+        const DownloadBody body =
+            FrameDownloadBody(head, c.partial, c.askedFrom, c.probeLength, kCap);
         EXPECT_EQ(body.chunked, c.chunked);
         EXPECT_EQ(body.failure ? body.failure : "", std::string(c.failure ? c.failure : ""));
         if (!body.failure) {

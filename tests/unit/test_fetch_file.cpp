@@ -284,8 +284,8 @@ TEST(WithTheControl, CutTransferResumesOnlyWhatAValidatorTiesToTheServersFile) {
         rig.loop.At(2.6, [&rig, &c] { rig.loop.socket->DeliverData(c.answer); });
         EXPECT_EQ(rig.Run(), c.exit) << c.answer;
         ASSERT_EQ(rig.loop.socket->sent.size(), 3u);  // never resumed twice
-        EXPECT_TRUE(rig.loop.socket->sent[2].ends_with("Tessix Downloader\r\n" + c.resumeLines +
-                                                       "\r\n"));
+        EXPECT_TRUE(
+            rig.loop.socket->sent[2].ends_with("Tessix Downloader\r\n" + c.resumeLines + "\r\n"));
         EXPECT_TRUE(c.exit ? !rig.files.Has(kExe) : rig.files.Bytes(kExe) == kImage);
         EXPECT_FALSE(rig.files.Has(kTmp));
     }

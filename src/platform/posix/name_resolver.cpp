@@ -65,7 +65,8 @@ void ResolveInBackground(const std::string& host, std::uint16_t port,
 
 std::string AddressText(const sockaddr_storage& address) {
     const void* bytes = nullptr;
-    if (address.ss_family == AF_INET) bytes = &reinterpret_cast<const sockaddr_in&>(address).sin_addr;
+    if (address.ss_family == AF_INET)
+        bytes = &reinterpret_cast<const sockaddr_in&>(address).sin_addr;
     if (address.ss_family == AF_INET6)
         bytes = &reinterpret_cast<const sockaddr_in6&>(address).sin6_addr;
     char text[INET6_ADDRSTRLEN] = "";

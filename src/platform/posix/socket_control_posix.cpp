@@ -334,12 +334,12 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
     std::uint64_t generation_ = 0;
     int fd_ = -1;
     EventLoopPosix::WatchId watch_ = 0;
-    std::vector<SocketAddress> addresses_;  // in the order they race
-    std::size_t nextAddress_ = 0;           // the next one to start
+    std::vector<SocketAddress> addresses_;                 // in the order they race
+    std::size_t nextAddress_ = 0;                          // the next one to start
     std::vector<std::shared_ptr<ConnectAttempt>> racing_;  // attempts still running
-    int lastError_ = 0;                     // the failure of the address that failed last
-    std::unique_ptr<Timer> staggerTimer_;   // starts the next address beside the others
-    std::unique_ptr<Timer> raceTimer_;      // the whole race's budget
+    int lastError_ = 0;                    // the failure of the address that failed last
+    std::unique_ptr<Timer> staggerTimer_;  // starts the next address beside the others
+    std::unique_ptr<Timer> raceTimer_;     // the whole race's budget
     // The address that connected last time: the next connection to the host starts with it.
     std::optional<SocketAddress> winner_;
     std::vector<char> rx_;

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
-#include <memory>
 
 #include "platform/event_loop.h"
 #include "platform/win32/owned_window.h"

@@ -23,8 +23,8 @@ DWORD WINAPI Run(void* parameter) {
     const Request request = *static_cast<Request*>(parameter);
     delete static_cast<Request*>(parameter);
     request.lookup->Resolve(false);
-    if (!::PostMessageW(request.window, request.message,
-                        reinterpret_cast<WPARAM>(request.lookup), 0))
+    if (!::PostMessageW(request.window, request.message, reinterpret_cast<WPARAM>(request.lookup),
+                        0))
         delete request.lookup;
     return 0;
 }
@@ -67,7 +67,8 @@ unsigned long ResolveInBackground(NameLookup* lookup, HWND__* window, unsigned m
 
 std::string AddressText(const sockaddr_storage& address) {
     const void* bytes = nullptr;
-    if (address.ss_family == AF_INET) bytes = &reinterpret_cast<const sockaddr_in&>(address).sin_addr;
+    if (address.ss_family == AF_INET)
+        bytes = &reinterpret_cast<const sockaddr_in&>(address).sin_addr;
     if (address.ss_family == AF_INET6)
         bytes = &reinterpret_cast<const sockaddr_in6&>(address).sin6_addr;
     char text[INET6_ADDRSTRLEN] = "";

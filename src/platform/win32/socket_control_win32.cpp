@@ -11,19 +11,19 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <type_traits>
+#include <memory>
+#include <optional>
+#include <vector>
 
 #include "platform/address_race.h"
 #include "platform/win32/callback_guard.h"
 #include "platform/win32/event_loop_win32.h"
 #include "platform/win32/name_resolver.h"
+#include "platform/win32/owned_window.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_error.h"
 
 namespace gor::platform::win32 {
-
-static_assert(std::is_same_v<HWND, HWND__*>);
-static_assert(sizeof(SOCKET) == sizeof(std::uintptr_t) && INVALID_SOCKET == ~std::uintptr_t{0});
 
 namespace {
 
@@ -56,11 +56,106 @@ void Deliver(platform::SocketEvents* sink, Notify&& notify) {
 
 }  // namespace
 
-bool SocketControlWin32::HandleMessage(void* owner, HWND, unsigned message, std::uintptr_t wParam,
-                                       std::intptr_t lParam, std::intptr_t&) {
+// The control's state and its notification window. Shared: the dispatch of a notification
+// holds it, so a handler that destroys the control leaves it alive until that dispatch
+// returns; the race's timers hold it weakly.
+class SocketCore final : public std::enable_shared_from_this<SocketCore> {
+  public:
+    explicit SocketCore(EventLoopWin32& loop);
+    ~SocketCore();
+    SocketCore(const SocketCore&) = delete;
+    SocketCore& operator=(const SocketCore&) = delete;
+
+    platform::SocketEvents* sink_ = nullptr;
+    void Close();
+    void Connect(const std::string& host, const std::string& port);
+    void SendData(std::string_view data);
+    void GetData(std::string& data, std::int32_t maxLength);
+    std::string LocalIP() const;
+    std::size_t BytesPending() const { return receivedEnd_ - receivedBegin_; }
+
+  private:
+    enum class State { Closed, Resolving, Connecting, Connected, PeerClosed, Failed };
+    // Whether a failure may reach the sink at once (we are inside a dispatch) or must be
+    // posted (we are inside an operation the host called).
+    enum class Delivery { Direct, Posted };
+    // One address's connection attempt in the race.
+    struct Attempt {
+        SOCKET socket;
+        UINT message;         // its WSAAsyncSelect message
+        std::size_t address;  // index into the lookup's addresses
+    };
+
+    // The notification window's messages (see owned_window.h): WinSock's and our own
+    // deferred ones go to HandleNotification.
+    static bool HandleMessage(void* owner, HWND window, unsigned message, std::uintptr_t wParam,
+                              std::intptr_t lParam, std::intptr_t& result);
+    void HandleNotification(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
+    void OnLookupDone(std::uintptr_t lookup);
+    void OnDeferred(std::uintptr_t generation, std::intptr_t what);
+    void OnSocketEvent(unsigned event, int error);
+    void PostDeferred(std::intptr_t what);
+
+    // The race: starts it over the lookup's addresses within kConnectMilliseconds; starts the
+    // next address beside those still racing (with none left and none racing, fails with the
+    // last address's failure); hears an attempt's outcome; closes what still races.
+    void StartRace();
+    void StartNextAttempt();
+    int StartConnect(Attempt& attempt);  // 0, or why it could not start
+    void OnAttemptConnected(unsigned msg, std::uintptr_t socket, int error);
+    void EndRace();
+    void CloseSocket();
+
+    std::size_t MakeRoom();  // moves untaken bytes to the front; returns the space behind them
+    // One recv into the buffer and its DataArrival: the bytes taken, 0 when none (the buffer
+    // full, nothing waiting, the peer's close), -1 with `error` set on a failure.
+    int ReceiveOnce(int& error);
+    void Receive();
+    void DrainAndFinish(int closeError);
+    void FlushSendQueue(Delivery delivery);
+    // Ends the connection with `error`, told now or from the message loop.
+    void Fail(int error, Delivery delivery);
+    void Report(int error);
+    void DropQueuedNotifications();
+
+    EventLoopWin32& loop_;
+    const WindowOwner owner_{this, &HandleMessage};
+    HWND window_ = nullptr;
+
+    State state_ = State::Closed;
+    SOCKET socket_ = INVALID_SOCKET;
+    UINT socketMessage_ = 0;  // the WSAAsyncSelect message of socket_
+    // Counts connections; checked against every posted notification so that nothing of a
+    // closed connection reaches the sink.
+    std::uintptr_t generation_ = 0;
+    int deferredError_ = 0;
+
+    // The lookup running for this connection; its helper thread owns it until it posts it.
+    const NameLookup* pending_ = nullptr;
+    std::unique_ptr<NameLookup> addresses_;  // the connection's addresses, once known
+    std::vector<std::size_t> order_;         // indices of the addresses in the race's order
+    std::size_t nextAddress_ = 0;            // the next one of order_ to start
+    std::vector<Attempt> racing_;            // attempts still racing for the connection
+    unsigned attempts_ = 0;                  // counts attempts; picks each one's message
+    int lastError_ = 0;                      // the failure of the address that failed last
+    std::unique_ptr<Timer> staggerTimer_;    // starts the next address beside the others
+    std::unique_ptr<Timer> raceTimer_;       // the whole race's budget
+    // The sockaddr that connected last time: the next connection starts with it.
+    std::vector<char> winner_;
+
+    std::vector<char> received_;  // bytes [begin, end) are received and not yet taken
+    std::size_t receivedBegin_ = 0, receivedEnd_ = 0;
+    bool receiveStalled_ = false;  // FD_READ skipped because the buffer was full
+    std::string sendQueue_;        // bytes the stack would not take yet; sent on FD_WRITE
+    std::size_t sendOffset_ = 0;   // how much of sendQueue_ has gone out
+};
+
+bool SocketCore::HandleMessage(void* owner, HWND, unsigned message, std::uintptr_t wParam,
+                               std::intptr_t lParam, std::intptr_t&) {
     if (message < WM_APP || message > kMsgLast) return false;
-    auto* control = static_cast<SocketControlWin32*>(owner);
-    RunGuarded([&] { control->HandleNotification(message, wParam, lParam); });
+    // Held for the dispatch: a handler may destroy the control that owns the core.
+    const auto core = static_cast<SocketCore*>(owner)->shared_from_this();
+    RunGuarded([&] { core->HandleNotification(message, wParam, lParam); });
     return true;
 }
 
@@ -75,9 +170,8 @@ WinsockSession::~WinsockSession() {
     ::WSACleanup();
 }
 
-SocketControlWin32::SocketControlWin32(EventLoopWin32& loop)
-    : loop_(loop), alive_(std::make_shared<bool>(true)),
-      received_(platform::kReceiveBufferBytes) {
+SocketCore::SocketCore(EventLoopWin32& loop)
+    : loop_(loop), received_(platform::kReceiveBufferBytes) {
     WNDCLASSEXW windowClass{};
     windowClass.lpszClassName = kWindowClass;
     RegisterOwnedWindowClass(windowClass);
@@ -85,15 +179,14 @@ SocketControlWin32::SocketControlWin32(EventLoopWin32& loop)
                                 "socket notifications");
 }
 
-SocketControlWin32::~SocketControlWin32() {
-    *alive_ = false;
+SocketCore::~SocketCore() {
     Close();
     // A lookup still running finds no window to post to and frees its result itself.
     ForgetOwner(window_);
     ::DestroyWindow(window_);
 }
 
-void SocketControlWin32::Close() {
+void SocketCore::Close() {
     if (state_ == State::Closed) return;
     // closesocket also ends the WSAAsyncSelect; notifications already queued are dropped below.
     // A lookup still running is left to finish: its answer is recognised as stale and freed.
@@ -110,7 +203,7 @@ void SocketControlWin32::Close() {
     DropQueuedNotifications();
 }
 
-void SocketControlWin32::Connect(const std::string& host, const std::string& port) {
+void SocketCore::Connect(const std::string& host, const std::string& port) {
     Close();
     ++generation_;
     state_ = State::Resolving;
@@ -141,13 +234,13 @@ void SocketControlWin32::Connect(const std::string& host, const std::string& por
     pending_ = lookup.release();  // the helper thread's until it posts it back
 }
 
-void SocketControlWin32::SendData(std::string_view data) {
+void SocketCore::SendData(std::string_view data) {
     if (state_ != State::Connected) throw Win32Error(WSAENOTCONN, "SendData");
     sendQueue_.append(data);
     FlushSendQueue(Delivery::Posted);
 }
 
-void SocketControlWin32::GetData(std::string& data, std::int32_t maxLength) {
+void SocketCore::GetData(std::string& data, std::int32_t maxLength) {
     const std::size_t count =
         std::min(BytesPending(), static_cast<std::size_t>(std::max<std::int32_t>(maxLength, 0)));
     data.assign(received_.data() + receivedBegin_, count);
@@ -160,7 +253,7 @@ void SocketControlWin32::GetData(std::string& data, std::int32_t maxLength) {
     }
 }
 
-std::string SocketControlWin32::LocalIP() const {
+std::string SocketCore::LocalIP() const {
     if (state_ != State::Connected && state_ != State::PeerClosed) return {};
     sockaddr_storage local{};
     int length = sizeof local;
@@ -169,8 +262,7 @@ std::string SocketControlWin32::LocalIP() const {
     return AddressText(local);
 }
 
-void SocketControlWin32::HandleNotification(unsigned msg, std::uintptr_t wParam,
-                                            std::intptr_t lParam) {
+void SocketCore::HandleNotification(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
     if (msg == kMsgLookupDone)
         OnLookupDone(wParam);
     else if (msg == kMsgDeferred)
@@ -181,7 +273,7 @@ void SocketControlWin32::HandleNotification(unsigned msg, std::uintptr_t wParam,
         OnAttemptConnected(msg, wParam, WSAGETSELECTERROR(lParam));
 }
 
-void SocketControlWin32::OnLookupDone(std::uintptr_t lookup) {
+void SocketCore::OnLookupDone(std::uintptr_t lookup) {
     // Ours again, whatever it says; the answer of a lookup this connection no longer waits for
     // is dropped.
     std::unique_ptr<NameLookup> answer(reinterpret_cast<NameLookup*>(lookup));
@@ -192,7 +284,7 @@ void SocketControlWin32::OnLookupDone(std::uintptr_t lookup) {
     StartRace();
 }
 
-void SocketControlWin32::OnDeferred(std::uintptr_t generation, std::intptr_t what) {
+void SocketCore::OnDeferred(std::uintptr_t generation, std::intptr_t what) {
     if (generation != generation_) return;
     switch (what) {
         case kDeferredConnect:
@@ -207,7 +299,7 @@ void SocketControlWin32::OnDeferred(std::uintptr_t generation, std::intptr_t wha
     }
 }
 
-void SocketControlWin32::OnSocketEvent(unsigned event, int error) {
+void SocketCore::OnSocketEvent(unsigned event, int error) {
     if (state_ != State::Connected) return;
     if (error && event != FD_CLOSE) return Fail(error, Delivery::Direct);
     switch (event) {
@@ -220,13 +312,13 @@ void SocketControlWin32::OnSocketEvent(unsigned event, int error) {
     }
 }
 
-void SocketControlWin32::PostDeferred(std::intptr_t what) {
+void SocketCore::PostDeferred(std::intptr_t what) {
     if (!::PostMessageW(window_, kMsgDeferred, generation_, what)) ThrowLastError("PostMessageW");
 }
 
 // ---- the race over the host's addresses
 
-void SocketControlWin32::StartRace() {
+void SocketCore::StartRace() {
     // The race's order, with the address that worked last time for this control first.
     std::vector<int> families;
     std::optional<std::size_t> preferred;
@@ -238,18 +330,21 @@ void SocketControlWin32::StartRace() {
     nextAddress_ = 0;
     lastError_ = 0;
     state_ = State::Connecting;
-    staggerTimer_ = loop_.CreateTimer(kRaceStaggerMilliseconds, [this] {
-        if (state_ == State::Connecting) StartNextAttempt();
+    const std::weak_ptr<SocketCore> weak = weak_from_this();
+    staggerTimer_ = loop_.CreateTimer(kRaceStaggerMilliseconds, [weak] {
+        if (auto self = weak.lock(); self && self->state_ == State::Connecting)
+            self->StartNextAttempt();
     });
     // The budget of the whole race: whatever has not connected by then has timed out.
-    raceTimer_ = loop_.CreateTimer(kConnectMilliseconds, [this] {
-        if (state_ == State::Connecting) Fail(WSAETIMEDOUT, Delivery::Direct);
+    raceTimer_ = loop_.CreateTimer(kConnectMilliseconds, [weak] {
+        if (auto self = weak.lock(); self && self->state_ == State::Connecting)
+            self->Fail(WSAETIMEDOUT, Delivery::Direct);
     });
     raceTimer_->SetEnabled(true);
     StartNextAttempt();
 }
 
-void SocketControlWin32::StartNextAttempt() {
+void SocketCore::StartNextAttempt() {
     staggerTimer_->SetEnabled(false);
     while (nextAddress_ < order_.size()) {
         Attempt attempt{INVALID_SOCKET, 0, order_[nextAddress_++]};
@@ -265,7 +360,7 @@ void SocketControlWin32::StartNextAttempt() {
     if (racing_.empty()) Fail(lastError_ ? lastError_ : WSAEHOSTUNREACH, Delivery::Direct);
 }
 
-int SocketControlWin32::StartConnect(Attempt& attempt) {
+int SocketCore::StartConnect(Attempt& attempt) {
     const std::vector<char>& address = addresses_->addresses[attempt.address].bytes;
     const auto* remote = reinterpret_cast<const sockaddr*>(address.data());
     attempt.socket = ::socket(remote->sa_family, SOCK_STREAM, IPPROTO_TCP);
@@ -285,7 +380,7 @@ int SocketControlWin32::StartConnect(Attempt& attempt) {
 
 // An attempt's outcome: the first to connect wins and the others are closed at once; one that
 // failed makes way for the next address at once.
-void SocketControlWin32::OnAttemptConnected(unsigned msg, std::uintptr_t socket, int error) {
+void SocketCore::OnAttemptConnected(unsigned msg, std::uintptr_t socket, int error) {
     const auto attempt = std::find_if(racing_.begin(), racing_.end(), [&](const Attempt& a) {
         return a.message == msg && a.socket == socket;
     });
@@ -305,7 +400,7 @@ void SocketControlWin32::OnAttemptConnected(unsigned msg, std::uintptr_t socket,
     Deliver(sink_, [](platform::SocketEvents& sink) { sink.OnConnect(); });
 }
 
-void SocketControlWin32::EndRace() {
+void SocketCore::EndRace() {
     for (const Attempt& attempt : racing_) ::closesocket(attempt.socket);
     racing_.clear();
     // Stopped, not destroyed: this may run inside one of their ticks.
@@ -313,7 +408,7 @@ void SocketControlWin32::EndRace() {
     if (raceTimer_) raceTimer_->SetEnabled(false);
 }
 
-void SocketControlWin32::CloseSocket() {
+void SocketCore::CloseSocket() {
     if (socket_ != INVALID_SOCKET) ::closesocket(socket_);
     socket_ = INVALID_SOCKET;
     socketMessage_ = 0;
@@ -321,7 +416,7 @@ void SocketControlWin32::CloseSocket() {
 
 // ---- the connection
 
-std::size_t SocketControlWin32::MakeRoom() {
+std::size_t SocketCore::MakeRoom() {
     if (receivedBegin_ > 0) {
         std::memmove(received_.data(), received_.data() + receivedBegin_, BytesPending());
         receivedEnd_ -= receivedBegin_;
@@ -330,7 +425,7 @@ std::size_t SocketControlWin32::MakeRoom() {
     return received_.size() - receivedEnd_;
 }
 
-int SocketControlWin32::ReceiveOnce(int& error) {
+int SocketCore::ReceiveOnce(int& error) {
     const std::size_t room = MakeRoom();
     if (room == 0) {
         // The receiver left the buffer full. WinSock posts no further FD_READ until we recv
@@ -351,21 +446,21 @@ int SocketControlWin32::ReceiveOnce(int& error) {
     return count;
 }
 
-void SocketControlWin32::Receive() {
+void SocketCore::Receive() {
     int error = 0;
     if (ReceiveOnce(error) < 0) Fail(error, Delivery::Direct);
 }
 
-void SocketControlWin32::DrainAndFinish(int closeError) {
+void SocketCore::DrainAndFinish(int closeError) {
     // FD_CLOSE can come while bytes still wait in the stack (WinSock does not hold it back
     // until they are read); the receiver gets every one of them before it hears of the close.
-    const std::shared_ptr<bool> alive = alive_;
     const std::uintptr_t generation = generation_;
     int readError = 0;
     for (;;) {
         const int count = ReceiveOnce(readError);
-        // The receiver may have closed, reconnected or destroyed the control meanwhile.
-        if (!*alive || generation != generation_) return;
+        // The receiver may have closed, reconnected or destroyed the control meanwhile (the
+        // control's end closes its core).
+        if (generation != generation_) return;
         if (count <= 0) break;  // a failure, the close, or a receiver that is not taking
     }
     if (closeError || readError) return Fail(closeError ? closeError : readError, Delivery::Direct);
@@ -373,7 +468,7 @@ void SocketControlWin32::DrainAndFinish(int closeError) {
     Deliver(sink_, [](platform::SocketEvents& sink) { sink.OnClose(); });
 }
 
-void SocketControlWin32::FlushSendQueue(Delivery delivery) {
+void SocketCore::FlushSendQueue(Delivery delivery) {
     while (sendOffset_ < sendQueue_.size()) {
         const std::size_t left = sendQueue_.size() - sendOffset_;
         const int sent = ::send(socket_, sendQueue_.data() + sendOffset_,
@@ -390,7 +485,7 @@ void SocketControlWin32::FlushSendQueue(Delivery delivery) {
     sendOffset_ = 0;
 }
 
-void SocketControlWin32::Fail(int error, Delivery delivery) {
+void SocketCore::Fail(int error, Delivery delivery) {
     // Nothing more of this connection is reported, and its socket is gone already, as on
     // every platform; the host's Close only forgets what is left.
     EndRace();
@@ -401,7 +496,7 @@ void SocketControlWin32::Fail(int error, Delivery delivery) {
     PostDeferred(kDeferredError);
 }
 
-void SocketControlWin32::Report(int error) {
+void SocketCore::Report(int error) {
     std::string description = ErrorText(static_cast<unsigned long>(error));
     const std::string source = kSocketErrorSource, helpFile;
     bool cancelDisplay = false;
@@ -412,7 +507,7 @@ void SocketControlWin32::Report(int error) {
     });
 }
 
-void SocketControlWin32::DropQueuedNotifications() {
+void SocketCore::DropQueuedNotifications() {
     // Notifications of the closed connection may already wait in the queue (posted before
     // closesocket); take them out so the next connection never sees them. A lookup's answer
     // is freed with its message.
@@ -420,6 +515,38 @@ void SocketControlWin32::DropQueuedNotifications() {
     while (::PeekMessageW(&msg, window_, kMsgLookupDone, kMsgLast, PM_REMOVE)) {
         if (msg.message == kMsgLookupDone) delete reinterpret_cast<NameLookup*>(msg.wParam);
     }
+}
+
+// ---- the control: each operation on its core
+
+SocketControlWin32::SocketControlWin32(EventLoopWin32& loop)
+    : core_(std::make_shared<SocketCore>(loop)) {}
+
+SocketControlWin32::~SocketControlWin32() {
+    core_->Close();
+    core_->sink_ = nullptr;
+}
+
+void SocketControlWin32::SetEventSink(platform::SocketEvents* sink) {
+    core_->sink_ = sink;
+}
+void SocketControlWin32::Close() {
+    core_->Close();
+}
+void SocketControlWin32::Connect(const std::string& host, const std::string& port) {
+    core_->Connect(host, port);
+}
+void SocketControlWin32::SendData(std::string_view data) {
+    core_->SendData(data);
+}
+void SocketControlWin32::GetData(std::string& data, std::int32_t maxLength) {
+    core_->GetData(data, maxLength);
+}
+std::string SocketControlWin32::LocalIP() const {
+    return core_->LocalIP();
+}
+std::size_t SocketControlWin32::BytesPending() const {
+    return core_->BytesPending();
 }
 
 }  // namespace gor::platform::win32
