@@ -39,7 +39,7 @@ cmake --build "$named_build" -j2 --target gorlaunch >/dev/null
 
 work=$root/build/bench-links
 export WINEPREFIX=$work/wineprefix DISPLAY=${GOR_BENCH_DISPLAY:-:95} GOR_WINE_STATE=$work
-fixture() { bash "$root/tests/support/wine_fixture.sh" "$@"; }
+fixture() { bash "$root/scripts/wine_fixture.sh" "$@"; }
 mkdir -p "$work"
 
 http_pid="" silent_pid="" server_pid=""
@@ -87,7 +87,7 @@ launch() {
     rm -rf "$folder"; mkdir -p "$folder"
     cp "$launcher" "$folder/gorlaunch.exe"
     code=0
-    (cd "$work" && exec timeout 300 "$@" bash "$root/tests/support/wine_fixture.sh" run \
+    (cd "$work" && exec timeout 300 "$@" bash "$root/scripts/wine_fixture.sh" run \
         wine "$folder/gorlaunch.exe") >"$work/wine.log" 2>&1 || code=$?
     local log=$folder/gorlaunch.log
     [[ -f "$log" ]] || log=/dev/null
