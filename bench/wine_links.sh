@@ -91,6 +91,8 @@ launch() {
         wine "$folder/gorlaunch.exe") >"$work/wine.log" 2>&1 || code=$?
     local log=$folder/gorlaunch.log
     [[ -f "$log" ]] || log=/dev/null
+    # Each start's log is kept for a look afterwards: build/bench-links/logs/start-N.log.
+    mkdir -p "$work/logs" && cp "$log" "$work/logs/start-$((++starts)).log"
     read -r road total < <(tr -d '\r' <"$log" | awk '
         function at() { return substr($0, 2, index($0, "]") - 2) + 0 }
         / probe: / && start == "" { start = at() }
@@ -130,6 +132,7 @@ echo "gorlaunch links benchmark: gorlaunch.exe under Wine, updater $(stat -c %s 
      "bytes on 127.0.0.1:$port, $(nproc) cores, $runs runs"
 
 # a) A link that drops once, against one that holds.
+starts=0
 cut=() cut_t=() whole=() whole_t=()
 for ((run = 1; run <= runs; run++)); do
     serve cut-once
