@@ -49,9 +49,8 @@ struct LauncherPlatform {
     PublisherCheck* publisher = nullptr;
 };
 
-// "gorupd.exe" of a path in the launcher's folder; a length in plain digits. For the log.
+// "gorupd.exe" of a path in the launcher's folder, for the log.
 std::string FileNameOf(const std::string& path);
-std::string FormatLength(double bytes);
 
 // The form is GorDownload1's event host: its handlers stay private, but anything may hold
 // it as a GorDownloadEvents (the control does, and so do tests that speak as the control).

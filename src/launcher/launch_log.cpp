@@ -5,6 +5,7 @@
 #include <string>
 #include <system_error>
 
+#include "download/number_rule.h"
 #include "download/skip_step.h"
 
 namespace gor::launcher {
@@ -56,6 +57,14 @@ void LaunchLog::Line(const std::string& text) {
         SkipOnFailure(nullptr, "closing the log", [&] { file_->Close(); });
         file_.reset();
     }
+}
+
+// Without printf, which would link a formatting library into the exe. A length past 64 bits,
+// which only a lying header announces, is written as the number rule writes it.
+std::string FormatLength(double bytes) {
+    const double whole = std::nearbyint(bytes);
+    if (std::fabs(whole) < 0x1p63) return std::to_string(static_cast<long long>(whole));
+    return download::NumberText(bytes);
 }
 
 std::string LaunchLog::Failure(const std::exception& failure) {

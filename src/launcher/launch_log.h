@@ -16,6 +16,9 @@ namespace gor::launcher {
 // The log holds at most this many bytes; a last line says when later ones were dropped.
 inline constexpr std::uint64_t kLogLimit = std::uint64_t{64} * 1024;
 
+// A byte count in all its digits, as the log writes lengths.
+std::string FormatLength(double bytes);
+
 class LaunchLog {
   public:
     LaunchLog(platform::FileSystem& files, platform::EventLoop& clock)

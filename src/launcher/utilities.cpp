@@ -8,7 +8,6 @@
 #include <system_error>
 
 #include "build_config.h"
-#include "download/number_rule.h"
 #include "download/skip_step.h"
 #include "launcher/busy_files.h"
 #include "launcher/download_retries.h"
@@ -44,15 +43,6 @@ std::string PartialFileFor(const std::string& LocalFile) {
 
 std::string FileNameOf(const std::string& path) {
     return path.substr(path.rfind(kPathSeparator) + 1);
-}
-
-// A byte count in all its digits, without printf (which would link a formatting library into
-// the exe). A length past 64 bits, which only a lying header announces, is written as the
-// number rule writes it.
-std::string FormatLength(double bytes) {
-    const double whole = std::nearbyint(bytes);
-    if (std::fabs(whole) < 0x1p63) return std::to_string(static_cast<long long>(whole));
-    return download::NumberText(bytes);
 }
 
 // The request line the control sends, where to, and what it adds.
@@ -167,11 +157,7 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
                                                             : "no connection was made") +
                       " after " + FormatLength(received_) + " bytes; " + retries.LastGranted() +
                       " in " + FormatLength(*pause) + " s");
-            const double next = loop_.Now() + *pause;
-            while (loop_.Now() < next) {
-                withinCeiling();
-                loop_.DispatchEvents(std::min(next, watchdog_.CeilingAt()));
-            }
+            WaitUntil(std::min(loop_.Now() + *pause, watchdog_.CeilingAt()));
             withinCeiling();
             StartTry(/*probe=*/!bodyRequested_);
         }

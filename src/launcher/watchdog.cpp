@@ -3,7 +3,7 @@
 
 #include <utility>
 
-#include "launcher/frm_launch.h"
+#include "launcher/launch_log.h"
 
 namespace gor::launcher {
 

@@ -236,23 +236,21 @@ class SocketCore final : public FdWatcher, public std::enable_shared_from_this<S
     }
 
   private:
+    void CloseAttempt(ConnectAttempt& attempt) {
+        if (attempt.fd < 0) return;
+        loop_.Unwatch(attempt.watch);
+        ::close(attempt.fd);
+        attempt.fd = -1;
+    }
+
     void Drop(ConnectAttempt& attempt) {
-        if (attempt.fd >= 0) {
-            loop_.Unwatch(attempt.watch);
-            ::close(attempt.fd);
-            attempt.fd = -1;
-        }
+        CloseAttempt(attempt);
         std::erase_if(racing_, [&](const auto& a) { return a.get() == &attempt; });
     }
 
     // Closes every attempt still running and stops the race's timers.
     void EndRace() {
-        for (const auto& attempt : racing_) {
-            if (attempt->fd < 0) continue;
-            loop_.Unwatch(attempt->watch);
-            ::close(attempt->fd);
-            attempt->fd = -1;
-        }
+        for (const auto& attempt : racing_) CloseAttempt(*attempt);
         racing_.clear();
         // Stopped, not destroyed: this may run inside one of their ticks.
         if (staggerTimer_) staggerTimer_->SetEnabled(false);
