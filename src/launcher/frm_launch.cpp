@@ -9,8 +9,8 @@
 #include "build_config.h"
 #include "download/skip_step.h"
 #include "launcher/paths.h"
+#include "launcher/shape_form.h"
 #include "launcher/watchdog.h"
-#include "platform/shape_form.h"
 #include "window/layout.h"
 
 namespace gor::launcher {
@@ -102,8 +102,7 @@ void frmLaunch::Form_Load() try {
     ClaimFolder();
     OpenLog();
     LaunchStep = 1;
-    platform::ShapeFormToPicture(window_,
-                                 window::kTransparentColor);  // the region is the window's now
+    ShapeFormToPicture(window_, window::kTransparentColor);  // the region is the window's now
     AppDir = process_.AppPath();
     const std::string newUpdater = AppDir + kPathSeparator + "gorupd.new";
     const std::string updater = AppDir + kPathSeparator + "gorupd.exe";

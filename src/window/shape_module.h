@@ -1,5 +1,5 @@
 // ShapeModule's outline of a picture: every pixel of the transparent colour becomes a hole
-// the desktop shows through and clicks pass through (platform/shape_form.h cuts the window).
+// the desktop shows through and clicks pass through (launcher/shape_form.h cuts the window).
 #pragma once
 
 #include <cstdint>

@@ -14,7 +14,7 @@
 
 #include "bitmap.h"
 #include "fakes/recording_window.h"
-#include "platform/shape_form.h"
+#include "launcher/shape_form.h"
 #include "window/layout.h"
 #include "window/scaling.h"
 #include "window/shape_module.h"
@@ -22,7 +22,7 @@
 
 namespace {
 
-using gor::platform::ShapeFormToPicture;
+using gor::launcher::ShapeFormToPicture;
 using gor::test::XorShape;
 using gor::window::OpaqueRuns;
 using gor::window::PixelRect;

@@ -18,15 +18,15 @@
 #include <system_error>
 #include <vector>
 
+#include "bitmap.h"
 #include "launcher/executable_image.h"
-#include "platform/shape_form.h"
+#include "launcher/shape_form.h"
 #include "platform/win32/event_loop_win32.h"
 #include "platform/win32/file_system_win32.h"
 #include "platform/win32/launcher_window_win32.h"
 #include "platform/win32/process_win32.h"
 #include "platform/win32/region_win32.h"
 #include "platform/win32/wide_text.h"
-#include "bitmap.h"
 #include "window/layout.h"
 #include "window/scaling.h"
 
@@ -393,7 +393,8 @@ TEST(Win32LauncherWindow, PictureSizeRegionAndLabels) {
     EXPECT_TRUE(read.colors == expected.colors);
 
     // Shaping makes it frameless, exactly the picture's size and cut to the picture.
-    const std::uintptr_t region = ShapeFormToPicture(window, gor::window::kTransparentColor);
+    const std::uintptr_t region =
+        gor::launcher::ShapeFormToPicture(window, gor::window::kTransparentColor);
     EXPECT_TRUE(region != 0);
     RECT frame, client;
     ::GetWindowRect(hwnd, &frame);

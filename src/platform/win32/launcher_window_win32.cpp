@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "platform/shape_form.h"
 #include "platform/win32/callback_guard.h"
 #include "platform/win32/region_win32.h"
 #include "platform/win32/system_library.h"
@@ -19,6 +18,7 @@
 #include "window/assets/resource_ids.h"
 #include "window/layout.h"
 #include "window/scaling.h"
+#include "window/shape_module.h"
 
 namespace gor::platform::win32 {
 namespace {
@@ -253,16 +253,16 @@ void LauncherWindowWin32::ScaleTo(int dpi) {
     picture_ = std::move(picture);
     lblStatus.font = std::move(statusFont);
     lblPercent.font = std::move(percentFont);
-    if (shaped_) {
-        // The outline follows the picture: cut again, as the launcher first did.
-        ShapeFormToPicture(*this, window::kTransparentColor);
-    } else {
-        const auto [width, height] = SizeAtDpi(dpi);
-        if (!::SetWindowPos(window_, nullptr, 0, 0, width, height,
-                            SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE)) {
-            ThrowLastError("SetWindowPos (design size)");
-        }
+    const auto [width, height] = SizeAtDpi(dpi);
+    if (!::SetWindowPos(window_, nullptr, 0, 0, width, height,
+                        SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE)) {
+        ThrowLastError("SetWindowPos (design size)");
     }
+    // A shaped window keeps the outline of what it draws: cut again from the scaled pixels,
+    // exactly as the launcher first cut it from the design's.
+    if (shaped_)
+        ApplyRegion(
+            window::OpaqueRuns(scaled_, static_cast<std::uint32_t>(window::kTransparentColor)));
     ::InvalidateRect(window_, nullptr, FALSE);
 }
 

@@ -6,7 +6,7 @@
 
 #include "platform/launcher_window.h"
 
-namespace gor::platform {
+namespace gor::launcher {
 
 // Makes TargetForm frameless, sizes it to exactly its picture (W x H pixels at the display's
 // twips per pixel) and gives it the region of all picture pixels whose colour differs from
@@ -15,6 +15,7 @@ namespace gor::platform {
 // Runs on the UI thread before the form is first shown. Whatever a form operation throws
 // passes to the caller at once and the remaining steps are skipped; a picture whose pixels
 // do not match its stated size throws std::runtime_error.
-std::uintptr_t ShapeFormToPicture(LauncherWindow& TargetForm, std::int32_t TransparentColor);
+std::uintptr_t ShapeFormToPicture(platform::LauncherWindow& TargetForm,
+                                  std::int32_t TransparentColor);
 
-}  // namespace gor::platform
+}  // namespace gor::launcher

@@ -1,15 +1,16 @@
 // ShapeFormToPicture: sizing a frameless window to its picture and giving it the region of
 // the picture's opaque runs.
-#include "platform/shape_form.h"
+#include "launcher/shape_form.h"
 
 #include <stdexcept>
 #include <vector>
 
 #include "window/shape_module.h"
 
-namespace gor::platform {
+namespace gor::launcher {
 
-std::uintptr_t ShapeFormToPicture(LauncherWindow& TargetForm, std::int32_t TransparentColor) {
+std::uintptr_t ShapeFormToPicture(platform::LauncherWindow& TargetForm,
+                                  std::int32_t TransparentColor) {
     // Without a frame the outer rectangle and the drawing area coincide, so the picture's
     // pixel coordinates are the region's coordinates.
     TargetForm.SetBorderStyleNone();
@@ -27,4 +28,4 @@ std::uintptr_t ShapeFormToPicture(LauncherWindow& TargetForm, std::int32_t Trans
     return TargetForm.ApplyRegion(WindowRegion);
 }
 
-}  // namespace gor::platform
+}  // namespace gor::launcher
