@@ -27,8 +27,8 @@ set(CMAKE_RANLIB llvm-ranlib)
 # the program's unwind tables with libgcc's unwinder. Without them a thrown exception finds no
 # handler and the program aborts.
 set(GOR_MINGW_CXX_HEADERS ${GOR_MINGW_GCC_DIR}/include/c++)
-set(CMAKE_CXX_STANDARD_INCLUDE_DIRECTORIES ${GOR_MINGW_CXX_HEADERS} ${GOR_MINGW_CXX_HEADERS}/${GOR_MINGW_TARGET}
-    ${GOR_MINGW_CXX_HEADERS}/backward)
+set(CMAKE_CXX_STANDARD_INCLUDE_DIRECTORIES
+    ${GOR_MINGW_CXX_HEADERS} ${GOR_MINGW_CXX_HEADERS}/${GOR_MINGW_TARGET} ${GOR_MINGW_CXX_HEADERS}/backward)
 # Types are compared by name, as libstdc++ was built for this target: its type_info equality
 # is the library's one function, not an inline copy in every object.
 set(CMAKE_CXX_FLAGS_INIT "-D__GXX_TYPEINFO_EQUALITY_INLINE=0")
