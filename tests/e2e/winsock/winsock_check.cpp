@@ -409,7 +409,9 @@ int main(int argc, char** argv) {
                 {"empty-host", "", "80", WSAHOST_NOT_FOUND},
             };
             for (const auto& [name, host, port, code] : cases) {
-                Register(name, [=] { ExpectError(name, host, port, {code}); });
+                Register(name, [name = name, host = host, port = port, code = code] {
+                    ExpectError(name, host, port, {code});
+                });
             }
         } else if (c == "upload") {
             Register(c, [port = at(i + 1), size = std::stoul(at(i + 2))] { Upload(port, size); });
