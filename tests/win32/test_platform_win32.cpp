@@ -18,6 +18,7 @@
 #include <system_error>
 #include <vector>
 
+#include "bitmap.h"
 #include "launcher/executable_image.h"
 #include "platform/shape_form.h"
 #include "platform/win32/event_loop_win32.h"
@@ -26,7 +27,6 @@
 #include "platform/win32/process_win32.h"
 #include "platform/win32/region_win32.h"
 #include "platform/win32/wide_text.h"
-#include "bitmap.h"
 #include "window/layout.h"
 #include "window/scaling.h"
 
@@ -112,7 +112,7 @@ TEST(Win32Files, RenameAndRemove) {
         {
             // Held: renamed through the hold, never over an existing file; nobody else may
             // write or remove it meanwhile.
-            const auto held = files.Hold(fresh);
+            const auto held = files.Hold(fresh, HoldFor::Renaming);
             EXPECT_TRUE(ThrowsSystemError([&] { held->Rename("gorupd.exe"); }));
             EXPECT_TRUE(ThrowsSystemError([&] { files.Remove(fresh); }));
             EXPECT_TRUE(ThrowsSystemError([&] { files.OpenReadWrite(fresh); }));
@@ -125,7 +125,7 @@ TEST(Win32Files, RenameAndRemove) {
         EXPECT_TRUE(!files.FindFile(fresh, kAttrNormal));
         EXPECT_TRUE(ReadWholeFile(exe) == "new updater");
         // A vanished file to hold and a missing file to remove both fail loudly.
-        EXPECT_TRUE(ThrowsSystemError([&] { files.Hold(fresh); }));
+        EXPECT_TRUE(ThrowsSystemError([&] { files.Hold(fresh, HoldFor::Renaming); }));
         EXPECT_TRUE(ThrowsSystemError([&] { files.Remove(fresh); }));
     }
     // A read-only file cannot be removed.
@@ -174,20 +174,22 @@ TEST(Win32Files, ReadWriteFile) {
         // A file open for writing cannot be held: busy, which the launcher waits for.
         auto writer = files.OpenReadWrite(path);
         try {
-            files.Hold(path);
+            files.Hold(path, HoldFor::Reading);
             ADD_FAILURE() << "held a file open for writing";
         } catch (const std::system_error& busy) {
             EXPECT_TRUE(busy.code() == std::errc::device_or_resource_busy) << busy.what();
         }
     }
     {
-        const auto held = files.Hold(path);  // reading its head leaves it as it is
+        const auto held =
+            files.Hold(path, HoldFor::Reading);  // reading its head leaves it as it is
         const FileHead head = held->ReadHead(20);
         EXPECT_TRUE(head.bytes == expected.substr(0, 20) && head.size == 103);
         EXPECT_TRUE(held->ReadHead(1000).bytes == expected + "end");
     }
     files.Remove(path);
-    EXPECT_TRUE(ThrowsSystemError([&] { files.Hold(path); }));  // and never creates one
+    EXPECT_TRUE(
+        ThrowsSystemError([&] { files.Hold(path, HoldFor::Reading); }));  // and never creates one
     EXPECT_TRUE(!files.FindFile(path, kAttrNormal));
 }
 
@@ -197,7 +199,8 @@ TEST(Win32ImageCheck, RealImagesOfThisBuild) {
     const std::vector<std::string>& images = gImages;
     FileSystemWin32 files;
     for (const std::string& path : images) {
-        const FileHead head = files.Hold(path)->ReadHead(gor::launcher::kImageHeadBytes);
+        const FileHead head =
+            files.Hold(path, HoldFor::Reading)->ReadHead(gor::launcher::kImageHeadBytes);
         const auto verdict = gor::launcher::CheckExecutableImage(head.bytes, head.size);
         EXPECT_TRUE(verdict.whole) << path << ": " << verdict.reason;
         const std::uint64_t padding = 512;  // the file alignment of these images
