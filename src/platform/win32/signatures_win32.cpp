@@ -1,7 +1,7 @@
 // WinVerifyTrust with the generic verify action through the held file's handle: no user
-// interface, no revocation look-up. The signer's certificate, the steps' own verdicts and its
-// chain come from the provider data that the verification leaves behind; the chain is judged
-// again with unknown roots allowed, and the thumbprints are crypt32's.
+// interface, no revocation look-up, nothing fetched. The signer's certificate, the steps' own
+// verdicts and its chain come from the provider data that the verification leaves behind; the chain
+// is judged again with unknown roots allowed, and the thumbprints are crypt32's.
 #include "platform/win32/signatures_win32.h"
 
 #include <windows.h>
@@ -50,35 +50,55 @@ const Trust& LoadTrust() {
     return loaded;
 }
 
-// What the log says of a refusal: the cases a tampered or foreign updater brings, by name.
-struct TrustMeaning {
-    std::uint32_t code;
-    const char* meaning;
-};
-constexpr TrustMeaning kTrustMeanings[] = {
-    {0x800B0100, "not signed (TRUST_E_NOSIGNATURE)"},
-    {0x80096010, "altered after signing (TRUST_E_BAD_DIGEST)"},
-    {kUntrustedRoot, "signed with a certificate Windows does not trust (CERT_E_UNTRUSTEDROOT)"},
-    {kChaining,
-     "signed with a certificate whose chain ends nowhere Windows knows (CERT_E_CHAINING)"},
-    {0x800B0101, "signed with an expired certificate (CERT_E_EXPIRED)"},
-    {0x800B0111, "signed with a distrusted certificate (TRUST_E_EXPLICIT_DISTRUST)"},
-    {0x800B0110, "signed with a certificate not for code signing (CERT_E_WRONG_USAGE)"},
-};
-
 std::string TrustText(std::uint32_t code) {
     const std::string hex = "0x" + HexDigits(code, 8);
-    for (const TrustMeaning& known : kTrustMeanings) {
-        if (known.code == code) return std::string(known.meaning) + ", " + hex;
-    }
-    return "WinVerifyTrust refused it, " + hex;
+    const char* own = OwnText(code);
+    return own ? std::string(own) + ", " + hex : "WinVerifyTrust refused it, " + hex;
 }
 
-// A file error inside the verification (HRESULT_FROM_WIN32) means the check could not run,
-// e.g. a file another program holds: thrown, so the busy-file rule can judge it.
-void ThrowIfFileError(std::uint32_t status, const std::string& path) {
+// The verdicts on the file itself: unsigned, altered, or signed in a way Windows does not
+// trust (the certificate, its chain, its use). Any other outcome (a provider that is unknown
+// or failed, a file error, no memory) means the check could not run: no verdict on the file.
+constexpr HRESULT kVerdicts[] = {
+    TRUST_E_NOSIGNATURE,
+    TRUST_E_BAD_DIGEST,
+    TRUST_E_NO_SIGNER_CERT,
+    TRUST_E_CERT_SIGNATURE,
+    TRUST_E_COUNTER_SIGNER,
+    TRUST_E_TIME_STAMP,
+    TRUST_E_BASIC_CONSTRAINTS,
+    TRUST_E_SUBJECT_NOT_TRUSTED,
+    TRUST_E_EXPLICIT_DISTRUST,
+    CERT_E_EXPIRED,
+    CERT_E_VALIDITYPERIODNESTING,
+    CERT_E_ROLE,
+    CERT_E_PATHLENCONST,
+    CERT_E_CRITICAL,
+    CERT_E_PURPOSE,
+    CERT_E_ISSUERCHAINING,
+    CERT_E_MALFORMED,
+    CERT_E_UNTRUSTEDROOT,
+    CERT_E_CHAINING,
+    CERT_E_REVOKED,
+    CERT_E_UNTRUSTEDTESTROOT,
+    CERT_E_CN_NO_MATCH,
+    CERT_E_WRONG_USAGE,
+    CERT_E_UNTRUSTEDCA,
+    CERT_E_INVALID_POLICY,
+    CERT_E_INVALID_NAME,
+};
+
+// A check that could not run is thrown, the file kept: a file error inside the verification
+// (HRESULT_FROM_WIN32, e.g. a file another program holds) as its Win32 code, so the busy-file
+// rule can judge it, anything else as it came.
+void ThrowUnlessVerdict(std::uint32_t status, const std::string& path) {
+    if (status == 0) return;
+    for (const HRESULT verdict : kVerdicts) {
+        if (static_cast<std::uint32_t>(verdict) == status) return;
+    }
     if ((status & 0xFFFF0000u) == 0x80070000u)
         throw Win32Error(status & 0xFFFF, "WinVerifyTrust", path);
+    throw Win32Error(status, "WinVerifyTrust", path);
 }
 
 std::string Thumbprint(const Trust& trust, const CERT_CONTEXT& certificate,
@@ -132,11 +152,15 @@ SignatureFacts SignaturesWin32::VerifySigner(HeldFile& file, const std::string& 
     const Trust& trust = LoadTrust();
     const std::wstring widePath = Widen(path);
 
-    // The held handle: the verification reads the very file that will start.
+    // The held handle, from its start: the verification reads the very file that will start.
+    const HANDLE handle = HandleOf(file);
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(handle, start, nullptr, FILE_BEGIN))
+        ThrowLastError("SetFilePointerEx", path);
     WINTRUST_FILE_INFO fileInfo{};
     fileInfo.cbStruct = sizeof fileInfo;
     fileInfo.pcwszFilePath = widePath.c_str();
-    fileInfo.hFile = HandleOf(file);
+    fileInfo.hFile = handle;
     WINTRUST_DATA data{};
     data.cbStruct = sizeof data;
     data.dwUIChoice = WTD_UI_NONE;
@@ -144,7 +168,8 @@ SignatureFacts SignaturesWin32::VerifySigner(HeldFile& file, const std::string& 
     data.dwUnionChoice = WTD_CHOICE_FILE;
     data.pFile = &fileInfo;
     data.dwStateAction = WTD_STATEACTION_VERIFY;
-    data.dwProvFlags = WTD_REVOCATION_CHECK_NONE;
+    // Chain building never goes to the network for a URL a certificate in the file names.
+    data.dwProvFlags = WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL;
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     const auto noUser = static_cast<HWND>(INVALID_HANDLE_VALUE);
 
@@ -152,7 +177,7 @@ SignatureFacts SignaturesWin32::VerifySigner(HeldFile& file, const std::string& 
     facts.status = static_cast<std::uint32_t>(trust.verify(noUser, &action, &data));
     if (facts.status != 0) facts.statusText = TrustText(facts.status);
     try {
-        ThrowIfFileError(facts.status, path);
+        ThrowUnlessVerdict(facts.status, path);
         ReadSigner(trust, data.hWVTStateData, facts);
     } catch (...) {
         data.dwStateAction = WTD_STATEACTION_CLOSE;
