@@ -1,7 +1,8 @@
 // WinVerifyTrust with the generic verify action through the held file's handle: no user
 // interface, no revocation look-up, nothing fetched. The signer's certificate, the steps' own
-// verdicts and its chain come from the provider data that the verification leaves behind; the chain
-// is judged again with unknown roots allowed, and the thumbprints are crypt32's.
+// verdicts and its chain come from the provider data that the verification leaves behind; the
+// chain is judged again with unknown roots allowed, the thumbprints are crypt32's, and the
+// file's own name is its version resource's.
 #include "platform/win32/signatures_win32.h"
 
 #include <windows.h>
@@ -27,6 +28,9 @@ using ProvSignerFn = CRYPT_PROVIDER_SGNR*(WINAPI*)(CRYPT_PROVIDER_DATA*, DWORD, 
 using HashCertificateFn = BOOL(WINAPI*)(LPCWSTR, DWORD, void*, const BYTE*, DWORD, BYTE*, DWORD*);
 using ChainPolicyFn = BOOL(WINAPI*)(LPCSTR, PCCERT_CHAIN_CONTEXT, PCERT_CHAIN_POLICY_PARA,
                                     PCERT_CHAIN_POLICY_STATUS);
+using VersionSizeFn = DWORD(WINAPI*)(DWORD, LPCWSTR, LPDWORD);
+using VersionInfoFn = BOOL(WINAPI*)(DWORD, LPCWSTR, DWORD, DWORD, LPVOID);
+using VersionQueryFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
 
 struct Trust {
     WinVerifyTrustFn verify;
@@ -34,18 +38,26 @@ struct Trust {
     ProvSignerFn signer;
     HashCertificateFn hashCertificate;
     ChainPolicyFn chainPolicy;
+    VersionSizeFn versionSize;
+    VersionInfoFn versionInfo;
+    VersionQueryFn versionQuery;
 };
 
-// wintrust.dll and crypt32.dll from the system folder, when the first updater is checked.
+// wintrust.dll, crypt32.dll and version.dll from the system folder, when the first updater is
+// checked.
 const Trust& LoadTrust() {
     static const Trust loaded = [] {
         const Module wintrust = SystemLibrary(L"wintrust.dll");
         const Module crypt32 = SystemLibrary(L"crypt32.dll");
+        const Module version = SystemLibrary(L"version.dll");
         return Trust{Require<WinVerifyTrustFn>(wintrust, "WinVerifyTrust"),
                      Require<ProvDataFn>(wintrust, "WTHelperProvDataFromStateData"),
                      Require<ProvSignerFn>(wintrust, "WTHelperGetProvSignerFromChain"),
                      Require<HashCertificateFn>(crypt32, "CryptHashCertificate2"),
-                     Require<ChainPolicyFn>(crypt32, "CertVerifyCertificateChainPolicy")};
+                     Require<ChainPolicyFn>(crypt32, "CertVerifyCertificateChainPolicy"),
+                     Require<VersionSizeFn>(version, "GetFileVersionInfoSizeExW"),
+                     Require<VersionInfoFn>(version, "GetFileVersionInfoExW"),
+                     Require<VersionQueryFn>(version, "VerQueryValueW")};
     }();
     return loaded;
 }
@@ -146,6 +158,38 @@ void ReadSigner(const Trust& trust, HANDLE state, SignatureFacts& facts) {
     if (status.dwError != 0) facts.chainPolicyText = TrustText(status.dwError);
 }
 
+// The name the file's version resource gives it (OriginalFilename, in its first language),
+// from the file itself (FILE_VER_GET_NEUTRAL: no language file beside it counts); empty when it
+// has none. The file is held, sharing reading, so the path names the very file checked.
+std::string OriginalFilename(const Trust& trust, const std::wstring& path) {
+    DWORD ignored = 0;
+    const DWORD size = trust.versionSize(FILE_VER_GET_NEUTRAL, path.c_str(), &ignored);
+    if (size == 0) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_RESOURCE_DATA_NOT_FOUND || error == ERROR_RESOURCE_TYPE_NOT_FOUND ||
+            error == ERROR_RESOURCE_NAME_NOT_FOUND || error == ERROR_RESOURCE_LANG_NOT_FOUND)
+            return {};
+        throw Win32Error(error, "GetFileVersionInfoSizeExW", Narrow(path));
+    }
+    std::string block(size, '\0');
+    if (!trust.versionInfo(FILE_VER_GET_NEUTRAL, path.c_str(), 0, size, block.data()))
+        ThrowLastError("GetFileVersionInfoExW", Narrow(path));
+    WORD* language = nullptr;  // a language and a code page
+    UINT bytes = 0;
+    if (!trust.versionQuery(block.data(), L"\\VarFileInfo\\Translation",
+                            reinterpret_cast<void**>(&language), &bytes) ||
+        bytes < 2 * sizeof(WORD))
+        return {};
+    const std::wstring key = L"\\StringFileInfo\\" +
+                             Widen(HexDigits(language[0], 4) + HexDigits(language[1], 4)) +
+                             L"\\OriginalFilename";
+    wchar_t* name = nullptr;
+    UINT length = 0;
+    if (!trust.versionQuery(block.data(), key.c_str(), reinterpret_cast<void**>(&name), &length))
+        return {};
+    return Narrow(std::wstring(name, ::wcsnlen(name, length)));
+}
+
 }  // namespace
 
 SignatureFacts SignaturesWin32::VerifySigner(HeldFile& file, const std::string& path) {
@@ -179,6 +223,7 @@ SignatureFacts SignaturesWin32::VerifySigner(HeldFile& file, const std::string& 
     try {
         ThrowUnlessVerdict(facts.status, path);
         ReadSigner(trust, data.hWVTStateData, facts);
+        if (!facts.sha256.empty()) facts.originalFilename = OriginalFilename(trust, widePath);
     } catch (...) {
         data.dwStateAction = WTD_STATEACTION_CLOSE;
         trust.verify(noUser, &action, &data);
