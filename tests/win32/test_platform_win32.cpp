@@ -8,6 +8,8 @@
 // its command line.
 #include <gtest/gtest.h>
 #include <windows.h>
+// aclapi.h needs windows.h before it.
+#include <aclapi.h>
 
 #include <chrono>
 #include <cstdio>
@@ -265,6 +267,25 @@ TEST(Win32Process, OneClaimPerFolderWhateverItsSpelling) {
     EXPECT_TRUE(FolderClaimName(Widen(gorvik)) != FolderClaimName(Widen(other)));
     ProcessWin32 first, second;
     EXPECT_TRUE(first.ClaimFolder(gorvik));
+    // Every start of the same user, elevated or not, may open the claim: its DACL names the user.
+    const HANDLE claim =
+        ::OpenFileMappingW(FILE_MAP_WRITE, FALSE, FolderClaimName(Widen(gorvik)).c_str());
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(claim &&
+                ::GetSecurityInfo(claim, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                  nullptr, &dacl, nullptr, &descriptor) == ERROR_SUCCESS);
+    HANDLE token = nullptr;
+    char user[256];
+    DWORD size = sizeof user;
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token) &&
+                ::GetTokenInformation(token, TokenUser, user, size, &size));
+    EXPECT_TRUE(dacl && dacl->AceCount == 1 && ::GetAce(dacl, 0, reinterpret_cast<void**>(&ace)) &&
+                ::EqualSid(&ace->SidStart, reinterpret_cast<TOKEN_USER*>(user)->User.Sid));
+    ::LocalFree(descriptor);
+    ::CloseHandle(token);
+    ::CloseHandle(claim);
     EXPECT_FALSE(second.ClaimFolder(gRoot + "\\GORVIK\\"));
     EXPECT_TRUE(second.ClaimFolder(other));
 
