@@ -268,24 +268,22 @@ TEST(Win32Process, OneClaimPerFolderWhateverItsSpelling) {
     ProcessWin32 first, second;
     EXPECT_TRUE(first.ClaimFolder(gorvik));
     // Every start of the same user, elevated or not, may open the claim: its DACL names the user.
-    const HANDLE claim =
-        ::OpenFileMappingW(FILE_MAP_WRITE, FALSE, FolderClaimName(Widen(gorvik)).c_str());
+    HANDLE token = nullptr, claim = ::OpenFileMappingW(FILE_MAP_WRITE | READ_CONTROL, FALSE,
+                                                       FolderClaimName(Widen(gorvik)).c_str());
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
+    void* ace = nullptr;
+    DWORD user[64], size = sizeof user;  // a TOKEN_USER
     ASSERT_TRUE(claim &&
-                ::GetSecurityInfo(claim, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                  nullptr, &dacl, nullptr, &descriptor) == ERROR_SUCCESS);
-    HANDLE token = nullptr;
-    char user[256];
-    DWORD size = sizeof user;
-    ACCESS_ALLOWED_ACE* ace = nullptr;
-    ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token) &&
+                !::GetSecurityInfo(claim, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                   nullptr, &dacl, nullptr, &descriptor) &&
+                ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token) &&
                 ::GetTokenInformation(token, TokenUser, user, size, &size));
-    EXPECT_TRUE(dacl && dacl->AceCount == 1 && ::GetAce(dacl, 0, reinterpret_cast<void**>(&ace)) &&
-                ::EqualSid(&ace->SidStart, reinterpret_cast<TOKEN_USER*>(user)->User.Sid));
+    EXPECT_TRUE(dacl && dacl->AceCount == 1 && ::GetAce(dacl, 0, &ace) &&
+                ::EqualSid(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart,
+                           reinterpret_cast<TOKEN_USER*>(user)->User.Sid));
     ::LocalFree(descriptor);
-    ::CloseHandle(token);
-    ::CloseHandle(claim);
+    for (const HANDLE handle : {token, claim}) ::CloseHandle(handle);
     EXPECT_FALSE(second.ClaimFolder(gRoot + "\\GORVIK\\"));
     EXPECT_TRUE(second.ClaimFolder(other));
 
