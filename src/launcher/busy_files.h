@@ -15,9 +15,10 @@ inline constexpr double kBusyBudget = 10;
 
 // Whether a failure of a file step may pass by itself: a sharing or lock violation (the file is
 // open in another program), a program file busy while another program writes it, and access
-// denied only where `writableFileThere()` (the file exists and is not read-only) says it could
-// be a program still closing or a removal still pending. A missing file, a missing folder or a
-// read-only file never pass: they fail at once.
+// denied only where `writableFileThere()` (the file exists, is not read-only and its
+// permissions let this user change it) says it could be a program still closing or a removal
+// still pending. A missing file, a missing folder, a read-only file or one the user may not
+// change never pass: they fail at once.
 template <class WritableFileThere>
 bool MayPass(const std::error_code& failure, WritableFileThere&& writableFileThere) {
     if (failure == std::errc::device_or_resource_busy || failure == std::errc::text_file_busy)

@@ -151,8 +151,7 @@ void frmLaunch::Form_Load() try {
 
     ExitCode ending;
     if (updater_) {
-        // Trap disarmed: nothing is reported from here on, not even a failing start. The
-        // updater stays held until the program ends, so past its start.
+        // Trap disarmed: nothing is reported from here on, not even a failing start.
         SkipOnFailure(this, "clearing the status line", [&] { lblStatus.Caption(""); });
         const bool started = SkipOnFailure(this, "starting gorupd.exe", [&] {
             StartUpdater(updater);
@@ -204,7 +203,8 @@ void frmLaunch::OpenLog() {
 // it were absent. One that cannot be opened, read or removed fails the step.
 std::unique_ptr<platform::HeldFile> frmLaunch::AcceptedUpdater(const std::string& path) {
     if (!FileExist(path, kAnyUpdater)) return nullptr;
-    std::unique_ptr<platform::HeldFile> held = HoldUpdater(path);
+    // Held for reading: a rename, where one follows, asks for more only then.
+    std::unique_ptr<platform::HeldFile> held = HoldUpdater(path, platform::HoldFor::Reading);
     if (IsAcceptableUpdater(*held, path, download::kUnknownLength)) return held;
     held.reset();  // closed, so that it can be removed
     WhileBusy("removing", path, [&] { files_.Remove(path); });
@@ -227,6 +227,12 @@ void frmLaunch::LaunchFailed() {
 // Windows ask the user; every other start is the direct one. Only the direct start waits for a
 // busy file: a repeated start through the shell could ask the user again.
 void frmLaunch::StartUpdater(const std::string& path) {
+    // However the start ends: a hold past it would only stand in the way of the updater
+    // opening its own file, of a scanner, and of the consent prompt's own check.
+    struct LetGo {
+        std::unique_ptr<platform::HeldFile>& held;
+        ~LetGo() { held.reset(); }
+    } letGo{updater_};
     try {
         WhileBusy("starting", path, [&] { process_.Start(path, platform::kNormalFocus); });
     } catch (const std::system_error& failure) {

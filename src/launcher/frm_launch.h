@@ -110,10 +110,12 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     void WaitUntil(double deadline);
 
     void RemoveFile(const std::string& File);
-    // Starts the updater; one that asks for administrator rights through the shell.
+    // Starts the updater, one that asks for administrator rights through the shell, and lets
+    // go of its hold as soon as the start returned: the started program's image keeps the file.
     void StartUpdater(const std::string& path);
-    // Opens the file at `path` to hold it, waiting while it is busy.
-    std::unique_ptr<platform::HeldFile> HoldUpdater(const std::string& path);
+    // Opens the file at `path` to hold it for `purpose`, waiting while it is busy.
+    std::unique_ptr<platform::HeldFile> HoldUpdater(const std::string& path,
+                                                    platform::HoldFor purpose);
     // The one rule for an updater to install or start: a program the platform can run (of
     // `announcedLength` bytes when that is known, not download::kUnknownLength) and, when a
     // publisher is pinned, signed by it. The verdict and its reason go to the log. Reading and
@@ -159,7 +161,7 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     UpdaterCheck checkUpdater_;
     PublisherCheck* publisher_;
     LaunchLog log_;
-    // The updater that will start, held from its check (or its download's) until the end.
+    // The updater that will start, held from its check (or its download's) until its start.
     std::unique_ptr<platform::HeldFile> updater_;
 
     StatusLabel lblStatus{window_};

@@ -8,4 +8,7 @@ namespace gor::launcher {
 // platform layer makes such a path native where its system separates differently.
 inline constexpr const char* kPathSeparator = "\\";
 
+// The updater's own name: its file's in the folder, and the one a pinned publisher gives it.
+inline constexpr const char* kUpdaterName = "gorupd.exe";
+
 }  // namespace gor::launcher

@@ -1,30 +1,63 @@
-// The publisher pin's decision on what the system found: its verdict, the signer's thumbprint,
-// and for a chain that ends at an unknown root, what else was verified.
+// The publisher pin's decision on what the system found: its verdict, the signer's thumbprint
+// against each pinned one, for a chain that ends at an unknown root what else was verified,
+// and the name the publisher gave the file.
 #include "launcher/publisher.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "launcher/paths.h"
 
 namespace gor::launcher {
 
 namespace {
 
 constexpr std::size_t kSha1Digits = 40;
+constexpr char kPinSeparator = ';';
 
 bool RootOnly(std::uint32_t status) {
     return status == platform::kUntrustedRoot || status == platform::kChaining;
 }
 
+bool SameName(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
 }  // namespace
 
-PublisherVerdict DecidePin(const platform::SignatureFacts& facts, std::string_view pin) {
+PublisherVerdict DecidePin(const platform::SignatureFacts& facts, std::string_view pins) {
     if (facts.status != 0 && !RootOnly(facts.status)) return {false, facts.statusText};
-    const std::string& signer = pin.size() == kSha1Digits ? facts.sha1 : facts.sha256;
-    if (signer.empty()) return {false, "Windows names no signer's certificate"};
-    if (signer != pin)
-        return {false, "signed by " + signer + ", not by the pinned " + std::string(pin)};
-    if (facts.status == 0) return {true, signer};
-    if (!facts.contentVerified)
-        return {false, facts.statusText + "; its digest or signature was not verified"};
-    if (facts.chainPolicy != 0) return {false, facts.statusText + "; " + facts.chainPolicyText};
-    return {true, signer + " (its chain ends at a root Windows does not know)"};
+    if (facts.sha1.empty() && facts.sha256.empty())
+        return {false, "Windows names no signer's certificate"};
+    std::string signer, pinned;
+    bool matched = false;
+    for (std::size_t start = 0; start <= pins.size() && !matched;) {
+        const std::size_t end = std::min(pins.find(kPinSeparator, start), pins.size());
+        const std::string_view pin = pins.substr(start, end - start);
+        signer = pin.size() == kSha1Digits ? facts.sha1 : facts.sha256;
+        matched = signer == pin;
+        pinned += (pinned.empty() ? "" : " or ") + std::string(pin);
+        start = end + 1;
+    }
+    if (!matched) return {false, "signed by " + signer + ", not by the pinned " + pinned};
+    std::string trusted = signer;
+    if (facts.status != 0) {
+        if (!facts.contentVerified)
+            return {false, facts.statusText + "; its digest or signature was not verified"};
+        if (facts.chainPolicy != 0) return {false, facts.statusText + "; " + facts.chainPolicyText};
+        trusted += " (its chain ends at a root Windows does not know)";
+    }
+    if (!SameName(facts.originalFilename, kUpdaterName)) {
+        return {false, "signed by " + signer + ", but " +
+                           (facts.originalFilename.empty()
+                                ? std::string("it has no version resource naming it")
+                                : "its version resource names it " + facts.originalFilename) +
+                           ", not " + kUpdaterName};
+    }
+    return {true, trusted};
 }
 
 }  // namespace gor::launcher

@@ -76,7 +76,9 @@ void frmLaunch::WhileBusy(const char* what, const std::string& path,
         } catch (const std::system_error& failure) {
             if (!pauses) pauses.emplace(loop_.Now());
             const double pause = pauses->Next(loop_.Now());
-            const auto writableFileThere = [&] { return FileExist(path, platform::kAttrNormal); };
+            const auto writableFileThere = [&] {
+                return FileExist(path, platform::kAttrNormal) && !files_.IsProtected(path);
+            };
             if (pause <= 0 || !MayPass(failure.code(), writableFileThere)) throw;
             log_.Line(std::string(what) + " " + FileNameOf(path) +
                       " waits: " + LaunchLog::Failure(failure) + "; again in " +
@@ -91,9 +93,10 @@ void frmLaunch::RemoveFile(const std::string& File) {
         WhileBusy("removing", File, [&] { files_.Remove(File); });
 }
 
-std::unique_ptr<platform::HeldFile> frmLaunch::HoldUpdater(const std::string& path) {
+std::unique_ptr<platform::HeldFile> frmLaunch::HoldUpdater(const std::string& path,
+                                                           platform::HoldFor purpose) {
     std::unique_ptr<platform::HeldFile> held;
-    WhileBusy("opening", path, [&] { held = files_.Hold(path); });
+    WhileBusy("opening", path, [&] { held = files_.Hold(path, purpose); });
     return held;
 }
 

@@ -34,6 +34,14 @@ struct FileHead {
     std::uint64_t size = 0;
 };
 
+// What an updater is held for, so that the hold asks for no more than its step needs.
+enum class HoldFor {
+    // To check and start it as it is: reading, for others reading only.
+    Reading,
+    // To check and rename it: reading and removal (DELETE), for others reading only.
+    Renaming,
+};
+
 // An updater held open from its check to its start: while it is held nobody else may write,
 // rename or remove it (others may read it, as a program start does), so the file that starts
 // is the file that was checked. Closed by destruction. Failures throw std::system_error.
@@ -42,7 +50,10 @@ class HeldFile {
     virtual ~HeldFile() = default;
     // The file's first `maxBytes` bytes (all of it when shorter) and its size.
     virtual FileHead ReadHead(std::size_t maxBytes) = 0;
-    // Gives the file the name `fileName` in its own folder; fails when that name exists.
+    // Gives the file the name `fileName` in its own folder; fails when that name exists. A file
+    // held for reading is held for renaming for the rename's sake (and must still be the same,
+    // unchanged file); afterwards every file is held for reading only. Called again after a
+    // failure, it finishes what is left (a rename that was done is not repeated).
     virtual void Rename(const std::string& fileName) = 0;
 };
 
@@ -64,9 +75,16 @@ class FileSystem {
     // the position starts at 0. Throws std::system_error on failure.
     virtual std::unique_ptr<File> OpenReadWrite(const std::string& path) = 0;
 
-    // Opens the existing file at `path` to hold it (see HeldFile); never creates one. Throws
-    // std::system_error on failure, also while another program has it open for writing.
-    virtual std::unique_ptr<HeldFile> Hold(const std::string& path) = 0;
+    // Opens the existing file at `path` to hold it for `purpose` (see HeldFile); never creates
+    // one. Throws std::system_error on failure, also while another program has it open for
+    // writing.
+    virtual std::unique_ptr<HeldFile> Hold(const std::string& path, HoldFor purpose) = 0;
+
+    // Whether the file at `path` is one this user may read but not change: it opens, yet its
+    // own permissions or its folder's refuse removing it (a game installed under Program
+    // Files). A refusal on such a file is no passing state. Never throws: false when it
+    // cannot tell, also for a file whose deletion is pending, which opens for nothing.
+    virtual bool IsProtected(const std::string& path) = 0;
 };
 
 }  // namespace gor::platform

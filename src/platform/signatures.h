@@ -1,5 +1,6 @@
 // Authenticode signatures of programs: what the system found when it verified a program's
-// signature, and the signer's certificate thumbprints. The publisher pin decides on these facts.
+// signature, the signer's certificate thumbprints and the program's own name. The publisher pin
+// decides on these facts.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,9 @@ struct SignatureFacts {
     // The signer's certificate, SHA-1 and SHA-256 in upper-case hexadecimal; empty when the
     // system names no signer.
     std::string sha1, sha256;
+    // The name the program's version resource gives it (OriginalFilename), as the publisher
+    // named it when signing; empty when it has no version resource naming it.
+    std::string originalFilename;
 };
 
 class Signatures {
@@ -36,9 +40,10 @@ class Signatures {
     virtual ~Signatures() = default;
 
     // Verifies the signature of the program held in `file` (found at `path`) as the system
-    // does, asking nobody and looking up no revocation. An unsigned, altered or untrusted
-    // program is a verdict; only a check that cannot run at all throws std::system_error
-    // (a busy file compares equal to std::errc::device_or_resource_busy, as elsewhere).
+    // does, asking nobody, fetching and looking up nothing, and reads its version resource. An
+    // unsigned, altered or untrusted program is a verdict; only a check that cannot run at all
+    // throws std::system_error (a busy file compares equal to std::errc::device_or_resource_busy,
+    // as elsewhere).
     virtual SignatureFacts VerifySigner(HeldFile& file, const std::string& path) = 0;
 };
 

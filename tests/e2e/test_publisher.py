@@ -1,8 +1,8 @@
 """The publisher pin under Wine: a (signed) launcher pinned to the test publisher's certificate
-installs or starts the stand-in only when that certificate signed it, on the download road, as
-gorupd.new and as the gorupd.exe in place (any other is replaced by a download). The
-certificates are made with openssl: the publisher's by the build (GOR_TEST_PUBLISHER), another
-one here."""
+installs or starts the stand-in only when that certificate (or the next one, also pinned) signed
+it and it is named gorupd.exe, on the download road, as gorupd.new and as the gorupd.exe in
+place (any other is replaced by a download). The certificates are made with openssl: the
+publisher's two by the build (GOR_TEST_PUBLISHER), another one here."""
 
 import subprocess
 import tempfile
@@ -31,9 +31,10 @@ def altered(data):
 
 
 def setUpModule():
-    global PUBLISHER, OTHER, WORK
+    global PUBLISHER, NEXT, OTHER, WORK
     publisher = env_path("GOR_TEST_PUBLISHER")
     PUBLISHER = (str(publisher / "key.pem"), str(publisher / "cert.pem"))
+    NEXT = (str(publisher / "next-key.pem"), str(publisher / "next-cert.pem"))
     WORK = tempfile.TemporaryDirectory()
     OTHER = (f"{WORK.name}/key.pem", f"{WORK.name}/cert.pem")
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30",
@@ -56,6 +57,11 @@ class Pinned(WineTestCase):
          r"is not from the publisher: signed by [0-9A-F]{64}, not by the pinned [0-9A-F]{64}"),
         ("altered", lambda: altered(sign(standin_bytes(), *PUBLISHER)), False,
          r"is not from the publisher: altered after signing \(TRUST_E_BAD_DIGEST\), 0x80096010"),
+        ("next certificate", lambda: sign(standin_bytes(), *NEXT), True,
+         r"is signed by the publisher [0-9A-F]{64}"),
+        ("the launcher", lambda: sign(env_path("GORLAUNCH_EXE").read_bytes(), *PUBLISHER), False,
+         r"is not from the publisher: signed by [0-9A-F]{64}, but its version resource names it "
+         r"gorlaunch.exe, not gorupd.exe"),
     ]
 
     def launcher(self):

@@ -126,6 +126,17 @@ TEST(LaunchRoads, PastTheFinalTestAFailingStepIsSkipped) {
     EXPECT_EQ(rig.window.msgBoxes, 0);
 }
 
+// Where the player may read but not change anything (a game under Program Files) the straight
+// road asks for no more, and nothing of ours holds the updater once it has started.
+TEST(LaunchRoads, InALockedFolderTheStraightRoadStartsTheUpdaterAndLetsGo) {
+    LaunchRig rig;
+    rig.Put(kExe, Updater("present"));
+    rig.files.Lock(kAppDir);
+    EXPECT_EQ(rig.Run(), kExitStarted);
+    EXPECT_EQ(rig.Timeline()[5], "1 " + kStarted);
+    EXPECT_EQ(rig.files.HandlesOn(kExe), 0);
+}
+
 // ---- only a whole updater is installed or started
 
 TEST(BrokenUpdater, BrokenPatchIsRemovedAndTheWorkingUpdaterStarted) {
@@ -221,6 +232,14 @@ INSTANTIATE_TEST_SUITE_P(
                                    },
                                    Message("Error patching updater.", 3),
                                    {"3 msgbox", "5 unload", "5 end 2"}},
+                      StageFailure{"PatchInALockedFolderAtOnce",
+                                   [](LaunchRig& rig) {
+                                       rig.Put(kNew, Updater("new"));
+                                       rig.Put(kExe, Updater("old"));
+                                       rig.files.Lock(kAppDir);
+                                   },
+                                   Message("Error patching updater.", 3),
+                                   {"1 msgbox", "3 unload", "3 end 2"}},
                       StageFailure{"InitializingCannotBeShown",
                                    [](LaunchRig& rig) {
                                        rig.Put(kExe, Updater("present"));

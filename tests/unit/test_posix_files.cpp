@@ -60,7 +60,7 @@ TEST_F(FileSystemPosixTest, MasksFindOrdinaryAndReadOnlyFilesButNeverHiddenOrFol
 TEST_F(FileSystemPosixTest, RenameNeverReplacesAnExistingFile) {
     const auto from = Put("gorupd.new", "new");
     const auto to = Put("gorupd.exe", "old");
-    const auto held = files.Hold(from);
+    const auto held = files.Hold(from, HoldFor::Renaming);
     EXPECT_THROW(held->Rename("gorupd.exe"), std::system_error);
     EXPECT_EQ(Bytes(from), "new");
     EXPECT_EQ(Bytes(to), "old");
@@ -70,7 +70,7 @@ TEST_F(FileSystemPosixTest, RenameNeverReplacesAnExistingFile) {
     EXPECT_EQ(Bytes(to), "new");
     EXPECT_FALSE(std::filesystem::exists(from));
     EXPECT_EQ(held->ReadHead(2).bytes, "ne");
-    EXPECT_THROW(files.Hold(from), std::system_error);
+    EXPECT_THROW(files.Hold(from, HoldFor::Renaming), std::system_error);
 }
 
 TEST_F(FileSystemPosixTest, OpenKeepsContentAndWritesAtItsOwnPosition) {

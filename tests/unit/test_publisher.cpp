@@ -26,7 +26,8 @@ TEST(PublisherPin, DecisionOnTheSystemsFacts) {
         std::string signer;  // SHA-256; its SHA-1 is always kSha1Pin
         std::string pin;
         bool pinned;
-        const char* reason;  // in the verdict's reason
+        const char* reason;                       // in the verdict's reason
+        std::string originalName = "GORUPD.exe";  // in the version resource
     } cases[] = {
         {"trusted, pinned", 0, true, 0, kPin, kPin, true, "AAAA"},
         {"trusted, SHA-1 pin", 0, true, 0, kPin, kSha1Pin, true, "CCCC"},
@@ -39,12 +40,17 @@ TEST(PublisherPin, DecisionOnTheSystemsFacts) {
         {"unknown root, another signer", kRoot, true, 0, kOther, kPin, false, "signed by B"},
         {"unknown root, content unverified", kRoot, false, 0, kPin, kPin, false, "words; its"},
         {"unknown root, policy fails", kRoot, true, kExpired, kPin, kPin, false, "; policy"},
+        {"the next of two pinned", 0, true, 0, kPin, kOther + ";" + kPin, true, "AAAA"},
+        {"none of two pinned", 0, true, 0, kPin, kOther + ";" + kOther, false, "B or B"},
+        {"the publisher's other program", 0, true, 0, kPin, kPin, false, "names it gorlaunch.exe",
+         "gorlaunch.exe"},
+        {"no version resource", 0, true, 0, kPin, kPin, false, "has no version resource", ""},
     };
     for (const auto& c : cases) {
         const std::string sha1 = c.signer.empty() ? "" : kSha1Pin;
         const platform::SignatureFacts facts{c.status,      "status words", c.contentVerified,
                                              c.chainPolicy, "policy words", sha1,
-                                             c.signer};
+                                             c.signer,      c.originalName};
         const PublisherVerdict verdict = DecidePin(facts, c.pin);
         EXPECT_EQ(verdict.pinned, c.pinned) << c.name;
         EXPECT_NE(verdict.reason.find(c.reason), std::string::npos)
@@ -57,7 +63,7 @@ struct FakeSignatures : platform::Signatures {
     bool works = true;
     platform::SignatureFacts VerifySigner(platform::HeldFile&, const std::string&) override {
         if (!works) throw std::system_error(ENOENT, std::generic_category());
-        return {0, "", true, 0, "", "", kPin};
+        return {0, "", true, 0, "", "", kPin, "gorupd.exe"};
     }
 };
 

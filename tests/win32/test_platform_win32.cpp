@@ -8,6 +8,8 @@
 // its command line.
 #include <gtest/gtest.h>
 #include <windows.h>
+// aclapi.h needs windows.h before it.
+#include <aclapi.h>
 
 #include <chrono>
 #include <cstdio>
@@ -112,7 +114,7 @@ TEST(Win32Files, RenameAndRemove) {
         {
             // Held: renamed through the hold, never over an existing file; nobody else may
             // write or remove it meanwhile.
-            const auto held = files.Hold(fresh);
+            const auto held = files.Hold(fresh, HoldFor::Renaming);
             EXPECT_TRUE(ThrowsSystemError([&] { held->Rename("gorupd.exe"); }));
             EXPECT_TRUE(ThrowsSystemError([&] { files.Remove(fresh); }));
             EXPECT_TRUE(ThrowsSystemError([&] { files.OpenReadWrite(fresh); }));
@@ -125,7 +127,7 @@ TEST(Win32Files, RenameAndRemove) {
         EXPECT_TRUE(!files.FindFile(fresh, kAttrNormal));
         EXPECT_TRUE(ReadWholeFile(exe) == "new updater");
         // A vanished file to hold and a missing file to remove both fail loudly.
-        EXPECT_TRUE(ThrowsSystemError([&] { files.Hold(fresh); }));
+        EXPECT_TRUE(ThrowsSystemError([&] { files.Hold(fresh, HoldFor::Renaming); }));
         EXPECT_TRUE(ThrowsSystemError([&] { files.Remove(fresh); }));
     }
     // A read-only file cannot be removed.
@@ -174,20 +176,22 @@ TEST(Win32Files, ReadWriteFile) {
         // A file open for writing cannot be held: busy, which the launcher waits for.
         auto writer = files.OpenReadWrite(path);
         try {
-            files.Hold(path);
+            files.Hold(path, HoldFor::Reading);
             ADD_FAILURE() << "held a file open for writing";
         } catch (const std::system_error& busy) {
             EXPECT_TRUE(busy.code() == std::errc::device_or_resource_busy) << busy.what();
         }
     }
     {
-        const auto held = files.Hold(path);  // reading its head leaves it as it is
+        const auto held =
+            files.Hold(path, HoldFor::Reading);  // reading its head leaves it as it is
         const FileHead head = held->ReadHead(20);
         EXPECT_TRUE(head.bytes == expected.substr(0, 20) && head.size == 103);
         EXPECT_TRUE(held->ReadHead(1000).bytes == expected + "end");
     }
     files.Remove(path);
-    EXPECT_TRUE(ThrowsSystemError([&] { files.Hold(path); }));  // and never creates one
+    EXPECT_TRUE(
+        ThrowsSystemError([&] { files.Hold(path, HoldFor::Reading); }));  // and never creates one
     EXPECT_TRUE(!files.FindFile(path, kAttrNormal));
 }
 
@@ -197,7 +201,8 @@ TEST(Win32ImageCheck, RealImagesOfThisBuild) {
     const std::vector<std::string>& images = gImages;
     FileSystemWin32 files;
     for (const std::string& path : images) {
-        const FileHead head = files.Hold(path)->ReadHead(gor::launcher::kImageHeadBytes);
+        const FileHead head =
+            files.Hold(path, HoldFor::Reading)->ReadHead(gor::launcher::kImageHeadBytes);
         const auto verdict = gor::launcher::CheckExecutableImage(head.bytes, head.size);
         EXPECT_TRUE(verdict.whole) << path << ": " << verdict.reason;
         const std::uint64_t padding = 512;  // the file alignment of these images
@@ -262,6 +267,23 @@ TEST(Win32Process, OneClaimPerFolderWhateverItsSpelling) {
     EXPECT_TRUE(FolderClaimName(Widen(gorvik)) != FolderClaimName(Widen(other)));
     ProcessWin32 first, second;
     EXPECT_TRUE(first.ClaimFolder(gorvik));
+    // Every start of the same user, elevated or not, may open the claim: its DACL names the user.
+    HANDLE token = nullptr, claim = ::OpenFileMappingW(FILE_MAP_WRITE | READ_CONTROL, FALSE,
+                                                       FolderClaimName(Widen(gorvik)).c_str());
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    void* ace = nullptr;
+    DWORD user[64], size = sizeof user;  // a TOKEN_USER
+    ASSERT_TRUE(claim &&
+                !::GetSecurityInfo(claim, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                   nullptr, &dacl, nullptr, &descriptor) &&
+                ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token) &&
+                ::GetTokenInformation(token, TokenUser, user, size, &size));
+    EXPECT_TRUE(dacl && dacl->AceCount == 1 && ::GetAce(dacl, 0, &ace) &&
+                ::EqualSid(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart,
+                           reinterpret_cast<TOKEN_USER*>(user)->User.Sid));
+    ::LocalFree(descriptor);
+    for (const HANDLE handle : {token, claim}) ::CloseHandle(handle);
     EXPECT_FALSE(second.ClaimFolder(gRoot + "\\GORVIK\\"));
     EXPECT_TRUE(second.ClaimFolder(other));
 

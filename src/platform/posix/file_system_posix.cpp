@@ -99,7 +99,8 @@ std::unique_ptr<File> FileSystemPosix::OpenReadWrite(const std::string& path) {
     return std::make_unique<FilePosix>(fd, native);
 }
 
-std::unique_ptr<HeldFile> FileSystemPosix::Hold(const std::string& path) {
+// POSIX has no DELETE access: a file is held for reading whatever follows.
+std::unique_ptr<HeldFile> FileSystemPosix::Hold(const std::string& path, HoldFor /*purpose*/) {
     const std::string native = NativePath(path);
     int fd;
     do {
@@ -107,6 +108,15 @@ std::unique_ptr<HeldFile> FileSystemPosix::Hold(const std::string& path) {
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) ThrowLastError("open", native);
     return std::make_unique<HeldFilePosix>(fd, native);
+}
+
+// A file this user may not change is one in a folder it may not write: removing and renaming
+// are the folder's business on POSIX.
+bool FileSystemPosix::IsProtected(const std::string& path) {
+    const std::string native = NativePath(path);
+    const auto slash = native.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : native.substr(0, slash + 1);
+    return ::access(native.c_str(), F_OK) == 0 && ::access(folder.c_str(), W_OK) != 0;
 }
 
 }  // namespace gor::platform::posix

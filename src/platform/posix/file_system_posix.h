@@ -16,7 +16,8 @@ class FileSystemPosix final : public FileSystem {
     bool FindFile(const std::string& path, std::uint32_t attributeMask) override;
     void Remove(const std::string& path) override;
     std::unique_ptr<File> OpenReadWrite(const std::string& path) override;
-    std::unique_ptr<HeldFile> Hold(const std::string& path) override;
+    std::unique_ptr<HeldFile> Hold(const std::string& path, HoldFor purpose) override;
+    bool IsProtected(const std::string& path) override;
 };
 
 }  // namespace gor::platform::posix

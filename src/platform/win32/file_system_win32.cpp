@@ -1,6 +1,6 @@
 // Files on Win32: FindFirstFileW with the attribute-mask rules of a directory search,
-// DeleteFileW, a CreateFileW handle for raw reading and writing, and one that holds an updater
-// (read, renamed through SetFileInformationByHandle).
+// DeleteFileW, a CreateFileW handle for raw reading and writing, one that holds an updater
+// (read, renamed through SetFileInformationByHandle), and whether permissions keep a file.
 #include "platform/win32/file_system_win32.h"
 
 #include <windows.h>
@@ -90,16 +90,62 @@ class FileWin32 final : public File {
     std::string path_;
 };
 
+// How a held updater is opened: reading for us, reading only for others, so nobody can write,
+// rename or remove it meanwhile, yet a program start, a scanner or the updater itself may read
+// it. Removal (DELETE) is asked only while a rename follows: a player may lack it (a game under
+// Program Files), and it would refuse every other opener that does not share removal.
+HANDLE OpenHeld(const std::wstring& path, HoldFor purpose) {
+    const DWORD access = GENERIC_READ | (purpose == HoldFor::Renaming ? DELETE : 0);
+    return ::CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// What tells one file from another, and a changed one from itself.
+struct FileStamp {
+    DWORD volume = 0, indexHigh = 0, indexLow = 0, sizeHigh = 0, sizeLow = 0;
+    FILETIME written{};
+    bool operator==(const FileStamp& other) const {
+        return volume == other.volume && indexHigh == other.indexHigh &&
+               indexLow == other.indexLow && sizeHigh == other.sizeHigh &&
+               sizeLow == other.sizeLow && ::CompareFileTime(&written, &other.written) == 0;
+    }
+};
+
+FileStamp StampOf(HANDLE handle, const std::string& path) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(handle, &info))
+        ThrowLastError("GetFileInformationByHandle", path);
+    return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow,
+            info.nFileSizeHigh,        info.nFileSizeLow,   info.ftLastWriteTime};
+}
+
 class HeldFileWin32 final : public HeldFile {
   public:
-    HeldFileWin32(HANDLE handle, std::string path) : file_(handle, path), path_(std::move(path)) {}
+    HeldFileWin32(HANDLE handle, std::string path, HoldFor purpose)
+        : handle_(handle), path_(std::move(path)), purpose_(purpose) {
+        try {
+            stamp_ = StampOf(handle_, path_);
+        } catch (...) {
+            ::CloseHandle(handle_);
+            throw;
+        }
+    }
+    ~HeldFileWin32() override { Close(); }
+    HeldFileWin32(const HeldFileWin32&) = delete;
+    HeldFileWin32& operator=(const HeldFileWin32&) = delete;
 
-    HANDLE Handle() const { return handle_; }
+    HANDLE Handle() const {
+        if (handle_ == INVALID_HANDLE_VALUE)
+            throw Win32Error(ERROR_INVALID_HANDLE, "closed file", path_);
+        return handle_;
+    }
 
     FileHead ReadHead(std::size_t maxBytes) override {
         FileHead head;
-        head.size = file_.Length();
-        file_.Seek(0);  // the signature check may have moved the position
+        LARGE_INTEGER size;
+        if (!::GetFileSizeEx(Handle(), &size)) ThrowLastError("GetFileSizeEx", path_);
+        head.size = static_cast<std::uint64_t>(size.QuadPart);
+        Rewind(Handle(), path_);  // the signature check may have moved the position
         head.bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(head.size, maxBytes)));
         std::size_t got = 0;
         while (got < head.bytes.size()) {
@@ -117,26 +163,59 @@ class HeldFileWin32 final : public HeldFile {
 
     // Through the handle, so the file renamed is the file checked; the new name is given as a
     // whole path (a bare one would count from the current folder), and an existing file of
-    // that name is never replaced.
+    // that name is never replaced. Between two holds (reading to renaming, and back) the file
+    // could be changed by someone else: the new hold must find the very file, unchanged.
     void Rename(const std::string& fileName) override {
         const std::wstring path = Widen(path_);
-        const std::wstring name = path.substr(0, path.find_last_of(L"\\/") + 1) + Widen(fileName);
-        const std::size_t nameBytes = name.size() * sizeof(wchar_t);
-        std::string buffer(sizeof(FILE_RENAME_INFO) + nameBytes, '\0');
-        auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-        info->ReplaceIfExists = FALSE;
-        info->RootDirectory = nullptr;
-        info->FileNameLength = static_cast<DWORD>(nameBytes);
-        name.copy(info->FileName, name.size());
-        if (!::SetFileInformationByHandle(handle_, FileRenameInfo, info,
-                                          static_cast<DWORD>(buffer.size())))
-            ThrowLastError("SetFileInformationByHandle (rename)", path_, Narrow(name));
+        const std::wstring folder = path.substr(0, path.find_last_of(L"\\/") + 1);
+        if (path.substr(folder.size()) != Widen(fileName)) {  // not renamed yet
+            if (purpose_ != HoldFor::Renaming) HoldAgain(path, HoldFor::Renaming);
+            const std::wstring name = folder + Widen(fileName);
+            const std::size_t nameBytes = name.size() * sizeof(wchar_t);
+            std::string buffer(sizeof(FILE_RENAME_INFO) + nameBytes, '\0');
+            auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+            info->ReplaceIfExists = FALSE;
+            info->RootDirectory = nullptr;
+            info->FileNameLength = static_cast<DWORD>(nameBytes);
+            name.copy(info->FileName, name.size());
+            if (!::SetFileInformationByHandle(Handle(), FileRenameInfo, info,
+                                              static_cast<DWORD>(buffer.size())))
+                ThrowLastError("SetFileInformationByHandle (rename)", path_, Narrow(name));
+            path_ = Narrow(name);
+        }
+        if (purpose_ != HoldFor::Reading) HoldAgain(Widen(path_), HoldFor::Reading);
     }
 
   private:
-    FileWin32 file_;  // owns and closes the handle
-    HANDLE handle_ = file_.Handle();
+    static void Rewind(HANDLE handle, const std::string& path) {
+        LARGE_INTEGER start{};
+        if (!::SetFilePointerEx(handle, start, nullptr, FILE_BEGIN))
+            ThrowLastError("SetFilePointerEx", path);
+    }
+
+    void Close() {
+        if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+    }
+
+    // Closes the hold and opens the file at `path` again for `purpose`; it must be the file
+    // first held, unchanged, else nothing is held and the step fails.
+    void HoldAgain(const std::wstring& path, HoldFor purpose) {
+        Close();
+        const HANDLE handle = OpenHeld(path, purpose);
+        if (handle == INVALID_HANDLE_VALUE) ThrowLastError("CreateFileW", path_);
+        handle_ = handle;
+        if (!(StampOf(handle_, path_) == stamp_)) {
+            Close();
+            throw Win32Error(ERROR_FILE_INVALID, "held again, but changed meanwhile:", path_);
+        }
+        purpose_ = purpose;
+    }
+
+    HANDLE handle_;
     std::string path_;
+    HoldFor purpose_;
+    FileStamp stamp_;
 };
 
 }  // namespace
@@ -183,18 +262,28 @@ std::unique_ptr<File> FileSystemWin32::OpenReadWrite(const std::string& path) {
     }
 }
 
-// Reading and renaming (DELETE) for us, reading only for others: while it is held, nobody can
-// write, rename or remove the file, yet a program start, which opens it to read, can.
-std::unique_ptr<HeldFile> FileSystemWin32::Hold(const std::string& path) {
-    const HANDLE handle = ::CreateFileW(Widen(path).c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+std::unique_ptr<HeldFile> FileSystemWin32::Hold(const std::string& path, HoldFor purpose) {
+    const HANDLE handle = OpenHeld(Widen(path), purpose);
     if (handle == INVALID_HANDLE_VALUE) ThrowLastError("CreateFileW", path);
-    try {
-        return std::make_unique<HeldFileWin32>(handle, path);
-    } catch (...) {
-        ::CloseHandle(handle);
-        throw;
-    }
+    return std::make_unique<HeldFileWin32>(handle, path, purpose);
+}
+
+// Anyone may open a file to read its attributes (FILE_READ_ATTRIBUTES comes with listing its
+// folder), except one whose deletion is pending, which opens for nothing and will be gone
+// soon. One that opens so but not for removal (DELETE, everything shared, so no other opener
+// is in the way) is kept by permissions: its own, or its folder's lack of FILE_DELETE_CHILD.
+// A program still closing opens for removal: only its removal fails, while it runs.
+bool FileSystemWin32::IsProtected(const std::string& path) {
+    const std::wstring widePath = Widen(path);
+    const auto opens = [&](DWORD access) {
+        const HANDLE handle = ::CreateFileW(widePath.c_str(), access,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const DWORD error = handle == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+        if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
+        return error;
+    };
+    return opens(FILE_READ_ATTRIBUTES) == ERROR_SUCCESS && opens(DELETE) == ERROR_ACCESS_DENIED;
 }
 
 void* HandleOf(HeldFile& file) {

@@ -1,11 +1,12 @@
 // The running program on Win32: GetModuleFileNameW for its folder, a named file mapping that
 // claims the folder by its identity (checked with QueryFullProcessImageNameW), CreateProcessW with
 // the application name spelled out (ShellExecuteExW for a program that asks for administrator
-// rights), ExitProcess for the end.
+// rights, with COM set up for it), ExitProcess for the end.
 #include "platform/win32/process_win32.h"
 
 #include <windows.h>
-// shellapi.h needs windows.h before it.
+// These need windows.h before them.
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 
 #include "platform/hex_text.h"
 #include "platform/win32/launcher_window_win32.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_error.h"
 
@@ -127,6 +129,67 @@ bool RunsThisProgram(DWORD process) {
     }
 }
 
+// Security attributes whose DACL grants the user this process runs as (its token's user) full
+// access to the claim, and nobody else any. An elevated start's default DACL would admit only
+// administrators and the system, so a later unelevated start of the same user could not open
+// its claim and would run beside it; with the user named, every start of that user sees one
+// claim. Advapi32 is looked up, so the exe imports nothing more. Whatever cannot be built
+// leaves the system's default (null).
+class UserOnlyAccess {
+  public:
+    UserOnlyAccess() {
+        using OpenTokenFn = BOOL(WINAPI*)(HANDLE, DWORD, PHANDLE);
+        using TokenInfoFn = BOOL(WINAPI*)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
+        using SidLengthFn = DWORD(WINAPI*)(PSID);
+        using InitAclFn = BOOL(WINAPI*)(PACL, DWORD, DWORD);
+        using AddAllowedFn = BOOL(WINAPI*)(PACL, DWORD, DWORD, PSID);
+        using InitDescriptorFn = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, DWORD);
+        using SetDaclFn = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL);
+        try {
+            const Module advapi = SystemLibrary(L"advapi32.dll");
+            HANDLE token = nullptr;
+            if (!Require<OpenTokenFn>(advapi, "OpenProcessToken")(::GetCurrentProcess(),
+                                                                  TOKEN_QUERY, &token))
+                return;
+            DWORD size = 0;
+            const auto tokenInfo = Require<TokenInfoFn>(advapi, "GetTokenInformation");
+            tokenInfo(token, TokenUser, nullptr, 0, &size);
+            user_.resize(size);
+            const BOOL read = size != 0 && tokenInfo(token, TokenUser, user_.data(), size, &size);
+            ::CloseHandle(token);
+            if (!read) return;
+            const PSID sid = reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
+            const DWORD sidLength = Require<SidLengthFn>(advapi, "GetLengthSid")(sid);
+            acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + sidLength);
+            auto* const acl = reinterpret_cast<PACL>(acl_.data());
+            if (Require<InitAclFn>(advapi, "InitializeAcl")(acl, static_cast<DWORD>(acl_.size()),
+                                                            ACL_REVISION) &&
+                Require<AddAllowedFn>(advapi, "AddAccessAllowedAce")(acl, ACL_REVISION,
+                                                                     SECTION_ALL_ACCESS, sid) &&
+                Require<InitDescriptorFn>(advapi, "InitializeSecurityDescriptor")(
+                    &descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+                Require<SetDaclFn>(advapi, "SetSecurityDescriptorDacl")(&descriptor_, TRUE, acl,
+                                                                        FALSE)) {
+                attributes_ = {sizeof attributes_, &descriptor_, FALSE};
+                ready_ = true;
+            }
+        } catch (const std::system_error&) {
+            // No advapi32 to be had: the default it is.
+        }
+    }
+    UserOnlyAccess(const UserOnlyAccess&) = delete;
+    UserOnlyAccess& operator=(const UserOnlyAccess&) = delete;
+
+    SECURITY_ATTRIBUTES* Attributes() { return ready_ ? &attributes_ : nullptr; }
+
+  private:
+    std::string user_;  // TOKEN_USER and the SID it points into
+    std::string acl_;
+    SECURITY_DESCRIPTOR descriptor_{};
+    SECURITY_ATTRIBUTES attributes_{};
+    bool ready_ = false;
+};
+
 }  // namespace
 
 std::wstring FolderClaimName(const std::wstring& folder) {
@@ -156,8 +219,9 @@ std::string ProcessWin32::AppPath() {
 // compare-and-swap so that of two starts taking it over at once only one wins.
 bool ProcessWin32::ClaimFolder(const std::string& folder) {
     const std::wstring name = FolderClaimName(Widen(folder));
-    const HANDLE claim = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                              sizeof(LONG), name.c_str());
+    UserOnlyAccess access;
+    const HANDLE claim = ::CreateFileMappingW(INVALID_HANDLE_VALUE, access.Attributes(),
+                                              PAGE_READWRITE, 0, sizeof(LONG), name.c_str());
     const DWORD error = ::GetLastError();
     // One this start may not open (an elevated launcher's, or a squatter's) names nobody it can
     // check: it stops nothing.
@@ -228,7 +292,17 @@ void ProcessWin32::StartThroughShell(const std::string& exePath, int windowStyle
     shell.lpFile = application.c_str();
     shell.lpDirectory = folder.c_str();
     shell.nShow = ShowCommand(windowStyle);
-    if (!::ShellExecuteExW(&shell)) ThrowLastError("ShellExecuteExW", exePath);
+    // The shell may hand the start to extensions that are COM objects: COM is set up first, as
+    // ShellExecuteExW asks (an apartment, no OLE 1 DDE). Ole32 is looked up, not imported.
+    using CoInitializeExFn = HRESULT(WINAPI*)(LPVOID, DWORD);
+    using CoUninitializeFn = void(WINAPI*)();
+    const Module ole32 = SystemLibrary(L"ole32.dll");
+    const HRESULT com = Require<CoInitializeExFn>(ole32, "CoInitializeEx")(
+        nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    const BOOL started = ::ShellExecuteExW(&shell);
+    const DWORD error = ::GetLastError();
+    if (SUCCEEDED(com)) Require<CoUninitializeFn>(ole32, "CoUninitialize")();
+    if (!started) throw Win32Error(error, "ShellExecuteExW", exePath);
 }
 
 void ProcessWin32::End(int exitCode) {

@@ -1,7 +1,8 @@
 // WinVerifyTrust with the generic verify action through the held file's handle: no user
-// interface, no revocation look-up. The signer's certificate, the steps' own verdicts and its
-// chain come from the provider data that the verification leaves behind; the chain is judged
-// again with unknown roots allowed, and the thumbprints are crypt32's.
+// interface, no revocation look-up, nothing fetched. The signer's certificate, the steps' own
+// verdicts and its chain come from the provider data that the verification leaves behind; the
+// chain is judged again with unknown roots allowed, the thumbprints are crypt32's, and the
+// file's own name is its version resource's.
 #include "platform/win32/signatures_win32.h"
 
 #include <windows.h>
@@ -27,6 +28,9 @@ using ProvSignerFn = CRYPT_PROVIDER_SGNR*(WINAPI*)(CRYPT_PROVIDER_DATA*, DWORD, 
 using HashCertificateFn = BOOL(WINAPI*)(LPCWSTR, DWORD, void*, const BYTE*, DWORD, BYTE*, DWORD*);
 using ChainPolicyFn = BOOL(WINAPI*)(LPCSTR, PCCERT_CHAIN_CONTEXT, PCERT_CHAIN_POLICY_PARA,
                                     PCERT_CHAIN_POLICY_STATUS);
+using VersionSizeFn = DWORD(WINAPI*)(DWORD, LPCWSTR, LPDWORD);
+using VersionInfoFn = BOOL(WINAPI*)(DWORD, LPCWSTR, DWORD, DWORD, LPVOID);
+using VersionQueryFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
 
 struct Trust {
     WinVerifyTrustFn verify;
@@ -34,51 +38,79 @@ struct Trust {
     ProvSignerFn signer;
     HashCertificateFn hashCertificate;
     ChainPolicyFn chainPolicy;
+    VersionSizeFn versionSize;
+    VersionInfoFn versionInfo;
+    VersionQueryFn versionQuery;
 };
 
-// wintrust.dll and crypt32.dll from the system folder, when the first updater is checked.
+// wintrust.dll, crypt32.dll and version.dll from the system folder, when the first updater is
+// checked.
 const Trust& LoadTrust() {
     static const Trust loaded = [] {
         const Module wintrust = SystemLibrary(L"wintrust.dll");
         const Module crypt32 = SystemLibrary(L"crypt32.dll");
+        const Module version = SystemLibrary(L"version.dll");
         return Trust{Require<WinVerifyTrustFn>(wintrust, "WinVerifyTrust"),
                      Require<ProvDataFn>(wintrust, "WTHelperProvDataFromStateData"),
                      Require<ProvSignerFn>(wintrust, "WTHelperGetProvSignerFromChain"),
                      Require<HashCertificateFn>(crypt32, "CryptHashCertificate2"),
-                     Require<ChainPolicyFn>(crypt32, "CertVerifyCertificateChainPolicy")};
+                     Require<ChainPolicyFn>(crypt32, "CertVerifyCertificateChainPolicy"),
+                     Require<VersionSizeFn>(version, "GetFileVersionInfoSizeExW"),
+                     Require<VersionInfoFn>(version, "GetFileVersionInfoExW"),
+                     Require<VersionQueryFn>(version, "VerQueryValueW")};
     }();
     return loaded;
 }
 
-// What the log says of a refusal: the cases a tampered or foreign updater brings, by name.
-struct TrustMeaning {
-    std::uint32_t code;
-    const char* meaning;
-};
-constexpr TrustMeaning kTrustMeanings[] = {
-    {0x800B0100, "not signed (TRUST_E_NOSIGNATURE)"},
-    {0x80096010, "altered after signing (TRUST_E_BAD_DIGEST)"},
-    {kUntrustedRoot, "signed with a certificate Windows does not trust (CERT_E_UNTRUSTEDROOT)"},
-    {kChaining,
-     "signed with a certificate whose chain ends nowhere Windows knows (CERT_E_CHAINING)"},
-    {0x800B0101, "signed with an expired certificate (CERT_E_EXPIRED)"},
-    {0x800B0111, "signed with a distrusted certificate (TRUST_E_EXPLICIT_DISTRUST)"},
-    {0x800B0110, "signed with a certificate not for code signing (CERT_E_WRONG_USAGE)"},
-};
-
 std::string TrustText(std::uint32_t code) {
     const std::string hex = "0x" + HexDigits(code, 8);
-    for (const TrustMeaning& known : kTrustMeanings) {
-        if (known.code == code) return std::string(known.meaning) + ", " + hex;
-    }
-    return "WinVerifyTrust refused it, " + hex;
+    const char* own = OwnText(code);
+    return own ? std::string(own) + ", " + hex : "WinVerifyTrust refused it, " + hex;
 }
 
-// A file error inside the verification (HRESULT_FROM_WIN32) means the check could not run,
-// e.g. a file another program holds: thrown, so the busy-file rule can judge it.
-void ThrowIfFileError(std::uint32_t status, const std::string& path) {
+// The verdicts on the file itself: unsigned, altered, or signed in a way Windows does not
+// trust (the certificate, its chain, its use). Any other outcome (a provider that is unknown
+// or failed, a file error, no memory) means the check could not run: no verdict on the file.
+constexpr HRESULT kVerdicts[] = {
+    TRUST_E_NOSIGNATURE,
+    TRUST_E_BAD_DIGEST,
+    TRUST_E_NO_SIGNER_CERT,
+    TRUST_E_CERT_SIGNATURE,
+    TRUST_E_COUNTER_SIGNER,
+    TRUST_E_TIME_STAMP,
+    TRUST_E_BASIC_CONSTRAINTS,
+    TRUST_E_SUBJECT_NOT_TRUSTED,
+    TRUST_E_EXPLICIT_DISTRUST,
+    CERT_E_EXPIRED,
+    CERT_E_VALIDITYPERIODNESTING,
+    CERT_E_ROLE,
+    CERT_E_PATHLENCONST,
+    CERT_E_CRITICAL,
+    CERT_E_PURPOSE,
+    CERT_E_ISSUERCHAINING,
+    CERT_E_MALFORMED,
+    CERT_E_UNTRUSTEDROOT,
+    CERT_E_CHAINING,
+    CERT_E_REVOKED,
+    CERT_E_UNTRUSTEDTESTROOT,
+    CERT_E_CN_NO_MATCH,
+    CERT_E_WRONG_USAGE,
+    CERT_E_UNTRUSTEDCA,
+    CERT_E_INVALID_POLICY,
+    CERT_E_INVALID_NAME,
+};
+
+// A check that could not run is thrown, the file kept: a file error inside the verification
+// (HRESULT_FROM_WIN32, e.g. a file another program holds) as its Win32 code, so the busy-file
+// rule can judge it, anything else as it came.
+void ThrowUnlessVerdict(std::uint32_t status, const std::string& path) {
+    if (status == 0) return;
+    for (const HRESULT verdict : kVerdicts) {
+        if (static_cast<std::uint32_t>(verdict) == status) return;
+    }
     if ((status & 0xFFFF0000u) == 0x80070000u)
         throw Win32Error(status & 0xFFFF, "WinVerifyTrust", path);
+    throw Win32Error(status, "WinVerifyTrust", path);
 }
 
 std::string Thumbprint(const Trust& trust, const CERT_CONTEXT& certificate,
@@ -126,17 +158,53 @@ void ReadSigner(const Trust& trust, HANDLE state, SignatureFacts& facts) {
     if (status.dwError != 0) facts.chainPolicyText = TrustText(status.dwError);
 }
 
+// The name the file's version resource gives it (OriginalFilename, in its first language),
+// from the file itself (FILE_VER_GET_NEUTRAL: no language file beside it counts); empty when it
+// has none. The file is held, sharing reading, so the path names the very file checked.
+std::string OriginalFilename(const Trust& trust, const std::wstring& path) {
+    DWORD ignored = 0;
+    const DWORD size = trust.versionSize(FILE_VER_GET_NEUTRAL, path.c_str(), &ignored);
+    if (size == 0) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_RESOURCE_DATA_NOT_FOUND || error == ERROR_RESOURCE_TYPE_NOT_FOUND ||
+            error == ERROR_RESOURCE_NAME_NOT_FOUND || error == ERROR_RESOURCE_LANG_NOT_FOUND)
+            return {};
+        throw Win32Error(error, "GetFileVersionInfoSizeExW", Narrow(path));
+    }
+    std::string block(size, '\0');
+    if (!trust.versionInfo(FILE_VER_GET_NEUTRAL, path.c_str(), 0, size, block.data()))
+        ThrowLastError("GetFileVersionInfoExW", Narrow(path));
+    WORD* language = nullptr;  // a language and a code page
+    UINT bytes = 0;
+    if (!trust.versionQuery(block.data(), L"\\VarFileInfo\\Translation",
+                            reinterpret_cast<void**>(&language), &bytes) ||
+        bytes < 2 * sizeof(WORD))
+        return {};
+    const std::wstring key = L"\\StringFileInfo\\" +
+                             Widen(HexDigits(language[0], 4) + HexDigits(language[1], 4)) +
+                             L"\\OriginalFilename";
+    wchar_t* name = nullptr;
+    UINT length = 0;
+    if (!trust.versionQuery(block.data(), key.c_str(), reinterpret_cast<void**>(&name), &length))
+        return {};
+    return Narrow(std::wstring(name, ::wcsnlen(name, length)));
+}
+
 }  // namespace
 
 SignatureFacts SignaturesWin32::VerifySigner(HeldFile& file, const std::string& path) {
     const Trust& trust = LoadTrust();
     const std::wstring widePath = Widen(path);
 
-    // The held handle: the verification reads the very file that will start.
+    // The held handle, from its start: the verification reads the very file that will start.
+    const HANDLE handle = HandleOf(file);
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(handle, start, nullptr, FILE_BEGIN))
+        ThrowLastError("SetFilePointerEx", path);
     WINTRUST_FILE_INFO fileInfo{};
     fileInfo.cbStruct = sizeof fileInfo;
     fileInfo.pcwszFilePath = widePath.c_str();
-    fileInfo.hFile = HandleOf(file);
+    fileInfo.hFile = handle;
     WINTRUST_DATA data{};
     data.cbStruct = sizeof data;
     data.dwUIChoice = WTD_UI_NONE;
@@ -144,7 +212,8 @@ SignatureFacts SignaturesWin32::VerifySigner(HeldFile& file, const std::string& 
     data.dwUnionChoice = WTD_CHOICE_FILE;
     data.pFile = &fileInfo;
     data.dwStateAction = WTD_STATEACTION_VERIFY;
-    data.dwProvFlags = WTD_REVOCATION_CHECK_NONE;
+    // Chain building never goes to the network for a URL a certificate in the file names.
+    data.dwProvFlags = WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL;
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     const auto noUser = static_cast<HWND>(INVALID_HANDLE_VALUE);
 
@@ -152,8 +221,9 @@ SignatureFacts SignaturesWin32::VerifySigner(HeldFile& file, const std::string& 
     facts.status = static_cast<std::uint32_t>(trust.verify(noUser, &action, &data));
     if (facts.status != 0) facts.statusText = TrustText(facts.status);
     try {
-        ThrowIfFileError(facts.status, path);
+        ThrowUnlessVerdict(facts.status, path);
         ReadSigner(trust, data.hWVTStateData, facts);
+        if (!facts.sha256.empty()) facts.originalFilename = OriginalFilename(trust, widePath);
     } catch (...) {
         data.dwStateAction = WTD_STATEACTION_CLOSE;
         trust.verify(noUser, &action, &data);

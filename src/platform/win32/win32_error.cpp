@@ -10,6 +10,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "platform/hex_text.h"
 #include "platform/system_failure.h"
 #include "platform/win32/wide_text.h"
 
@@ -17,13 +18,22 @@ namespace gor::platform::win32 {
 namespace {
 
 // Our own wording for the WinSock codes (the system's texts are localised, differ between
-// Windows versions and are missing for some codes under Wine) and for an antivirus verdict,
-// the most common reason a player's start fails, which the log must say in plain words.
+// Windows versions and are missing for some codes under Wine), for an antivirus verdict, the
+// most common reason a player's start fails, and for the signature verdicts a tampered or
+// foreign updater brings: the log must say these in plain words.
 struct CodeText {
-    int code;
+    unsigned long code;
     const char* text;
 };
 constexpr CodeText kOwnTexts[] = {
+    {0x800B0100, "not signed (TRUST_E_NOSIGNATURE)"},
+    {0x80096010, "altered after signing (TRUST_E_BAD_DIGEST)"},
+    {0x800B0109, "signed with a certificate Windows does not trust (CERT_E_UNTRUSTEDROOT)"},
+    {0x800B010A,
+     "signed with a certificate whose chain ends nowhere Windows knows (CERT_E_CHAINING)"},
+    {0x800B0101, "signed with an expired certificate (CERT_E_EXPIRED)"},
+    {0x800B0111, "signed with a distrusted certificate (TRUST_E_EXPLICIT_DISTRUST)"},
+    {0x800B0110, "signed with a certificate not for code signing (CERT_E_WRONG_USAGE)"},
     {kErrorVirusInfected,
      "an antivirus program blocked the file: it found a virus or unwanted "
      "software in it"},
@@ -141,7 +151,10 @@ class Win32ErrorCategory final : public std::error_category {
   public:
     const char* name() const noexcept override { return "win32"; }
     std::string message(int code) const override {
-        return ErrorText(static_cast<unsigned long>(code)) + " (" + std::to_string(code) + ")";
+        // An HRESULT (a signature check's) reads as Windows prints it.
+        const auto bits = static_cast<unsigned long>(static_cast<unsigned>(code));
+        return ErrorText(bits) + " (" +
+               (code < 0 ? "0x" + HexDigits(bits, 8) : std::to_string(code)) + ")";
     }
     std::error_condition default_error_condition(int code) const noexcept override {
         for (const CodeCondition& entry : kConditions) {
@@ -153,11 +166,14 @@ class Win32ErrorCategory final : public std::error_category {
 
 }  // namespace
 
+const char* OwnText(unsigned long code) {
+    const auto known = std::find_if(std::begin(kOwnTexts), std::end(kOwnTexts),
+                                    [code](const CodeText& entry) { return entry.code == code; });
+    return known != std::end(kOwnTexts) ? known->text : nullptr;
+}
+
 std::string ErrorText(unsigned long code) {
-    const auto known = std::find_if(
-        std::begin(kOwnTexts), std::end(kOwnTexts),
-        [code](const CodeText& entry) { return entry.code == static_cast<int>(code); });
-    if (known != std::end(kOwnTexts)) return known->text;
+    if (const char* own = OwnText(code)) return own;
     std::string text = SystemText(static_cast<DWORD>(code));
     return text.empty() ? "Error " + std::to_string(code) : text;
 }

@@ -1,5 +1,7 @@
 // An in-memory file system for unit tests: files with attributes, failure injection,
-// and the same rules as the real backends (rename never replaces, open never truncates).
+// and the same rules as the real backends (rename never replaces, open never truncates), with
+// Windows' rules where Wine does not keep them: the sharing check (DELETE included), a folder
+// the player may read but not change, and a file whose deletion is pending.
 #pragma once
 
 #include <algorithm>
@@ -21,8 +23,17 @@ class MemoryFileSystem : public platform::FileSystem {
         bool readOnly = false;
         bool hidden = false;
         bool folder = false;
+        bool locked = false;         // a folder the player may read but not change
+        bool deletePending = false;  // removed while open: gone with its last handle
     };
     std::map<std::string, Entry> entries;
+    // What each open handle may do and lets others do (kRead, kWrite, kDelete bits), by path.
+    enum : unsigned { kRead = 1, kWrite = 2, kDelete = 4 };
+    struct Opening {
+        std::string path;
+        unsigned access, share;
+    };
+    std::map<int, Opening> handles;
     int openFiles = 0;         // files open right now
     std::string failWritesTo;  // a path whose writes fail as on a full disk
     bool failCloses = false;   // Close releases the file but reports an I/O error
@@ -30,6 +41,38 @@ class MemoryFileSystem : public platform::FileSystem {
 
     bool Has(const std::string& path) const { return entries.count(path) != 0; }
     const std::string& Bytes(const std::string& path) const { return entries.at(path).bytes; }
+    void Lock(const std::string& folder) { entries[folder] = {"", false, false, true, true}; }
+    int HandlesOn(const std::string& path) const {
+        int n = 0;
+        for (const auto& [id, open] : handles) n += open.path == path;
+        return n;
+    }
+
+    // Windows' checks of an open: a pending deletion and a locked folder refuse it (access
+    // denied), and so does any handle whose share modes do not admit it, or whose access its
+    // own share modes do not admit (busy).
+    int Open(const std::string& path, unsigned access, unsigned share) {
+        const auto it = entries.find(path);
+        if (it != entries.end() && it->second.deletePending) Fail(EACCES, path);
+        if ((access & (kWrite | kDelete)) && Locked(path)) Fail(EACCES, path);
+        for (const auto& [id, open] : handles) {
+            if (open.path == path && ((access & ~open.share) || (open.access & ~share)))
+                Fail(EBUSY, path);
+        }
+        handles[++lastHandle_] = {path, access, share};
+        return lastHandle_;
+    }
+    void Close(int handle) {
+        const std::string path = handles.at(handle).path;
+        handles.erase(handle);
+        const auto it = entries.find(path);
+        if (it != entries.end() && it->second.deletePending && HandlesOn(path) == 0)
+            entries.erase(it);
+    }
+    bool Locked(const std::string& path) const {
+        const auto it = entries.find(path.substr(0, path.find_last_of('\\')));
+        return path.find('\\') != std::string::npos && it != entries.end() && it->second.locked;
+    }
 
     bool FindFile(const std::string& path, std::uint32_t mask) override {
         auto it = entries.find(path);
@@ -39,27 +82,41 @@ class MemoryFileSystem : public platform::FileSystem {
         return !e.readOnly || (mask & platform::kAttrReadOnly) != 0;
     }
 
+    // As DeleteFileW: open for DELETE sharing everything, then gone with the last handle.
     void Remove(const std::string& path) override {
         auto it = entries.find(path);
         if (it == entries.end()) Fail(ENOENT, path);
         if (it->second.readOnly || it->second.folder) Fail(EACCES, path);
-        entries.erase(it);
+        Close(Open(path, kDelete, kRead | kWrite | kDelete));
+        if (HandlesOn(path) == 0) return (void)entries.erase(it);
+        it->second.deletePending = true;
     }
 
+    // Needs DELETE on the file (the caller's hold has it) and a folder that may be changed.
     virtual void Rename(const std::string& from, const std::string& to) {
         auto it = entries.find(from);
         if (it == entries.end()) Fail(ENOENT, from);
+        if (Locked(to)) Fail(EACCES, to);
         if (entries.count(to)) Fail(EEXIST, to);
         Entry moved = std::move(it->second);
         entries.erase(it);
         entries[to] = std::move(moved);
+        for (auto& [id, open] : handles) {
+            if (open.path == from) open.path = to;
+        }
     }
 
     std::unique_ptr<platform::File> OpenReadWrite(const std::string& path) override {
         auto it = entries.find(path);
         if (it != entries.end() && (it->second.readOnly || it->second.folder)) Fail(EACCES, path);
+        const int handle = Open(path, kRead | kWrite, kRead);
         entries[path];  // created empty when absent, kept when present
-        return std::make_unique<MemoryFile>(*this, path);
+        return std::make_unique<MemoryFile>(*this, path, handle);
+    }
+
+    bool IsProtected(const std::string& path) override {
+        const auto it = entries.find(path);
+        return it != entries.end() && !it->second.deletePending && Locked(path);
     }
 
     platform::FileHead ReadHead(const std::string& path, std::size_t maxBytes) {
@@ -70,10 +127,11 @@ class MemoryFileSystem : public platform::FileSystem {
         return {bytes.substr(0, maxBytes), bytes.size()};
     }
 
-    // A held file follows its renames; nothing else stops other writers here.
-    std::unique_ptr<platform::HeldFile> Hold(const std::string& path) override {
+    // Reading, and DELETE for a rename, sharing reading only; a held file follows its renames.
+    std::unique_ptr<platform::HeldFile> Hold(const std::string& path,
+                                             platform::HoldFor purpose) override {
         ReadHead(path, 0);  // fails as opening would
-        return std::make_unique<MemoryHeld>(*this, path);
+        return std::make_unique<MemoryHeld>(*this, path, purpose);
     }
 
     [[noreturn]] static void Fail(int code, const std::string& path) {
@@ -81,26 +139,45 @@ class MemoryFileSystem : public platform::FileSystem {
     }
 
   private:
+    int lastHandle_ = 0;
+
     class MemoryHeld : public platform::HeldFile {
       public:
-        MemoryHeld(MemoryFileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {}
+        MemoryHeld(MemoryFileSystem& fs, std::string path, platform::HoldFor purpose)
+            : fs_(fs), path_(std::move(path)) {
+            HoldFor(purpose == platform::HoldFor::Renaming ? kRead | kDelete : kRead);
+        }
+        ~MemoryHeld() override {
+            if (handle_) fs_.Close(handle_);
+        }
         platform::FileHead ReadHead(std::size_t maxBytes) override {
             return fs_.ReadHead(path_, maxBytes);
         }
         void Rename(const std::string& fileName) override {
             const std::string to = path_.substr(0, path_.find_last_of('\\') + 1) + fileName;
-            fs_.Rename(path_, to);
-            path_ = to;
+            if (to != path_) {
+                if (!handle_ || !(fs_.handles.at(handle_).access & kDelete))
+                    HoldFor(kRead | kDelete);
+                fs_.Rename(path_, to);
+                path_ = to;
+            }
+            HoldFor(kRead);
         }
 
       private:
+        void HoldFor(unsigned access) {
+            if (handle_) fs_.Close(std::exchange(handle_, 0));
+            handle_ = fs_.Open(path_, access, kRead);
+        }
         MemoryFileSystem& fs_;
         std::string path_;
+        int handle_ = 0;
     };
 
     class MemoryFile : public platform::File {
       public:
-        MemoryFile(MemoryFileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {
+        MemoryFile(MemoryFileSystem& fs, std::string path, int handle)
+            : fs_(fs), path_(std::move(path)), handle_(handle) {
             ++fs_.openFiles;
         }
         ~MemoryFile() override { Close(); }
@@ -121,7 +198,7 @@ class MemoryFileSystem : public platform::FileSystem {
             if (length < d.size()) d.resize(length);
         }
         void Close() override {
-            if (open_) --fs_.openFiles;
+            if (open_) --fs_.openFiles, fs_.Close(handle_);
             const bool wasOpen = std::exchange(open_, false);
             if (wasOpen && fs_.failCloses) Fail(EIO, path_);
         }
@@ -136,6 +213,7 @@ class MemoryFileSystem : public platform::FileSystem {
         }
         MemoryFileSystem& fs_;
         std::string path_;
+        int handle_;
         std::uint64_t pos_ = 0;
         bool open_ = true;
     };
