@@ -47,9 +47,11 @@ std::string FileNameOf(const std::string& path) {
 
 // The request line the control sends, where to, and what it adds.
 void frmLaunch::LogRequest(const char* purpose, const std::string& extra) {
-    log_.Line(std::string(purpose) + ": GET " + GorDownload1.path() + " HTTP/1.1 to " +
-              GorDownload1.host() + ":" + GorDownload1.port() + (extra.empty() ? "" : ", ") +
-              extra);
+    const bool proxied = !GorDownload1.proxyHost().empty();
+    log_.Line(std::string(purpose) + ": GET " + GorDownload1.requestTarget() + " HTTP/1.1 to " +
+              (proxied ? "the proxy " + HostPort(GorDownload1.proxyHost(), GorDownload1.proxyPort())
+                       : GorDownload1.host() + ":" + GorDownload1.port()) +
+              (extra.empty() ? "" : ", ") + extra);
 }
 
 void frmLaunch::Pausetime(std::int16_t Length) {
@@ -139,6 +141,7 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
         RemovePartialFile();  // a transfer cut short in an earlier start is never continued
         GorDownload1.fileName(partialFile_);
         GorDownload1.URL(UpdateHost + RemotePath);
+        LookUpProxy(std::string("http://") + UpdateHost + RemotePath);
         received_ = 0;
         validator_.clear();
         const auto withinCeiling = [&] {
@@ -151,6 +154,10 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
                 withinCeiling();
                 Pausetime(kWaitStep);
             }
+            if (ending_ == TryEnding::Unreachable && NextRoute()) {
+                StartTry(/*probe=*/!bodyRequested_);
+                continue;
+            }
             const std::optional<double> pause = retries.After(ending_);
             if (!pause) break;
             log_.Line(std::string(ending_ == TryEnding::Cut ? "the transfer broke"
@@ -159,6 +166,7 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
                       " in " + FormatLength(*pause) + " s");
             WaitUntil(std::min(loop_.Now() + *pause, watchdog_.CeilingAt()));
             withinCeiling();
+            if (!routeAnswered_) UseRoute(0);  // the list again from its first
             StartTry(/*probe=*/!bodyRequested_);
         }
         RemovePartialFile();  // what an unfinished transfer left; a finished one moved it
@@ -166,6 +174,40 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
         // Swallowed: the sequence's own existence test tells whether the updater arrived.
         log_.Line("download failed: " + LaunchLog::Failure(failure));
     }
+}
+
+// The lookup runs on while events are dispatched; one that outlasts its bound is left to end
+// by itself, and the road goes direct.
+void frmLaunch::LookUpProxy(const std::string& url) {
+    if (!proxy_) return;
+    proxy_->Start(url);
+    const double deadline = loop_.Now() + kProxyLookupSeconds;
+    std::optional<platform::ProxySettings> settings;
+    while (!(settings = proxy_->Finished()) && loop_.Now() < deadline)
+        loop_.DispatchEvents(deadline);
+    if (!settings) {
+        log_.Line("proxy: direct (the system gave no answer within " +
+                  FormatLength(kProxyLookupSeconds) + " s)");
+        return;
+    }
+    routes_ = ChooseRoutes(*settings, GorDownload1.host());
+    log_.Line("proxy: " + DescribeRoutes(*settings, routes_));
+    UseRoute(0);
+}
+
+void frmLaunch::UseRoute(std::size_t route) {
+    route_ = route;
+    GorDownload1.Proxy(routes_[route].host, routes_[route].port);
+}
+
+bool frmLaunch::NextRoute() {
+    if (routeAnswered_ || route_ + 1 >= routes_.size()) return false;
+    UseRoute(route_ + 1);
+    log_.Line("no connection was made; next route: " +
+              (routes_[route_].host.empty()
+                   ? std::string("direct")
+                   : HostPort(routes_[route_].host, routes_[route_].port)));
+    return true;
 }
 
 // One try: the header probe, or the transfer when the probe has been answered already.
