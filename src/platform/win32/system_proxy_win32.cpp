@@ -93,10 +93,14 @@ std::optional<ProxySettings> FromScript(Module winhttp, const Session& session,
     ProxyInfo info;
     if (!Require<GetProxyForUrlFn>(winhttp, "WinHttpGetProxyForUrl")(session.handle(), url.c_str(),
                                                                      &options, &info)) {
-        const std::system_error error = Win32Error(::GetLastError(), "WinHttpGetProxyForUrl");
+        const DWORD error = ::GetLastError();
+        // Auto-detection that finds no script is the common case, not a fault.
+        const std::string why = error == ERROR_WINHTTP_AUTODETECTION_FAILED
+                                    ? "found no script"
+                                    : Win32Error(error, "WinHttpGetProxyForUrl").what();
         failure += std::string(failure.empty() ? "" : "; ") +
                    (script ? "script " + Narrow(script) : std::string("auto-detection")) + ": " +
-                   error.what();
+                   why;
         return std::nullopt;
     }
     ProxySettings settings{script ? ProxySource::Script : ProxySource::AutoDetected,
