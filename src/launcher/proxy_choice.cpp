@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <optional>
+#include <utility>
 
 namespace gor::launcher {
 
@@ -27,15 +28,11 @@ bool SameText(std::string_view a, std::string_view b) {
                       [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
-std::vector<std::string_view> Entries(std::string_view list, std::string_view separators) {
-    std::vector<std::string_view> entries;
-    for (std::size_t start = list.find_first_not_of(separators); start != npos;
-         start = list.find_first_not_of(separators, start)) {
-        const std::size_t end = std::min(list.find_first_of(separators, start), list.size());
-        entries.push_back(list.substr(start, end - start));
-        start = end;
-    }
-    return entries;
+// The list's next entry from `at` on (empty at its end); `at` moves past it.
+std::string_view NextEntry(std::string_view list, std::size_t& at, std::string_view separators) {
+    const std::size_t start = std::min(list.find_first_not_of(separators, at), list.size());
+    at = std::min(list.find_first_of(separators, start), list.size());
+    return list.substr(start, at - start);
 }
 
 // `text` matches `pattern`, in which "*" stands for any run of characters, ignoring case.
@@ -77,8 +74,9 @@ bool InNoProxy(std::string_view entry, std::string_view host) {
 
 bool Bypassed(const ProxySettings& settings, std::string_view host) {
     const bool environment = settings.source == ProxySource::Environment;
-    for (std::string_view entry :
-         Entries(settings.bypass, environment ? kNoProxySeparators : kListSeparators)) {
+    const std::string_view separators = environment ? kNoProxySeparators : kListSeparators;
+    std::size_t at = 0;
+    for (std::string_view entry; !(entry = NextEntry(settings.bypass, at, separators)).empty();) {
         if (environment ? InNoProxy(entry, host) : InBypassList(entry, host)) return true;
     }
     return false;
@@ -130,18 +128,21 @@ const char* SourceName(ProxySource source) {
 }  // namespace
 
 std::vector<ProxyRoute> ChooseRoutes(const ProxySettings& settings, std::string_view host) {
-    const bool environment = settings.source == ProxySource::Environment;
+    const std::string_view defaultPort =
+        settings.source == ProxySource::Environment ? "1080" : "80";
     std::vector<ProxyRoute> routes;
     bool direct = Bypassed(settings, host);
-    const std::vector<std::string_view> entries = Entries(settings.proxies, kListSeparators);
-    for (std::size_t i = 0; i < entries.size() && !direct; ++i) {
-        if (SameText(entries[i], "DIRECT")) {
+    std::size_t at = 0;
+    std::string_view entry = NextEntry(settings.proxies, at, kListSeparators);
+    while (!direct && !entry.empty()) {
+        const std::string_view next = NextEntry(settings.proxies, at, kListSeparators);
+        if (SameText(entry, "DIRECT")) {
             direct = true;
-        } else if (!SameText(entries[i], "PROXY") || i + 1 == entries.size()) {
+        } else if (!SameText(entry, "PROXY") || next.empty()) {
             // else a script's keyword before its proxy; alone, "proxy" is a host's name
-            if (auto route = RouteOf(entries[i], environment ? "1080" : "80"))
-                routes.push_back(*route);
+            if (auto route = RouteOf(entry, defaultPort)) routes.push_back(std::move(*route));
         }
+        entry = next;
     }
     if (direct || routes.empty()) routes.emplace_back();
     return routes;
