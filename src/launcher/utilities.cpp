@@ -176,40 +176,6 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
     }
 }
 
-// The lookup runs on while events are dispatched; one that outlasts its bound is left to end
-// by itself, and the road goes direct.
-void frmLaunch::LookUpProxy(const std::string& url) {
-    if (!proxy_) return;
-    proxy_->Start(url);
-    const double deadline = loop_.Now() + kProxyLookupSeconds;
-    std::optional<platform::ProxySettings> settings;
-    while (!(settings = proxy_->Finished()) && loop_.Now() < deadline)
-        loop_.DispatchEvents(deadline);
-    if (!settings) {
-        log_.Line("proxy: direct (the system gave no answer within " +
-                  FormatLength(kProxyLookupSeconds) + " s)");
-        return;
-    }
-    routes_ = ChooseRoutes(*settings, GorDownload1.host());
-    log_.Line("proxy: " + DescribeRoutes(*settings, routes_));
-    UseRoute(0);
-}
-
-void frmLaunch::UseRoute(std::size_t route) {
-    route_ = route;
-    GorDownload1.Proxy(routes_[route].host, routes_[route].port);
-}
-
-bool frmLaunch::NextRoute() {
-    if (routeAnswered_ || route_ + 1 >= routes_.size()) return false;
-    UseRoute(route_ + 1);
-    log_.Line("no connection was made; next route: " +
-              (routes_[route_].host.empty()
-                   ? std::string("direct")
-                   : HostPort(routes_[route_].host, routes_[route_].port)));
-    return true;
-}
-
 // One try: the header probe, or the transfer when the probe has been answered already.
 void frmLaunch::StartTry(bool probe) {
     DownloadWait = kTransferPending;
