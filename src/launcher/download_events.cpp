@@ -99,7 +99,7 @@ void frmLaunch::GorDownload1_DownloadError(const std::string& description, bool 
         LogAnswer(bodyRequested_ ? "download answer" : "probe answer");
         log_.Line("server refused: " + description);
         if (GorDownload1.Responsecode() == kProxyAuthenticationRequired)
-            log_.Line("the proxy asks for credentials: signing in to a proxy is not supported");
+            log_.Line(kProxyAsksForCredentials);
     } else {
         log_.Line("transfer failed after " + FormatLength(received_) + " bytes: " + description +
                   (code ? " (error " + std::to_string(code) + ")" : ""));

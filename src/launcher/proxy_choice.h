@@ -14,6 +14,10 @@ namespace gor::launcher {
 // a lookup still running then leaves the road direct.
 inline constexpr double kProxyLookupSeconds = 5;
 
+// The log's line for a proxy that answers 407 Proxy Authentication Required.
+inline constexpr const char* kProxyAsksForCredentials =
+    "the proxy asks for credentials: signing in to a proxy is not supported";
+
 // One way to the update host: through the proxy at `host` and `port`, or direct (`host` empty).
 struct ProxyRoute {
     std::string host, port;

@@ -14,6 +14,7 @@
 
 #include "build_config.h"
 #include "download_harness.h"
+#include "launcher/proxy_choice.h"
 #include "server_process.h"
 
 extern char** environ;
@@ -139,8 +140,9 @@ TEST_F(NativeLauncherTest, GoesThroughTheProxyOfTheEnvironment) {
         EXPECT_EQ(outcome.exitCode, scenario == "ok" ? 0 : 1) << outcome.output;
         EXPECT_THAT(ReadFile(requests), HasSubstr("GET http://127.0.0.1:" + port_ +
                                                   "/gorupd.new HTTP/1.1\r\nHost: 127.0.0.1\r\n"));
-        EXPECT_THAT(ReadFile(folder / "gorlaunch.log"),
-                    HasSubstr(scenario == "ok" ? "(environment)" : "asks for credentials"));
+        EXPECT_THAT(
+            ReadFile(folder / "gorlaunch.log"),
+            HasSubstr(scenario == "ok" ? "(environment)" : launcher::kProxyAsksForCredentials));
     }
 }
 
