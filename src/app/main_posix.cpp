@@ -9,6 +9,7 @@
 #include "platform/posix/file_system_posix.h"
 #include "platform/posix/launcher_window_posix.h"
 #include "platform/posix/process_posix.h"
+#include "platform/posix/system_proxy_posix.h"
 
 namespace {
 
@@ -28,9 +29,10 @@ int main() {
     LauncherWindowPosix window;
     FileSystemPosix files;
     ProcessPosix process;
+    SystemProxyPosix proxy;
     try {
-        gor::launcher::frmLaunch form(
-            gor::launcher::LauncherPlatform{loop, window, files, process, CheckNativeProgram});
+        gor::launcher::frmLaunch form(gor::launcher::LauncherPlatform{
+            loop, window, files, process, CheckNativeProgram, nullptr, &proxy});
         form.Form_Load();
     } catch (const std::exception& failure) {
         // Form_Load traps its own failures; this is reached when setting up fails, or when the

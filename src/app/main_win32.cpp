@@ -12,6 +12,7 @@
 #include "platform/win32/signatures_win32.h"
 #include "platform/win32/socket_control_win32.h"
 #include "platform/win32/system_library.h"
+#include "platform/win32/system_proxy_win32.h"
 
 // An exception no handler takes, or one leaving a function that must not throw, ends the
 // program through the runtime's terminate handler. Its default writes the exception's
@@ -41,13 +42,15 @@ void SystemDllsFromTheSystemFolder() {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     SystemDllsFromTheSystemFolder();
     using namespace gor::platform::win32;
-    // The program takes no arguments and reads no settings: everything it needs is built in.
+    // The program takes no arguments and reads no settings but the user's proxy: everything
+    // else it needs is built in.
     try {
         WinsockSession winsock;
         EventLoopWin32 loop;
         LauncherWindowWin32 window;
         FileSystemWin32 files;
         ProcessWin32 process(&window);
+        SystemProxyWin32 proxy;
         gor::launcher::PublisherCheck* publisher = nullptr;
 #ifdef GORLAUNCH_PUBLISHER
         // Built with a publisher pin (cmake/publisher.cmake); without one, nothing of the
@@ -57,7 +60,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         publisher = &pinned;
 #endif
         gor::launcher::frmLaunch form(gor::launcher::LauncherPlatform{
-            loop, window, files, process, gor::launcher::CheckExecutableImage, publisher});
+            loop, window, files, process, gor::launcher::CheckExecutableImage, publisher, &proxy});
         form.Form_Load();  // never returns
     } catch (...) {
         // Form_Load traps its own failures; reaching this is a fault in setting up (no window,

@@ -74,7 +74,15 @@ void GorDownload::BeginRequest(std::int32_t mode) {
     socketError_ = 0;
     IsExecuting_ = true;
     mode_ = mode;
-    Winsock1_->Connect(hostName_, port_);
+    if (proxyHost_.empty()) {
+        Winsock1_->Connect(hostName_, port_);
+    } else {
+        Winsock1_->Connect(proxyHost_, proxyPort_);
+    }
+}
+
+std::string GorDownload::requestTarget() const {
+    return proxyHost_.empty() ? path_ : AbsoluteTarget(hostName_, port_, path_);
 }
 
 void GorDownload::EndRequest() {
@@ -182,7 +190,8 @@ void GorDownload::Winsock1_Connect() {
         }
         // A resumed piece is only wanted of the very file the held bytes came from.
         const std::string_view validator = Resuming_ ? std::string_view(IfRange_) : "";
-        Winsock1_->SendData(ComposeRequest(path_, hostName_, referrer, rangeFrom, validator));
+        Winsock1_->SendData(
+            ComposeRequest(requestTarget(), hostName_, referrer, rangeFrom, validator));
     } catch (const std::exception& failure) {
         // No answer can come to a request that was never sent: end it like a socket error, so
         // a host waiting for the outcome hears of it.

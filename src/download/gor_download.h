@@ -64,6 +64,14 @@ class GorDownload : private platform::SocketEvents {
     // comes whole (200) instead of as a piece to splice on. Empty: none is sent.
     const std::string& IfRange() const { return IfRange_; }
     void IfRange(const std::string& validator) { IfRange_ = validator; }
+    // The proxy the next requests go through, at `host` and `port`; an empty host: none, the
+    // connection goes to the URL's host. Through a proxy the request line names the whole URL.
+    void Proxy(const std::string& host, const std::string& port) {
+        proxyHost_ = host;
+        proxyPort_ = port;
+    }
+    const std::string& proxyHost() const { return proxyHost_; }
+    const std::string& proxyPort() const { return proxyPort_; }
 
     // --- methods
     void Readheaders();      // starts the header probe
@@ -93,6 +101,8 @@ class GorDownload : private platform::SocketEvents {
     const std::string& host() const { return hostName_; }
     const std::string& port() const { return port_; }
     const std::string& path() const { return path_; }
+    // What the request line asks for: the path, or through a proxy the whole URL.
+    std::string requestTarget() const;
     // The code of the last socket error (0 while there was none), for the host's log.
     std::int32_t lastSocketError() const { return socketError_; }
     // The last parsed answer's status line ("HTTP/1.1 200 OK"), for the host's log.
@@ -147,6 +157,7 @@ class GorDownload : private platform::SocketEvents {
     std::string URL_, fileName_, hostName_, port_, path_;
     bool IsExecuting_ = false, IsServerOk_ = false, Resumesupported_ = false, Resuming_ = false;
     std::string Responsecode_, IfRange_;
+    std::string proxyHost_, proxyPort_;
     double contentLength_ = 0;
     std::string errorText_;
     std::int32_t socketError_ = 0;

@@ -5,6 +5,13 @@
 
 namespace gor::download {
 
+std::string AbsoluteTarget(std::string_view host, std::string_view port, std::string_view path) {
+    std::string target("http://");
+    target.append(host);
+    if (port != "80") target.append(":").append(port);
+    return target.append(path);
+}
+
 std::string ComposeRequest(std::string_view path, std::string_view host, std::string_view referrer,
                            std::optional<std::uint64_t> rangeFrom, std::string_view ifRange) {
     std::string request;

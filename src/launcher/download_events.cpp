@@ -14,6 +14,7 @@ using download::SkipOnFailure;
 namespace {
 
 constexpr const char* kPercentSign = " %";
+constexpr const char* kProxyAuthenticationRequired = "407";
 
 // `value` rounded to tenths, half to even as printf's %.1f rounds it ("1.5").
 std::string TenthsText(double value) {
@@ -97,6 +98,8 @@ void frmLaunch::GorDownload1_DownloadError(const std::string& description, bool 
     if (SERVER_ERROR) {
         LogAnswer(bodyRequested_ ? "download answer" : "probe answer");
         log_.Line("server refused: " + description);
+        if (GorDownload1.Responsecode() == kProxyAuthenticationRequired)
+            log_.Line(kProxyAsksForCredentials);
     } else {
         log_.Line("transfer failed after " + FormatLength(received_) + " bytes: " + description +
                   (code ? " (error " + std::to_string(code) + ")" : ""));
@@ -132,6 +135,7 @@ void frmLaunch::GorDownload1_headerread() {
 // The last answer's status line and what it said of the body's length.
 void frmLaunch::LogAnswer(const char* purpose) {
     answerLogged_ = true;
+    routeAnswered_ = true;
     const std::string length = GorDownload1.getheader("content-length");
     const std::string coding = GorDownload1.getheader("transfer-encoding");
     std::string text = std::string(purpose) + ": " + std::string(GorDownload1.statusLine());

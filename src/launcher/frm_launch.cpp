@@ -85,6 +85,7 @@ frmLaunch::frmLaunch(LauncherPlatform platform)
       process_(platform.process),
       checkUpdater_(platform.checkUpdater),
       publisher_(platform.publisher),
+      proxy_(platform.proxy),
       log_(files_, loop_),
       watchdog_(loop_, [this] { Timer1_Timer(); }) {
     GorDownload1.SetEventHost(this);

@@ -6,17 +6,20 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "download/gor_download.h"
 #include "launcher/download_retries.h"
 #include "launcher/executable_image.h"
 #include "launcher/launch_log.h"
+#include "launcher/proxy_choice.h"
 #include "launcher/publisher.h"
 #include "launcher/watchdog.h"
 #include "platform/event_loop.h"
 #include "platform/file_system.h"
 #include "platform/launcher_window.h"
 #include "platform/process.h"
+#include "platform/system_proxy.h"
 
 namespace gor::launcher {
 
@@ -47,6 +50,8 @@ struct LauncherPlatform {
     UpdaterCheck checkUpdater = CheckExecutableImage;
     // Who must have signed an updater to install (publisher.h); none: nothing is checked.
     PublisherCheck* publisher = nullptr;
+    // The system's proxy settings; none: every request goes direct.
+    platform::SystemProxy* proxy = nullptr;
 };
 
 // "gorupd.exe" of a path in the launcher's folder, for the log.
@@ -130,6 +135,13 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     // what the partial file holds when a validator ties it to the server's file).
     void StartTry(bool probe);
     void StartTransfer();
+    // Asks the system, once per start and within kProxyLookupSeconds, which proxies serve the
+    // update URL, and takes the first route.
+    void LookUpProxy(const std::string& url);
+    void UseRoute(std::size_t route);
+    // After a try that could make no connection, the next route of the list, when there is one
+    // and no answer has come through the one in use.
+    bool NextRoute();
     // How a broken transfer's try ended: Cut when it can be resumed, else Final.
     TryEnding ResumableEnding();
     void Timer1_Timer();
@@ -160,6 +172,7 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     platform::Process& process_;
     UpdaterCheck checkUpdater_;
     PublisherCheck* publisher_;
+    platform::SystemProxy* proxy_;
     LaunchLog log_;
     // The updater that will start, held from its check (or its download's) until its start.
     std::unique_ptr<platform::HeldFile> updater_;
@@ -177,6 +190,9 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     bool bodyRequested_ = false;           // DownloadFile was called for the current transfer
     TryEnding ending_ = TryEnding::Final;  // how the last try ended, for the retry rule
     std::string validator_;                // If-Range of the bytes in the partial file; empty: none
+    std::vector<ProxyRoute> routes_ = std::vector<ProxyRoute>(1);  // the ways there, in order
+    std::size_t route_ = 0;                                        // the one in use
+    bool routeAnswered_ = false;  // an answer came through it: resumes and retries keep it
 };
 
 }  // namespace gor::launcher

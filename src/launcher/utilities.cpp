@@ -47,9 +47,11 @@ std::string FileNameOf(const std::string& path) {
 
 // The request line the control sends, where to, and what it adds.
 void frmLaunch::LogRequest(const char* purpose, const std::string& extra) {
-    log_.Line(std::string(purpose) + ": GET " + GorDownload1.path() + " HTTP/1.1 to " +
-              GorDownload1.host() + ":" + GorDownload1.port() + (extra.empty() ? "" : ", ") +
-              extra);
+    const bool proxied = !GorDownload1.proxyHost().empty();
+    log_.Line(std::string(purpose) + ": GET " + GorDownload1.requestTarget() + " HTTP/1.1 to " +
+              (proxied ? "the proxy " + HostPort(GorDownload1.proxyHost(), GorDownload1.proxyPort())
+                       : GorDownload1.host() + ":" + GorDownload1.port()) +
+              (extra.empty() ? "" : ", ") + extra);
 }
 
 void frmLaunch::Pausetime(std::int16_t Length) {
@@ -142,6 +144,7 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
         RemovePartialFile();  // a transfer cut short in an earlier start is never continued
         GorDownload1.fileName(partialFile_);
         GorDownload1.URL(UpdateHost + RemotePath);
+        LookUpProxy(std::string("http://") + UpdateHost + RemotePath);
         received_ = 0;
         validator_.clear();
         const auto withinCeiling = [&] {
@@ -154,6 +157,10 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
                 withinCeiling();
                 Pausetime(kWaitStep);
             }
+            if (ending_ == TryEnding::Unreachable && NextRoute()) {
+                StartTry(/*probe=*/!bodyRequested_);
+                continue;
+            }
             const std::optional<double> pause = retries.After(ending_);
             if (!pause) break;
             log_.Line(std::string(ending_ == TryEnding::Cut ? "the transfer broke"
@@ -162,6 +169,7 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
                       " in " + FormatLength(*pause) + " s");
             WaitUntil(std::min(loop_.Now() + *pause, watchdog_.CeilingAt()));
             withinCeiling();
+            if (!routeAnswered_) UseRoute(0);  // the list again from its first
             StartTry(/*probe=*/!bodyRequested_);
         }
         RemovePartialFile();  // what an unfinished transfer left; a finished one moved it

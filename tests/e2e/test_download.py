@@ -3,11 +3,13 @@ stand-in updater, and the misbehaving test server (refusal, reset, no length, a 
 pieces, a slow drip, a stale partial file). A broken transfer must never leave a gorupd.exe
 or start anything."""
 
+import struct
+import subprocess
 import unittest
 
 from harness import (EXIT_NO_UPDATER, EXIT_STARTED, RUN_DEADLINE, UPDATE_PORT, Folder, Watch,
                      WineTestCase, kill_wine, launcher_picture, settle, standin_bytes,
-                     start_server)
+                     start_server, wine_env)
 
 try:
     from servers import HostileServer, Nginx
@@ -157,6 +159,40 @@ class Refusals(DownloadCase):
     def test_nothing_listening(self):
         folder, code, watch = self.download(_NoServer)
         self.assertCleanFailure(folder, code, watch)
+
+
+class Proxies(DownloadCase):
+    """The user's proxy (the Internet settings' DefaultConnectionSettings, as WinHTTP reads
+    them), named by hand or by a configuration script, carries the download: nothing listens
+    at the update port itself."""
+    KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
+
+    def reg(self, *args):
+        subprocess.run(["wine", "reg", *args, "/v", "DefaultConnectionSettings", "/f"],
+                       env=wine_env(), timeout=120, check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL)
+        settle()
+
+    def test_named_and_script_proxies_carry_the_download(self):
+        body = standin_bytes()
+        for how, flags in (("named", 2), ("script", 4)):
+            with self.subTest(how), HostileServer("ok", body=body) as proxy:
+                found = f"PROXY 127.0.0.1:{proxy.port}; DIRECT"
+                script = f'function FindProxyForURL(url, host) {{ return "{found}"; }}'
+                with HostileServer("ok", body=script.encode()) as pac:
+                    texts = (f"127.0.0.1:{proxy.port}", "", f"http://127.0.0.1:{pac.port}/p.pac")
+                    value = struct.pack("<III", 0x46, 0, flags) + b"".join(
+                        struct.pack("<I", len(t)) + t.encode() for t in texts)
+                    self.reg("add", self.KEY, "/t", "REG_BINARY", "/d", value.hex())
+                    try:
+                        folder = self.new_folder()
+                        code = self.finish(self.launch(folder))
+                    finally:
+                        self.reg("delete", self.KEY)
+                self.assertDownloadedAndStarted(folder, code, body)
+                self.assertIn(f"GET http://127.0.0.1:{UPDATE_PORT}/gorupd.new HTTP/1.1\r\n"
+                              .encode(), proxy.requests()[-1])
+                self.assertIn(f"({how})".encode(), folder.read("gorlaunch.log"))
 
 
 class _NoServer:

@@ -14,6 +14,7 @@
 
 #include "build_config.h"
 #include "download_harness.h"
+#include "launcher/proxy_choice.h"
 #include "server_process.h"
 
 extern char** environ;
@@ -123,6 +124,26 @@ TEST_F(NativeLauncherTest, MissingUpdaterOnTheServerEndsInRedErrorDownloading) {
     EXPECT_THAT(outcome.output, HasSubstr("status-color: 255\nstatus: Error Downloading\n"));
     EXPECT_FALSE(std::filesystem::exists(folder / "gorupd.exe"));
     EXPECT_FALSE(std::filesystem::exists(folder / "gorupd.tmp"));
+}
+
+// Nothing listens at the update host's port: only the proxy, on a port of its own, can answer.
+TEST_F(NativeLauncherTest, GoesThroughTheProxyOfTheEnvironment) {
+    WriteFile(scratch / "body", "#!/bin/sh\n");
+    for (const std::string scenario : {"ok", "status-407"}) {
+        std::filesystem::remove(folder / "gorupd.exe");
+        const std::string requests = scratch / (scenario + ".log");
+        ServerProcess proxy(HostileServerCommand(scenario, scratch / "body", requests));
+        ::setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(proxy.port())).c_str(), 1);
+        ::setenv("no_proxy", "example.com", 1);
+        const Outcome outcome = RunProgram(launcher_);
+        ::unsetenv("http_proxy");
+        EXPECT_EQ(outcome.exitCode, scenario == "ok" ? 0 : 1) << outcome.output;
+        EXPECT_THAT(ReadFile(requests), HasSubstr("GET http://127.0.0.1:" + port_ +
+                                                  "/gorupd.new HTTP/1.1\r\nHost: 127.0.0.1\r\n"));
+        EXPECT_THAT(
+            ReadFile(folder / "gorlaunch.log"),
+            HasSubstr(scenario == "ok" ? "(environment)" : launcher::kProxyAsksForCredentials));
+    }
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ import time
 
 SCENARIOS = (
     "ok", "split-header", "drip", "cut-body", "reset", "no-length", "garbled-length",
-    "status-204", "status-302", "status-401", "status-404", "status-500",
+    "status-204", "status-302", "status-401", "status-404", "status-407", "status-500",
     "close-before-answer", "huge-header",
     # the launcher's watchdog: the body stops halfway and the connection stays open, or
     # trickles on a byte every --delay seconds
@@ -39,7 +39,7 @@ SCENARIOS = (
 )
 
 REASONS = {204: "No Content", 302: "Found", 401: "Unauthorized", 404: "Not Found",
-           500: "Internal Server Error"}
+           407: "Proxy Authentication Required", 500: "Internal Server Error"}
 
 MAX_REQUEST_HEADER = 64 * 1024
 DRIP_PIECE = 512

@@ -12,6 +12,7 @@
 #include "download/body_framing.h"
 #include "download/chunked_body.h"
 #include "download/gor_download.h"
+#include "download/request.h"
 #include "fakes/memory_file_system.h"
 #include "fakes/scripted_socket.h"
 
@@ -141,6 +142,16 @@ TEST(GorDownload, SendsTheExactRequests) {
     EXPECT_EQ(rig.socket->calls.back(), "Connect h 8080");
     rig.socket->DeliverConnect();
     EXPECT_EQ(rig.socket->sent.back().substr(0, 34), "GET /a b HTTP/1.1\r\nHost: h\r\nReferr");
+
+    // Through a proxy: connected to the proxy, the whole URL asked for, the port only when
+    // it is not 80.
+    rig.control.Proxy("::1", "3128");
+    rig.control.Readheaders();
+    EXPECT_EQ(rig.socket->calls.back(), "Connect ::1 3128");
+    rig.socket->DeliverConnect();
+    EXPECT_EQ(rig.socket->sent.back().substr(0, 47),
+              "GET http://h:8080/a b HTTP/1.1\r\nHost: h\r\nReferr");
+    EXPECT_EQ(AbsoluteTarget("srv", "80", "/gorupd.new"), "http://srv/gorupd.new");
 }
 
 TEST(GorDownload, ProbeAnswersInAnyPieces) {

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -311,6 +313,30 @@ TEST(WithTheControl, ConnectionThatCannotBeMadeIsTriedTwiceMore) {
                                 [](const std::string& c) { return c.starts_with("Connect"); }),
                   servedAtLast ? 4 : 3);
     }
+}
+
+// A proxy that takes no connection passes to the next route at once, without a retry; each
+// retry walks the list again from its first.
+TEST(WithTheControl, ProxiesAreTriedInTheirOrderThenDirect) {
+    struct Settings : platform::SystemProxy {
+        void Start(const std::string&) override {}
+        std::optional<platform::ProxySettings> Finished() override {
+            return platform::ProxySettings{platform::ProxySource::Named, "a:1;b:2;DIRECT", "", ""};
+        }
+    } proxy;
+    LaunchRig rig(nullptr, &proxy);
+    ScriptedSocket& peer = *rig.loop.socket;
+    for (double at = 0.1; at < 20; at += 0.5)
+        rig.loop.At(at, [&peer] { peer.DeliverError("refused", ECONNREFUSED); });
+    EXPECT_EQ(rig.Run(), kExitNoUpdater);
+    const std::string direct =
+        "Connect " + rig.form.GorDownload1.host() + " " + rig.form.GorDownload1.port();
+    std::vector<std::string> connects;
+    std::copy_if(peer.calls.begin(), peer.calls.end(), std::back_inserter(connects),
+                 [](const std::string& c) { return c.starts_with("Connect"); });
+    EXPECT_EQ(connects, (std::vector<std::string>{"Connect a 1", "Connect b 2", direct,
+                                                  "Connect a 1", "Connect b 2", direct,
+                                                  "Connect a 1", "Connect b 2", direct}));
 }
 
 TEST(DownloadRetries, ResumesFiveTimesReconnectsTwiceWithDoublingPauses) {

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -28,6 +29,7 @@
 #include "platform/win32/launcher_window_win32.h"
 #include "platform/win32/process_win32.h"
 #include "platform/win32/region_win32.h"
+#include "platform/win32/system_proxy_win32.h"
 #include "platform/win32/wide_text.h"
 #include "window/layout.h"
 #include "window/scaling.h"
@@ -361,6 +363,18 @@ TEST(Win32EventLoop, WaitsTimersAndFailures) {
     }
     failing->SetEnabled(false);
     EXPECT_TRUE(caught);
+}
+
+// The proxy lookup's end wakes a loop that sleeps: it is not waited out to a far deadline.
+TEST(Win32SystemProxy, LookupWakesTheWaitingLoop) {
+    EventLoopWin32 loop;
+    SystemProxyWin32 proxy;
+    proxy.Start("http://update.invalid/gorupd.new");
+    const double start = loop.Now(), deadline = start + 60;
+    std::optional<ProxySettings> settings;
+    while (!(settings = proxy.Finished()) && loop.Now() < deadline) loop.DispatchEvents(deadline);
+    EXPECT_TRUE(settings);
+    EXPECT_LT(loop.Now() - start, 50);
 }
 
 TEST(Win32Regions, FromRectangles) {

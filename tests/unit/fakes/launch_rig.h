@@ -53,15 +53,18 @@ inline std::string Updater(const std::string& tag) {
 }
 
 struct LaunchRig {
-    explicit LaunchRig(launcher::PublisherCheck* publisher = nullptr) : publisher(publisher) {}
+    explicit LaunchRig(launcher::PublisherCheck* publisher = nullptr,
+                       platform::SystemProxy* proxy = nullptr)
+        : publisher(publisher), proxy(proxy) {}
 
     launcher::PublisherCheck* publisher;
+    platform::SystemProxy* proxy;
     VirtualClockLoop loop;
     RecordingWindow window{loop.timeline};
     HookedFileSystem files;
     FakeProcess process{loop.timeline, kAppDir};
     launcher::frmLaunch form{
-        {loop, window, files, process, launcher::CheckExecutableImage, publisher}};
+        {loop, window, files, process, launcher::CheckExecutableImage, publisher, proxy}};
 
     // Runs the launch sequence to its end and returns the exit code.
     int Run() {

@@ -1,0 +1,169 @@
+// Choosing the routes to the update host from the system's proxy settings: the proxy list's
+// entries, Windows' bypass list and curl's no_proxy.
+#include "launcher/proxy_choice.h"
+
+#include <algorithm>
+#include <cctype>
+#include <optional>
+#include <utility>
+
+namespace gor::launcher {
+
+using platform::ProxySettings;
+using platform::ProxySource;
+
+namespace {
+
+constexpr auto npos = std::string_view::npos;
+// Windows separates the entries of both lists by semicolons or blanks; no_proxy by commas.
+constexpr std::string_view kListSeparators = " \t\r\n;";
+constexpr std::string_view kNoProxySeparators = " \t\r\n,";
+
+char Lower(char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+// The list's next entry from `at` on (empty at its end); `at` moves past it.
+std::string_view NextEntry(std::string_view list, std::size_t& at, std::string_view separators) {
+    const std::size_t start = std::min(list.find_first_not_of(separators, at), list.size());
+    at = std::min(list.find_first_of(separators, start), list.size());
+    return list.substr(start, at - start);
+}
+
+// `text` matches `pattern`, in which "*" stands for any run of characters, ignoring case.
+bool Matches(std::string_view pattern, std::string_view text) {
+    std::size_t p = 0, t = 0, star = npos, resume = 0;
+    while (t < text.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            resume = t;
+        } else if (p < pattern.size() && Lower(pattern[p]) == Lower(text[t])) {
+            ++p, ++t;
+        } else if (star != npos) {
+            p = star + 1;
+            t = ++resume;
+        } else {
+            return false;
+        }
+    }
+    return pattern.find_first_not_of('*', p) == npos;
+}
+
+// An entry of Windows' bypass list: "<local>" names every host without a dot.
+bool InBypassList(std::string_view entry, std::string_view host) {
+    if (SameText(entry, "<local>")) return host.find('.') == npos;
+    if (const std::size_t scheme = entry.find("://"); scheme != npos)
+        entry.remove_prefix(scheme + 3);
+    return Matches(entry, host);
+}
+
+// An entry of no_proxy as curl reads it: "*" names every host, a name itself and every host
+// in its domain, with or without a leading dot.
+bool InNoProxy(std::string_view entry, std::string_view host) {
+    if (entry == "*") return true;
+    if (entry.starts_with('.')) entry.remove_prefix(1);
+    if (entry.empty() || host.size() < entry.size()) return false;
+    const std::size_t tail = host.size() - entry.size();
+    return SameText(host.substr(tail), entry) && (tail == 0 || host[tail - 1] == '.');
+}
+
+bool Bypassed(const ProxySettings& settings, std::string_view host) {
+    const bool environment = settings.source == ProxySource::Environment;
+    const std::string_view separators = environment ? kNoProxySeparators : kListSeparators;
+    std::size_t at = 0;
+    for (std::string_view entry; !(entry = NextEntry(settings.bypass, at, separators)).empty();) {
+        if (environment ? InNoProxy(entry, host) : InBypassList(entry, host)) return true;
+    }
+    return false;
+}
+
+// A proxy list's entry as a route: nothing for another scheme's proxy or an entry without a
+// host. Credentials in it are dropped: signing in to a proxy is not done.
+std::optional<ProxyRoute> RouteOf(std::string_view entry, std::string_view defaultPort) {
+    if (const std::size_t equals = entry.find('='); equals != npos) {
+        if (!SameText(entry.substr(0, equals), "http")) return std::nullopt;
+        entry.remove_prefix(equals + 1);
+    }
+    if (const std::size_t scheme = entry.find("://"); scheme != npos) {
+        if (!SameText(entry.substr(0, scheme), "http")) return std::nullopt;
+        entry.remove_prefix(scheme + 3);
+    }
+    entry = entry.substr(0, entry.find('/'));
+    if (const std::size_t at = entry.rfind('@'); at != npos) entry.remove_prefix(at + 1);
+    std::string_view host = entry, port;
+    if (entry.starts_with('[')) {
+        const std::size_t close = entry.find(']');
+        if (close == npos) return std::nullopt;
+        host = entry.substr(1, close - 1);
+        if (entry.substr(close + 1).starts_with(':')) port = entry.substr(close + 2);
+    } else if (const std::size_t colon = entry.find(':'); colon == entry.rfind(':')) {
+        host = entry.substr(0, colon);  // else an IPv6 address without brackets or port
+        if (colon != npos) port = entry.substr(colon + 1);
+    }
+    if (host.empty()) return std::nullopt;
+    return ProxyRoute{std::string(host), std::string(port.empty() ? defaultPort : port)};
+}
+
+const char* SourceName(ProxySource source) {
+    switch (source) {
+        case ProxySource::Named:
+            return "named";
+        case ProxySource::Script:
+            return "script";
+        case ProxySource::AutoDetected:
+            return "auto-detected";
+        case ProxySource::Environment:
+            return "environment";
+        case ProxySource::None:
+            break;
+    }
+    return "none set";
+}
+
+}  // namespace
+
+std::vector<ProxyRoute> ChooseRoutes(const ProxySettings& settings, std::string_view host) {
+    const std::string_view defaultPort =
+        settings.source == ProxySource::Environment ? "1080" : "80";
+    std::vector<ProxyRoute> routes;
+    bool direct = Bypassed(settings, host);
+    std::size_t at = 0;
+    std::string_view entry = NextEntry(settings.proxies, at, kListSeparators);
+    while (!direct && !entry.empty()) {
+        const std::string_view next = NextEntry(settings.proxies, at, kListSeparators);
+        if (SameText(entry, "DIRECT")) {
+            direct = true;
+        } else if (!SameText(entry, "PROXY") || next.empty()) {
+            // else a script's keyword before its proxy; alone, "proxy" is a host's name
+            if (auto route = RouteOf(entry, defaultPort)) routes.push_back(std::move(*route));
+        }
+        entry = next;
+    }
+    if (direct || routes.empty()) routes.emplace_back();
+    return routes;
+}
+
+std::string HostPort(std::string_view host, std::string_view port) {
+    const bool v6 = host.find(':') != npos;
+    return (v6 ? "[" : "") + std::string(host) + (v6 ? "]:" : ":") + std::string(port);
+}
+
+std::string DescribeRoutes(const ProxySettings& settings, const std::vector<ProxyRoute>& routes) {
+    std::string text;
+    for (const ProxyRoute& route : routes) {
+        if (!text.empty()) text += ", then ";
+        text += route.host.empty() ? "direct" : HostPort(route.host, route.port);
+    }
+    text += std::string(" (") + SourceName(settings.source);
+    if (routes.front().host.empty() && !settings.bypass.empty())
+        text += ", bypassing " + settings.bypass;
+    if (!settings.failure.empty()) text += "; " + settings.failure;
+    return text + ")";
+}
+
+}  // namespace gor::launcher
