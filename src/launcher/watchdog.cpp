@@ -1,6 +1,7 @@
 // The window's watchdog: Timer1 armed for a road, restarted by a download's progress.
 #include "launcher/watchdog.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "launcher/launch_log.h"
@@ -24,8 +25,11 @@ void Watchdog::Stop() {
 // A link that keeps delivering is never cut, however long the whole file takes, while a minute
 // with less body than kLeastProgressBytes counts as silence. The restart is skipped within a
 // second of the previous one, so the silence that ends a download is 59 to 60 seconds long.
+// A file that started again from 0 counts from where it stands: its bytes below the last
+// restart's are new body all the same.
 void Watchdog::Progress(double bytes) {
     bytes_ = bytes;
+    bytesAtRestart_ = std::min(bytesAtRestart_, bytes);
     const double now = loop_.Now();
     if (Timer1->Enabled() && bytes - bytesAtRestart_ >= kLeastProgressBytes &&
         now - restartedAt_ >= kWatchdogRestartStep) {
