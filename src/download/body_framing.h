@@ -22,6 +22,7 @@ inline constexpr char kBadLength[] = "Answer with a Content-Length that is no nu
 inline constexpr char kBodyNotAnnounced[] = "Answer body not of the length announced before";
 inline constexpr char kUnsupportedCoding[] = "Answer in an unsupported transfer coding";
 inline constexpr char kRangeNotAsked[] = "Partial answer for another range than asked";
+inline constexpr char kResumeMismatch[] = "Partial answer that does not continue the bytes held";
 
 struct AnnouncedBody {
     bool coded = false;    // a Transfer-Encoding field is present: no length is the body's

@@ -12,6 +12,7 @@
 #include "download/body_framing.h"
 #include "download/request.h"
 #include "download/response.h"
+#include "download/resume_validator.h"
 #include "download/skip_step.h"
 #include "download/text.h"
 #include "download/url.h"
@@ -72,6 +73,9 @@ void GorDownload::BeginRequest(std::int32_t mode) {
     chunked_ = false;
     untilClose_ = false;
     socketError_ = 0;
+    sentLine_.clear();
+    sentFields_.clear();
+    overlap_.reset();
     IsExecuting_ = true;
     mode_ = mode;
     Winsock1_->Connect(hostName_, port_);
@@ -175,6 +179,7 @@ void GorDownload::Winsock1_Connect() {
                 // Ask again for the last byte held and write it again at its own offset.
                 Resuming_ = true;
                 targetFile_->Seek(length - 1);
+                overlap_ = targetFile_->ByteAt();
                 rangeFrom = askedFrom_ = length - 1;
             }
         } else {
@@ -182,13 +187,28 @@ void GorDownload::Winsock1_Connect() {
         }
         // A resumed piece is only wanted of the very file the held bytes came from.
         const std::string_view validator = Resuming_ ? std::string_view(IfRange_) : "";
-        Winsock1_->SendData(ComposeRequest(path_, hostName_, referrer, rangeFrom, validator));
+        const std::string request =
+            ComposeRequest(path_, hostName_, referrer, rangeFrom, validator);
+        Winsock1_->SendData(request);
+        KeepSent(request);
     } catch (const std::exception& failure) {
         // No answer can come to a request that was never sent: end it like a socket error, so
         // a host waiting for the outcome hears of it.
         const std::string description = failure.what();
         EndRequest();
         Events().DownloadError(description, false);
+    }
+}
+
+// The request line and the fields that say which bytes were asked for, as they went out.
+void GorDownload::KeepSent(std::string_view request) {
+    sentLine_ = request.substr(0, request.find(kLineEnd));
+    for (std::size_t at = request.find(kLineEnd); at != std::string_view::npos;) {
+        const std::size_t start = at + kLineEnd.size();
+        at = request.find(kLineEnd, start);
+        const std::string_view line = request.substr(start, at - start);
+        if (line.starts_with("Range:") || line.starts_with("If-Range:"))
+            sentFields_.append(sentFields_.empty() ? "" : ", ").append(line);
     }
 }
 
@@ -318,6 +338,9 @@ bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& 
     const DownloadBody framing = FrameDownloadBody(answer_, Resumesupported_, askedFrom_,
                                                    contentLength_, build::kMaxBodyBytes);
     if (framing.failure) throw std::runtime_error(framing.failure);
+    if (Resuming_ && Resumesupported_ && ForeignPiece(answer_.Value("ETag"), IfRange_))
+        ResumeMismatch();
+    if (!Resumesupported_) overlap_.reset();
     chunked_ = framing.chunked;
     untilClose_ = framing.untilClose;
     chunks_ = ChunkedDecoder();
@@ -342,6 +365,7 @@ bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& 
 void GorDownload::WriteBody(platform::File& file, std::string_view received) {
     const auto write = [&](std::string_view run) {
         if (run.empty()) return;
+        if (overlap_ && std::exchange(overlap_, std::nullopt) != run.front()) ResumeMismatch();
         if (run.size() > build::kMaxBodyBytes - std::min(written_, build::kMaxBodyBytes)) {
             throw std::length_error(kBodyTooLarge);
         }
@@ -374,6 +398,13 @@ void GorDownload::WriteBody(platform::File& file, std::string_view received) {
     }
 }
 
+// A resumed piece that does not continue the held bytes is of another file: none of it is
+// written, and the held bytes go too, so the next try fetches the file whole.
+void GorDownload::ResumeMismatch() {
+    TargetFile().Truncate(0);
+    throw std::runtime_error(kResumeMismatch);
+}
+
 void GorDownload::DataFailure(const char* what) {
     const std::string description = what;
     EndRequest();
@@ -392,8 +423,10 @@ void GorDownload::Winsock1_Close() {
     // answer's header was accepted: a close before that is never a finished download, nor is
     // one before a chunked body's last chunk. A length the probe announced must be met.
     if (headersParsed_ && untilClose_) {
+        // Short of a length known from elsewhere: cut by the close as by a reset (WriteBody has
+        // refused any body past it).
         if (contentLength_ != kUnknownLength && static_cast<double>(written_) != contentLength_) {
-            if (!cancelled_) Events().DownloadError(kBodyNotAnnounced, false);
+            if (!cancelled_) Events().Disconnected();
             return;
         }
         const std::string dfile = fileName_;
