@@ -5,6 +5,7 @@
 #include <exception>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "build_config.h"
 #include "download/skip_step.h"
@@ -85,6 +86,7 @@ frmLaunch::frmLaunch(LauncherPlatform platform)
       process_(platform.process),
       checkUpdater_(platform.checkUpdater),
       publisher_(platform.publisher),
+      retryShare_(std::move(platform.retryShare)),
       log_(files_, loop_),
       watchdog_(loop_, [this] { Timer1_Timer(); }) {
     GorDownload1.SetEventHost(this);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "download/gor_download.h"
@@ -47,6 +48,8 @@ struct LauncherPlatform {
     UpdaterCheck checkUpdater = CheckExecutableImage;
     // Who must have signed an updater to install (publisher.h); none: nothing is checked.
     PublisherCheck* publisher = nullptr;
+    // Where the spread of the pauses between a download's tries comes from.
+    RandomShare retryShare = ProcessRandomShare;
 };
 
 // "gorupd.exe" of a path in the launcher's folder, for the log.
@@ -96,7 +99,8 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     [[noreturn]] void End(ExitCode code);
     // Starts gorlaunch.log beside the launcher.
     void OpenLog();
-    void LogRequest(const char* purpose, const std::string& extra);
+    // What the current try sent, once per try, before what came back.
+    void LogRequest();
     void LogAnswer(const char* purpose);
     // A skipped step's failure, here or inside GorDownload1: "<step> failed: ..." in the log.
     void StepFailed(const char* step, const std::exception& failure) override;
@@ -130,6 +134,10 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     void StartTransfer();
     // How a broken transfer's try ended: Cut when it can be resumed, else Final.
     TryEnding ResumableEnding();
+    // How a try that the server refused ended: a busy host or a gateway may be asked again.
+    TryEnding RefusedEnding();
+    // The log line of a retry about to be made after `pause` seconds, or of the road's end.
+    void LogRetry(const DownloadRetries& retries, std::optional<double> pause);
     void Timer1_Timer();
     // The watchdog's ending: "Terminating" in red at once, then on the download road the
     // transfer stopped and its partial file removed, 2 s, the end. `why` goes to the log.
@@ -158,6 +166,7 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     platform::Process& process_;
     UpdaterCheck checkUpdater_;
     PublisherCheck* publisher_;
+    RandomShare retryShare_;
     LaunchLog log_;
     // The updater that will start, held from its check (or its download's) until the end.
     std::unique_ptr<platform::HeldFile> updater_;
@@ -173,6 +182,8 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     double received_ = 0;                  // bytes in the partial file at the last Progress
     bool answerLogged_ = false;            // the current answer's status line is in the log
     bool bodyRequested_ = false;           // DownloadFile was called for the current transfer
+    bool requestLogged_ = false;           // the current try's request is in the log
+    double busyWait_ = 0;                  // the wait a busy host named, in seconds
     TryEnding ending_ = TryEnding::Final;  // how the last try ended, for the retry rule
     std::string validator_;                // If-Range of the bytes in the partial file; empty: none
 };
