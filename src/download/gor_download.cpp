@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "build_config.h"
+#include "download/answer_limits.h"
 #include "download/body_framing.h"
 #include "download/request.h"
 #include "download/response.h"
@@ -22,11 +23,6 @@ namespace {
 
 constexpr std::int32_t kProbe = 0;
 constexpr std::int32_t kDownload = 1;
-
-// An answer header is collected across chunks up to this size, its empty line and any interim
-// answers before it included.
-constexpr std::size_t kMaxAnswerHeader = std::size_t{64} * 1024;
-constexpr const char* kHeaderTooLarge = "Answer header too large";
 
 }  // namespace
 
@@ -241,16 +237,25 @@ void GorDownload::Winsock1_DataArrival(std::int32_t bytesTotal) {
     // A host that cancelled, restarted or otherwise ended the request from inside Progress has
     // had the last word: nothing more is done or raised for it.
     if (request != request_) return;
-    // A body that runs until the close is complete only there, whatever its length.
-    const bool complete = chunked_ ? chunks_.Finished()
-                                   : !untilClose_ && contentLength_ != kUnknownLength &&
-                                         static_cast<double>(n) >= contentLength_;
-    if (complete) {
-        completed_ = true;
-        EndRequest();
-        const std::string dfile = fileName_;
-        SkipOnFailure(skipped_, "the downloaded handler", [&] { Events().downloaded(dfile); });
-    }
+    if (BodyComplete(/*closed=*/false)) Downloaded();
+}
+
+// A chunked body ends at its last chunk, one of its own length there, one read to the close
+// only at the close; each must then stand at the length known from elsewhere, when there is
+// one (WriteBody has refused any body past it).
+bool GorDownload::BodyComplete(bool closed) const {
+    const bool ended = chunked_ ? chunks_.Finished() : !untilClose_ || closed;
+    return ended &&
+           (contentLength_ == kUnknownLength || static_cast<double>(written_) >= contentLength_);
+}
+
+// The one way a download ends complete: the request's end, then `downloaded`, whose handler's
+// failure is skipped.
+void GorDownload::Downloaded() {
+    completed_ = true;
+    EndRequest();
+    const std::string dfile = fileName_;
+    SkipOnFailure(skipped_, "the downloaded handler", [&] { Events().downloaded(dfile); });
 }
 
 // Gathers an answer's first bytes until its header's empty line is in, and skips interim
@@ -392,8 +397,7 @@ void GorDownload::WriteBody(platform::File& file, std::string_view received) {
         if (chunks_.Failed()) throw std::runtime_error(chunks_.Failure());
     }
     // The last chunk came short of the length announced before: the file is not the one meant.
-    if (chunks_.Finished() && contentLength_ != kUnknownLength &&
-        static_cast<double>(written_) != contentLength_) {
+    if (chunks_.Finished() && !BodyComplete(/*closed=*/false)) {
         throw std::runtime_error(kBodyNotAnnounced);
     }
 }
@@ -422,16 +426,11 @@ void GorDownload::Winsock1_Close() {
     // A body without a length of its own ends at the server's close, but only once the
     // answer's header was accepted: a close before that is never a finished download, nor is
     // one before a chunked body's last chunk. A length the probe announced must be met.
-    if (headersParsed_ && untilClose_) {
-        // Short of a length known from elsewhere: cut by the close as by a reset (WriteBody has
-        // refused any body past it).
-        if (contentLength_ != kUnknownLength && static_cast<double>(written_) != contentLength_) {
-            if (!cancelled_) Events().Disconnected();
-            return;
-        }
-        const std::string dfile = fileName_;
-        Events().downloaded(dfile);
+    if (headersParsed_ && untilClose_ && BodyComplete(/*closed=*/true)) {
+        Downloaded();
     } else if (!completed_ && !cancelled_) {
+        // Also a body read to the close that falls short of a length known from elsewhere: cut
+        // by the close as by a reset.
         Events().Disconnected();
     }
 }

@@ -127,6 +127,8 @@ class GorDownload : private platform::SocketEvents {
     bool DownloadAnswerHeader(std::size_t headerEnd, std::string_view& body);
     void WriteBody(platform::File& file, std::string_view received);
     void DataFailure(const char* description);
+    bool BodyComplete(bool closed) const;
+    void Downloaded();
     [[noreturn]] void ResumeMismatch();
     void KeepSent(std::string_view request);
 

@@ -54,7 +54,6 @@ class Watchdog {
     void Start(Road road);
     // Disarms Timer1 (the road's end, or a completed download).
     void Stop();
-    bool Enabled() const { return Timer1->Enabled(); }
     Road road() const { return road_; }
 
     // A download's body stands at `bytes` (the partial file's length): kLeastProgressBytes

@@ -4,13 +4,15 @@
 
 #include <algorithm>
 
+#include "download/answer_limits.h"
+
 namespace gor::fuzz {
 namespace {
 
 constexpr std::string_view kBlankLine = "\r\n\r\n";
-constexpr std::size_t kMaxHeader = 64 * 1024;  // the control collects headers up to this size
-constexpr std::size_t kMaxDigits = 15;         // longer numbers are beyond what the model reads
-constexpr std::size_t kMaxSizeLine = 256;      // longer chunk-size lines meet the control's bound
+constexpr std::size_t kMaxHeader = download::kMaxAnswerHeader;
+constexpr std::size_t kMaxDigits = 15;     // longer numbers are beyond what the model reads
+constexpr std::size_t kMaxSizeLine = 256;  // longer chunk-size lines meet the control's bound
 
 std::string Lower(std::string_view text) {
     std::string out(text);

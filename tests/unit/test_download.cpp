@@ -383,14 +383,14 @@ TEST(GorDownload, AnswerHeaderIsBoundedAt64KiB) {
     };
     for (Split split : kSplits) {
         Rig fits, probe, download;
-        fits.Probe(header(65536) + "body", split);
+        fits.Probe(header(kMaxAnswerHeader) + "body", split);
         EXPECT_EQ(fits.host.log, "headerread");
-        probe.Probe(header(65537), split);
-        EXPECT_EQ(probe.host.log, "DownloadError(Answer header too large,false)");
+        probe.Probe(header(kMaxAnswerHeader + 1), split);
+        EXPECT_EQ(probe.host.log, std::string("DownloadError(") + kHeaderTooLarge + ",false)");
         probe.ExpectEnded();
         download.ProbeThenDownload(Length(5));
         download.Deliver("HTTP/1.1 200 OK\r\n" + std::string(70000, 'x'), split);
-        EXPECT_EQ(download.host.log, "DownloadError(Answer header too large,false)");
+        EXPECT_EQ(download.host.log, std::string("DownloadError(") + kHeaderTooLarge + ",false)");
         download.ExpectEnded();
     }
 }
