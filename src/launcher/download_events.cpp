@@ -116,10 +116,12 @@ void frmLaunch::GorDownload1_DownloadError(const std::string& description, bool 
         validator_.clear();
         ending_ = TryEnding::Mismatch;
     } else {
-        ending_ = SERVER_ERROR                            ? RefusedEnding()
-                  : code == 0                             ? TryEnding::Final
-                  : IsUnreachable(code) && !answerLogged_ ? TryEnding::Unreachable
-                                                          : ResumableEnding();
+        // A connection attempt that timed out has spent its whole budget, also on a resume.
+        const bool noAnswer = !answerLogged_;
+        ending_ = SERVER_ERROR                                ? RefusedEnding()
+                  : code == 0 || (noAnswer && TimedOut(code)) ? TryEnding::Final
+                  : noAnswer && IsUnreachable(code)           ? TryEnding::Unreachable
+                                                              : ResumableEnding();
     }
     DownloadWait = 0;
 }

@@ -55,6 +55,10 @@ TryEnding RefusedEnding(std::string_view code, std::optional<double> hostWait) {
                                                            : TryEnding::Final;
 }
 
+bool TimedOut(std::int32_t condition) {
+    return static_cast<std::errc>(condition) == std::errc::timed_out;
+}
+
 bool IsUnreachable(std::int32_t condition) {
     switch (static_cast<std::errc>(condition)) {
         case std::errc::connection_refused:

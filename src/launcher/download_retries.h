@@ -73,5 +73,7 @@ TryEnding RefusedEnding(std::string_view code, std::optional<double> hostWait);
 // is worth another connection: refused, unreachable or reset. A connection attempt that timed
 // out has had its whole budget already, and trying again would outlast the road.
 bool IsUnreachable(std::int32_t condition);
+// Whether a socket failure is a connection attempt that timed out.
+bool TimedOut(std::int32_t condition);
 
 }  // namespace gor::launcher

@@ -189,7 +189,7 @@ void frmLaunch::LogRetry(const DownloadRetries& retries, std::optional<double> p
         return;
     }
     log_.Line(std::string(what) + after + "; " + retries.LastGranted() + " in " +
-              FormatLength(std::round(*pause * 1000) / 1000) + " s");
+              std::to_string(std::lround(*pause * 1000)) + " ms");
 }
 
 // One try: the header probe, or the transfer when the probe has been answered already.
