@@ -88,7 +88,7 @@ frmLaunch::frmLaunch(LauncherPlatform platform)
       publisher_(platform.publisher),
       retryShare_(std::move(platform.retryShare)),
       log_(files_, loop_),
-      watchdog_(loop_, [this] { Timer1_Timer(); }) {
+      watchdog_(loop_, [this](const std::string& why) { Timer1_Timer(why); }) {
     GorDownload1.SetEventHost(this);
     GorDownload1.SetSkippedFailures(this);
 }

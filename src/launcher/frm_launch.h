@@ -138,7 +138,7 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     TryEnding RefusedEnding();
     // The log line of a retry about to be made after `pause` seconds, or of the road's end.
     void LogRetry(const DownloadRetries& retries, std::optional<double> pause);
-    void Timer1_Timer();
+    void Timer1_Timer(const std::string& why);
     // The watchdog's ending: "Terminating" in red at once, then on the download road the
     // transfer stopped and its partial file removed, 2 s, the end. `why` goes to the log.
     [[noreturn]] void Terminate(const std::string& why);

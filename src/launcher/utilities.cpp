@@ -135,21 +135,18 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
         GorDownload1.URL(UpdateHost + RemotePath);
         received_ = 0;
         validator_.clear();
-        const auto withinCeiling = [&] {
-            if (loop_.Now() >= watchdog_.CeilingAt()) Terminate(watchdog_.CeilingText());
-        };
         DownloadRetries retries(retryShare_);
         StartTry(/*probe=*/true);
         for (;;) {
             while (DownloadWait > 0) {
-                withinCeiling();
+                watchdog_.CheckCeiling();
                 Pausetime(kWaitStep);
             }
             const std::optional<double> pause = retries.After(ending_, busyWait_);
             LogRetry(retries, pause);
             if (!pause) break;
             WaitUntil(std::min(loop_.Now() + *pause, watchdog_.CeilingAt()));
-            withinCeiling();
+            watchdog_.CheckCeiling();
             StartTry(/*probe=*/!bodyRequested_);
         }
         RemovePartialFile();  // what an unfinished transfer left; a finished one moved it
@@ -228,8 +225,8 @@ void frmLaunch::RemovePartialFile() {
     }
 }
 
-void frmLaunch::Timer1_Timer() {
-    Terminate(watchdog_.ExpiryText());
+void frmLaunch::Timer1_Timer(const std::string& why) {
+    Terminate(why);
 }
 
 // "Terminating" shows at once; during a download the transfer is then stopped and its partial

@@ -8,8 +8,10 @@
 
 namespace gor::launcher {
 
-Watchdog::Watchdog(platform::EventLoop& loop, std::function<void()> onExpiry)
-    : loop_(loop), Timer1(loop.CreateTimer(kTimer1IntervalMs, std::move(onExpiry))) {}
+Watchdog::Watchdog(platform::EventLoop& loop, Expiry onExpiry)
+    : loop_(loop),
+      onExpiry_(std::move(onExpiry)),
+      Timer1(loop.CreateTimer(kTimer1IntervalMs, [this] { onExpiry_(ExpiryText()); })) {}
 
 void Watchdog::Start(Road road) {
     road_ = road;
@@ -43,8 +45,8 @@ std::string Watchdog::ExpiryText() const {
     return road_ == Road::Patch ? PatchTooLongText() : SilenceText(FormatLength(bytes_));
 }
 
-std::string Watchdog::CeilingText() const {
-    return launcher::CeilingText(FormatLength(bytes_));
+void Watchdog::CheckCeiling() {
+    if (loop_.Now() >= CeilingAt()) onExpiry_(CeilingText(FormatLength(bytes_)));
 }
 
 }  // namespace gor::launcher

@@ -344,7 +344,7 @@ TEST(LaunchWatchdog, StillRunsAfterADownloadErrorUntilTheFinalStage) {
 TEST(LaunchWatchdog, RuleOnTheVirtualClock) {
     VirtualClockLoop loop;
     std::vector<double> expired;
-    launcher::Watchdog watchdog(loop, [&] { expired.push_back(loop.Now()); });
+    launcher::Watchdog watchdog(loop, [&](const std::string&) { expired.push_back(loop.Now()); });
     watchdog.Start(launcher::Watchdog::Road::Download);
     loop.At(30, [&] { watchdog.Progress(1023); });   // too little: the minute runs on
     loop.At(59, [&] { watchdog.Progress(2048); });   // enough: a new minute from 59 s
