@@ -2,7 +2,7 @@
 # The download road of the Windows build on links that misbehave, under Wine: a transfer the
 # server cuts once (resumed in the same start) against one served whole, and a host name whose
 # first address (::1) never answers connection attempts against 127.0.0.1 itself. Prints the
-# road's time (first probe to "transfer complete", from gorlaunch.log) and asserts nothing.
+# road's time (the road's choice to "transfer complete", from gorlaunch.log) and asserts nothing.
 # Needs the win32 preset built; builds a launcher that fetches from slow-first.invalid:18473
 # into build/bench-links-tree. Runs as root in network and mount namespaces of its own.
 #   bench/wine_links.sh     (GOR_BENCH_RUNS=3 runs of each)
@@ -66,18 +66,21 @@ fixture run wineserver -f -p >/dev/null 2>&1 &
 server_pid=$!
 sleep 0.5
 
-# hostile_server.py with SCENARIO on 127.0.0.1:18473; a fresh one for each start (cut-once cuts
-# only its first whole-body answer).
+# hostile_server.py with SCENARIO (and its further arguments) on 127.0.0.1:18473, serving
+# $served; a fresh one for each start (cut-once cuts only its first whole-body answer). The
+# requests it received go to $work/requests.log.
+served=$work/body
 serve() {
     stop "$http_pid"
-    python3 tests/support/hostile_server.py --scenario "$1" --body-file "$work/body" \
-        --port "$port" >"$work/http.out" 2>&1 &
+    rm -f "$work/requests.log"
+    python3 tests/support/hostile_server.py --scenario "$1" --body-file "$served" \
+        --port "$port" --log "$work/requests.log" "${@:2}" >"$work/http.out" 2>&1 &
     http_pid=$!
     wait_for 30 grep -qs listening "$work/http.out" || { cat "$work/http.out" >&2; exit 1; }
 }
 
 # Runs gorlaunch.exe ($1) once in an empty folder, the rest of the arguments before wine, and
-# sets from its gorlaunch.log: road (seconds from the first probe to "transfer complete"),
+# sets from its gorlaunch.log: road (seconds from "road: download" to "transfer complete"),
 # total (from the log's first line to its exit code line), resumed (its "resume N of 5"),
 # each "none" when missing; and code, and got (whether the stand-in it started ran and
 # gorupd.exe is the served file).
@@ -95,7 +98,7 @@ launch() {
     mkdir -p "$work/logs" && cp "$log" "$work/logs/start-$((++starts)).log"
     read -r road total < <(tr -d '\r' <"$log" | awk '
         function at() { return substr($0, 2, index($0, "]") - 2) + 0 }
-        / probe: / && start == "" { start = at() }
+        / road: download/ && start == "" { start = at() }
         / transfer complete/ { end = at() }
         /\] exit code / { exit_at = at() }
         END { printf "%s %s\n", start == "" || end == "" ? "none" : sprintf("%.3f", end - start),
@@ -103,7 +106,7 @@ launch() {
     resumed=$(grep -o 'resume [0-9]* of 5' "$log" | head -1) || resumed="resume none"
     got="updater NOT started"
     if wait_for 20 test -s "$folder/standin.log"; then
-        cmp -s "$folder/gorupd.exe" "$work/body" && got="updater started" \
+        cmp -s "$folder/gorupd.exe" "$served" && got="updater started" \
             || got="updater started, but DIFFERENT"
     fi
 }
@@ -148,21 +151,27 @@ done
 # b) A name whose ::1 swallows connection attempts (a listener on [::1]:18473 with a full
 # backlog drops every SYN) and whose 127.0.0.1 serves, against 127.0.0.1 given as such. Only
 # the named launcher sees tests/support/loopback_hosts as /etc/hosts.
-python3 - "$port" >"$work/silent.out" 2>&1 <<'PY' &
+# swallow ADDRESS: a listener on ADDRESS:18473 with a full backlog, which drops every SYN.
+swallow() {
+    python3 - "$1" "$port" >"$work/silent.out" 2>&1 <<'PY' &
 import signal, socket, sys
-port = int(sys.argv[1])
-listener = socket.socket(socket.AF_INET6)
-listener.bind(("::1", port))
+address, port = sys.argv[1], int(sys.argv[2])
+family = socket.AF_INET6 if ":" in address else socket.AF_INET
+listener = socket.socket(family)
+listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)  # past the server's TIME_WAITs
+listener.bind((address, port))
 listener.listen(0)
-fillers = [socket.socket(socket.AF_INET6) for _ in range(2)]
+fillers = [socket.socket(family) for _ in range(2)]
 for filler in fillers:
     filler.setblocking(False)
-    filler.connect_ex(("::1", port))
+    filler.connect_ex((address, port))
 print("silent", flush=True)
 signal.pause()
 PY
-silent_pid=$!
-wait_for 30 grep -qs silent "$work/silent.out" || { cat "$work/silent.out" >&2; exit 1; }
+    silent_pid=$!
+    wait_for 30 grep -qs silent "$work/silent.out" || { cat "$work/silent.out" >&2; exit 1; }
+}
+swallow ::1
 if timeout 2 bash -c "exec 3<>/dev/tcp/::1/$port" 2>/dev/null; then
     echo "warning: [::1]:$port answered a connection attempt"
 fi
@@ -180,3 +189,30 @@ done
 
 compare "cut once" cut cut_t "served whole" whole whole_t
 compare "$name" named named_t 127.0.0.1 direct direct_t
+
+# c) Retries, one start each: a cut at 90 % of a body that names no validator, then the whole
+# again at 20 KiB/s (the stand-in with 1.2 MiB appended: over a minute); a resume answered from
+# another file of the same length under the old ETag; a host busy twice (Retry-After: 2 s) and
+# one busy for an hour; 127.0.0.1 swallowing every connection attempt. The busy hosts' lines
+# give the times (from the log's start) at which each probe was answered.
+stop "$silent_pid"; silent_pid=""
+asked() { tr -d '\r' <"$work/run/gorlaunch.log" | awk '/ probe: GET/ { printf " %s", substr($0, 2, index($0, "]") - 2) }'; }
+starts=0
+served=$work/big
+head -c $((1200 * 1024)) /dev/zero | cat "$work/body" - >"$served"
+serve cut-late-slow --delay 0.025
+launch "$exe"
+echo "cut at 90 %, then 20 KiB/s: $(figures)"
+served=$work/body
+serve splice
+launch "$exe"
+echo "resume from another file: $(figures), $(grep -c 'GET ' "$work/requests.log") requests"
+for busy in busy-twice busy-always; do
+    serve "$busy"
+    launch "$exe"
+    echo "$busy: $(figures), $(grep -c 'GET ' "$work/requests.log") requests, answered at$(asked)"
+done
+stop "$http_pid"; http_pid=""
+swallow 127.0.0.1
+launch "$exe"
+echo "every address swallows: $(figures)"

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "download/answer_limits.h"
 #include "download/response.h"
 
 namespace gor::download {
@@ -13,15 +14,6 @@ namespace gor::download {
 // "No length known", wherever a length is held as a number (the control's contentLength, the
 // length the launcher checks a download against); compared by exact equality.
 inline constexpr double kUnknownLength = -1;
-
-// Why the control refuses an answer's body (the description of the download's failure).
-// Arrays, not pointers to literals: each is one object, so a failure compares by its address.
-inline constexpr char kBodyTooLarge[] = "Answer body too large";
-inline constexpr char kConflictingLengths[] = "Answer with conflicting lengths";
-inline constexpr char kBadLength[] = "Answer with a Content-Length that is no number";
-inline constexpr char kBodyNotAnnounced[] = "Answer body not of the length announced before";
-inline constexpr char kUnsupportedCoding[] = "Answer in an unsupported transfer coding";
-inline constexpr char kRangeNotAsked[] = "Partial answer for another range than asked";
 
 struct AnnouncedBody {
     bool coded = false;    // a Transfer-Encoding field is present: no length is the body's

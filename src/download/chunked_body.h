@@ -9,22 +9,9 @@
 #include <cstdint>
 #include <string_view>
 
+#include "download/answer_limits.h"
+
 namespace gor::download {
-
-// A chunk-size line (size and extensions) or a trailer field line longer than this is refused:
-// no honest server needs more, and nothing else bounds a line that never ends.
-inline constexpr std::size_t kMaxChunkLine = std::size_t{4} * 1024;
-// The trailer section as a whole, for the same reason: endless short lines.
-inline constexpr std::size_t kMaxTrailerSection = std::size_t{64} * 1024;
-
-// Why a stream is not valid chunked coding (the description of the download's failure).
-inline constexpr const char* kBadChunkSize = "Chunked body: bad chunk size";
-inline constexpr const char* kChunkSizeOverflow = "Chunked body: chunk size too large";
-inline constexpr const char* kChunkLineTooLong = "Chunked body: line too long";
-inline constexpr const char* kTrailerTooLarge = "Chunked body: trailer section too large";
-inline constexpr const char* kChunkBadLineEnd = "Chunked body: bad line end";
-inline constexpr const char* kNoChunkDataEnd = "Chunked body: no line end after chunk data";
-inline constexpr const char* kBadTrailer = "Chunked body: malformed trailer field";
 
 class ChunkedDecoder {
   public:

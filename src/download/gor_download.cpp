@@ -9,9 +9,11 @@
 #include <utility>
 
 #include "build_config.h"
+#include "download/answer_limits.h"
 #include "download/body_framing.h"
 #include "download/request.h"
 #include "download/response.h"
+#include "download/resume_validator.h"
 #include "download/skip_step.h"
 #include "download/text.h"
 #include "download/url.h"
@@ -21,11 +23,6 @@ namespace {
 
 constexpr std::int32_t kProbe = 0;
 constexpr std::int32_t kDownload = 1;
-
-// An answer header is collected across chunks up to this size, its empty line and any interim
-// answers before it included.
-constexpr std::size_t kMaxAnswerHeader = std::size_t{64} * 1024;
-constexpr const char* kHeaderTooLarge = "Answer header too large";
 
 }  // namespace
 
@@ -72,6 +69,9 @@ void GorDownload::BeginRequest(std::int32_t mode) {
     chunked_ = false;
     untilClose_ = false;
     socketError_ = 0;
+    sentLine_.clear();
+    sentFields_.clear();
+    overlap_.reset();
     IsExecuting_ = true;
     mode_ = mode;
     if (proxyHost_.empty()) {
@@ -183,6 +183,7 @@ void GorDownload::Winsock1_Connect() {
                 // Ask again for the last byte held and write it again at its own offset.
                 Resuming_ = true;
                 targetFile_->Seek(length - 1);
+                overlap_ = targetFile_->ByteAt();
                 rangeFrom = askedFrom_ = length - 1;
             }
         } else {
@@ -190,14 +191,28 @@ void GorDownload::Winsock1_Connect() {
         }
         // A resumed piece is only wanted of the very file the held bytes came from.
         const std::string_view validator = Resuming_ ? std::string_view(IfRange_) : "";
-        Winsock1_->SendData(
-            ComposeRequest(requestTarget(), hostName_, referrer, rangeFrom, validator));
+        const std::string request =
+            ComposeRequest(requestTarget(), hostName_, referrer, rangeFrom, validator);
+        Winsock1_->SendData(request);
+        KeepSent(request);
     } catch (const std::exception& failure) {
         // No answer can come to a request that was never sent: end it like a socket error, so
         // a host waiting for the outcome hears of it.
         const std::string description = failure.what();
         EndRequest();
         Events().DownloadError(description, false);
+    }
+}
+
+// The request line and the fields that say which bytes were asked for, as they went out.
+void GorDownload::KeepSent(std::string_view request) {
+    sentLine_ = request.substr(0, request.find(kLineEnd));
+    for (std::size_t at = request.find(kLineEnd); at != std::string_view::npos;) {
+        const std::size_t start = at + kLineEnd.size();
+        at = request.find(kLineEnd, start);
+        const std::string_view line = request.substr(start, at - start);
+        if (line.starts_with("Range:") || line.starts_with("If-Range:"))
+            sentFields_.append(sentFields_.empty() ? "" : ", ").append(line);
     }
 }
 
@@ -230,16 +245,25 @@ void GorDownload::Winsock1_DataArrival(std::int32_t bytesTotal) {
     // A host that cancelled, restarted or otherwise ended the request from inside Progress has
     // had the last word: nothing more is done or raised for it.
     if (request != request_) return;
-    // A body that runs until the close is complete only there, whatever its length.
-    const bool complete = chunked_ ? chunks_.Finished()
-                                   : !untilClose_ && contentLength_ != kUnknownLength &&
-                                         static_cast<double>(n) >= contentLength_;
-    if (complete) {
-        completed_ = true;
-        EndRequest();
-        const std::string dfile = fileName_;
-        SkipOnFailure(skipped_, "the downloaded handler", [&] { Events().downloaded(dfile); });
-    }
+    if (BodyComplete(/*closed=*/false)) Downloaded();
+}
+
+// A chunked body ends at its last chunk, one of its own length there, one read to the close
+// only at the close; each must then stand at the length known from elsewhere, when there is
+// one (WriteBody has refused any body past it).
+bool GorDownload::BodyComplete(bool closed) const {
+    const bool ended = chunked_ ? chunks_.Finished() : !untilClose_ || closed;
+    return ended &&
+           (contentLength_ == kUnknownLength || static_cast<double>(written_) >= contentLength_);
+}
+
+// The one way a download ends complete: the request's end, then `downloaded`, whose handler's
+// failure is skipped.
+void GorDownload::Downloaded() {
+    completed_ = true;
+    EndRequest();
+    const std::string dfile = fileName_;
+    SkipOnFailure(skipped_, "the downloaded handler", [&] { Events().downloaded(dfile); });
 }
 
 // Gathers an answer's first bytes until its header's empty line is in, and skips interim
@@ -327,6 +351,9 @@ bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& 
     const DownloadBody framing = FrameDownloadBody(answer_, Resumesupported_, askedFrom_,
                                                    contentLength_, build::kMaxBodyBytes);
     if (framing.failure) throw std::runtime_error(framing.failure);
+    if (Resuming_ && Resumesupported_ && ForeignPiece(answer_.Value("ETag"), IfRange_))
+        ResumeMismatch();
+    if (!Resumesupported_) overlap_.reset();
     chunked_ = framing.chunked;
     untilClose_ = framing.untilClose;
     chunks_ = ChunkedDecoder();
@@ -351,6 +378,7 @@ bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& 
 void GorDownload::WriteBody(platform::File& file, std::string_view received) {
     const auto write = [&](std::string_view run) {
         if (run.empty()) return;
+        if (overlap_ && std::exchange(overlap_, std::nullopt) != run.front()) ResumeMismatch();
         if (run.size() > build::kMaxBodyBytes - std::min(written_, build::kMaxBodyBytes)) {
             throw std::length_error(kBodyTooLarge);
         }
@@ -377,10 +405,16 @@ void GorDownload::WriteBody(platform::File& file, std::string_view received) {
         if (chunks_.Failed()) throw std::runtime_error(chunks_.Failure());
     }
     // The last chunk came short of the length announced before: the file is not the one meant.
-    if (chunks_.Finished() && contentLength_ != kUnknownLength &&
-        static_cast<double>(written_) != contentLength_) {
+    if (chunks_.Finished() && !BodyComplete(/*closed=*/false)) {
         throw std::runtime_error(kBodyNotAnnounced);
     }
+}
+
+// A resumed piece that does not continue the held bytes is of another file: none of it is
+// written, and the held bytes go too, so the next try fetches the file whole.
+void GorDownload::ResumeMismatch() {
+    TargetFile().Truncate(0);
+    throw std::runtime_error(kResumeMismatch);
 }
 
 void GorDownload::DataFailure(const char* what) {
@@ -400,14 +434,11 @@ void GorDownload::Winsock1_Close() {
     // A body without a length of its own ends at the server's close, but only once the
     // answer's header was accepted: a close before that is never a finished download, nor is
     // one before a chunked body's last chunk. A length the probe announced must be met.
-    if (headersParsed_ && untilClose_) {
-        if (contentLength_ != kUnknownLength && static_cast<double>(written_) != contentLength_) {
-            if (!cancelled_) Events().DownloadError(kBodyNotAnnounced, false);
-            return;
-        }
-        const std::string dfile = fileName_;
-        Events().downloaded(dfile);
+    if (headersParsed_ && untilClose_ && BodyComplete(/*closed=*/true)) {
+        Downloaded();
     } else if (!completed_ && !cancelled_) {
+        // Also a body read to the close that falls short of a length known from elsewhere: cut
+        // by the close as by a reset.
         Events().Disconnected();
     }
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -103,6 +104,10 @@ class GorDownload : private platform::SocketEvents {
     const std::string& path() const { return path_; }
     // What the request line asks for: the path, or through a proxy the whole URL.
     std::string requestTarget() const;
+    // What the current request sent, for the host's log: its request line, and its "Range"
+    // and "If-Range" fields joined by ", " (empty without them). Both empty until it was sent.
+    const std::string& sentLine() const { return sentLine_; }
+    const std::string& sentFields() const { return sentFields_; }
     // The code of the last socket error (0 while there was none), for the host's log.
     std::int32_t lastSocketError() const { return socketError_; }
     // The last parsed answer's status line ("HTTP/1.1 200 OK"), for the host's log.
@@ -132,6 +137,10 @@ class GorDownload : private platform::SocketEvents {
     bool DownloadAnswerHeader(std::size_t headerEnd, std::string_view& body);
     void WriteBody(platform::File& file, std::string_view received);
     void DataFailure(const char* description);
+    bool BodyComplete(bool closed) const;
+    void Downloaded();
+    [[noreturn]] void ResumeMismatch();
+    void KeepSent(std::string_view request);
 
     // One way into a request: whatever still runs ends quietly, the flags of a new request
     // are set for `mode` (kProbe or kDownload), and the socket starts connecting.
@@ -160,6 +169,7 @@ class GorDownload : private platform::SocketEvents {
     std::string proxyHost_, proxyPort_;
     double contentLength_ = 0;
     std::string errorText_;
+    std::string sentLine_, sentFields_;
     std::int32_t socketError_ = 0;
     int width_ = 0, height_ = 0;
 
@@ -173,9 +183,11 @@ class GorDownload : private platform::SocketEvents {
     std::uint32_t request_ = 0;
     std::uint64_t askedFrom_ = 0;  // where the download's range starts; 0 without one
     std::uint64_t written_ = 0;    // the target file's write position during a download
-    bool chunked_ = false;         // the download answer's body comes in chunked coding
-    bool untilClose_ = false;      // or has no length of its own and runs until the close
-    std::size_t interim_ = 0;      // bytes of interim answers skipped before the final one
+    // A resumed piece asks again for the last byte held: its first body byte must be this one.
+    std::optional<char> overlap_;
+    bool chunked_ = false;     // the download answer's body comes in chunked coding
+    bool untilClose_ = false;  // or has no length of its own and runs until the close
+    std::size_t interim_ = 0;  // bytes of interim answers skipped before the final one
     ChunkedDecoder chunks_;
     std::string data_;         // the chunk being handled; its capacity is reused chunk after chunk
     std::string headerStart_;  // an answer's first bytes while its header is still incomplete

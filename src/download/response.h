@@ -9,14 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include "download/answer_limits.h"
 #include "download/text.h"
 
 namespace gor::download {
-
-// Why an answer header is refused (the description of the request's failure).
-inline constexpr const char* kBadLineEnd = "Answer with a line not ended by CR LF";
-inline constexpr const char* kBadStatusLine = "Answer with a malformed status line";
-inline constexpr const char* kBadFieldLine = "Answer with a malformed header field";
 
 // What a scan of an answer's first bytes found.
 struct HeaderScan {

@@ -2,8 +2,12 @@
 // FetchFile's wait, the watchdog's stop, and the body transfer after a good header probe.
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
+#include <utility>
 
+#include "download/http_date.h"
+#include "download/resume_validator.h"
 #include "launcher/download_retries.h"
 #include "launcher/frm_launch.h"
 
@@ -57,11 +61,13 @@ void frmLaunch::Disconnected() {
 void frmLaunch::GorDownload1_Progress(double downloaded, double Total) {
     received_ = downloaded;
     if (!answerLogged_) {
+        LogRequest();
         LogAnswer("download answer");
         // The bytes of a piece that resumed them keep the validator of the file they came from.
         if (!(GorDownload1.Resuming() && GorDownload1.Resumesupported()))
-            validator_ = ResumeValidator(GorDownload1.getheader("ETag"),
-                                         GorDownload1.getheader("Last-Modified"));
+            validator_ = download::ResumeValidator(GorDownload1.getheader("ETag"),
+                                                   GorDownload1.getheader("Last-Modified"),
+                                                   GorDownload1.getheader("Date"));
     }
     watchdog_.Progress(downloaded);
     ShowProgress(downloaded, Total);
@@ -84,6 +90,7 @@ void frmLaunch::ShowProgress(double downloaded, double Total) {
 
 void frmLaunch::GorDownload1_downloaded(const std::string& dfile) {
     (void)dfile;
+    LogRequest();
     log_.Line("transfer complete: " + FormatLength(received_) + " bytes received");
     ending_ = TryEnding::Complete;
     DownloadWait = 0;
@@ -92,8 +99,10 @@ void frmLaunch::GorDownload1_downloaded(const std::string& dfile) {
 }
 
 // A socket failure before any answer came may be tried again, one after body bytes may be
-// resumed; a refused answer and a data failure (no socket error) end the road.
+// resumed; a busy host is asked again; a resumed piece of another file brings the file whole;
+// any other refused answer and data failure (no socket error) end the road.
 void frmLaunch::GorDownload1_DownloadError(const std::string& description, bool SERVER_ERROR) {
+    LogRequest();
     const std::int32_t code = GorDownload1.lastSocketError();
     if (SERVER_ERROR) {
         LogAnswer(bodyRequested_ ? "download answer" : "probe answer");
@@ -104,15 +113,37 @@ void frmLaunch::GorDownload1_DownloadError(const std::string& description, bool 
         log_.Line("transfer failed after " + FormatLength(received_) + " bytes: " + description +
                   (code ? " (error " + std::to_string(code) + ")" : ""));
     }
-    ending_ = SERVER_ERROR || code == 0               ? TryEnding::Final
-              : IsUnreachable(code) && !answerLogged_ ? TryEnding::Unreachable
-                                                      : ResumableEnding();
+    if (description == download::kResumeMismatch) {
+        // The control has emptied the partial file: nothing of it is continued.
+        received_ = 0;
+        validator_.clear();
+        ending_ = TryEnding::Mismatch;
+    } else {
+        // A connection attempt that timed out has spent its whole budget, also on a resume.
+        const bool noAnswer = !answerLogged_;
+        ending_ = SERVER_ERROR                                ? RefusedEnding()
+                  : code == 0 || (noAnswer && TimedOut(code)) ? TryEnding::Final
+                  : noAnswer && IsUnreachable(code)           ? TryEnding::Unreachable
+                                                              : ResumableEnding();
+    }
     DownloadWait = 0;
+}
+
+TryEnding frmLaunch::RefusedEnding() {
+    const std::optional<double> wait = download::RetryAfterSeconds(
+        GorDownload1.getheader("Retry-After"), GorDownload1.getheader("Date"));
+    busyWait_ = wait.value_or(0);
+    const TryEnding ending = launcher::RefusedEnding(GorDownload1.Responsecode(), wait);
+    if (wait && ending == TryEnding::Final)
+        log_.Line("the server asks to be asked again in " + FormatLength(*wait) +
+                  " s, longer than the " + FormatLength(kLongestBusyWait) + " s a start waits");
+    return ending;
 }
 
 // A transfer the server closed before its end has failed: the wait ends at once, as for
 // DownloadError, instead of lasting until the watchdog.
 void frmLaunch::GorDownload1_Disconnected() {
+    LogRequest();
     log_.Line("the server closed the connection after " + FormatLength(received_) +
               " bytes, before the end");
     ending_ = bodyRequested_ ? ResumableEnding() : TryEnding::Final;
@@ -127,9 +158,26 @@ TryEnding frmLaunch::ResumableEnding() {
 
 void frmLaunch::GorDownload1_headerread() {
     if (!GorDownload1.IsServerOk()) return;  // DownloadError has said why
+    LogRequest();
     LogAnswer("probe answer");
     answerLogged_ = false;
     StartTransfer();
+}
+
+// The request line and the Range and If-Range fields as the control sent them, where to; or
+// that nothing was sent (no connection was made).
+void frmLaunch::LogRequest() {
+    if (std::exchange(requestLogged_, true)) return;
+    const char* purpose = bodyRequested_ ? "download: " : "probe: ";
+    const std::string where =
+        GorDownload1.proxyHost().empty()
+            ? GorDownload1.host() + ":" + GorDownload1.port()
+            : "the proxy " + HostPort(GorDownload1.proxyHost(), GorDownload1.proxyPort());
+    const std::string& line = GorDownload1.sentLine();
+    const std::string& fields = GorDownload1.sentFields();
+    log_.Line(purpose + (line.empty()
+                             ? "nothing sent to " + where
+                             : line + " to " + where + (fields.empty() ? "" : ", ") + fields));
 }
 
 // The last answer's status line and what it said of the body's length.

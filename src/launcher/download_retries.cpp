@@ -2,30 +2,45 @@
 #include "launcher/download_retries.h"
 
 #include <algorithm>
+#include <random>
 #include <system_error>
 
 namespace gor::launcher {
 
 namespace {
 
-double PauseBefore(int tryNumber) {
-    double pause = kFirstRetryPause;
-    for (int i = 1; i < tryNumber && pause < kLongestRetryPause; ++i) pause *= 2;
-    return std::min(pause, kLongestRetryPause);
+double StepBefore(int tryNumber) {
+    double step = kFirstRetryPause;
+    for (int i = 1; i < tryNumber && step < kLongestRetryPause; ++i) step *= 2;
+    return std::min(step, kLongestRetryPause);
 }
 
 }  // namespace
 
-std::optional<double> DownloadRetries::After(TryEnding ending) {
+double ProcessRandomShare() {
+    static std::minstd_rand source{std::random_device{}()};
+    return std::uniform_real_distribution<double>(0, 1)(source);
+}
+
+std::optional<double> DownloadRetries::Grant(int& used, int most, const char* name, double step,
+                                             double spread) {
+    if (used == most) return std::nullopt;
+    ++used;
+    granted_ = std::string(name) + " " + std::to_string(used) + " of " + std::to_string(most);
+    return step * (1 - spread + spread * share_());
+}
+
+std::optional<double> DownloadRetries::After(TryEnding ending, double busyWait) {
     switch (ending) {
         case TryEnding::Cut:
-            if (resumes_ == kMostResumes) return std::nullopt;
-            lastWasResume_ = true;
-            return PauseBefore(++resumes_);
+            return Grant(resumes_, kMostResumes, "resume", StepBefore(resumes_ + 1), 0.5);
         case TryEnding::Unreachable:
-            if (reconnects_ == kMostReconnects) return std::nullopt;
-            lastWasResume_ = false;
-            return PauseBefore(++reconnects_);
+            return Grant(reconnects_, kMostReconnects, "retry", StepBefore(reconnects_ + 1), 0.5);
+        case TryEnding::Busy:
+            // The spread goes forward from the host's wait: asked again no sooner than it said.
+            return Grant(busy_, kMostBusyAnswers, "busy", busyWait * 1.5, 1.0 / 3);
+        case TryEnding::Mismatch:
+            return Grant(wholeAgain_, kMostWholeAgain, "whole again", kFirstRetryPause, 0.5);
         case TryEnding::Complete:
         case TryEnding::Final:
             break;
@@ -33,10 +48,15 @@ std::optional<double> DownloadRetries::After(TryEnding ending) {
     return std::nullopt;
 }
 
-std::string DownloadRetries::LastGranted() const {
-    return lastWasResume_
-               ? "resume " + std::to_string(resumes_) + " of " + std::to_string(kMostResumes)
-               : "retry " + std::to_string(reconnects_) + " of " + std::to_string(kMostReconnects);
+TryEnding RefusedEnding(std::string_view code, std::optional<double> hostWait) {
+    const bool busy = code == "503" || code == "429";
+    if (busy && hostWait) return *hostWait <= kLongestBusyWait ? TryEnding::Busy : TryEnding::Final;
+    return code == "502" || code == "503" || code == "504" ? TryEnding::Unreachable
+                                                           : TryEnding::Final;
+}
+
+bool TimedOut(std::int32_t condition) {
+    return static_cast<std::errc>(condition) == std::errc::timed_out;
 }
 
 bool IsUnreachable(std::int32_t condition) {
@@ -44,17 +64,11 @@ bool IsUnreachable(std::int32_t condition) {
         case std::errc::connection_refused:
         case std::errc::network_unreachable:
         case std::errc::host_unreachable:
-        case std::errc::timed_out:
+        case std::errc::connection_reset:
             return true;
         default:
             return false;
     }
-}
-
-std::string ResumeValidator(const std::string& etag, const std::string& lastModified) {
-    // A strong entity tag is a quoted string; anything else cannot be compared exactly.
-    if (etag.size() >= 2 && etag.front() == '"' && etag.back() == '"') return etag;
-    return lastModified;
 }
 
 }  // namespace gor::launcher

@@ -5,6 +5,7 @@
 #include <exception>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "build_config.h"
 #include "download/skip_step.h"
@@ -86,8 +87,9 @@ frmLaunch::frmLaunch(LauncherPlatform platform)
       checkUpdater_(platform.checkUpdater),
       publisher_(platform.publisher),
       proxy_(platform.proxy),
+      retryShare_(std::move(platform.retryShare)),
       log_(files_, loop_),
-      watchdog_(loop_, [this] { Timer1_Timer(); }) {
+      watchdog_(loop_, [this](const std::string& why) { Timer1_Timer(why); }) {
     GorDownload1.SetEventHost(this);
     GorDownload1.SetSkippedFailures(this);
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,8 @@ struct LauncherPlatform {
     PublisherCheck* publisher = nullptr;
     // The system's proxy settings; none: every request goes direct.
     platform::SystemProxy* proxy = nullptr;
+    // Where the spread of the pauses between a download's tries comes from.
+    RandomShare retryShare = ProcessRandomShare;
 };
 
 // "gorupd.exe" of a path in the launcher's folder, for the log.
@@ -101,7 +104,8 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     [[noreturn]] void End(ExitCode code);
     // Starts gorlaunch.log beside the launcher.
     void OpenLog();
-    void LogRequest(const char* purpose, const std::string& extra);
+    // What the current try sent, once per try, before what came back.
+    void LogRequest();
     void LogAnswer(const char* purpose);
     // A skipped step's failure, here or inside GorDownload1: "<step> failed: ..." in the log.
     void StepFailed(const char* step, const std::exception& failure) override;
@@ -144,7 +148,11 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     bool NextRoute();
     // How a broken transfer's try ended: Cut when it can be resumed, else Final.
     TryEnding ResumableEnding();
-    void Timer1_Timer();
+    // How a try that the server refused ended: a busy host or a gateway may be asked again.
+    TryEnding RefusedEnding();
+    // The log line of a retry about to be made after `pause` seconds, or of the road's end.
+    void LogRetry(const DownloadRetries& retries, std::optional<double> pause);
+    void Timer1_Timer(const std::string& why);
     // The watchdog's ending: "Terminating" in red at once, then on the download road the
     // transfer stopped and its partial file removed, 2 s, the end. `why` goes to the log.
     [[noreturn]] void Terminate(const std::string& why);
@@ -173,6 +181,7 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     UpdaterCheck checkUpdater_;
     PublisherCheck* publisher_;
     platform::SystemProxy* proxy_;
+    RandomShare retryShare_;
     LaunchLog log_;
     // The updater that will start, held from its check (or its download's) until its start.
     std::unique_ptr<platform::HeldFile> updater_;
@@ -188,6 +197,8 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     double received_ = 0;                  // bytes in the partial file at the last Progress
     bool answerLogged_ = false;            // the current answer's status line is in the log
     bool bodyRequested_ = false;           // DownloadFile was called for the current transfer
+    bool requestLogged_ = false;           // the current try's request is in the log
+    double busyWait_ = 0;                  // the wait a busy host named, in seconds
     TryEnding ending_ = TryEnding::Final;  // how the last try ended, for the retry rule
     std::string validator_;                // If-Range of the bytes in the partial file; empty: none
     std::vector<ProxyRoute> routes_ = std::vector<ProxyRoute>(1);  // the ways there, in order

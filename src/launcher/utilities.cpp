@@ -45,15 +45,6 @@ std::string FileNameOf(const std::string& path) {
     return path.substr(path.rfind(kPathSeparator) + 1);
 }
 
-// The request line the control sends, where to, and what it adds.
-void frmLaunch::LogRequest(const char* purpose, const std::string& extra) {
-    const bool proxied = !GorDownload1.proxyHost().empty();
-    log_.Line(std::string(purpose) + ": GET " + GorDownload1.requestTarget() + " HTTP/1.1 to " +
-              (proxied ? "the proxy " + HostPort(GorDownload1.proxyHost(), GorDownload1.proxyPort())
-                       : GorDownload1.host() + ":" + GorDownload1.port()) +
-              (extra.empty() ? "" : ", ") + extra);
-}
-
 void frmLaunch::Pausetime(std::int16_t Length) {
     const double Start = loop_.Now();
     if (Length <= 0) return;
@@ -132,8 +123,9 @@ bool frmLaunch::IsAcceptableUpdater(platform::HeldFile& file, const std::string&
 
 // The body is written to a partial file that only the `downloaded` handler moves to
 // LocalFile, so a transfer that fails or is cut short (with a length announced) never leaves
-// an updater behind. A transfer cut after body bytes resumes, and a connection that could not
-// be made is made again, by the retry rule (download_retries.h). The wait, pauses between tries
+// an updater behind; whatever way FetchFile ends, the partial file goes. A transfer cut after
+// body bytes resumes, a connection that could not be made is made again and a busy host is
+// asked again, by the retry rule (download_retries.h). The wait, pauses between tries
 // included, also holds the download's ceiling: a server that keeps sending just enough to
 // restart the watchdog still cannot keep the launcher waiting for ever.
 void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& LocalFile) {
@@ -147,28 +139,22 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
         LookUpProxy(std::string("http://") + UpdateHost + RemotePath);
         received_ = 0;
         validator_.clear();
-        const auto withinCeiling = [&] {
-            if (loop_.Now() >= watchdog_.CeilingAt()) Terminate(watchdog_.CeilingText());
-        };
-        DownloadRetries retries;
+        DownloadRetries retries(retryShare_);
         StartTry(/*probe=*/true);
         for (;;) {
             while (DownloadWait > 0) {
-                withinCeiling();
+                watchdog_.CheckCeiling();
                 Pausetime(kWaitStep);
             }
             if (ending_ == TryEnding::Unreachable && NextRoute()) {
                 StartTry(/*probe=*/!bodyRequested_);
                 continue;
             }
-            const std::optional<double> pause = retries.After(ending_);
+            const std::optional<double> pause = retries.After(ending_, busyWait_);
+            LogRetry(retries, pause);
             if (!pause) break;
-            log_.Line(std::string(ending_ == TryEnding::Cut ? "the transfer broke"
-                                                            : "no connection was made") +
-                      " after " + FormatLength(received_) + " bytes; " + retries.LastGranted() +
-                      " in " + FormatLength(*pause) + " s");
             WaitUntil(std::min(loop_.Now() + *pause, watchdog_.CeilingAt()));
-            withinCeiling();
+            watchdog_.CheckCeiling();
             if (!routeAnswered_) UseRoute(0);  // the list again from its first
             StartTry(/*probe=*/!bodyRequested_);
         }
@@ -176,7 +162,40 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
     } catch (const std::exception& failure) {
         // Swallowed: the sequence's own existence test tells whether the updater arrived.
         log_.Line("download failed: " + LaunchLog::Failure(failure));
+        if (!partialFile_.empty())
+            SkipOnFailure(this, "removing the partial file", [&] { RemovePartialFile(); });
     }
+}
+
+void frmLaunch::LogRetry(const DownloadRetries& retries, std::optional<double> pause) {
+    const std::string after = " after " + FormatLength(received_) + " bytes";
+    const char* what = nullptr;
+    switch (ending_) {
+        case TryEnding::Cut:
+            what = "the transfer broke";
+            break;
+        case TryEnding::Unreachable:
+            what = "no connection was made";
+            break;
+        case TryEnding::Busy:
+            what = "the server is busy";
+            break;
+        case TryEnding::Mismatch:
+            what = "the resumed piece is of another file";
+            break;
+        case TryEnding::Complete:
+        case TryEnding::Final:
+            return;
+    }
+    if (!pause) {
+        log_.Line(std::string(what) + after + "; no tries are left" +
+                  (ending_ == TryEnding::Busy
+                       ? " (it asks to be asked again in " + FormatLength(busyWait_) + " s)"
+                       : ""));
+        return;
+    }
+    log_.Line(std::string(what) + after + "; " + retries.LastGranted() + " in " +
+              std::to_string(std::lround(*pause * 1000)) + " ms");
 }
 
 // One try: the header probe, or the transfer when the probe has been answered already.
@@ -186,23 +205,22 @@ void frmLaunch::StartTry(bool probe) {
     answerLogged_ = false;
     if (!probe) return StartTransfer();
     bodyRequested_ = false;
-    LogRequest("probe", "Range: bytes=0-");
+    requestLogged_ = false;
     GorDownload1.Readheaders();
 }
 
 // The control resumes a partial file that holds bytes; only bytes that a validator ties to
-// one file on the server are resumed, any others go and the file comes whole again.
+// one file on the server are resumed, any others go and the file comes whole again. A partial
+// file that another program holds for a moment (a scanner, a sync client) is waited for.
 void frmLaunch::StartTransfer() {
     bodyRequested_ = true;
+    requestLogged_ = false;
     if (received_ > 0 && validator_.empty()) {
         RemovePartialFile();
         received_ = 0;
     }
     GorDownload1.IfRange(validator_);
-    LogRequest("download", received_ > 0 ? "Range: bytes=" + FormatLength(received_ - 1) +
-                                               "-, If-Range: " + validator_
-                                         : "");
-    GorDownload1.DownloadFile();
+    WhileBusy("opening", partialFile_, [&] { GorDownload1.DownloadFile(); });
 }
 
 // Our own leftover goes whatever its attributes: a hidden or read-only partial file that
@@ -216,8 +234,8 @@ void frmLaunch::RemovePartialFile() {
     }
 }
 
-void frmLaunch::Timer1_Timer() {
-    Terminate(watchdog_.ExpiryText());
+void frmLaunch::Timer1_Timer(const std::string& why) {
+    Terminate(why);
 }
 
 // "Terminating" shows at once; during a download the transfer is then stopped and its partial

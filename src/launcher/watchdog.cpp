@@ -1,14 +1,17 @@
 // The window's watchdog: Timer1 armed for a road, restarted by a download's progress.
 #include "launcher/watchdog.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "launcher/launch_log.h"
 
 namespace gor::launcher {
 
-Watchdog::Watchdog(platform::EventLoop& loop, std::function<void()> onExpiry)
-    : loop_(loop), Timer1(loop.CreateTimer(kTimer1IntervalMs, std::move(onExpiry))) {}
+Watchdog::Watchdog(platform::EventLoop& loop, Expiry onExpiry)
+    : loop_(loop),
+      onExpiry_(std::move(onExpiry)),
+      Timer1(loop.CreateTimer(kTimer1IntervalMs, [this] { onExpiry_(ExpiryText()); })) {}
 
 void Watchdog::Start(Road road) {
     road_ = road;
@@ -24,8 +27,11 @@ void Watchdog::Stop() {
 // A link that keeps delivering is never cut, however long the whole file takes, while a minute
 // with less body than kLeastProgressBytes counts as silence. The restart is skipped within a
 // second of the previous one, so the silence that ends a download is 59 to 60 seconds long.
+// A file that started again from 0 counts from where it stands: its bytes below the last
+// restart's are new body all the same.
 void Watchdog::Progress(double bytes) {
     bytes_ = bytes;
+    bytesAtRestart_ = std::min(bytesAtRestart_, bytes);
     const double now = loop_.Now();
     if (Timer1->Enabled() && bytes - bytesAtRestart_ >= kLeastProgressBytes &&
         now - restartedAt_ >= kWatchdogRestartStep) {
@@ -39,8 +45,8 @@ std::string Watchdog::ExpiryText() const {
     return road_ == Road::Patch ? PatchTooLongText() : SilenceText(FormatLength(bytes_));
 }
 
-std::string Watchdog::CeilingText() const {
-    return launcher::CeilingText(FormatLength(bytes_));
+void Watchdog::CheckCeiling() {
+    if (loop_.Now() >= CeilingAt()) onExpiry_(CeilingText(FormatLength(bytes_)));
 }
 
 }  // namespace gor::launcher

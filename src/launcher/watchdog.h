@@ -42,19 +42,22 @@ inline std::string CeilingText(const std::string& received) {
 }
 
 // The window's watchdog: its timer `Timer1` and the rule above. Runs on the UI thread; the
-// timer's tick calls `onExpiry` (the window's Timer1_Timer) from inside the event loop.
+// timer's tick, and a download past its ceiling, call `onExpiry` (the window's Timer1_Timer)
+// with the ending's log line, from inside the event loop.
 class Watchdog {
   public:
     enum class Road { Patch, Download };
 
-    Watchdog(platform::EventLoop& loop, std::function<void()> onExpiry);
+    using Expiry = std::function<void(const std::string& why)>;
+    Watchdog(platform::EventLoop& loop, Expiry onExpiry);
+    Watchdog(const Watchdog&) = delete;  // its timer calls back into this very object
+    Watchdog& operator=(const Watchdog&) = delete;
 
     // Arms Timer1 for `road`: a patch gets kWatchdogSeconds in all, a download that long
     // without progress and kDownloadCeilingSeconds in all, from now.
     void Start(Road road);
     // Disarms Timer1 (the road's end, or a completed download).
     void Stop();
-    bool Enabled() const { return Timer1->Enabled(); }
     Road road() const { return road_; }
 
     // A download's body stands at `bytes` (the partial file's length): kLeastProgressBytes
@@ -62,13 +65,15 @@ class Watchdog {
     void Progress(double bytes);
     // When the download's ceiling is reached, on the loop's clock.
     double CeilingAt() const { return startedAt_ + kDownloadCeilingSeconds; }
-    // The log line of an ending now: Timer1's expiry (the patch took too long, or a download
-    // went silent), or the ceiling; with the body's bytes so far.
+    // Calls the expiry with CeilingText when the ceiling has been reached (a wait polls it).
+    void CheckCeiling();
+    // The log line of Timer1's expiry now (the patch took too long, or a download went
+    // silent), with the body's bytes so far.
     std::string ExpiryText() const;
-    std::string CeilingText() const;
 
   private:
     platform::EventLoop& loop_;
+    Expiry onExpiry_;
     std::unique_ptr<platform::Timer> Timer1;
     Road road_ = Road::Patch;
     double startedAt_ = 0;    // when the road armed it

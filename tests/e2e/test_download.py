@@ -71,14 +71,20 @@ class Downloads(DownloadCase):
 
     def test_served_in_any_good_form_the_updater_is_saved_and_started(self):
         # No length (complete at the close), a header in pieces, a link that drops once (the
-        # transfer resumes by range in the same start).
-        body = standin_bytes()
-        for scenario in ("no-length", "split-header", "cut-once"):
+        # transfer resumes by range in the same start), a host busy twice (asked again after
+        # the 2 s it names each time).
+        body, logs = standin_bytes(), {}
+        for scenario in ("no-length", "split-header", "cut-once", "busy-twice"):
             with self.subTest(scenario):
                 folder, code, _ = self.download(
                     lambda: HostileServer(scenario, body=body, port=UPDATE_PORT))
                 self.assertDownloadedAndStarted(folder, code, body)
-        self.assertIn(b"resume 1 of 5", folder.read("gorlaunch.log"))
+                logs[scenario] = folder.read("gorlaunch.log").decode()
+        self.assertIn("resume 1 of 5", logs["cut-once"])
+        asked = [float(line[1:line.index("]")]) for line in logs["busy-twice"].splitlines()
+                 if "probe: GET" in line]
+        self.assertEqual(len(asked), 3, logs["busy-twice"])
+        self.assertTrue(asked[1] - asked[0] >= 2 and asked[2] - asked[1] >= 2, asked)
 
     def test_stale_partial_file_is_not_continued(self):
         # A gorupd.tmp left by an earlier broken run would be resumed by byte range (the

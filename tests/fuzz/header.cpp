@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     const std::size_t piece = data[0] % 16 + 1;
     // Mostly the control's own bound; sometimes a small one, so inputs reach it.
-    const std::size_t limit = data[0] & 0x80 ? 4 + (data[0] & 0x7f) : 64 * 1024;
+    const std::size_t limit = data[0] & 0x80 ? 4 + (data[0] & 0x7f) : kMaxAnswerHeader;
     const std::string_view answer(reinterpret_cast<const char*>(data) + 1, size - 1);
 
     // The answer as it arrives, piece by piece, scanned as the control scans it.

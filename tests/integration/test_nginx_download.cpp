@@ -120,12 +120,20 @@ TEST_F(NginxDownloadTest, EmptyFileArrivesAsAnEmptyFile) {
 }
 
 TEST_F(NginxDownloadTest, PartialFileIsResumedFromItsLastByte) {
-    // The last byte held is damaged: resuming asks for it again and so mends it.
+    // Resuming asks for the last byte held again: damaged, it shows the piece to be of another
+    // file, and nothing is kept; whole, the piece continues it.
     const std::size_t held = 1024 * 1024 + 7;
     std::string partial = Big().substr(0, held);
     partial.back() = static_cast<char>(~partial.back());
     WriteFile(target, partial);
+    Fetch("/big.bin");
+    run.Settle();
+    ASSERT_EQ(run.events.back(), "DownloadError");
+    EXPECT_EQ(run.errorDescription, download::kResumeMismatch);
+    EXPECT_EQ(std::filesystem::file_size(target), 0u);
 
+    WriteFile(target, Big().substr(0, held));
+    run.events.clear();
     Fetch("/big.bin");
     run.Settle();
     ASSERT_EQ(run.events.back(), "downloaded");

@@ -10,6 +10,7 @@ killed. Every complete request header received is appended, raw, to --log.
 """
 
 import argparse
+import itertools
 import re
 import socket
 import struct
@@ -36,6 +37,12 @@ SCENARIOS = (
     # a link that drops once: the first whole-body answer is cut at half, then every range is
     # served, of one file (one ETag), as nginx and CDNs serve them
     "cut-once",
+    # cut-once whose ranges come from another file of the same length with the same ETag
+    "splice",
+    # a cut at 90 % of the first body, which names no validator; then the body dripped
+    "cut-late-slow",
+    # a busy host: 503 with Retry-After 2 s to the first two requests, or 3600 s to all
+    "busy-twice", "busy-always",
 )
 
 REASONS = {204: "No Content", 302: "Found", 401: "Unauthorized", 404: "Not Found",
@@ -61,6 +68,7 @@ HTML_PAGE = ("<!DOCTYPE html>\n<html><head><title>Maintenance</title></head>\n"
 
 log_lock = threading.Lock()
 cut_done = threading.Event()
+busy_answers = itertools.count()
 
 
 def read_request(conn):
@@ -206,7 +214,20 @@ def answer(conn, scenario, body, request, delay):
             f"Content-Length: {len(rest)}"]) + rest)
         return
 
+    if scenario.startswith("busy-") and (scenario == "busy-always" or next(busy_answers) < 2):
+        wait = 3600 if scenario == "busy-always" else 2
+        conn.sendall(header_bytes("503 Service Unavailable", [f"Retry-After: {wait}"]))
+        return
+    if scenario == "splice" and requested_start(request):
+        body = bytes(b ^ 0x5A for b in body)
     status, lines, payload = full_answer(body, request)
+    if scenario == "cut-late-slow" and requested_start(request) is None and not cut_done.is_set():
+        cut_done.set()
+        conn.sendall(header_bytes(status, lines) + payload[: len(payload) * 9 // 10])
+        time.sleep(0.1)
+        return
+    scenario = {"splice": "cut-once", "cut-late-slow": "drip"}.get(scenario, scenario)
+    scenario = "ok" if scenario.startswith("busy-") else scenario
     if scenario == "cut-once":
         head = header_bytes(status, lines + ['ETag: "gorupd-1"'])
         if requested_start(request) is None and not cut_done.is_set():

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "build_config.h"
+#include "download/http_date.h"
 #include "fakes/launch_rig.h"
 
 namespace gor::test {
@@ -254,27 +255,40 @@ TEST(WithTheControl, RefusedProbeStartsNoTransfer) {
     EXPECT_FALSE(rig.files.Has(kTmp));
 }
 
-// A transfer cut at 512 bytes resumes in the same start, only of the very file it began.
+// A transfer cut at 512 bytes resumes in the same start, only of the very file it began; a
+// piece that does not continue it brings the file whole, once.
 TEST(WithTheControl, CutTransferResumesOnlyWhatAValidatorTiesToTheServersFile) {
-    const std::string etag = "ETag: \"v1\"\r\n", date = "Last-Modified: Mon, 07 Dec 2026\r\n";
+    const std::string etag = "ETag: \"v1\"\r\n", modified = "Mon, 07 Dec 2026 10:00:00 GMT";
+    const std::string date = "Last-Modified: " + modified + "\r\nDate: " + modified + "\r\n";
     const std::string piece = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes ";
+    const std::string rest = piece + "511-2047/2048\r\nContent-Length: 1537\r\n";
+    const std::string other = kImage.substr(0, 511) + "#" + kImage.substr(512);
     const struct {
-        std::string validator, resumeLines, answer;
+        std::string validator, resumeLines, answer, again;
         int exit;
     } cases[] = {
-        {etag, "Range: bytes=511-\r\nIf-Range: \"v1\"\r\n",
-         piece + "511-2047/2048\r\nContent-Length: 1537\r\n\r\n" + kImage.substr(511),
+        {etag, "Range: bytes=511-\r\nIf-Range: \"v1\"\r\n", rest + "\r\n" + kImage.substr(511), "",
          kExitStarted},
-        // A weak tag names no exact file; the date does. The file changed: it comes whole.
-        {"ETag: W/\"v1\"\r\n" + date, "Range: bytes=511-\r\nIf-Range: Mon, 07 Dec 2026\r\n",
+        // A weak tag names no exact file, and the date beside it is not sent in its place; a
+        // date as recent as the answer is no validator either. The file comes whole.
+        {"ETag: W/\"v1\"\r\n" + date, "", kGoodHeader + kImage, "", kExitStarted},
+        {date, "", kGoodHeader + kImage, "", kExitStarted},
+        {"Last-Modified: " + modified + "\r\nDate: Mon, 07 Dec 2026 10:00:01 GMT\r\n",
+         "Range: bytes=511-\r\nIf-Range: " + modified + "\r\n", rest + "\r\n" + kImage.substr(511),
+         "", kExitStarted},
+        // A piece whose overlap byte or tag is another file's: nothing of it is kept, the file
+        // comes whole.
+        {etag, "Range: bytes=511-\r\nIf-Range: \"v1\"\r\n", rest + "\r\n" + other.substr(511),
          kGoodHeader + kImage, kExitStarted},
+        {etag, "Range: bytes=511-\r\nIf-Range: \"v1\"\r\n",
+         rest + "ETag: \"v2\"\r\n\r\n" + kImage.substr(511), kGoodHeader + kImage, kExitStarted},
         // No validator: nothing is spliced on, the file comes again from the start.
-        {"", "", kGoodHeader + kImage, kExitStarted},
+        {"", "", kGoodHeader + kImage, "", kExitStarted},
         // A piece from elsewhere, or of a file of another length, ends the road.
         {etag, "Range: bytes=511-\r\nIf-Range: \"v1\"\r\n", piece + "0-2047/2048\r\n\r\n" + kImage,
-         kExitNoUpdater},
+         "", kExitNoUpdater},
         {etag, "Range: bytes=511-\r\nIf-Range: \"v1\"\r\n",
-         piece + "511-2559/2560\r\n\r\n" + kImage.substr(511) + std::string(512, 0),
+         piece + "511-2559/2560\r\n\r\n" + kImage.substr(511) + std::string(512, 0), "",
          kExitNoUpdater},
     };
     for (const auto& c : cases) {
@@ -284,23 +298,32 @@ TEST(WithTheControl, CutTransferResumesOnlyWhatAValidatorTiesToTheServersFile) {
         // Cut at 0.5 s, seen at 1 s, resumed after a pause of 1 s.
         rig.loop.At(2.5, [&rig] { rig.loop.socket->DeliverConnect(); });
         rig.loop.At(2.6, [&rig, &c] { rig.loop.socket->DeliverData(c.answer); });
+        // Refused at 2.6 s, seen at 3 s, fetched whole after a pause of 1 s.
+        if (!c.again.empty()) rig.loop.At(4.5, [&rig] { rig.loop.socket->DeliverConnect(); });
+        if (!c.again.empty())
+            rig.loop.At(4.6, [&rig, &c] { rig.loop.socket->DeliverData(c.again); });
         EXPECT_EQ(rig.Run(), c.exit) << c.answer;
-        ASSERT_EQ(rig.loop.socket->sent.size(), 3u);  // never resumed twice
+        ASSERT_EQ(rig.loop.socket->sent.size(), c.again.empty() ? 3u : 4u);  // never resumed twice
         EXPECT_TRUE(
             rig.loop.socket->sent[2].ends_with("Tessix Downloader\r\n" + c.resumeLines + "\r\n"));
+        if (!c.again.empty()) {
+            EXPECT_TRUE(rig.loop.socket->sent[3].ends_with("Downloader\r\n\r\n"));
+        }
         EXPECT_TRUE(c.exit ? !rig.files.Has(kExe) : rig.files.Bytes(kExe) == kImage);
         EXPECT_FALSE(rig.files.Has(kTmp));
     }
 }
 
-// A connection that cannot be made is tried twice more, after 1 and 2 s.
+// A connection that cannot be made is tried twice more, after 1 and 2 s; one that timed out
+// has had its whole budget and is not.
 TEST(WithTheControl, ConnectionThatCannotBeMadeIsTriedTwiceMore) {
-    for (const bool servedAtLast : {true, false}) {
+    for (const int error : {ETIMEDOUT, ECONNRESET, ECONNREFUSED}) {
+        const bool servedAtLast = error == ECONNREFUSED;
         LaunchRig rig;
         ScriptedSocket& peer = *rig.loop.socket;
         for (const double at : {0.1, 2.1, 5.1}) {
             if (at < 5 || !servedAtLast)
-                rig.loop.At(at, [&peer] { peer.DeliverError("refused", ECONNREFUSED); });
+                rig.loop.At(at, [&peer, error] { peer.DeliverError("failed", error); });
         }
         if (servedAtLast) {
             rig.loop.At(5.1, [&peer] { peer.DeliverConnect(); });
@@ -311,7 +334,9 @@ TEST(WithTheControl, ConnectionThatCannotBeMadeIsTriedTwiceMore) {
         EXPECT_EQ(rig.Run(), servedAtLast ? kExitStarted : kExitNoUpdater);
         EXPECT_EQ(std::count_if(peer.calls.begin(), peer.calls.end(),
                                 [](const std::string& c) { return c.starts_with("Connect"); }),
-                  servedAtLast ? 4 : 3);
+                  servedAtLast         ? 4
+                  : error == ETIMEDOUT ? 1
+                                       : 3);
     }
 }
 
@@ -339,15 +364,61 @@ TEST(WithTheControl, ProxiesAreTriedInTheirOrderThenDirect) {
                                                   "Connect a 1", "Connect b 2", direct}));
 }
 
+// Pauses spread between half and all of their step (a busy host's between its wait and half
+// as long again), with the random share at its two ends.
 TEST(DownloadRetries, ResumesFiveTimesReconnectsTwiceWithDoublingPauses) {
-    launcher::DownloadRetries rule;
     using launcher::TryEnding;
-    EXPECT_FALSE(rule.After(TryEnding::Final) || rule.After(TryEnding::Complete));
-    for (const double pause : {1, 2, 4, 8, 8}) EXPECT_EQ(rule.After(TryEnding::Cut), pause);
-    EXPECT_EQ(rule.LastGranted(), "resume 5 of 5");
-    EXPECT_FALSE(rule.After(TryEnding::Cut));
-    for (const double pause : {1, 2}) EXPECT_EQ(rule.After(TryEnding::Unreachable), pause);
-    EXPECT_FALSE(rule.After(TryEnding::Unreachable));
+    for (const double share : {0.0, 1.0}) {
+        launcher::DownloadRetries rule([share] { return share; });
+        const double spread = 0.5 + share / 2;
+        EXPECT_FALSE(rule.After(TryEnding::Final) || rule.After(TryEnding::Complete));
+        for (const double step : {1, 2, 4, 8, 8})
+            EXPECT_EQ(rule.After(TryEnding::Cut), step * spread);
+        EXPECT_EQ(rule.LastGranted(), "resume 5 of 5");
+        EXPECT_FALSE(rule.After(TryEnding::Cut));
+        for (const double step : {1, 2})
+            EXPECT_EQ(rule.After(TryEnding::Unreachable), step * spread);
+        EXPECT_FALSE(rule.After(TryEnding::Unreachable));
+        for (int i = 0; i < launcher::kMostBusyAnswers; ++i)
+            EXPECT_EQ(rule.After(TryEnding::Busy, 4), 4 * (1 + share / 2));
+        EXPECT_FALSE(rule.After(TryEnding::Busy, 4));
+        EXPECT_EQ(rule.After(TryEnding::Mismatch), spread);
+        EXPECT_FALSE(rule.After(TryEnding::Mismatch));
+    }
+    const double share = launcher::ProcessRandomShare();
+    EXPECT_TRUE(share >= 0 && share < 1);
+}
+
+// Which refusals are asked again: the host's stated wait, in seconds or as a date against the
+// answer's own Date.
+TEST(DownloadRetries, BusyHostIsAskedAgainWithinItsStatedWait) {
+    using launcher::TryEnding;
+    const std::string date = "Mon, 07 Dec 2026 10:00:00 GMT";
+    const struct {
+        const char* code;
+        std::string retryAfter, date;
+        TryEnding ending;
+    } cases[] = {
+        {"503", "2", "", TryEnding::Busy},
+        {"429", " 10 ", "", TryEnding::Busy},
+        {"503", "11", "", TryEnding::Final},
+        {"503", "99999999999999999999", "", TryEnding::Final},
+        {"503", "Mon, 07 Dec 2026 10:00:05 GMT", date, TryEnding::Busy},
+        {"503", "Monday, 07-Dec-26 10:00:05 GMT", date, TryEnding::Busy},
+        {"503", "Mon Dec  7 10:00:05 2026", date, TryEnding::Busy},
+        {"503", "Mon, 07 Dec 2026 11:00:00 GMT", date, TryEnding::Final},
+        {"503", "Mon, 07 Dec 2026 10:00:05 GMT", "", TryEnding::Unreachable},  // no Date
+        {"503", "soon", "", TryEnding::Unreachable},
+        {"502", "", "", TryEnding::Unreachable},
+        {"504", "2", "", TryEnding::Unreachable},
+        {"429", "", "", TryEnding::Final},
+        {"500", "2", "", TryEnding::Final},
+    };
+    for (const auto& c : cases) {
+        const auto wait = download::RetryAfterSeconds(c.retryAfter, c.date);
+        EXPECT_EQ(launcher::RefusedEnding(c.code, wait), c.ending) << c.code << " " << c.retryAfter;
+    }
+    EXPECT_EQ(download::RetryAfterSeconds("Mon, 07 Dec 2026 09:59:00 GMT", date), 0.0);
 }
 
 }  // namespace

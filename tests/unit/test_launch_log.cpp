@@ -57,7 +57,7 @@ TEST(LaunchLog, TellsWhyADownloadEnded) {
     EXPECT_EQ(lines[6].rfind("download: GET /gorupd.new HTTP/1.1 to ", 0), 0u);
     EXPECT_EQ(lines[7], "download answer: HTTP/1.1 200 OK, Content-Length: 4096");
     EXPECT_EQ(lines[8], "the server closed the connection after 1000 bytes, before the end");
-    EXPECT_EQ(lines[9], "the transfer broke after 1000 bytes; resume 1 of 5 in 1 s");
+    EXPECT_EQ(lines[9], "the transfer broke after 1000 bytes; resume 1 of 5 in 1000 ms");
     EXPECT_EQ(lines[10], lines[6]);  // whole again: no Range
     EXPECT_EQ(lines[13], "gorupd.tmp is not whole: not an executable image (no MZ signature)");
     EXPECT_EQ(lines[14], "no updater: Error Downloading");

@@ -40,6 +40,18 @@ void FilePosix::Write(std::string_view bytes) {
     }
 }
 
+char FilePosix::ByteAt() {
+    RequireOpen("read");
+    char byte = 0;
+    ssize_t n = 0;
+    do {
+        n = ::pread(fd_, &byte, 1, static_cast<off_t>(position_));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) ThrowLastError("read", path_);
+    if (n == 0) throw PosixError(ENODATA, "read", path_);
+    return byte;
+}
+
 void FilePosix::Truncate(std::uint64_t length) {
     RequireOpen("truncate");
     if (::ftruncate(fd_, static_cast<off_t>(length)) != 0) ThrowLastError("truncate", path_);

@@ -52,6 +52,17 @@ class FileWin32 final : public File {
         }
     }
 
+    char ByteAt() override {
+        const std::uint64_t position = Position();
+        char byte = 0;
+        DWORD read = 0;
+        const BOOL ok = ::ReadFile(Handle(), &byte, 1, &read, nullptr);
+        const DWORD error = ok ? (read == 1 ? ERROR_SUCCESS : ERROR_HANDLE_EOF) : ::GetLastError();
+        MovePointer(position, FILE_BEGIN);
+        if (error != ERROR_SUCCESS) throw Win32Error(error, "ReadFile", path_);
+        return byte;
+    }
+
     void Truncate(std::uint64_t length) override {
         // SetEndOfFile cuts at the file pointer, so move there and back again.
         const std::uint64_t position = Position();

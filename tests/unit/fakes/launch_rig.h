@@ -64,7 +64,11 @@ struct LaunchRig {
     HookedFileSystem files;
     FakeProcess process{loop.timeline, kAppDir};
     launcher::frmLaunch form{
-        {loop, window, files, process, launcher::CheckExecutableImage, publisher, proxy}};
+        {loop, window, files, process, launcher::CheckExecutableImage, publisher, proxy,
+         WholeSteps}};
+
+    // Every retry pause at its whole step, so the virtual clock's times stay fixed.
+    static double WholeSteps() { return 1; }
 
     // Runs the launch sequence to its end and returns the exit code.
     int Run() {

@@ -193,6 +193,10 @@ class MemoryFileSystem : public platform::FileSystem {
             std::copy(bytes.begin(), bytes.end(), d.begin() + static_cast<std::ptrdiff_t>(pos_));
             pos_ += bytes.size();
         }
+        char ByteAt() override {
+            if (pos_ >= Data().size()) Fail(ENODATA, path_);
+            return Data()[pos_];
+        }
         void Truncate(std::uint64_t length) override {
             std::string& d = Data();
             if (length < d.size()) d.resize(length);
