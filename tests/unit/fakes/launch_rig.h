@@ -63,9 +63,8 @@ struct LaunchRig {
     RecordingWindow window{loop.timeline};
     HookedFileSystem files;
     FakeProcess process{loop.timeline, kAppDir};
-    launcher::frmLaunch form{
-        {loop, window, files, process, launcher::CheckExecutableImage, publisher, proxy,
-         WholeSteps}};
+    launcher::frmLaunch form{{loop, window, files, process, launcher::CheckExecutableImage,
+                              publisher, proxy, WholeSteps}};
 
     // Every retry pause at its whole step, so the virtual clock's times stay fixed.
     static double WholeSteps() { return 1; }
