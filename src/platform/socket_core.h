@@ -1,0 +1,218 @@
+// The socket control's decisions, written once for every system: the request's states, the
+// race of a host's addresses, failures reported later from the loop, the receive buffer and
+// the send queue. A backend derives from SocketCore, makes the system calls it names and tells
+// it what the system reported; SocketControlOnCore is the control the launcher holds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/event_loop.h"
+#include "platform/socket_control.h"
+
+namespace gor::platform {
+
+// An address that has neither connected nor failed this long after its start no longer holds
+// up the next one, which starts beside it: a route that swallows connection attempts costs a
+// quarter of a second, not the connect budget.
+inline constexpr int kRaceStaggerMilliseconds = 250;
+
+// The order in which the addresses start: the system's first one, then the families taking
+// turns (IPv6, IPv4, IPv6, ...) where both are listed, each family in the system's order.
+// `families[i]` is the address family of the system's i-th address; `preferred`, the index of
+// the address that connected last time to this host, goes first. Returns indices into the list.
+std::vector<std::size_t> RaceOrder(const std::vector<int>& families,
+                                   std::optional<std::size_t> preferred);
+
+// The port Connect is given, as a number 1..65535 when `text` is plain decimal digits naming
+// one ("080" is 80).
+std::optional<std::uint16_t> ParsePort(std::string_view text);
+
+// One address of a host as the system gave it: its family and its socket address's bytes,
+// which only the backend reads.
+struct HostAddress {
+    std::vector<char> bytes;
+    int family = 0;
+};
+
+// What a name lookup found: the addresses in the system's order, or the system's code of why
+// there are none (0 when it gave no reason).
+struct Resolution {
+    std::vector<HostAddress> addresses;
+    int error = 0;
+};
+
+class SocketCore : public std::enable_shared_from_this<SocketCore> {
+  public:
+    // A socket of the system (a descriptor, a SOCKET) as the core holds it.
+    using Handle = std::uintptr_t;
+    static constexpr Handle kNoHandle = ~Handle{0};
+
+    // The system's codes for the failures the core finds itself.
+    struct Codes {
+        int invalidArgument;  // a port that is no number from 1 to 65535
+        int hostUnreachable;  // a lookup that gave no address and no reason
+        int timedOut;         // the race's budget spent
+        int notConnected;     // SendData without a connection
+    };
+
+    explicit SocketCore(const Codes& codes);
+    // The backend's destructor closes the core: the system calls are its own.
+    virtual ~SocketCore();
+    SocketCore(const SocketCore&) = delete;
+    SocketCore& operator=(const SocketCore&) = delete;
+
+    SocketEvents* sink = nullptr;
+
+    // The operations of SocketControl, as it promises them.
+    void Close();
+    void Connect(const std::string& host, const std::string& port);
+    void SendData(std::string_view data);
+    void GetData(std::string& data, std::int32_t maxLength);
+    const std::string& LocalIP() const { return localIp_; }
+    // Bytes received and not yet taken with GetData.
+    std::size_t BytesPending() const { return receivedEnd_ - receivedBegin_; }
+
+    // What the system reported, told by the backend from inside the loop's dispatch. Reports
+    // about a socket that is no longer the connection or a racing attempt are dropped.
+    // An attempt's connect ended: connected (`error` 0) or failed.
+    void Attempted(Handle socket, int error);
+    // The connection can take more bytes (`writable`) or has some to give (`readable`).
+    void Ready(Handle socket, bool readable, bool writable);
+    // The peer ended the connection, with `error` when it was no orderly close; the bytes
+    // still waiting in the system are delivered first.
+    void PeerClosing(Handle socket, int error);
+    // The connection failed with `error`.
+    void Failed(Handle socket, int error);
+
+    // Whether the connection's bytes should be read now (there is room for them) and whether
+    // bytes wait to be sent: what a backend that polls asks the system to watch for.
+    bool WantsToReceive() const;
+    bool WantsToSend() const;
+
+  protected:
+    // The system calls, made by the backend; none throws unless it says so. `done` and posted
+    // tasks run on the loop's thread from a later dispatch, never inside the call.
+    virtual void LookUp(const std::string& host, std::uint16_t port,
+                        std::function<void(Resolution)> done) = 0;
+    // Opens a socket for `address` and starts a non-blocking connect whose outcome comes as
+    // Attempted. Returns 0, or the system's code with `socket` set when one was opened.
+    virtual int StartConnect(const HostAddress& address, Handle& socket) = 0;
+    // The attempt that won is now the connection: its data and writability come as Ready.
+    virtual void Adopt(Handle socket) = 0;
+    virtual void CloseSocket(Handle socket) = 0;
+    // Bytes sent or received (> 0; a receive gives 0 at the peer's orderly close), or -1 with
+    // `error` the system's code, 0 when the call would block.
+    virtual long SendSome(Handle socket, const char* data, std::size_t size, int& error) = 0;
+    virtual long ReceiveSome(Handle socket, char* buffer, std::size_t size, int& error) = 0;
+    // The local address of `socket` as text ("" when the system cannot tell).
+    virtual std::string LocalAddress(Handle socket) = 0;
+    // Throws std::system_error when the loop cannot take the task.
+    virtual void Post(std::function<void()> task) = 0;
+    virtual std::unique_ptr<Timer> CreateTimer(int intervalMs, std::function<void()> onTick) = 0;
+    // A failure's readable text and its portable condition (a std::errc value).
+    virtual std::string ErrorText(int code) = 0;
+    virtual std::int32_t Condition(int code) = 0;
+    // Throws the std::system_error of `code` raised by `function`.
+    [[noreturn]] virtual void Throw(int code, const char* function) = 0;
+
+  private:
+    enum class State { Closed, Resolving, Connecting, Connected, Ended };
+    // Whether a failure may reach the sink at once (we are inside a dispatch) or must be
+    // posted (we are inside an operation the host called).
+    enum class Delivery { Direct, Posted };
+    // One address's connection attempt in the race.
+    struct Attempt {
+        Handle socket;
+        std::size_t address;  // index into addresses_
+    };
+
+    // Runs `step` on this core from a later dispatch unless the connection changed meanwhile.
+    void Later(std::function<void(SocketCore&)> step);
+
+    // The race: starts it over the lookup's addresses within kConnectMilliseconds; starts the
+    // next address beside those still racing (with none left and none racing, fails with the
+    // last address's failure); closes what still races.
+    void Resolved(Resolution resolution);
+    void StartNextAttempt();
+    void EndRace();
+    void CloseConnection();
+
+    // Reads once into the room behind the untaken bytes and announces them all.
+    void Receive();
+    void PeerClosed();
+    void FlushSendQueue(Delivery delivery);
+    // Ends the connection with `error`, told now or from a later dispatch.
+    void Fail(int error, Delivery delivery);
+    void Report(int error);
+
+    const Codes codes_;
+    State state_ = State::Closed;
+    // Counts connections; checked by every posted step so that nothing of a closed
+    // connection reaches the sink.
+    std::uint64_t generation_ = 0;
+    Handle socket_ = kNoHandle;
+    std::string localIp_;
+
+    std::vector<HostAddress> addresses_;       // in the order they race
+    std::size_t nextAddress_ = 0;              // the next one to start
+    std::vector<Attempt> racing_;              // attempts still running
+    int lastError_ = 0;                        // the failure of the address that failed last
+    std::unique_ptr<Timer> staggerTimer_;      // starts the next address beside the others
+    std::unique_ptr<Timer> raceTimer_;         // the whole race's budget
+    std::optional<std::vector<char>> winner_;  // the address that connected last time
+
+    std::vector<char> received_;  // bytes [begin, end) are received and not yet taken
+    std::size_t receivedBegin_ = 0, receivedEnd_ = 0;
+    bool receiveStalled_ = false;  // readable while the buffer was full
+    bool draining_ = false;        // the peer closed; read on until the system has no more
+    int closeError_ = 0;           // why the peer closed, told once the bytes are drained
+    std::string sendQueue_;        // bytes the system would not take yet
+    std::size_t sendOffset_ = 0;   // how much of sendQueue_ has gone out
+};
+
+// A core whose timers and posted tasks are those of the backend's event loop.
+template <class Loop>
+class SocketCoreOnLoop : public SocketCore {
+  protected:
+    SocketCoreOnLoop(const Codes& codes, Loop& loop) : SocketCore(codes), loop_(loop) {}
+
+    void Post(std::function<void()> task) override { loop_.Post(std::move(task)); }
+    std::unique_ptr<Timer> CreateTimer(int intervalMs, std::function<void()> onTick) override {
+        return loop_.CreateTimer(intervalMs, std::move(onTick));
+    }
+
+    Loop& loop_;
+};
+
+// The socket control over a core. The core is shared so that a notification handler that
+// destroys this control does not pull the state out from under the dispatch that called it.
+class SocketControlOnCore : public SocketControl {
+  public:
+    explicit SocketControlOnCore(std::shared_ptr<SocketCore> core);
+    ~SocketControlOnCore() override;
+    SocketControlOnCore(const SocketControlOnCore&) = delete;
+    SocketControlOnCore& operator=(const SocketControlOnCore&) = delete;
+
+    void SetEventSink(SocketEvents* sink) final;
+    void Close() final;
+    void Connect(const std::string& host, const std::string& port) final;
+    void SendData(std::string_view data) final;
+    void GetData(std::string& data, std::int32_t maxLength) final;
+    std::string LocalIP() const final;
+
+    // Bytes received and not yet taken with GetData.
+    std::size_t BytesPending() const;
+
+  private:
+    std::shared_ptr<SocketCore> core_;
+};
+
+}  // namespace gor::platform
