@@ -93,8 +93,11 @@ class GorDownload : private platform::SocketEvents {
     const std::string& host() const { return hostName_; }
     const std::string& port() const { return port_; }
     const std::string& path() const { return path_; }
-    // The code of the last socket error (0 while there was none), for the host's log.
+    // The last socket error's portable condition (a std::errc value; 0 while there was none),
+    // for the host's log and its retries, and the system's own code of it (a WinSock code on
+    // Windows, an errno or getaddrinfo code on POSIX), for the log.
     std::int32_t lastSocketError() const { return socketError_; }
+    std::int32_t lastSocketSystemError() const { return socketSystemError_; }
     // The last parsed answer's status line ("HTTP/1.1 200 OK"), for the host's log.
     std::string_view statusLine() const { return answer_.statusLine(); }
 
@@ -149,7 +152,7 @@ class GorDownload : private platform::SocketEvents {
     std::string Responsecode_, IfRange_;
     double contentLength_ = 0;
     std::string errorText_;
-    std::int32_t socketError_ = 0;
+    std::int32_t socketError_ = 0, socketSystemError_ = 0;
     int width_ = 0, height_ = 0;
 
     std::int32_t mode_ = 0;  // 0 header probe, 1 download

@@ -98,8 +98,10 @@ void frmLaunch::GorDownload1_DownloadError(const std::string& description, bool 
         LogAnswer(bodyRequested_ ? "download answer" : "probe answer");
         log_.Line("server refused: " + description);
     } else {
+        const std::string codes = " (error " + std::to_string(code) + ", system error " +
+                                  std::to_string(GorDownload1.lastSocketSystemError()) + ")";
         log_.Line("transfer failed after " + FormatLength(received_) + " bytes: " + description +
-                  (code ? " (error " + std::to_string(code) + ")" : ""));
+                  (code ? codes : ""));
     }
     ending_ = SERVER_ERROR || code == 0               ? TryEnding::Final
               : IsUnreachable(code) && !answerLogged_ ? TryEnding::Unreachable

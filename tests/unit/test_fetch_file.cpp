@@ -310,6 +310,11 @@ TEST(WithTheControl, ConnectionThatCannotBeMadeIsTriedTwiceMore) {
         EXPECT_EQ(std::count_if(peer.calls.begin(), peer.calls.end(),
                                 [](const std::string& c) { return c.starts_with("Connect"); }),
                   servedAtLast ? 4 : 3);
+        // The log gives the failure's portable condition and the system's own code.
+        const std::string line = "refused (error " + std::to_string(ECONNREFUSED) +
+                                 ", system error " + std::to_string(peer.kErrorNumber) + ")";
+        EXPECT_NE(rig.files.Bytes(kAppDir + launcher::kPathSeparator + "gorlaunch.log").find(line),
+                  std::string::npos);
     }
 }
 
