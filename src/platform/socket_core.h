@@ -49,6 +49,13 @@ struct Resolution {
     int error = 0;
 };
 
+// One TCP client connection at a time, over IPv6 or IPv4: a name is looked up without
+// blocking and its addresses race for the connection, each started kRaceStaggerMilliseconds
+// after the one before unless that one failed sooner; the first to connect wins and the others
+// are closed at once. Every operation runs on the loop's thread; notifications reach the sink
+// from inside the loop's dispatch, never from inside an operation, and a handler may call any
+// operation, including Close and Connect, and may destroy the control. Each DataArrival
+// announces every byte that waits; reading pauses while the buffer is full.
 class SocketCore : public std::enable_shared_from_this<SocketCore> {
   public:
     // A socket of the system (a descriptor, a SOCKET) as the core holds it.

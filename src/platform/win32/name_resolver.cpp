@@ -83,12 +83,13 @@ void LookUp(EventLoopWin32& loop, const std::string& host, std::uint16_t port,
     request->mailbox = loop.mailbox();
     request->done = std::move(done);
     // The mingw-w64 win32 thread model has no std::thread; a plain system thread suffices.
-    if (const HANDLE thread = ::CreateThread(nullptr, 0, &Run, request.get(), 0, nullptr)) {
-        request.release();  // the thread's now
+    Request* const handed = request.release();  // the thread's once it runs
+    if (const HANDLE thread = ::CreateThread(nullptr, 0, &Run, handed, 0, nullptr)) {
         ::CloseHandle(thread);
         return;
     }
     const int error = static_cast<int>(::GetLastError());
+    request.reset(handed);  // never started: ours again
     done = std::move(request->done);
     answer({{}, error});
 }
