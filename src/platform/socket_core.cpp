@@ -34,7 +34,10 @@ std::optional<std::uint16_t> ParsePort(std::string_view text) {
     return static_cast<std::uint16_t>(value);
 }
 
-SocketCore::SocketCore(const Codes& codes) : codes_(codes), received_(kReceiveBufferBytes) {}
+SocketCore::SocketCore(const Codes& codes, EventLoop& loop)
+    : codes_(codes),
+      timers_(loop),
+      received_(std::make_unique_for_overwrite<char[]>(kReceiveBufferBytes)) {}
 
 SocketCore::~SocketCore() = default;
 
@@ -56,16 +59,12 @@ void SocketCore::Connect(const std::string& host, const std::string& port) {
     state_ = State::Resolving;
     const std::optional<std::uint16_t> portNumber = ParsePort(port);
     if (!portNumber) return Fail(codes_.invalidArgument, Delivery::Posted);
-    std::weak_ptr<SocketCore> weak = weak_from_this();
-    LookUp(host, *portNumber, [weak, generation = generation_](Resolution resolution) {
-        const auto self = weak.lock();
-        if (self && self->generation_ == generation && self->state_ == State::Resolving)
-            self->Resolved(std::move(resolution));
-    });
+    answer_ = std::make_shared<Resolution>();
+    LookUp(host, *portNumber, answer_, Task(Next::Resolved));
 }
 
 void SocketCore::SendData(std::string_view data) {
-    if (state_ != State::Connected) Throw(codes_.notConnected, "SendData");
+    if (state_ != State::Connected) ThrowNotConnected();
     sendQueue_.append(data);
     FlushSendQueue(Delivery::Posted);
 }
@@ -73,60 +72,75 @@ void SocketCore::SendData(std::string_view data) {
 void SocketCore::GetData(std::string& data, std::int32_t maxLength) {
     const std::size_t count =
         std::min(BytesPending(), static_cast<std::size_t>(std::max<std::int32_t>(maxLength, 0)));
-    data.assign(received_.data() + receivedBegin_, count);
+    data.clear();
+    data.append(received_.get() + receivedBegin_, count);
     receivedBegin_ += count;
     if (receivedBegin_ == receivedEnd_) receivedBegin_ = receivedEnd_ = 0;
     // A read skipped for want of room is restarted now that there is some: a system that
     // reports readiness once (WinSock) would not report it again.
     if (receiveStalled_ && count > 0) {
         receiveStalled_ = false;
-        Later([](SocketCore& core) { core.Receive(); });
+        Later(Next::Receive);
     }
 }
 
+void SocketCore::ThrowNotConnected() const {
+    throw std::system_error(codes_.notConnected, codes_.category(), "SendData");
+}
+
 bool SocketCore::WantsToReceive() const {
-    return state_ == State::Connected && BytesPending() < received_.size();
+    return state_ == State::Connected && BytesPending() < kReceiveBufferBytes;
 }
 
 bool SocketCore::WantsToSend() const {
     return state_ == State::Connected && sendOffset_ < sendQueue_.size();
 }
 
-void SocketCore::Later(std::function<void(SocketCore&)> step) {
-    std::weak_ptr<SocketCore> weak = weak_from_this();
-    Post([weak, generation = generation_, step = std::move(step)] {
-        if (const auto self = weak.lock(); self && self->generation_ == generation) step(*self);
-    });
+std::function<void()> SocketCore::Task(Next step, int error) {
+    return [weak = weak_from_this(), generation = generation_, step, error] {
+        if (const auto self = weak.lock()) self->Run(step, generation, error);
+    };
+}
+
+void SocketCore::Later(Next step, int error) {
+    Post(Task(step, error));
+}
+
+void SocketCore::Run(Next step, unsigned generation, int error) {
+    // The race's ticks belong to whichever race runs; every other step to the connection that
+    // asked for it.
+    if (step == Next::StaggerTick || step == Next::BudgetTick) {
+        if (state_ != State::Connecting) return;
+        if (step == Next::StaggerTick) return StartNextAttempt();
+        // Whatever has not connected by the end of the budget has timed out.
+        return Fail(codes_.timedOut, Delivery::Direct);
+    }
+    if (generation != generation_) return;
+    if (step == Next::Receive) return Receive();
+    if (step == Next::Report) return Report(error);
+    if (state_ == State::Resolving) Resolved(*answer_);
 }
 
 // ---- the race over the host's addresses
 
-void SocketCore::Resolved(Resolution resolution) {
+void SocketCore::Resolved(Resolution& resolution) {
     if (resolution.addresses.empty())
         return Fail(resolution.error ? resolution.error : codes_.hostUnreachable, Delivery::Direct);
     // The race's order, with the address that worked last time for this control first.
     std::vector<int> families;
     std::optional<std::size_t> preferred;
     for (const HostAddress& address : resolution.addresses) {
-        if (address.bytes == winner_) preferred = families.size();
+        if (address == winner_) preferred = families.size();
         families.push_back(address.family);
     }
-    for (const std::size_t i : RaceOrder(families, preferred))
-        addresses_.push_back(std::move(resolution.addresses[i]));
+    order_ = RaceOrder(families, preferred);
+    addresses_ = std::move(resolution.addresses);
     nextAddress_ = 0;
     lastError_ = 0;
     state_ = State::Connecting;
     if (!staggerTimer_) {
-        const std::weak_ptr<SocketCore> weak = weak_from_this();
-        staggerTimer_ = CreateTimer(kRaceStaggerMilliseconds, [weak] {
-            if (const auto self = weak.lock(); self && self->state_ == State::Connecting)
-                self->StartNextAttempt();
-        });
-        // The budget of the whole race: whatever has not connected by then has timed out.
-        raceTimer_ = CreateTimer(kConnectMilliseconds, [weak] {
-            if (const auto self = weak.lock(); self && self->state_ == State::Connecting)
-                self->Fail(self->codes_.timedOut, Delivery::Direct);
-        });
+        staggerTimer_ = timers_.CreateTimer(kRaceStaggerMilliseconds, Task(Next::StaggerTick));
+        raceTimer_ = timers_.CreateTimer(kConnectMilliseconds, Task(Next::BudgetTick));
     }
     raceTimer_->SetEnabled(true);
     StartNextAttempt();
@@ -135,13 +149,13 @@ void SocketCore::Resolved(Resolution resolution) {
 // One refused at once is passed over.
 void SocketCore::StartNextAttempt() {
     staggerTimer_->SetEnabled(false);
-    while (nextAddress_ < addresses_.size()) {
-        const std::size_t index = nextAddress_++;
+    while (nextAddress_ < order_.size()) {
+        const std::size_t index = order_[nextAddress_++];
         Handle socket = kNoHandle;
         const int error = StartConnect(addresses_[index], socket);
         if (!error) {
             racing_.push_back({socket, index});
-            if (nextAddress_ < addresses_.size()) staggerTimer_->SetEnabled(true);
+            if (nextAddress_ < order_.size()) staggerTimer_->SetEnabled(true);
             return;
         }
         lastError_ = error;
@@ -164,10 +178,9 @@ void SocketCore::Attempted(Handle socket, int error) {
         return StartNextAttempt();
     }
     EndRace();
-    winner_ = addresses_[decided.address].bytes;
+    winner_ = addresses_[decided.address];
     socket_ = decided.socket;
-    Adopt(socket_);
-    localIp_ = LocalAddress(socket_);
+    localIp_ = Adopt(socket_);
     state_ = State::Connected;
     if (sink) sink->OnConnect();
 }
@@ -214,21 +227,21 @@ void SocketCore::Failed(Handle socket, int error) {
 void SocketCore::Receive() {
     if (state_ != State::Connected) return;
     if (receivedBegin_ > 0) {
-        std::memmove(received_.data(), received_.data() + receivedBegin_, BytesPending());
+        std::memmove(received_.get(), received_.get() + receivedBegin_, BytesPending());
         receivedEnd_ -= receivedBegin_;
         receivedBegin_ = 0;
     }
-    const std::size_t room = received_.size() - receivedEnd_;
+    const std::size_t room = kReceiveBufferBytes - receivedEnd_;
     if (room == 0) {
         receiveStalled_ = true;  // GetData restarts reading
         return;
     }
     int error = 0;
-    const long count = ReceiveSome(socket_, received_.data() + receivedEnd_, room, error);
+    const long count = ReceiveSome(socket_, received_.get() + receivedEnd_, room, error);
     if (count > 0) {
         receivedEnd_ += static_cast<std::size_t>(count);
         // After the peer's close no system says that more is waiting: read on from the loop.
-        if (draining_) Later([](SocketCore& core) { core.Receive(); });
+        if (draining_) Later(Next::Receive);
         if (sink) sink->OnDataArrival(static_cast<std::int32_t>(BytesPending()));
         return;
     }
@@ -271,7 +284,7 @@ void SocketCore::Fail(int error, Delivery delivery) {
     EndRace();
     CloseConnection();
     if (delivery == Delivery::Direct) return Report(error);
-    Later([error](SocketCore& core) { core.Report(error); });
+    Later(Next::Report, error);
 }
 
 void SocketCore::Report(int error) {

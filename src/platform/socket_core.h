@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
+#include <system_error>
 #include <vector>
 
 #include "platform/event_loop.h"
@@ -35,11 +35,14 @@ std::vector<std::size_t> RaceOrder(const std::vector<int>& families,
 // one ("080" is 80).
 std::optional<std::uint16_t> ParsePort(std::string_view text);
 
-// One address of a host as the system gave it: its family and its socket address's bytes,
-// which only the backend reads.
+// One address of a host as the system gave it: its family and its socket address (an IPv4
+// or IPv6 one, of `length` bytes), which only the backend reads.
 struct HostAddress {
-    std::vector<char> bytes;
+    static constexpr std::size_t kMostBytes = 28;  // the size of an IPv6 socket address
+    alignas(8) char bytes[kMostBytes] = {};
+    std::size_t length = 0;
     int family = 0;
+    bool operator==(const HostAddress&) const = default;
 };
 
 // What a name lookup found: the addresses in the system's order, or the system's code of why
@@ -68,9 +71,12 @@ class SocketCore : public std::enable_shared_from_this<SocketCore> {
         int hostUnreachable;  // a lookup that gave no address and no reason
         int timedOut;         // the race's budget spent
         int notConnected;     // SendData without a connection
+        // The category of the system's codes, for what SendData throws.
+        const std::error_category& (*category)();
     };
 
-    explicit SocketCore(const Codes& codes);
+    // Timers come from `loop`, which must outlive the core.
+    SocketCore(const Codes& codes, EventLoop& loop);
     // The backend's destructor closes the core: the system calls are its own.
     virtual ~SocketCore();
     SocketCore(const SocketCore&) = delete;
@@ -107,28 +113,26 @@ class SocketCore : public std::enable_shared_from_this<SocketCore> {
   protected:
     // The system calls, made by the backend; none throws unless it says so. `done` and posted
     // tasks run on the loop's thread from a later dispatch, never inside the call.
+
+    // Looks `host` up for `port`, fills `answer` and then runs `done`.
     virtual void LookUp(const std::string& host, std::uint16_t port,
-                        std::function<void(Resolution)> done) = 0;
+                        std::shared_ptr<Resolution> answer, std::function<void()> done) = 0;
     // Opens a socket for `address` and starts a non-blocking connect whose outcome comes as
     // Attempted. Returns 0, or the system's code with `socket` set when one was opened.
     virtual int StartConnect(const HostAddress& address, Handle& socket) = 0;
     // The attempt that won is now the connection: its data and writability come as Ready.
-    virtual void Adopt(Handle socket) = 0;
+    // Returns its local address as text ("" when the system cannot tell).
+    virtual std::string Adopt(Handle socket) = 0;
     virtual void CloseSocket(Handle socket) = 0;
     // Bytes sent or received (> 0; a receive gives 0 at the peer's orderly close), or -1 with
     // `error` the system's code, 0 when the call would block.
     virtual long SendSome(Handle socket, const char* data, std::size_t size, int& error) = 0;
     virtual long ReceiveSome(Handle socket, char* buffer, std::size_t size, int& error) = 0;
-    // The local address of `socket` as text ("" when the system cannot tell).
-    virtual std::string LocalAddress(Handle socket) = 0;
     // Throws std::system_error when the loop cannot take the task.
     virtual void Post(std::function<void()> task) = 0;
-    virtual std::unique_ptr<Timer> CreateTimer(int intervalMs, std::function<void()> onTick) = 0;
     // A failure's readable text and its portable condition (a std::errc value).
     virtual std::string ErrorText(int code) = 0;
     virtual std::int32_t Condition(int code) = 0;
-    // Throws the std::system_error of `code` raised by `function`.
-    [[noreturn]] virtual void Throw(int code, const char* function) = 0;
 
   private:
     enum class State { Closed, Resolving, Connecting, Connected, Ended };
@@ -141,13 +145,21 @@ class SocketCore : public std::enable_shared_from_this<SocketCore> {
         std::size_t address;  // index into addresses_
     };
 
-    // Runs `step` on this core from a later dispatch unless the connection changed meanwhile.
-    void Later(std::function<void(SocketCore&)> step);
+    // What the core does when the loop comes back to it: a posted step, a lookup's answer or
+    // a tick of the race's timers.
+    enum class Next { Receive, Report, Resolved, StaggerTick, BudgetTick };
+    // The task that runs `step` on this core, with the failure to report; dropped when the
+    // core is gone or, but for a tick, the connection changed.
+    std::function<void()> Task(Next step, int error = 0);
+    void Later(Next step, int error = 0);  // posts the task
+    void Run(Next step, unsigned generation, int error);
+
+    [[noreturn]] void ThrowNotConnected() const;
 
     // The race: starts it over the lookup's addresses within kConnectMilliseconds; starts the
     // next address beside those still racing (with none left and none racing, fails with the
     // last address's failure); closes what still races.
-    void Resolved(Resolution resolution);
+    void Resolved(Resolution& resolution);
     void StartNextAttempt();
     void EndRace();
     void CloseConnection();
@@ -161,42 +173,32 @@ class SocketCore : public std::enable_shared_from_this<SocketCore> {
     void Report(int error);
 
     const Codes codes_;
+    EventLoop& timers_;  // where the race's timers come from
     State state_ = State::Closed;
     // Counts connections; checked by every posted step so that nothing of a closed
     // connection reaches the sink.
-    std::uint64_t generation_ = 0;
+    unsigned generation_ = 0;
     Handle socket_ = kNoHandle;
     std::string localIp_;
 
-    std::vector<HostAddress> addresses_;       // in the order they race
-    std::size_t nextAddress_ = 0;              // the next one to start
-    std::vector<Attempt> racing_;              // attempts still running
-    int lastError_ = 0;                        // the failure of the address that failed last
-    std::unique_ptr<Timer> staggerTimer_;      // starts the next address beside the others
-    std::unique_ptr<Timer> raceTimer_;         // the whole race's budget
-    std::optional<std::vector<char>> winner_;  // the address that connected last time
+    std::shared_ptr<Resolution> answer_;   // what the connection's lookup fills
+    std::vector<HostAddress> addresses_;   // in the system's order
+    std::vector<std::size_t> order_;       // indices of addresses_ in the race's order
+    std::size_t nextAddress_ = 0;          // the next one of order_ to start
+    std::vector<Attempt> racing_;          // attempts still running
+    int lastError_ = 0;                    // the failure of the address that failed last
+    std::unique_ptr<Timer> staggerTimer_;  // starts the next address beside the others
+    std::unique_ptr<Timer> raceTimer_;     // the whole race's budget
+    HostAddress winner_;                   // the address that connected last time
 
-    std::vector<char> received_;  // bytes [begin, end) are received and not yet taken
+    // Bytes [begin, end) of kReceiveBufferBytes are received and not yet taken.
+    const std::unique_ptr<char[]> received_;
     std::size_t receivedBegin_ = 0, receivedEnd_ = 0;
     bool receiveStalled_ = false;  // readable while the buffer was full
     bool draining_ = false;        // the peer closed; read on until the system has no more
     int closeError_ = 0;           // why the peer closed, told once the bytes are drained
     std::string sendQueue_;        // bytes the system would not take yet
     std::size_t sendOffset_ = 0;   // how much of sendQueue_ has gone out
-};
-
-// A core whose timers and posted tasks are those of the backend's event loop.
-template <class Loop>
-class SocketCoreOnLoop : public SocketCore {
-  protected:
-    SocketCoreOnLoop(const Codes& codes, Loop& loop) : SocketCore(codes), loop_(loop) {}
-
-    void Post(std::function<void()> task) override { loop_.Post(std::move(task)); }
-    std::unique_ptr<Timer> CreateTimer(int intervalMs, std::function<void()> onTick) override {
-        return loop_.CreateTimer(intervalMs, std::move(onTick));
-    }
-
-    Loop& loop_;
 };
 
 // The socket control over a core. The core is shared so that a notification handler that

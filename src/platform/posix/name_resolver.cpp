@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 
 #include <cerrno>
+#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -29,9 +30,12 @@ Resolution Lookup(const std::string& host, std::uint16_t port, int extraFlags) {
         return result;
     }
     for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-        if (ai->ai_addrlen > sizeof(sockaddr_storage)) continue;
-        const auto* bytes = reinterpret_cast<const char*>(ai->ai_addr);
-        result.addresses.push_back({{bytes, bytes + ai->ai_addrlen}, ai->ai_family});
+        HostAddress address;
+        if (ai->ai_addrlen > sizeof address.bytes) continue;
+        std::memcpy(address.bytes, ai->ai_addr, ai->ai_addrlen);
+        address.length = ai->ai_addrlen;
+        address.family = ai->ai_family;
+        result.addresses.push_back(address);
     }
     ::freeaddrinfo(list);
     return result;
@@ -40,20 +44,15 @@ Resolution Lookup(const std::string& host, std::uint16_t port, int extraFlags) {
 }  // namespace
 
 void LookUp(EventLoopPosix& loop, const std::string& host, std::uint16_t port,
-            std::function<void(Resolution)> done) {
-    Resolution numeric = Lookup(host, port, AI_NUMERICHOST);
-    if (numeric.error != EAI_NONAME) {
-        loop.Post([done = std::move(done), numeric = std::move(numeric)]() mutable {
-            done(std::move(numeric));
-        });
-        return;
-    }
+            std::shared_ptr<Resolution> answer, std::function<void()> done) {
+    *answer = Lookup(host, port, AI_NUMERICHOST);
+    if (answer->error != EAI_NONAME) return loop.Post(std::move(done));
     // Detached: a lookup the socket gave up on simply finishes into a dropped result. The
-    // thread owns everything it touches (copies and the shared mailbox).
-    std::thread([host, port, mailbox = loop.mailbox(), done = std::move(done)]() mutable {
-        mailbox->Send([done = std::move(done), result = Lookup(host, port, 0)]() mutable {
-            done(std::move(result));
-        });
+    // thread owns everything it touches (copies, the shared answer and mailbox).
+    std::thread([host, port, answer = std::move(answer), mailbox = loop.mailbox(),
+                 done = std::move(done)]() mutable {
+        *answer = Lookup(host, port, 0);
+        mailbox->Send(std::move(done));
     }).detach();
 }
 

@@ -22,7 +22,8 @@ namespace gor::platform::posix {
 
 namespace {
 
-constexpr SocketCore::Codes kCodes{EINVAL, EHOSTUNREACH, ETIMEDOUT, ENOTCONN};
+constexpr SocketCore::Codes kCodes{EINVAL, EHOSTUNREACH, ETIMEDOUT, ENOTCONN,
+                                   &std::system_category};
 
 int Descriptor(SocketCore::Handle socket) {
     return static_cast<int>(socket);
@@ -40,9 +41,9 @@ struct AttemptWatcher final : FdWatcher {
     void OnReady(short revents) override;
 };
 
-class SocketCalls final : public SocketCoreOnLoop<EventLoopPosix>, public FdWatcher {
+class SocketCalls final : public SocketCore, public FdWatcher {
   public:
-    explicit SocketCalls(EventLoopPosix& loop) : SocketCoreOnLoop(kCodes, loop) {}
+    explicit SocketCalls(EventLoopPosix& loop) : SocketCore(kCodes, loop), loop_(loop) {}
     ~SocketCalls() override { Close(); }
 
     // What the connection waits for. Nothing is read while the buffer is full, and a
@@ -70,9 +71,9 @@ class SocketCalls final : public SocketCoreOnLoop<EventLoopPosix>, public FdWatc
     }
 
   protected:
-    void LookUp(const std::string& host, std::uint16_t port,
-                std::function<void(Resolution)> done) override {
-        posix::LookUp(loop_, host, port, std::move(done));
+    void LookUp(const std::string& host, std::uint16_t port, std::shared_ptr<Resolution> answer,
+                std::function<void()> done) override {
+        posix::LookUp(loop_, host, port, std::move(answer), std::move(done));
     }
 
     int StartConnect(const HostAddress& address, Handle& socket) override {
@@ -80,8 +81,8 @@ class SocketCalls final : public SocketCoreOnLoop<EventLoopPosix>, public FdWatc
             ::socket(address.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
         if (fd < 0) return errno;
         socket = static_cast<Handle>(fd);
-        const auto* remote = reinterpret_cast<const sockaddr*>(address.bytes.data());
-        if (::connect(fd, remote, static_cast<socklen_t>(address.bytes.size())) != 0 &&
+        const auto* remote = reinterpret_cast<const sockaddr*>(address.bytes);
+        if (::connect(fd, remote, static_cast<socklen_t>(address.length)) != 0 &&
             errno != EINPROGRESS && errno != EINTR)
             return errno;
         // Even an immediate success is reported by writability, from the loop.
@@ -92,12 +93,17 @@ class SocketCalls final : public SocketCoreOnLoop<EventLoopPosix>, public FdWatc
         return 0;
     }
 
-    void Adopt(Handle socket) override {
+    std::string Adopt(Handle socket) override {
         Forget(socket);
         connection_ = socket;
         const std::shared_ptr<FdWatcher> self =
             std::static_pointer_cast<SocketCalls>(shared_from_this());
         watch_ = loop_.Watch(Descriptor(socket), self);
+        sockaddr_storage local{};
+        socklen_t length = sizeof local;
+        if (::getsockname(Descriptor(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0)
+            return {};
+        return AddressText(local);
     }
 
     void CloseSocket(Handle socket) override {
@@ -127,15 +133,9 @@ class SocketCalls final : public SocketCoreOnLoop<EventLoopPosix>, public FdWatc
         return -1;
     }
 
-    std::string LocalAddress(Handle socket) override {
-        sockaddr_storage local{};
-        socklen_t length = sizeof local;
-        if (::getsockname(Descriptor(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0)
-            return {};
-        return AddressText(local);
-    }
-
     // getaddrinfo's own codes are negative, errno values positive.
+    void Post(std::function<void()> task) override { loop_.Post(std::move(task)); }
+
     std::string ErrorText(int code) override {
         return code < 0 ? ::gai_strerror(code) : posix::ErrorText(code);
     }
@@ -144,11 +144,8 @@ class SocketCalls final : public SocketCoreOnLoop<EventLoopPosix>, public FdWatc
     // leaves the host as unreachable as a missing route does.
     std::int32_t Condition(int code) override { return code > 0 ? code : EHOSTUNREACH; }
 
-    [[noreturn]] void Throw(int code, const char* function) override {
-        throw PosixError(code, function);
-    }
-
   private:
+    EventLoopPosix& loop_;
     struct Watched {
         int fd;
         EventLoopPosix::WatchId watch;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <new>
 #include <stdexcept>
 
 #include "platform/win32/callback_guard.h"
@@ -27,8 +28,12 @@ using Task = std::function<void()>;
 
 // Hands `task` to the loop's window; false, with the task freed and GetLastError kept, when
 // the window takes no more.
-bool PostTask(HWND window, Task task) {
-    auto* posted = new Task(std::move(task));
+bool PostTask(HWND window, Task task) noexcept {
+    auto* posted = new (std::nothrow) Task(std::move(task));
+    if (!posted) {
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
     if (::PostMessageW(window, kMsgTask, reinterpret_cast<WPARAM>(posted), 0)) return true;
     const DWORD error = ::GetLastError();
     delete posted;
@@ -39,10 +44,7 @@ bool PostTask(HWND window, Task task) {
 }  // namespace
 
 void Mailbox::Send(std::function<void()> task) const noexcept {
-    try {
-        PostTask(window_, std::move(task));
-    } catch (...) {  // no memory for the task: it is dropped like one the loop cannot take
-    }
+    PostTask(window_, std::move(task));
 }
 
 bool EventLoopWin32::HandleMessage(void* owner, HWND, unsigned message, std::uintptr_t wParam,

@@ -5,6 +5,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <cstring>
 #include <memory>
 #include <system_error>
 #include <utility>
@@ -30,9 +31,12 @@ Resolution Lookup(const std::wstring& name, const std::wstring& service, bool nu
     if (result.error) return result;
     try {
         for (const ADDRINFOW* entry = list; entry; entry = entry->ai_next) {
-            if (entry->ai_addrlen > sizeof(sockaddr_storage)) continue;
-            const auto* bytes = reinterpret_cast<const char*>(entry->ai_addr);
-            result.addresses.push_back({{bytes, bytes + entry->ai_addrlen}, entry->ai_family});
+            HostAddress address;
+            if (entry->ai_addrlen > sizeof address.bytes) continue;
+            std::memcpy(address.bytes, entry->ai_addr, entry->ai_addrlen);
+            address.length = entry->ai_addrlen;
+            address.family = entry->ai_family;
+            result.addresses.push_back(address);
         }
     } catch (...) {
         result.error = WSA_NOT_ENOUGH_MEMORY;
@@ -46,52 +50,58 @@ Resolution Lookup(const std::wstring& name, const std::wstring& service, bool nu
 struct Request {
     std::wstring name, service;
     Mailbox mailbox;
-    std::function<void(Resolution)> done;
+    std::shared_ptr<Resolution> answer;
+    std::function<void()> done;
 };
 
 // The helper thread: looks the name up and sends the answer to the loop. Without a loop to
 // take it (the control is gone), the answer is dropped here.
 DWORD WINAPI Run(void* parameter) {
     const std::unique_ptr<Request> request(static_cast<Request*>(parameter));
-    Resolution result = Lookup(request->name, request->service, false);
-    request->mailbox.Send(
-        [done = std::move(request->done), result = std::move(result)] { done(result); });
+    *request->answer = Lookup(request->name, request->service, false);
+    request->mailbox.Send(std::move(request->done));
     return 0;
+}
+
+// `utf8` as UTF-16 in `wide`; false when it is no UTF-8 text.
+bool WidenInto(const std::string& utf8, std::wstring& wide) {
+    try {
+        wide = Widen(utf8);
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
 }
 
 }  // namespace
 
 void LookUp(EventLoopWin32& loop, const std::string& host, std::uint16_t port,
-            std::function<void(Resolution)> done) {
-    const auto answer = [&loop, &done](Resolution resolution) {
-        loop.Post(
-            [done = std::move(done), resolution = std::move(resolution)] { done(resolution); });
-    };
-    // GetAddrInfoW("") names this machine; an empty host is a caller's mistake, not that.
-    if (host.empty()) return answer({{}, WSAHOST_NOT_FOUND});
+            std::shared_ptr<Resolution> answer, std::function<void()> done) {
     auto request = std::make_unique<Request>();
-    try {
-        request->name = Widen(host);
-    } catch (const std::system_error&) {
-        return answer({{}, WSAHOST_NOT_FOUND});  // no host name is anything but text
+    answer->error = WSAHOST_NOT_FOUND;
+    // GetAddrInfoW("") names this machine; an empty host is a caller's mistake, not that. No
+    // host name is anything but text.
+    if (!host.empty() && WidenInto(host, request->name)) {
+        // Digits widened one by one: std::to_wstring would link a wide printf into the exe.
+        for (const char digit : std::to_string(port)) request->service += wchar_t(digit);
+        // A dotted IPv4 or an IPv6 address needs no lookup: its one address is tried at once.
+        *answer = Lookup(request->name, request->service, true);
     }
-    // Digits widened one by one: std::to_wstring would link a wide printf into the exe.
-    for (const char digit : std::to_string(port)) request->service += wchar_t(digit);
-    // A dotted IPv4 or an IPv6 address needs no lookup: its one address is tried at once.
-    Resolution numeric = Lookup(request->name, request->service, true);
-    if (numeric.error != WSAHOST_NOT_FOUND) return answer(std::move(numeric));
-    request->mailbox = loop.mailbox();
-    request->done = std::move(done);
-    // The mingw-w64 win32 thread model has no std::thread; a plain system thread suffices.
-    Request* const handed = request.release();  // the thread's once it runs
-    if (const HANDLE thread = ::CreateThread(nullptr, 0, &Run, handed, 0, nullptr)) {
-        ::CloseHandle(thread);
-        return;
+    if (answer->error == WSAHOST_NOT_FOUND && !request->name.empty()) {
+        request->mailbox = loop.mailbox();
+        request->answer = answer;
+        request->done = std::move(done);
+        // The mingw-w64 win32 thread model has no std::thread; a plain system thread suffices.
+        Request* const handed = request.release();  // the thread's once it runs
+        if (const HANDLE thread = ::CreateThread(nullptr, 0, &Run, handed, 0, nullptr)) {
+            ::CloseHandle(thread);
+            return;
+        }
+        answer->error = static_cast<int>(::GetLastError());
+        request.reset(handed);  // never started: ours again
+        done = std::move(request->done);
     }
-    const int error = static_cast<int>(::GetLastError());
-    request.reset(handed);  // never started: ours again
-    done = std::move(request->done);
-    answer({{}, error});
+    loop.Post(std::move(done));
 }
 
 std::string AddressText(const sockaddr_storage& address) {

@@ -7,10 +7,10 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <memory>
 #include <utility>
-#include <vector>
 
 #include "platform/win32/callback_guard.h"
 #include "platform/win32/event_loop_win32.h"
@@ -22,7 +22,8 @@ namespace gor::platform::win32 {
 
 namespace {
 
-constexpr SocketCore::Codes kCodes{WSAEINVAL, WSAEHOSTUNREACH, WSAETIMEDOUT, WSAENOTCONN};
+constexpr SocketCore::Codes kCodes{WSAEINVAL, WSAEHOSTUNREACH, WSAETIMEDOUT, WSAENOTCONN,
+                                   &Win32Category};
 
 // Each socket selects on its own message number from this ring. Socket handle values are
 // reused as soon as a socket is closed, so the handle in wParam alone cannot tell a
@@ -44,9 +45,10 @@ int Clamped(std::size_t size) {
 
 }  // namespace
 
-class SocketCalls final : public SocketCoreOnLoop<EventLoopWin32> {
+class SocketCalls final : public SocketCore {
   public:
-    explicit SocketCalls(EventLoopWin32& loop) : SocketCoreOnLoop(kCodes, loop) {
+    explicit SocketCalls(EventLoopWin32& loop) : SocketCore(kCodes, loop), loop_(loop) {
+        selected_.fill(INVALID_SOCKET);
         WNDCLASSEXW windowClass{};
         windowClass.lpszClassName = kWindowClass;
         RegisterOwnedWindowClass(windowClass);
@@ -61,23 +63,24 @@ class SocketCalls final : public SocketCoreOnLoop<EventLoopWin32> {
     }
 
   protected:
-    void LookUp(const std::string& host, std::uint16_t port,
-                std::function<void(Resolution)> done) override {
-        win32::LookUp(loop_, host, port, std::move(done));
+    void LookUp(const std::string& host, std::uint16_t port, std::shared_ptr<Resolution> answer,
+                std::function<void()> done) override {
+        win32::LookUp(loop_, host, port, std::move(answer), std::move(done));
     }
 
     int StartConnect(const HostAddress& address, Handle& socket) override {
-        const auto* remote = reinterpret_cast<const sockaddr*>(address.bytes.data());
+        const auto* remote = reinterpret_cast<const sockaddr*>(address.bytes);
         const SOCKET opened = ::socket(remote->sa_family, SOCK_STREAM, IPPROTO_TCP);
         if (opened == INVALID_SOCKET) return ::WSAGetLastError();
         socket = static_cast<Handle>(opened);
-        const UINT message = kMsgSocketFirst + ++sockets_ % kSocketMessages;
-        selected_.emplace_back(opened, message);
+        const UINT slot = sockets_++ % kSocketMessages;
+        selected_[slot] = opened;
+        const UINT message = kMsgSocketFirst + slot;
         // Also makes the socket non-blocking. FD_WRITE is wanted for sends the stack deferred.
         if (::WSAAsyncSelect(opened, window_, message,
                              FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR)
             return ::WSAGetLastError();
-        if (::connect(opened, remote, static_cast<int>(address.bytes.size())) == SOCKET_ERROR) {
+        if (::connect(opened, remote, static_cast<int>(address.length)) == SOCKET_ERROR) {
             // A non-blocking connect reports WSAEWOULDBLOCK; the outcome arrives as FD_CONNECT.
             const int error = ::WSAGetLastError();
             if (error != WSAEWOULDBLOCK) return error;
@@ -86,13 +89,20 @@ class SocketCalls final : public SocketCoreOnLoop<EventLoopWin32> {
     }
 
     // The winner was selected for its data, room and close from the start.
-    void Adopt(Handle) override {}
+    std::string Adopt(Handle socket) override {
+        sockaddr_storage local{};
+        int length = sizeof local;
+        if (::getsockname(Socket(socket), reinterpret_cast<sockaddr*>(&local), &length) ==
+            SOCKET_ERROR)
+            return {};
+        return AddressText(local);
+    }
 
     void CloseSocket(Handle socket) override {
         // closesocket also ends the WSAAsyncSelect; what was queued for it is dropped when it
         // arrives, as its (socket, message) pair is forgotten here.
         ::closesocket(Socket(socket));
-        std::erase_if(selected_, [socket](const auto& s) { return s.first == Socket(socket); });
+        std::replace(selected_.begin(), selected_.end(), Socket(socket), INVALID_SOCKET);
     }
 
     long SendSome(Handle socket, const char* data, std::size_t size, int& error) override {
@@ -112,14 +122,7 @@ class SocketCalls final : public SocketCoreOnLoop<EventLoopWin32> {
         return -1;
     }
 
-    std::string LocalAddress(Handle socket) override {
-        sockaddr_storage local{};
-        int length = sizeof local;
-        if (::getsockname(Socket(socket), reinterpret_cast<sockaddr*>(&local), &length) ==
-            SOCKET_ERROR)
-            return {};
-        return AddressText(local);
-    }
+    void Post(std::function<void()> task) override { loop_.Post(std::move(task)); }
 
     std::string ErrorText(int code) override {
         return win32::ErrorText(static_cast<unsigned long>(code));
@@ -129,11 +132,8 @@ class SocketCalls final : public SocketCoreOnLoop<EventLoopWin32> {
         return Win32Category().default_error_condition(code).value();
     }
 
-    [[noreturn]] void Throw(int code, const char* function) override {
-        throw Win32Error(static_cast<unsigned long>(code), function);
-    }
-
   private:
+    EventLoopWin32& loop_;
     // The notification window's messages (see owned_window.h): WinSock's go to the core.
     static bool HandleMessage(void* owner, HWND, unsigned message, std::uintptr_t wParam,
                               std::intptr_t lParam, std::intptr_t&) {
@@ -147,8 +147,7 @@ class SocketCalls final : public SocketCoreOnLoop<EventLoopWin32> {
 
     void Notified(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
         const auto socket = static_cast<SOCKET>(wParam);
-        const std::pair<SOCKET, UINT> pair(socket, message);
-        if (std::find(selected_.begin(), selected_.end(), pair) == selected_.end()) return;
+        if (selected_[message - kMsgSocketFirst] != socket) return;
         const auto handle = static_cast<Handle>(socket);
         const int error = WSAGETSELECTERROR(lParam);
         switch (WSAGETSELECTEVENT(lParam)) {
@@ -168,8 +167,9 @@ class SocketCalls final : public SocketCoreOnLoop<EventLoopWin32> {
 
     const WindowOwner owner_{this, &HandleMessage};
     HWND window_ = nullptr;
-    std::vector<std::pair<SOCKET, UINT>> selected_;  // open sockets and their messages
-    unsigned sockets_ = 0;                           // counts sockets; picks each one's message
+    // The open sockets by their message (kMsgSocketFirst + index); INVALID_SOCKET elsewhere.
+    std::array<SOCKET, kSocketMessages> selected_;
+    unsigned sockets_ = 0;  // counts sockets; picks each one's message
 };
 
 WinsockSession::WinsockSession() {
