@@ -34,6 +34,15 @@ std::optional<std::uint16_t> ParsePort(std::string_view text) {
     return static_cast<std::uint16_t>(value);
 }
 
+void Resolution::Add(const void* address, std::size_t length, int family) {
+    HostAddress kept;
+    if (length > sizeof kept.bytes) return;
+    std::memcpy(kept.bytes, address, length);
+    kept.length = length;
+    kept.family = family;
+    addresses.push_back(kept);
+}
+
 SocketCore::SocketCore(const Codes& codes, EventLoop& loop)
     : codes_(codes),
       timers_(loop),

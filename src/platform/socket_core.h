@@ -50,6 +50,9 @@ struct HostAddress {
 struct Resolution {
     std::vector<HostAddress> addresses;
     int error = 0;
+
+    // Keeps the socket address `address` of `length` bytes when it fits a HostAddress.
+    void Add(const void* address, std::size_t length, int family);
 };
 
 // One TCP client connection at a time, over IPv6 or IPv4: a name is looked up without

@@ -6,7 +6,6 @@
 #include <netinet/in.h>
 
 #include <cerrno>
-#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -29,14 +28,8 @@ Resolution Lookup(const std::string& host, std::uint16_t port, int extraFlags) {
         result.error = rc == EAI_SYSTEM ? errno : rc;
         return result;
     }
-    for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-        HostAddress address;
-        if (ai->ai_addrlen > sizeof address.bytes) continue;
-        std::memcpy(address.bytes, ai->ai_addr, ai->ai_addrlen);
-        address.length = ai->ai_addrlen;
-        address.family = ai->ai_family;
-        result.addresses.push_back(address);
-    }
+    for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next)
+        result.Add(ai->ai_addr, ai->ai_addrlen, ai->ai_family);
     ::freeaddrinfo(list);
     return result;
 }

@@ -5,7 +5,6 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <cstring>
 #include <memory>
 #include <system_error>
 #include <utility>
@@ -30,14 +29,8 @@ Resolution Lookup(const std::wstring& name, const std::wstring& service, bool nu
     result.error = ::GetAddrInfoW(name.c_str(), service.c_str(), &hints, &list);
     if (result.error) return result;
     try {
-        for (const ADDRINFOW* entry = list; entry; entry = entry->ai_next) {
-            HostAddress address;
-            if (entry->ai_addrlen > sizeof address.bytes) continue;
-            std::memcpy(address.bytes, entry->ai_addr, entry->ai_addrlen);
-            address.length = entry->ai_addrlen;
-            address.family = entry->ai_family;
-            result.addresses.push_back(address);
-        }
+        for (const ADDRINFOW* entry = list; entry; entry = entry->ai_next)
+            result.Add(entry->ai_addr, entry->ai_addrlen, entry->ai_family);
     } catch (...) {
         result.error = WSA_NOT_ENOUGH_MEMORY;
     }
@@ -78,18 +71,19 @@ bool WidenInto(const std::string& utf8, std::wstring& wide) {
 void LookUp(EventLoopWin32& loop, const std::string& host, std::uint16_t port,
             std::shared_ptr<Resolution> answer, std::function<void()> done) {
     auto request = std::make_unique<Request>();
-    answer->error = WSAHOST_NOT_FOUND;
+    request->answer = std::move(answer);
+    Resolution& result = *request->answer;
+    result.error = WSAHOST_NOT_FOUND;
     // GetAddrInfoW("") names this machine; an empty host is a caller's mistake, not that. No
     // host name is anything but text.
     if (!host.empty() && WidenInto(host, request->name)) {
         // Digits widened one by one: std::to_wstring would link a wide printf into the exe.
         for (const char digit : std::to_string(port)) request->service += wchar_t(digit);
         // A dotted IPv4 or an IPv6 address needs no lookup: its one address is tried at once.
-        *answer = Lookup(request->name, request->service, true);
+        result = Lookup(request->name, request->service, true);
     }
-    if (answer->error == WSAHOST_NOT_FOUND && !request->name.empty()) {
+    if (result.error == WSAHOST_NOT_FOUND && !request->name.empty()) {
         request->mailbox = loop.mailbox();
-        request->answer = answer;
         request->done = std::move(done);
         // The mingw-w64 win32 thread model has no std::thread; a plain system thread suffices.
         Request* const handed = request.release();  // the thread's once it runs
@@ -97,7 +91,7 @@ void LookUp(EventLoopWin32& loop, const std::string& host, std::uint16_t port,
             ::CloseHandle(thread);
             return;
         }
-        answer->error = static_cast<int>(::GetLastError());
+        result.error = static_cast<int>(::GetLastError());
         request.reset(handed);  // never started: ours again
         done = std::move(request->done);
     }
