@@ -68,7 +68,7 @@ void GorDownload::BeginRequest(std::int32_t mode) {
     headersParsed_ = false;
     chunked_ = false;
     untilClose_ = false;
-    socketError_ = 0;
+    socketError_ = socketSystemError_ = 0;
     sentLine_.clear();
     sentFields_.clear();
     overlap_.reset();
@@ -446,9 +446,10 @@ void GorDownload::Winsock1_Close() {
 void GorDownload::Winsock1_Error(std::int16_t Number, std::string& description, std::int32_t Scode,
                                  const std::string& Source, const std::string& HelpFile,
                                  std::int32_t HelpContext, bool& CancelDisplay) {
-    (void)Number, (void)Source, (void)HelpFile, (void)HelpContext;
+    (void)Source, (void)HelpFile, (void)HelpContext;
     (void)CancelDisplay;  // left as the socket passed it
     socketError_ = Scode;
+    socketSystemError_ = Number;
     EndRequest();
     Events().DownloadError(description, false);
 }

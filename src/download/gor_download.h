@@ -108,8 +108,11 @@ class GorDownload : private platform::SocketEvents {
     // and "If-Range" fields joined by ", " (empty without them). Both empty until it was sent.
     const std::string& sentLine() const { return sentLine_; }
     const std::string& sentFields() const { return sentFields_; }
-    // The code of the last socket error (0 while there was none), for the host's log.
+    // The last socket error's portable condition (a std::errc value; 0 while there was none),
+    // for the host's log and its retries, and the system's own code of it (a WinSock code on
+    // Windows, an errno or getaddrinfo code on POSIX), for the log.
     std::int32_t lastSocketError() const { return socketError_; }
+    std::int32_t lastSocketSystemError() const { return socketSystemError_; }
     // The last parsed answer's status line ("HTTP/1.1 200 OK"), for the host's log.
     std::string_view statusLine() const { return answer_.statusLine(); }
 
@@ -170,7 +173,7 @@ class GorDownload : private platform::SocketEvents {
     double contentLength_ = 0;
     std::string errorText_;
     std::string sentLine_, sentFields_;
-    std::int32_t socketError_ = 0;
+    std::int32_t socketError_ = 0, socketSystemError_ = 0;
     int width_ = 0, height_ = 0;
 
     std::int32_t mode_ = 0;  // 0 header probe, 1 download

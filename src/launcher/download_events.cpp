@@ -110,8 +110,10 @@ void frmLaunch::GorDownload1_DownloadError(const std::string& description, bool 
         if (GorDownload1.Responsecode() == kProxyAuthenticationRequired)
             log_.Line(kProxyAsksForCredentials);
     } else {
+        const std::string codes = " (error " + std::to_string(code) + ", system error " +
+                                  std::to_string(GorDownload1.lastSocketSystemError()) + ")";
         log_.Line("transfer failed after " + FormatLength(received_) + " bytes: " + description +
-                  (code ? " (error " + std::to_string(code) + ")" : ""));
+                  (code ? codes : ""));
     }
     if (description == download::kResumeMismatch) {
         // The control has emptied the partial file: nothing of it is continued.

@@ -337,6 +337,11 @@ TEST(WithTheControl, ConnectionThatCannotBeMadeIsTriedTwiceMore) {
                   servedAtLast         ? 4
                   : error == ETIMEDOUT ? 1
                                        : 3);
+        // The log gives the failure's portable condition and the system's own code.
+        const std::string line = "failed (error " + std::to_string(error) + ", system error " +
+                                 std::to_string(peer.kErrorNumber) + ")";
+        EXPECT_NE(rig.files.Bytes(kAppDir + launcher::kPathSeparator + "gorlaunch.log").find(line),
+                  std::string::npos);
     }
 }
 

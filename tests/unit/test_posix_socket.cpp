@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/address_race.h"
 #include "platform/posix/event_loop_posix.h"
 #include "platform/posix/socket_control_posix.h"
+#include "platform/socket_core.h"
 
 namespace gor::platform::posix {
 namespace {

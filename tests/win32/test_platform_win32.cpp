@@ -31,6 +31,7 @@
 #include "platform/win32/region_win32.h"
 #include "platform/win32/system_proxy_win32.h"
 #include "platform/win32/wide_text.h"
+#include "platform/win32/win32_error.h"
 #include "window/layout.h"
 #include "window/scaling.h"
 
@@ -363,6 +364,15 @@ TEST(Win32EventLoop, WaitsTimersAndFailures) {
     }
     failing->SetEnabled(false);
     EXPECT_TRUE(caught);
+
+    // A posted task runs once from a later dispatch, never inside Post.
+    int posted = 0;
+    loop.Post([&] { ++posted; });
+    EXPECT_TRUE(posted == 0);
+    for (double end = loop.Now() + 10; posted == 0 && loop.Now() < end;) loop.DispatchEvents(end);
+    EXPECT_TRUE(posted == 1);
+    // A name server that did not answer in time leaves the host unreachable, as on POSIX.
+    EXPECT_TRUE(std::error_code(WSATRY_AGAIN, Win32Category()) == std::errc::host_unreachable);
 }
 
 // The proxy lookup's end wakes a loop that sleeps: it is not waited out to a far deadline.

@@ -6,11 +6,10 @@
 #include <netinet/in.h>
 
 #include <cerrno>
-#include <cstring>
 #include <thread>
+#include <utility>
 
 #include "platform/posix/event_loop_posix.h"
-#include "platform/posix/posix_error.h"
 
 namespace gor::platform::posix {
 
@@ -25,41 +24,28 @@ Resolution Lookup(const std::string& host, std::uint16_t port, int extraFlags) {
     const std::string service = std::to_string(port);
     addrinfo* list = nullptr;
     Resolution result;
-    const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
-    if (rc != 0) {
-        result.errorNumber = rc == EAI_SYSTEM ? errno : rc;
-        result.description = rc == EAI_SYSTEM ? ErrorText(errno) : std::string(::gai_strerror(rc));
+    if (const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list)) {
+        result.error = rc == EAI_SYSTEM ? errno : rc;
         return result;
     }
-    for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-        if (ai->ai_addrlen > sizeof(sockaddr_storage)) continue;
-        SocketAddress address;
-        std::memcpy(&address.storage, ai->ai_addr, ai->ai_addrlen);
-        address.length = ai->ai_addrlen;
-        address.family = ai->ai_family;
-        result.addresses.push_back(address);
-    }
+    for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next)
+        result.Add(ai->ai_addr, ai->ai_addrlen, ai->ai_family);
     ::freeaddrinfo(list);
     return result;
 }
 
 }  // namespace
 
-std::optional<Resolution> ResolveNumeric(const std::string& host, std::uint16_t port) {
-    Resolution result = Lookup(host, port, AI_NUMERICHOST);
-    if (result.errorNumber == EAI_NONAME) return std::nullopt;
-    return result;
-}
-
-void ResolveInBackground(const std::string& host, std::uint16_t port,
-                         std::shared_ptr<Mailbox> mailbox, std::function<void(Resolution)> done) {
+void LookUp(EventLoopPosix& loop, const std::string& host, std::uint16_t port,
+            std::shared_ptr<Resolution> answer, std::function<void()> done) {
+    *answer = Lookup(host, port, AI_NUMERICHOST);
+    if (answer->error != EAI_NONAME) return loop.Post(std::move(done));
     // Detached: a lookup the socket gave up on simply finishes into a dropped result. The
-    // thread owns everything it touches (copies and the shared mailbox).
-    std::thread([host, port, mailbox = std::move(mailbox), done = std::move(done)]() mutable {
-        Resolution result = Lookup(host, port, 0);
-        mailbox->Send([done = std::move(done), result = std::move(result)]() mutable {
-            done(std::move(result));
-        });
+    // thread owns everything it touches (copies, the shared answer and mailbox).
+    std::thread([host, port, answer = std::move(answer), mailbox = loop.mailbox(),
+                 done = std::move(done)]() mutable {
+        *answer = Lookup(host, port, 0);
+        mailbox->Send(std::move(done));
     }).detach();
 }
 

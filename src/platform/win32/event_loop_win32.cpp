@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <new>
 #include <stdexcept>
 
 #include "platform/win32/callback_guard.h"
@@ -16,13 +18,42 @@ namespace gor::platform::win32 {
 namespace {
 
 constexpr wchar_t kLoopWindowClass[] = L"GorlaunchEventLoop";
+// A posted task; wParam owns it (a std::function<void()>). The loop window's class is private,
+// so the WM_APP range is ours alone.
+constexpr UINT kMsgTask = WM_APP + 1;
 // MsgWaitForMultipleObjectsEx takes milliseconds; INFINITE is reserved.
 constexpr double kLongestWaitMs = 0x7FFFFFF0;
 
+using Task = std::function<void()>;
+
+// Hands `task` to the loop's window; false, with the task freed and GetLastError kept, when
+// the window takes no more.
+bool PostTask(HWND window, Task task) noexcept {
+    auto* posted = new (std::nothrow) Task(std::move(task));
+    if (!posted) {
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    if (::PostMessageW(window, kMsgTask, reinterpret_cast<WPARAM>(posted), 0)) return true;
+    const DWORD error = ::GetLastError();
+    delete posted;
+    ::SetLastError(error);
+    return false;
+}
+
 }  // namespace
+
+void Mailbox::Send(std::function<void()> task) const noexcept {
+    PostTask(window_, std::move(task));
+}
 
 bool EventLoopWin32::HandleMessage(void* owner, HWND, unsigned message, std::uintptr_t wParam,
                                    std::intptr_t, std::intptr_t&) {
+    if (message == kMsgTask) {
+        const std::unique_ptr<Task> task(reinterpret_cast<Task*>(wParam));
+        RunGuarded([&task] { (*task)(); });
+        return true;
+    }
     if (message != WM_TIMER) return false;
     static_cast<EventLoopWin32*>(owner)->OnTimer(wParam);
     return true;
@@ -81,6 +112,10 @@ EventLoopWin32::EventLoopWin32() {
 }
 
 EventLoopWin32::~EventLoopWin32() {
+    // Tasks never run are freed with their messages.
+    MSG message;
+    while (::PeekMessageW(&message, window_, kMsgTask, kMsgTask, PM_REMOVE))
+        delete reinterpret_cast<Task*>(message.wParam);
     ForgetOwner(window_);
     ::DestroyWindow(window_);
 }
@@ -133,6 +168,16 @@ void EventLoopWin32::OnTimer(std::uintptr_t id) {
 
 std::unique_ptr<Timer> EventLoopWin32::CreateTimer(int intervalMs, std::function<void()> onTick) {
     return std::make_unique<TimerWin32>(*this, intervalMs, std::move(onTick));
+}
+
+void EventLoopWin32::Post(std::function<void()> task) {
+    if (!PostTask(window_, std::move(task))) ThrowLastError("PostMessageW");
+}
+
+Mailbox EventLoopWin32::mailbox() const {
+    Mailbox mailbox;
+    mailbox.window_ = window_;
+    return mailbox;
 }
 
 std::unique_ptr<SocketControl> EventLoopWin32::CreateSocket() {

@@ -1,5 +1,5 @@
-// The Win32 event loop: the thread's message queue, a performance-counter clock,
-// and WM_TIMER timers on a hidden message-only window.
+// The Win32 event loop: the thread's message queue, a performance-counter clock, and
+// WM_TIMER timers and posted tasks on a hidden message-only window.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,19 @@
 struct HWND__;
 
 namespace gor::platform::win32 {
+
+// Tasks handed to the loop by other threads (name resolution). A copy stays usable after the
+// loop is gone: what it sends then is dropped.
+class Mailbox {
+  public:
+    // Thread-safe. Runs `task` on the loop's thread from a later DispatchEvents; a task the
+    // loop cannot take (it is gone, its queue is full) is dropped here.
+    void Send(std::function<void()> task) const noexcept;
+
+  private:
+    friend class EventLoopWin32;
+    HWND__* window_ = nullptr;
+};
 
 class EventLoopWin32 final : public EventLoop {
   public:
@@ -31,6 +44,13 @@ class EventLoopWin32 final : public EventLoop {
     // Timers must be destroyed before the loop.
     std::unique_ptr<Timer> CreateTimer(int intervalMs, std::function<void()> onTick) override;
     std::unique_ptr<SocketControl> CreateSocket() override;
+
+    // Runs `task` once from a later DispatchEvents: how the sockets deliver results that are
+    // ready before their caller returns (a failed name lookup, for one). Throws
+    // std::system_error when the thread's message queue takes no more.
+    void Post(std::function<void()> task);
+
+    Mailbox mailbox() const;
 
   private:
     class TimerWin32;

@@ -5,64 +5,97 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <cstring>
+#include <memory>
+#include <system_error>
+#include <utility>
+
+#include "platform/win32/event_loop_win32.h"
+#include "platform/win32/wide_text.h"
 
 namespace gor::platform::win32 {
 
 namespace {
 
-struct Request {
-    NameLookup* lookup;
-    HWND window;
-    UINT message;
-};
-
-// The helper thread: looks the name up and hands the result to the window, which owns it
-// from then on. Without a window to take it (the control is gone), it is freed here.
-DWORD WINAPI Run(void* parameter) {
-    const Request request = *static_cast<Request*>(parameter);
-    delete static_cast<Request*>(parameter);
-    request.lookup->Resolve(false);
-    if (!::PostMessageW(request.window, request.message, reinterpret_cast<WPARAM>(request.lookup),
-                        0))
-        delete request.lookup;
-    return 0;
-}
-
-}  // namespace
-
-void NameLookup::Resolve(bool numericOnly) noexcept {
+// GetAddrInfoW for TCP, numeric hosts only when `numericOnly` (then WSAHOST_NOT_FOUND tells a
+// name). Throws nothing.
+Resolution Lookup(const std::wstring& name, const std::wstring& service, bool numericOnly) {
     ADDRINFOW hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     hints.ai_flags = numericOnly ? AI_NUMERICHOST : 0;
     ADDRINFOW* list = nullptr;
-    error = ::GetAddrInfoW(name.c_str(), service.c_str(), &hints, &list);
-    if (error) return;
+    Resolution result;
+    result.error = ::GetAddrInfoW(name.c_str(), service.c_str(), &hints, &list);
+    if (result.error) return result;
     try {
-        for (const ADDRINFOW* entry = list; entry; entry = entry->ai_next) {
-            if (entry->ai_addrlen > sizeof(sockaddr_storage)) continue;
-            const auto* bytes = reinterpret_cast<const char*>(entry->ai_addr);
-            addresses.push_back({{bytes, bytes + entry->ai_addrlen}, entry->ai_family});
-        }
+        for (const ADDRINFOW* entry = list; entry; entry = entry->ai_next)
+            result.Add(entry->ai_addr, entry->ai_addrlen, entry->ai_family);
     } catch (...) {
-        error = WSA_NOT_ENOUGH_MEMORY;
+        result.error = WSA_NOT_ENOUGH_MEMORY;
     }
     ::FreeAddrInfoW(list);
-    if (!error && addresses.empty()) error = WSANO_DATA;
+    if (!result.error && result.addresses.empty()) result.error = WSANO_DATA;
+    return result;
 }
 
-unsigned long ResolveInBackground(NameLookup* lookup, HWND__* window, unsigned message) {
-    auto* request = new Request{lookup, window, message};
-    // The mingw-w64 win32 thread model has no std::thread; a plain system thread suffices.
-    const HANDLE thread = ::CreateThread(nullptr, 0, &Run, request, 0, nullptr);
-    if (!thread) {
-        delete request;
-        return ::GetLastError();
-    }
-    ::CloseHandle(thread);
+// A name's lookup on its helper thread, which owns it.
+struct Request {
+    std::wstring name, service;
+    Mailbox mailbox;
+    std::shared_ptr<Resolution> answer;
+    std::function<void()> done;
+};
+
+// The helper thread: looks the name up and sends the answer to the loop. Without a loop to
+// take it (the control is gone), the answer is dropped here.
+DWORD WINAPI Run(void* parameter) {
+    const std::unique_ptr<Request> request(static_cast<Request*>(parameter));
+    *request->answer = Lookup(request->name, request->service, false);
+    request->mailbox.Send(std::move(request->done));
     return 0;
+}
+
+// `utf8` as UTF-16 in `wide`; false when it is no UTF-8 text.
+bool WidenInto(const std::string& utf8, std::wstring& wide) {
+    try {
+        wide = Widen(utf8);
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+void LookUp(EventLoopWin32& loop, const std::string& host, std::uint16_t port,
+            std::shared_ptr<Resolution> answer, std::function<void()> done) {
+    auto request = std::make_unique<Request>();
+    request->answer = std::move(answer);
+    Resolution& result = *request->answer;
+    result.error = WSAHOST_NOT_FOUND;
+    // GetAddrInfoW("") names this machine; an empty host is a caller's mistake, not that. No
+    // host name is anything but text.
+    if (!host.empty() && WidenInto(host, request->name)) {
+        // Digits widened one by one: std::to_wstring would link a wide printf into the exe.
+        for (const char digit : std::to_string(port)) request->service += wchar_t(digit);
+        // A dotted IPv4 or an IPv6 address needs no lookup: its one address is tried at once.
+        result = Lookup(request->name, request->service, true);
+    }
+    if (result.error == WSAHOST_NOT_FOUND && !request->name.empty()) {
+        request->mailbox = loop.mailbox();
+        request->done = std::move(done);
+        // The mingw-w64 win32 thread model has no std::thread; a plain system thread suffices.
+        Request* const handed = request.release();  // the thread's once it runs
+        if (const HANDLE thread = ::CreateThread(nullptr, 0, &Run, handed, 0, nullptr)) {
+            ::CloseHandle(thread);
+            return;
+        }
+        result.error = static_cast<int>(::GetLastError());
+        request.reset(handed);  // never started: ours again
+        done = std::move(request->done);
+    }
+    loop.Post(std::move(done));
 }
 
 std::string AddressText(const sockaddr_storage& address) {

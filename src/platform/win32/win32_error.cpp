@@ -119,8 +119,10 @@ constexpr CodeCondition kConditions[] = {
     {WSAETIMEDOUT, std::errc::timed_out},
     {WSAECONNREFUSED, std::errc::connection_refused},
     {WSAEHOSTUNREACH, std::errc::host_unreachable},
-    // A name that gives no address leaves the host as unreachable as a missing route does.
+    // A name that gives no address, or whose name server did not answer in time, leaves the
+    // host as unreachable as a missing route does.
     {WSAHOST_NOT_FOUND, std::errc::host_unreachable},
+    {WSATRY_AGAIN, std::errc::host_unreachable},
     {WSANO_DATA, std::errc::host_unreachable},
 };
 

@@ -19,7 +19,8 @@ class ScriptedSocket : public platform::SocketControl {
     std::vector<std::string> calls;  // "Close", "Connect host port", "SendData", "GetData n"
     std::vector<std::string> sent;   // the bytes of every SendData
     std::string localIP = "127.0.0.1";
-    bool failSend = false;  // SendData throws as on a connection reset
+    bool failSend = false;                               // SendData throws as on a connection reset
+    static constexpr std::int16_t kErrorNumber = 10061;  // the system's own code of every error
     State state = State::Closed;
 
     void SetEventSink(platform::SocketEvents* sink) override { sink_ = sink; }
@@ -68,7 +69,7 @@ class ScriptedSocket : public platform::SocketControl {
     bool DeliverError(std::string description, std::int32_t condition = 0) {
         if (state == State::Closed) return false;
         bool cancelDisplay = false;
-        sink_->OnError(10061, description, condition, "Winsock1", "", 0, cancelDisplay);
+        sink_->OnError(kErrorNumber, description, condition, "Winsock1", "", 0, cancelDisplay);
         return true;
     }
 
