@@ -125,9 +125,9 @@ bool frmLaunch::IsAcceptableUpdater(platform::HeldFile& file, const std::string&
 // LocalFile, so a transfer that fails or is cut short (with a length announced) never leaves
 // an updater behind; whatever way FetchFile ends, the partial file goes. A transfer cut after
 // body bytes resumes, a connection that could not be made is made again and a busy host is
-// asked again, by the retry rule (download_retries.h). The wait, pauses between tries
-// included, also holds the download's ceiling: a server that keeps sending just enough to
-// restart the watchdog still cannot keep the launcher waiting for ever.
+// asked again, by the retry rule (download_retries.h). Every wait here dispatches events, so
+// the watchdog's two timers rule it, pauses between tries included: a server that keeps
+// sending just enough to restart the watchdog still meets the download's ceiling.
 void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& LocalFile) {
     try {
         if (FileExist(LocalFile, platform::kAttrNormal)) RemoveFile(LocalFile);
@@ -142,10 +142,7 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
         DownloadRetries retries(retryShare_);
         StartTry(/*probe=*/true);
         for (;;) {
-            while (DownloadWait > 0) {
-                watchdog_.CheckCeiling();
-                Pausetime(kWaitStep);
-            }
+            while (DownloadWait > 0) Pausetime(kWaitStep);
             if (ending_ == TryEnding::Unreachable && NextRoute()) {
                 StartTry(/*probe=*/!bodyRequested_);
                 continue;
@@ -153,8 +150,7 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
             const std::optional<double> pause = retries.After(ending_, busyWait_);
             LogRetry(retries, pause);
             if (!pause) break;
-            WaitUntil(std::min(loop_.Now() + *pause, watchdog_.CeilingAt()));
-            watchdog_.CheckCeiling();
+            WaitUntil(loop_.Now() + *pause);
             if (!routeAnswered_) UseRoute(0);  // the list again from its first
             StartTry(/*probe=*/!bodyRequested_);
         }

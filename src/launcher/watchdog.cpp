@@ -11,17 +11,21 @@ namespace gor::launcher {
 Watchdog::Watchdog(platform::EventLoop& loop, Expiry onExpiry)
     : loop_(loop),
       onExpiry_(std::move(onExpiry)),
-      Timer1(loop.CreateTimer(kTimer1IntervalMs, [this] { onExpiry_(ExpiryText()); })) {}
+      Timer1(loop.CreateTimer(kTimer1IntervalMs, [this] { onExpiry_(ExpiryText()); })),
+      ceiling_(loop.CreateTimer(static_cast<int>(kDownloadCeilingSeconds * 1000),
+                                [this] { onExpiry_(CeilingText(FormatLength(bytes_))); })) {}
 
 void Watchdog::Start(Road road) {
     road_ = road;
-    startedAt_ = restartedAt_ = loop_.Now();
+    restartedAt_ = loop_.Now();
     bytesAtRestart_ = bytes_ = 0;
     Timer1->SetEnabled(true);
+    if (road == Road::Download) ceiling_->SetEnabled(true);
 }
 
 void Watchdog::Stop() {
     Timer1->SetEnabled(false);
+    if (ceiling_->Enabled()) ceiling_->SetEnabled(false);
 }
 
 // A link that keeps delivering is never cut, however long the whole file takes, while a minute
@@ -43,10 +47,6 @@ void Watchdog::Progress(double bytes) {
 
 std::string Watchdog::ExpiryText() const {
     return road_ == Road::Patch ? PatchTooLongText() : SilenceText(FormatLength(bytes_));
-}
-
-void Watchdog::CheckCeiling() {
-    if (loop_.Now() >= CeilingAt()) onExpiry_(CeilingText(FormatLength(bytes_)));
 }
 
 }  // namespace gor::launcher

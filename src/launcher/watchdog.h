@@ -41,9 +41,10 @@ inline std::string CeilingText(const std::string& received) {
            " bytes";
 }
 
-// The window's watchdog: its timer `Timer1` and the rule above. Runs on the UI thread; the
-// timer's tick, and a download past its ceiling, call `onExpiry` (the window's Timer1_Timer)
-// with the ending's log line, from inside the event loop.
+// The window's watchdog: its timer `Timer1`, the download's ceiling on a timer of its own, and
+// the rule above. Runs on the UI thread; Timer1's tick and the ceiling's call `onExpiry` (the
+// window's Timer1_Timer) with the ending's log line, from inside the event loop, so a wait of
+// any kind (a transfer, a pause between tries, a busy file) ends when either runs out.
 class Watchdog {
   public:
     enum class Road { Patch, Download };
@@ -56,17 +57,13 @@ class Watchdog {
     // Arms Timer1 for `road`: a patch gets kWatchdogSeconds in all, a download that long
     // without progress and kDownloadCeilingSeconds in all, from now.
     void Start(Road road);
-    // Disarms Timer1 (the road's end, or a completed download).
+    // Disarms both timers (the road's end, or a completed download).
     void Stop();
     Road road() const { return road_; }
 
     // A download's body stands at `bytes` (the partial file's length): kLeastProgressBytes
     // since the last restart restart Timer1, at most once every kWatchdogRestartStep seconds.
     void Progress(double bytes);
-    // When the download's ceiling is reached, on the loop's clock.
-    double CeilingAt() const { return startedAt_ + kDownloadCeilingSeconds; }
-    // Calls the expiry with CeilingText when the ceiling has been reached (a wait polls it).
-    void CheckCeiling();
     // The log line of Timer1's expiry now (the patch took too long, or a download went
     // silent), with the body's bytes so far.
     std::string ExpiryText() const;
@@ -75,9 +72,9 @@ class Watchdog {
     platform::EventLoop& loop_;
     Expiry onExpiry_;
     std::unique_ptr<platform::Timer> Timer1;
+    std::unique_ptr<platform::Timer> ceiling_;  // a download's whole time; never restarted
     Road road_ = Road::Patch;
-    double startedAt_ = 0;    // when the road armed it
-    double restartedAt_ = 0;  // when a download's bytes last restarted it
+    double restartedAt_ = 0;  // when a download's bytes last restarted Timer1
     double bytesAtRestart_ = 0;
     double bytes_ = 0;  // the body's bytes at the last Progress
 };

@@ -61,8 +61,10 @@ TEST(LaunchRoads, NoUpdaterDownloadsItThenPausesFourSecondsAndStartsIt) {
     EXPECT_EQ(rig.Run(), kExitStarted);
     EXPECT_EQ(rig.Timeline(),
               (Lines{"0 shaped", "0 status=Downloading Updater", "0 show", "0 timer on",
-                     "3.2 timer on",                        // the bytes restart the watchdog
-                     "3.2 percent=100 %", "3.2 timer off",  // FetchFile's wait ends at 4
+                     "0 timer 1800 s on",  // the download's ceiling
+                     "3.2 timer on",       // the bytes restart the watchdog
+                     "3.2 percent=100 %", "3.2 timer off", "3.2 timer 1800 s off",
+                     // FetchFile's wait ends at 4
                      "8 percent hidden", "8 status=Initializing", "8 show", "8 timer off",
                      "9 status=", "9 " + kStarted, "11 end 0"}));
     EXPECT_EQ(rig.files.Bytes(kExe), Updater("body"));
@@ -75,8 +77,9 @@ TEST(LaunchRoads, RefusedDownloadShowsRedErrorDownloadingAndStartsNothing) {
     EXPECT_EQ(rig.Run(), kExitNoUpdater);
     EXPECT_EQ(rig.Timeline(),
               (Lines{"0 shaped", "0 status=Downloading Updater", "0 show", "0 timer on",
-                     "7 percent hidden", "7 status=Initializing", "7 show", "7 timer off",
-                     "8 color=failure", "8 status=Error Downloading", "10 end 1"}));
+                     "0 timer 1800 s on", "7 percent hidden", "7 status=Initializing", "7 show",
+                     "7 timer off", "7 timer 1800 s off", "8 color=failure",
+                     "8 status=Error Downloading", "10 end 1"}));
     EXPECT_EQ(rig.window.msgBoxes, 0);
 }
 
@@ -274,9 +277,9 @@ TEST(LaunchFailureDetail, ReadOnlyUpdaterOnThePatchRoadIsNeitherRemovedNorReplac
 TEST(LaunchWatchdog, EndsADownloadThatNeverEnds) {
     LaunchRig rig;
     EXPECT_EQ(rig.Run(), kExitWatchdog);
-    EXPECT_EQ(rig.Timeline(),
-              (Lines{"0 shaped", "0 status=Downloading Updater", "0 show", "0 timer on",
-                     "60 color=failure", "60 status=Terminating", "62 unload", "62 end 3"}));
+    EXPECT_EQ(rig.Timeline(), (Lines{"0 shaped", "0 status=Downloading Updater", "0 show",
+                                     "0 timer on", "0 timer 1800 s on", "60 color=failure",
+                                     "60 status=Terminating", "62 unload", "62 end 3"}));
     EXPECT_FALSE(rig.files.Has(kExe));
 }
 
@@ -372,7 +375,6 @@ TEST(LaunchWatchdog, RuleOnTheVirtualClock) {
     while (expired.empty()) loop.DispatchEvents(1e9);
     EXPECT_EQ(expired, std::vector<double>{160});
     EXPECT_EQ(watchdog.ExpiryText(), launcher::SilenceText("1100"));
-    EXPECT_EQ(watchdog.CeilingAt(), launcher::kDownloadCeilingSeconds);
     watchdog.Start(launcher::Watchdog::Road::Patch);
     EXPECT_EQ(watchdog.ExpiryText(), launcher::PatchTooLongText());
 }
