@@ -123,6 +123,7 @@ void frmLaunch::GorDownload1_DownloadError(const std::string& description, bool 
     } else {
         // A connection attempt that timed out has spent its whole budget, also on a resume.
         const bool noAnswer = !answerLogged_;
+        noConnection_ = !SERVER_ERROR && noAnswer && (TimedOut(code) || IsUnreachable(code));
         ending_ = SERVER_ERROR                                ? RefusedEnding()
                   : code == 0 || (noAnswer && TimedOut(code)) ? TryEnding::Final
                   : noAnswer && IsUnreachable(code)           ? TryEnding::Unreachable

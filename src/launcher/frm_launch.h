@@ -204,6 +204,7 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     std::vector<ProxyRoute> routes_ = std::vector<ProxyRoute>(1);  // the ways there, in order
     std::size_t route_ = 0;                                        // the one in use
     bool routeAnswered_ = false;  // an answer came through it: resumes and retries keep it
+    bool noConnection_ = false;   // the last try made no connection (refused, timed out, ...)
 };
 
 }  // namespace gor::launcher

@@ -143,7 +143,8 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
         StartTry(/*probe=*/true);
         for (;;) {
             while (DownloadWait > 0) Pausetime(kWaitStep);
-            if (ending_ == TryEnding::Unreachable && NextRoute()) {
+            // A route that takes no connection, even one that timed out, passes to the next.
+            if (noConnection_ && NextRoute()) {
                 StartTry(/*probe=*/!bodyRequested_);
                 continue;
             }
@@ -198,6 +199,7 @@ void frmLaunch::LogRetry(const DownloadRetries& retries, std::optional<double> p
 void frmLaunch::StartTry(bool probe) {
     DownloadWait = kTransferPending;
     ending_ = TryEnding::Final;
+    noConnection_ = false;
     answerLogged_ = false;
     if (!probe) return StartTransfer();
     bodyRequested_ = false;
