@@ -75,9 +75,9 @@ void GorDownload::BeginRequest(std::int32_t mode) {
     IsExecuting_ = true;
     mode_ = mode;
     if (proxyHost_.empty()) {
-        Winsock1_->Connect(hostName_, port_);
+        Winsock1_->Connect(hostName_, ParsePort(port_).value_or(0));
     } else {
-        Winsock1_->Connect(proxyHost_, proxyPort_);
+        Winsock1_->Connect(proxyHost_, ParsePort(proxyPort_).value_or(0));
     }
 }
 

@@ -1,6 +1,7 @@
 // URL assignment: host, port and path from the text a host assigns to the control's URL.
 #include "download/url.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "download/number_rule.h"
@@ -52,6 +53,16 @@ void AssignUrl(std::string_view url, std::string& host, std::string& port, std::
     if (portText.empty()) return;  // "srv:" keeps the default port
     CheckPosition(colon + 2);      // the text after the colon starts one position further
     port = NumberText(NumberRule(portText));
+}
+
+std::optional<std::uint16_t> ParsePort(std::string_view text) {
+    unsigned long value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = std::min(value * 10 + static_cast<unsigned long>(c - '0'), 65536ul);
+    }
+    if (text.empty() || value == 0 || value > 65535) return std::nullopt;
+    return static_cast<std::uint16_t>(value);
 }
 
 }  // namespace gor::download

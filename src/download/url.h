@@ -1,6 +1,8 @@
 // URL assignment: cutting an assigned URL into the connection's host, port and request path.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,5 +18,9 @@ inline constexpr std::size_t kMaxUrlPosition = 32767;
 // Throws std::overflow_error when a "/" or ":" stands beyond position 32767, or a ":" at
 // 32767 has text after it; the fields already written keep their new values.
 void AssignUrl(std::string_view url, std::string& host, std::string& port, std::string& path);
+
+// The port a URL's port text names, as a connection takes it: a number 1..65535 when `text`
+// is plain decimal digits naming one ("080" is 80); nothing for any other text.
+std::optional<std::uint16_t> ParsePort(std::string_view text);
 
 }  // namespace gor::download

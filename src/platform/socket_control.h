@@ -57,12 +57,13 @@ class SocketControl {
     // notifications. Does nothing on a closed socket. Raises no notification.
     virtual void Close() = 0;
 
-    // Starts connecting to `host` (name, dotted IPv4 or IPv6 address) on `port` (decimal text)
-    // and returns at once; a name is looked up without blocking. The host's addresses are
-    // tried in the system's order until one connects, within kConnectMilliseconds. Success
-    // arrives as OnConnect, any failure (bad port, unknown host, every address refused or
-    // silent, no socket to be had) as OnError, with the last address's failure; none is thrown.
-    virtual void Connect(const std::string& host, const std::string& port) = 0;
+    // Starts connecting to `host` (name, dotted IPv4 or IPv6 address) on `port` and returns at
+    // once; a name is looked up without blocking. The host's addresses are tried in the
+    // system's order until one connects, within kConnectMilliseconds. Success arrives as
+    // OnConnect, any failure (port 0, which is what a port text that names no port reads as,
+    // unknown host, every address refused or silent, no socket to be had) as OnError, with the
+    // last address's failure; none is thrown.
+    virtual void Connect(const std::string& host, std::uint16_t port) = 0;
 
     // Sends all of `data` on the connection (queued if the peer is slow). Throws
     // std::system_error when the socket is not connected.

@@ -24,16 +24,6 @@ std::vector<std::size_t> RaceOrder(const std::vector<int>& families,
     return order;
 }
 
-std::optional<std::uint16_t> ParsePort(std::string_view text) {
-    unsigned long value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = std::min(value * 10 + static_cast<unsigned long>(c - '0'), 65536ul);
-    }
-    if (text.empty() || value == 0 || value > 65535) return std::nullopt;
-    return static_cast<std::uint16_t>(value);
-}
-
 void Resolution::Add(const void* address, std::size_t length, int family) {
     HostAddress kept;
     if (length > sizeof kept.bytes) return;
@@ -63,13 +53,12 @@ void SocketCore::Close() {
     sendOffset_ = 0;
 }
 
-void SocketCore::Connect(const std::string& host, const std::string& port) {
+void SocketCore::Connect(const std::string& host, std::uint16_t port) {
     Close();
     state_ = State::Resolving;
-    const std::optional<std::uint16_t> portNumber = ParsePort(port);
-    if (!portNumber) return Fail(codes_.invalidArgument, Delivery::Posted);
+    if (port == 0) return Fail(codes_.invalidArgument, Delivery::Posted);
     answer_ = std::make_shared<Resolution>();
-    LookUp(host, *portNumber, answer_, Task(Next::Resolved));
+    LookUp(host, port, answer_, Task(Next::Resolved));
 }
 
 void SocketCore::SendData(std::string_view data) {
@@ -320,7 +309,7 @@ void SocketControlOnCore::SetEventSink(SocketEvents* sink) {
 void SocketControlOnCore::Close() {
     core_->Close();
 }
-void SocketControlOnCore::Connect(const std::string& host, const std::string& port) {
+void SocketControlOnCore::Connect(const std::string& host, std::uint16_t port) {
     core_->Connect(host, port);
 }
 void SocketControlOnCore::SendData(std::string_view data) {

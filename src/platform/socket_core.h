@@ -31,10 +31,6 @@ inline constexpr int kRaceStaggerMilliseconds = 250;
 std::vector<std::size_t> RaceOrder(const std::vector<int>& families,
                                    std::optional<std::size_t> preferred);
 
-// The port Connect is given, as a number 1..65535 when `text` is plain decimal digits naming
-// one ("080" is 80).
-std::optional<std::uint16_t> ParsePort(std::string_view text);
-
 // One address of a host as the system gave it: its family and its socket address (an IPv4
 // or IPv6 one, of `length` bytes), which only the backend reads.
 struct HostAddress {
@@ -89,7 +85,7 @@ class SocketCore : public std::enable_shared_from_this<SocketCore> {
 
     // The operations of SocketControl, as it promises them.
     void Close();
-    void Connect(const std::string& host, const std::string& port);
+    void Connect(const std::string& host, std::uint16_t port);
     void SendData(std::string_view data);
     void GetData(std::string& data, std::int32_t maxLength);
     const std::string& LocalIP() const { return localIp_; }
@@ -215,7 +211,7 @@ class SocketControlOnCore : public SocketControl {
 
     void SetEventSink(SocketEvents* sink) final;
     void Close() final;
-    void Connect(const std::string& host, const std::string& port) final;
+    void Connect(const std::string& host, std::uint16_t port) final;
     void SendData(std::string_view data) final;
     void GetData(std::string& data, std::int32_t maxLength) final;
     std::string LocalIP() const final;

@@ -44,7 +44,7 @@ class Peer {
         ::bind(listener_, bound, length);
         ::listen(listener_, 8);
         ::getsockname(listener_, bound, &length);
-        port_ = std::to_string(ntohs(ipv6 ? address6.sin6_port : address.sin_port));
+        port_ = ntohs(ipv6 ? address6.sin6_port : address.sin_port);
         thread_ = std::thread([this, serve, connections] {
             for (int i = 0; i < connections; ++i) {
                 const int connection = ::accept(listener_, nullptr, nullptr);
@@ -63,11 +63,11 @@ class Peer {
         ::shutdown(listener_, SHUT_RDWR);  // ends an accept still waiting
         if (thread_.joinable()) thread_.join();
     }
-    const std::string& port() const { return port_; }
+    std::uint16_t port() const { return port_; }
 
   private:
     int listener_;
-    std::string port_;
+    std::uint16_t port_ = 0;
     std::thread thread_;
 };
 
@@ -199,24 +199,24 @@ TEST(SocketControlPosixTest, LargeSendIsQueuedAndFinishedFromTheLoop) {
 }
 
 TEST(SocketControlPosixTest, FailuresArriveLaterAsReadableErrors) {
-    int refusedPort;
+    std::uint16_t refusedPort;
     {
         Peer closed([](int) {}, 0);
-        refusedPort = std::stoi(closed.port());
+        refusedPort = closed.port();
     }  // nobody listens there any more
     const struct {
-        std::string host, port, text;
+        std::string host;
+        std::uint16_t port;
+        std::string text;
     } cases[] = {
-        {"127.0.0.1", std::to_string(refusedPort), "Connection refused"},
-        {"127.0.0.1", "0", ""},
-        {"127.0.0.1", "http", ""},
-        {"127.0.0.1", "70000", ""},
+        {"127.0.0.1", refusedPort, "Connection refused"},
+        {"127.0.0.1", 0, ""},  // what a port text that names no port reads as
         // Not a valid host name, so it fails without asking any name server.
-        {"no-such-host!.invalid", "80", ""},
-        {"", "80", ""},
+        {"no-such-host!.invalid", 80, ""},
+        {"", 80, ""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.host + ":" + c.port);
+        SCOPED_TRACE(c.host + ":" + std::to_string(c.port));
         EventLoopPosix loop;
         SocketControlPosix socket(loop);
         Recorder sink(socket);
@@ -254,19 +254,19 @@ TEST(SocketControlPosixTest, ResetByThePeerIsAnError) {
 }
 
 TEST(SocketControlPosixTest, ClosedSocketNeverNotifiesEvenWhatWasAlreadyQueued) {
-    int refusedPort;
+    std::uint16_t refusedPort;
     {
         Peer closed([](int) {}, 0);
-        refusedPort = std::stoi(closed.port());
+        refusedPort = closed.port();
     }
     EventLoopPosix loop;
     SocketControlPosix socket(loop);
     Recorder sink(socket);
-    socket.Connect("127.0.0.1", "0");  // its failure is queued at once
+    socket.Connect("127.0.0.1", 0);  // its failure is queued at once
     socket.Close();
-    socket.Connect("no-such-host!.invalid", "80");  // its failure comes from another thread
+    socket.Connect("no-such-host!.invalid", 80);  // its failure comes from another thread
     socket.Close();
-    socket.Connect("127.0.0.1", std::to_string(refusedPort));
+    socket.Connect("127.0.0.1", refusedPort);
     socket.Close();
     socket.Close();  // closing a closed socket is nothing
     DispatchFor(loop, 0.5);
@@ -330,11 +330,11 @@ TEST(SocketControlPosixTest, NamesAreResolvedWithoutBlockingTheLoop) {
 // answered, like a host that drops what it is sent.
 class Unanswering {
   public:
-    explicit Unanswering(const std::string& port) {
+    explicit Unanswering(std::uint16_t port) {
         sockaddr_in6 address{};
         address.sin6_family = AF_INET6;
         address.sin6_addr = in6addr_loopback;
-        address.sin6_port = htons(static_cast<std::uint16_t>(std::stoi(port)));
+        address.sin6_port = htons(port);
         const auto* where = reinterpret_cast<const sockaddr*>(&address);
         ::bind(listener_, where, sizeof address);
         ::listen(listener_, 0);

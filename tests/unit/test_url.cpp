@@ -18,29 +18,36 @@ namespace gor::download {
 namespace {
 
 TEST(Url, DerivesHostPortAndPath) {
-    const char* cases[][4] = {
-        // url, host, port, path
-        {"http://srv/dir/a.bin", "srv", "80", "/dir/a.bin"},
-        {"srv/a.bin", "srv", "80", "/a.bin"},
-        {"srv", "srv", "80", "/"},
-        {"srv:81", "srv", "81", "/"},
-        {"srv:/x", "srv", "80", "/x"},
-        {"srv:abc/x", "srv", "0", "/x"},
-        {"srv: 81/x", "srv", "81", "/x"},
-        {"srv:81x/y", "srv", "81", "/y"},
-        {"srv:-5", "srv", "-5", "/"},
-        {"srv/a:b", "srv", "80", "/a:b"},
-        {"HTTP://srv/x", "HTTP", "80", "//srv/x"},
-        {"srv/get?u=http://x", "srv", "80", "/get?u=x"},
-        {"hthttp://tp://srv", "http", "80", "//srv"},  // one pass: a newly formed "http://" stays
-        {"  srv/a b  ", "srv", "80", "/a b"},
-        {"", "", "80", "/"},
+    const char* cases[][5] = {
+        // url, host, port, path, the port a connection takes (0: none)
+        {"http://srv/dir/a.bin", "srv", "80", "/dir/a.bin", "80"},
+        {"srv/a.bin", "srv", "80", "/a.bin", "80"},
+        {"srv", "srv", "80", "/", "80"},
+        {"srv:81", "srv", "81", "/", "81"},
+        {"srv:/x", "srv", "80", "/x", "80"},
+        {"srv:abc/x", "srv", "0", "/x", "0"},
+        {"srv: 81/x", "srv", "81", "/x", "81"},
+        {"srv:81x/y", "srv", "81", "/y", "81"},
+        {"srv:-5", "srv", "-5", "/", "0"},
+        {"srv:65535", "srv", "65535", "/", "65535"},
+        {"srv:70000", "srv", "70000", "/", "0"},
+        {"srv:0081", "srv", "81", "/", "81"},
+        {"srv/a:b", "srv", "80", "/a:b", "80"},
+        {"HTTP://srv/x", "HTTP", "80", "//srv/x", "80"},
+        {"srv/get?u=http://x", "srv", "80", "/get?u=x", "80"},
+        {"hthttp://tp://srv", "http", "80", "//srv", "80"},  // one pass: a new "http://" stays
+        {"  srv/a b  ", "srv", "80", "/a b", "80"},
+        {"", "", "80", "/", "80"},
     };
     for (const auto& c : cases) {
         std::string host, port, path;
         AssignUrl(c[0], host, port, path);
         EXPECT_EQ(host + "|" + port + "|" + path, std::string(c[1]) + "|" + c[2] + "|" + c[3]);
+        EXPECT_EQ(std::to_string(ParsePort(port).value_or(0)), c[4]) << c[0];
     }
+    for (const char* text : {"", "http", "0", "65536", "99999999999999999999", "8 0"})
+        EXPECT_FALSE(ParsePort(text)) << text;
+    EXPECT_EQ(ParsePort("080"), 80);
 }
 
 TEST(Url, SeparatorsBeyondSixteenBitPositionsOverflowAfterFieldsChanged) {

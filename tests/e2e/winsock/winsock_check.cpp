@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "download/gor_download.h"
+#include "download/url.h"
 #include "platform/win32/event_loop_win32.h"
 #include "platform/win32/file_system_win32.h"
 #include "platform/win32/socket_control_win32.h"
@@ -112,7 +113,7 @@ struct Recorder : SocketEvents {
     }
     void Connect(const std::string& host, const std::string& port) {
         insideCall = true;
-        socket.Connect(host, port);
+        socket.Connect(host, gor::download::ParsePort(port).value_or(0));
         insideCall = false;
     }
     bool Ended() const { return log.find_first_of("XE") != std::string::npos; }
@@ -199,7 +200,7 @@ void Reconnect(const std::string& port, const std::string& out) {
         socket.Close();
         r.received.clear();
         r.log += '|';
-        socket.Connect("127.0.0.1", port);
+        socket.Connect("127.0.0.1", gor::download::ParsePort(port).value_or(0));
     };
     r.Connect("127.0.0.1", port);
     const bool ended = RunUntil([&] { return r.Ended(); }, kCaseTimeoutMs);

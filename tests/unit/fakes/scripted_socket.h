@@ -29,8 +29,8 @@ class ScriptedSocket : public platform::SocketControl {
         state = State::Closed;
         waiting_.clear();
     }
-    void Connect(const std::string& host, const std::string& port) override {
-        calls.push_back("Connect " + host + " " + port);
+    void Connect(const std::string& host, std::uint16_t port) override {
+        calls.push_back("Connect " + host + " " + std::to_string(port));
         state = State::Connecting;
     }
     void SendData(std::string_view data) override {
