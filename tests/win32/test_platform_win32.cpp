@@ -378,7 +378,7 @@ TEST(Win32EventLoop, WaitsTimersAndFailures) {
 // The proxy lookup's end wakes a loop that sleeps: it is not waited out to a far deadline.
 TEST(Win32SystemProxy, LookupWakesTheWaitingLoop) {
     EventLoopWin32 loop;
-    SystemProxyWin32 proxy;
+    SystemProxyWin32 proxy(loop.mailbox());
     proxy.Start("http://update.invalid/gorupd.new");
     const double start = loop.Now(), deadline = start + 60;
     std::optional<ProxySettings> settings;

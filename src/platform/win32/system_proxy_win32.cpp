@@ -1,5 +1,5 @@
 // WinHttpGetIEProxyConfigForCurrentUser, and WinHttpGetProxyForUrl where auto-detection or a
-// configuration script decides, on a helper thread that wakes the UI thread when done.
+// configuration script decides, on a helper thread that wakes the loop when done.
 #include "platform/win32/system_proxy_win32.h"
 
 #include <windows.h>
@@ -15,7 +15,7 @@ namespace gor::platform::win32 {
 
 struct ProxyLookup {
     std::wstring url;
-    DWORD uiThread = 0;
+    Mailbox loop;  // where the end is told, which wakes a DispatchEvents that sleeps
     ProxySettings settings;  // the helper thread's until `done` is set, then the UI thread's
     LONG done = 0;
     LONG owners = 2;
@@ -142,7 +142,7 @@ DWORD WINAPI Run(void* parameter) {
         }
     }
     ::InterlockedExchange(&lookup->done, 1);
-    ::PostThreadMessageW(lookup->uiThread, WM_NULL, 0, 0);  // wakes the UI thread's wait
+    lookup->loop.Send([] {});  // the result is read by Finished; this only wakes the wait
     lookup->Release();
     return 0;
 }
@@ -157,7 +157,7 @@ void SystemProxyWin32::Start(const std::string& url) {
     try {
         auto lookup = std::make_unique<ProxyLookup>();
         lookup->url = Widen(url);
-        lookup->uiThread = ::GetCurrentThreadId();
+        lookup->loop = loop_;
         // The mingw-w64 win32 thread model has no std::thread; a plain system thread suffices.
         const HANDLE thread = ::CreateThread(nullptr, 0, &Run, lookup.get(), 0, nullptr);
         if (!thread) ThrowLastError("CreateThread");
