@@ -15,7 +15,7 @@ namespace gor::platform::win32 {
 
 struct ProxyLookup {
     std::wstring url;
-    Mailbox loop;  // where the end is told, which wakes a DispatchEvents that sleeps
+    Mailbox loop;            // where the end is told, which wakes a DispatchEvents that sleeps
     ProxySettings settings;  // the helper thread's until `done` is set, then the UI thread's
     LONG done = 0;
     LONG owners = 2;
