@@ -86,10 +86,9 @@ frmLaunch::frmLaunch(LauncherPlatform platform)
       process_(platform.process),
       checkUpdater_(platform.checkUpdater),
       publisher_(platform.publisher),
-      proxy_(platform.proxy),
-      retryShare_(std::move(platform.retryShare)),
       log_(files_, loop_),
-      watchdog_(loop_, [this](const std::string& why) { Timer1_Timer(why); }) {
+      watchdog_(loop_, [this](const std::string& why) { Timer1_Timer(why); }),
+      road_(GorDownload1, *this, loop_, log_, platform.proxy, std::move(platform.retryShare)) {
     GorDownload1.SetEventHost(this);
     GorDownload1.SetSkippedFailures(this);
 }
