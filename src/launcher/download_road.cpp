@@ -8,27 +8,32 @@
 
 #include "download/http_date.h"
 #include "download/resume_validator.h"
+#include "platform/socket_control.h"
 
 namespace gor::launcher {
 
 namespace {
 
 constexpr const char* kProxyAuthenticationRequired = "407";
+// The longest a try may take to find that no connection can be made.
+constexpr double kConnectSeconds = platform::kConnectMilliseconds / 1000.0;
 
 }  // namespace
 
 DownloadRoad::DownloadRoad(download::GorDownload& control, RoadWindow& window,
-                           platform::EventLoop& loop, LaunchLog& log, platform::SystemProxy* proxy,
-                           RandomShare retryShare)
+                           platform::EventLoop& loop, const Watchdog& watchdog, LaunchLog& log,
+                           platform::SystemProxy* proxy, RandomShare retryShare)
     : GorDownload1(control),
       window_(window),
       loop_(loop),
+      watchdog_(watchdog),
       log_(log),
       proxy_(proxy),
       retryShare_(std::move(retryShare)),
       retries_(retryShare_) {}
 
-void DownloadRoad::Begin(const std::string& url) {
+void DownloadRoad::Begin(const std::string& url, double reserve) {
+    reserve_ = reserve;
     LookUpProxy(url);
     retries_ = DownloadRetries(retryShare_);
     try_ = Try{};
@@ -41,12 +46,15 @@ void DownloadRoad::StartTry() {
 }
 
 // A route that takes no connection, even one that timed out, passes to the next at once;
-// otherwise the retry rule decides, and a try again walks the routes from their first.
+// otherwise the retry rule decides, and a try again walks the routes from their first. A road
+// that runs out of time ends by itself, so that a network failure is "Error Downloading" and
+// never the watchdog's "Terminating".
 bool DownloadRoad::Again() {
     if (try_.noConnection && NextRoute()) return true;
     const std::optional<double> pause = retries_.After(try_.ending, try_.busyWait);
-    LogRetry(pause);
-    if (!pause) return false;
+    const bool inTime = pause && InTime(*pause);
+    LogRetry(pause, inTime);
+    if (!inTime) return false;
     window_.WaitUntil(loop_.Now() + *pause);
     if (!routeAnswered_) UseRoute(0);  // the list again from its first
     return true;
@@ -180,7 +188,16 @@ void DownloadRoad::LogAnswer(const char* purpose) {
     log_.Line(text);
 }
 
-void DownloadRoad::LogRetry(std::optional<double> pause) {
+bool DownloadRoad::InTime(double pause) const {
+    return loop_.Now() + pause + kConnectSeconds + reserve_ < watchdog_.Deadline();
+}
+
+std::string DownloadRoad::NoTimeFor(const std::string& what) const {
+    return "no time is left for " + what + " before the watchdog (it would end the road in " +
+           FormatLength(watchdog_.Deadline() - loop_.Now()) + " s)";
+}
+
+void DownloadRoad::LogRetry(std::optional<double> pause, bool inTime) {
     const std::string after = " after " + FormatLength(received_) + " bytes";
     const char* what = nullptr;
     switch (try_.ending) {
@@ -205,6 +222,10 @@ void DownloadRoad::LogRetry(std::optional<double> pause) {
                   (try_.ending == TryEnding::Busy
                        ? " (it asks to be asked again in " + FormatLength(try_.busyWait) + " s)"
                        : ""));
+        return;
+    }
+    if (!inTime) {
+        log_.Line(std::string(what) + after + "; " + NoTimeFor(retries_.LastGranted()));
         return;
     }
     log_.Line(std::string(what) + after + "; " + retries_.LastGranted() + " in " +
@@ -237,11 +258,15 @@ void DownloadRoad::UseRoute(std::size_t route) {
 
 bool DownloadRoad::NextRoute() {
     if (routeAnswered_ || route_ + 1 >= routes_.size()) return false;
+    const ProxyRoute& next = routes_[route_ + 1];
+    const std::string name = next.host.empty() ? "direct" : HostPort(next.host, next.port);
+    if (!InTime(0)) {
+        log_.Line("no connection was made; " + NoTimeFor("the next route, " + name));
+        try_.ending = TryEnding::Final;  // nor is any other try in time: the road ends
+        return false;
+    }
     UseRoute(route_ + 1);
-    log_.Line("no connection was made; next route: " +
-              (routes_[route_].host.empty()
-                   ? std::string("direct")
-                   : HostPort(routes_[route_].host, routes_[route_].port)));
+    log_.Line("no connection was made; next route: " + name);
     return true;
 }
 

@@ -15,6 +15,7 @@
 #include "launcher/download_retries.h"
 #include "launcher/launch_log.h"
 #include "launcher/proxy_choice.h"
+#include "launcher/watchdog.h"
 #include "platform/event_loop.h"
 #include "platform/system_proxy.h"
 
@@ -40,15 +41,19 @@ class DownloadRoad {
   public:
     // All outlive the road. `proxy` may be null: every request goes direct.
     DownloadRoad(download::GorDownload& control, RoadWindow& window, platform::EventLoop& loop,
-                 LaunchLog& log, platform::SystemProxy* proxy, RandomShare retryShare);
+                 const Watchdog& watchdog, LaunchLog& log, platform::SystemProxy* proxy,
+                 RandomShare retryShare);
 
     // A new road to the control's URL (`url` with its scheme, for the proxy lookup): the
-    // system's proxies are looked up, and nothing of an earlier road counts.
-    void Begin(const std::string& url);
+    // system's proxies are looked up, and nothing of an earlier road counts. The window still
+    // waits `reserve` seconds after the road's end before it stops the watchdog.
+    void Begin(const std::string& url, double reserve);
     // Starts the next try: the probe, or the transfer when the probe has been answered.
     void StartTry();
     // After a try ended: logs how, and whether the road goes on; when it does, the next route
-    // is taken at once, or the pause before a try again has been waited.
+    // is taken at once, or the pause before a try again has been waited. No route or try
+    // again is taken that could still be making its connection when the watchdog would end
+    // the road (less the reserve): the road ends here instead, as a network failure.
     bool Again();
 
     // The control's events as the road sees them; the window's handlers call these.
@@ -77,9 +82,14 @@ class DownloadRoad {
     // `url`, and takes the first route.
     void LookUpProxy(const std::string& url);
     void UseRoute(std::size_t route);
-    // After a try that could make no connection, the next route of the list, when there is one
-    // and no answer has come through the one in use.
+    // After a try that could make no connection, the next route of the list, when there is one,
+    // no answer has come through the one in use, and there is time for it.
     bool NextRoute();
+    // Whether a try after `pause` seconds that spends the whole connect budget still ends,
+    // with the reserve after it, before the watchdog's deadline.
+    bool InTime(double pause) const;
+    // The log's words for a try or route that the watchdog's deadline leaves no time for.
+    std::string NoTimeFor(const std::string& what) const;
     // How a broken transfer's try ended: Cut when it can be resumed, else Final.
     TryEnding ResumableEnding();
     // How a try that the server refused ended: a busy host or a gateway may be asked again.
@@ -87,18 +97,21 @@ class DownloadRoad {
     // What the current try sent, once per try, before what came back.
     void LogRequest();
     void LogAnswer(const char* purpose);
-    // The log line of a retry about to be made after `pause` seconds, or of the road's end.
-    void LogRetry(std::optional<double> pause);
+    // The log line of a retry about to be made after `pause` seconds, or of the road's end
+    // (no tries left, or none `inTime`).
+    void LogRetry(std::optional<double> pause, bool inTime);
 
     download::GorDownload& GorDownload1;
     RoadWindow& window_;
     platform::EventLoop& loop_;
+    const Watchdog& watchdog_;
     LaunchLog& log_;
     platform::SystemProxy* proxy_;
     RandomShare retryShare_;
 
     DownloadRetries retries_;
     Try try_;
+    double reserve_ = 0;     // seconds the window waits after the road before the watchdog stops
     double received_ = 0;    // bytes in the partial file at the last Progress
     std::string validator_;  // If-Range of the bytes in the partial file; empty: none
     std::vector<ProxyRoute> routes_ = std::vector<ProxyRoute>(1);  // the ways there, in order

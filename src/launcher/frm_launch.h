@@ -34,6 +34,9 @@ enum ExitCode : int {
     kExitSetupFailed = 6,
 };
 
+// After a download, the sequence pauses this long, in seconds, before it stops the watchdog.
+inline constexpr std::int16_t kPauseAfterDownload = 4;
+
 // Decides whether a file (its first bytes and its size) is a whole program of the kind the
 // platform starts; see executable_image.h.
 using UpdaterCheck = ImageVerdict (*)(std::string_view head, std::uint64_t fileSize);

@@ -135,7 +135,9 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
         RemovePartialFile();  // a transfer cut short in an earlier start is never continued
         GorDownload1.fileName(partialFile_);
         GorDownload1.URL(UpdateHost + RemotePath);
-        road_.Begin(std::string("http://") + UpdateHost + RemotePath);
+        // After the road, the wait sees its end within a step, and the sequence pauses.
+        road_.Begin(std::string("http://") + UpdateHost + RemotePath,
+                    kWaitStep + kPauseAfterDownload);
         do {
             DownloadWait = kTransferPending;
             road_.StartTry();
