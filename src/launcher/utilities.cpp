@@ -1,5 +1,6 @@
 // The launcher's utilities: waiting while events are dispatched, testing for and removing
-// files, fetching one file through GorDownload1, and the watchdog that ends a stuck launch.
+// files, fetching one file through GorDownload1 and its road, and the watchdog that ends a
+// stuck launch.
 #include <algorithm>
 #include <cmath>
 #include <exception>
@@ -124,9 +125,10 @@ bool frmLaunch::IsAcceptableUpdater(platform::HeldFile& file, const std::string&
 // LocalFile, so a transfer that fails or is cut short (with a length announced) never leaves
 // an updater behind; whatever way FetchFile ends, the partial file goes. A transfer cut after
 // body bytes resumes, a connection that could not be made is made again and a busy host is
-// asked again, by the retry rule (download_retries.h). Every wait here dispatches events, so
-// the watchdog's two timers rule it, pauses between tries included: a server that keeps
-// sending just enough to restart the watchdog still meets the download's ceiling.
+// asked again: each try is started and judged by the road (download_road.h), and the wait
+// on DownloadWait ends with it. Every wait here dispatches events, so the watchdog's two
+// timers rule it, pauses between tries included: a server that keeps sending just enough to
+// restart the watchdog still meets the download's ceiling.
 void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& LocalFile) {
     try {
         if (FileExist(LocalFile, platform::kAttrNormal)) RemoveFile(LocalFile);
