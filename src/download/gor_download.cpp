@@ -69,6 +69,7 @@ void GorDownload::BeginRequest(std::int32_t mode) {
     chunked_ = false;
     untilClose_ = false;
     socketError_ = socketSystemError_ = 0;
+    resumeMismatched_ = false;
     sentLine_.clear();
     sentFields_.clear();
     overlap_.reset();
@@ -414,6 +415,7 @@ void GorDownload::WriteBody(platform::File& file, std::string_view received) {
 // written, and the held bytes go too, so the next try fetches the file whole.
 void GorDownload::ResumeMismatch() {
     TargetFile().Truncate(0);
+    resumeMismatched_ = true;
     throw std::runtime_error(kResumeMismatch);
 }
 

@@ -113,6 +113,9 @@ class GorDownload : private platform::SocketEvents {
     // Windows, an errno or getaddrinfo code on POSIX), for the log.
     std::int32_t lastSocketError() const { return socketError_; }
     std::int32_t lastSocketSystemError() const { return socketSystemError_; }
+    // Whether the last request's DownloadError was a resumed piece that does not continue the
+    // bytes held (kResumeMismatch): the control has emptied the target file.
+    bool resumeMismatched() const { return resumeMismatched_; }
     // The last parsed answer's status line ("HTTP/1.1 200 OK"), for the host's log.
     std::string_view statusLine() const { return answer_.statusLine(); }
 
@@ -174,6 +177,7 @@ class GorDownload : private platform::SocketEvents {
     std::string errorText_;
     std::string sentLine_, sentFields_;
     std::int32_t socketError_ = 0, socketSystemError_ = 0;
+    bool resumeMismatched_ = false;
     int width_ = 0, height_ = 0;
 
     std::int32_t mode_ = 0;  // 0 header probe, 1 download

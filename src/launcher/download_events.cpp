@@ -1,14 +1,11 @@
 // frmLaunch's handlers of GorDownload1's events: the percentage line, the end of
-// FetchFile's wait, the watchdog's stop, and the body transfer after a good header probe.
+// FetchFile's wait, the watchdog's stop, the body transfer after a good header probe (through
+// the road, download_road.h), and the finished body moved into place.
 #include <cmath>
 #include <limits>
-#include <optional>
 #include <string>
 #include <utility>
 
-#include "download/http_date.h"
-#include "download/resume_validator.h"
-#include "launcher/download_retries.h"
 #include "launcher/frm_launch.h"
 
 namespace gor::launcher {
@@ -18,7 +15,6 @@ using download::SkipOnFailure;
 namespace {
 
 constexpr const char* kPercentSign = " %";
-constexpr const char* kProxyAuthenticationRequired = "407";
 
 // `value` rounded to tenths, half to even as printf's %.1f rounds it ("1.5").
 std::string TenthsText(double value) {
@@ -59,16 +55,7 @@ void frmLaunch::Disconnected() {
 
 // Progress restarts the watchdog when enough body came (watchdog.h).
 void frmLaunch::GorDownload1_Progress(double downloaded, double Total) {
-    received_ = downloaded;
-    if (!answerLogged_) {
-        LogRequest();
-        LogAnswer("download answer");
-        // The bytes of a piece that resumed them keep the validator of the file they came from.
-        if (!(GorDownload1.Resuming() && GorDownload1.Resumesupported()))
-            validator_ = download::ResumeValidator(GorDownload1.getheader("ETag"),
-                                                   GorDownload1.getheader("Last-Modified"),
-                                                   GorDownload1.getheader("Date"));
-    }
+    road_.Progress(downloaded);
     watchdog_.Progress(downloaded);
     ShowProgress(downloaded, Total);
 }
@@ -90,109 +77,27 @@ void frmLaunch::ShowProgress(double downloaded, double Total) {
 
 void frmLaunch::GorDownload1_downloaded(const std::string& dfile) {
     (void)dfile;
-    LogRequest();
-    log_.Line("transfer complete: " + FormatLength(received_) + " bytes received");
-    ending_ = TryEnding::Complete;
+    road_.Complete();
     DownloadWait = 0;
     watchdog_.Stop();
     MovePartialIntoPlace();
 }
 
-// A socket failure before any answer came may be tried again, one after body bytes may be
-// resumed; a busy host is asked again; a resumed piece of another file brings the file whole;
-// any other refused answer and data failure (no socket error) end the road.
 void frmLaunch::GorDownload1_DownloadError(const std::string& description, bool SERVER_ERROR) {
-    LogRequest();
-    const std::int32_t code = GorDownload1.lastSocketError();
-    if (SERVER_ERROR) {
-        LogAnswer(bodyRequested_ ? "download answer" : "probe answer");
-        log_.Line("server refused: " + description);
-        if (GorDownload1.Responsecode() == kProxyAuthenticationRequired)
-            log_.Line(kProxyAsksForCredentials);
-    } else {
-        const std::string codes = " (error " + std::to_string(code) + ", system error " +
-                                  std::to_string(GorDownload1.lastSocketSystemError()) + ")";
-        log_.Line("transfer failed after " + FormatLength(received_) + " bytes: " + description +
-                  (code ? codes : ""));
-    }
-    if (description == download::kResumeMismatch) {
-        // The control has emptied the partial file: nothing of it is continued.
-        received_ = 0;
-        validator_.clear();
-        ending_ = TryEnding::Mismatch;
-    } else {
-        // A connection attempt that timed out has spent its whole budget, also on a resume.
-        const bool noAnswer = !answerLogged_;
-        noConnection_ = !SERVER_ERROR && noAnswer && (TimedOut(code) || IsUnreachable(code));
-        ending_ = SERVER_ERROR                                ? RefusedEnding()
-                  : code == 0 || (noAnswer && TimedOut(code)) ? TryEnding::Final
-                  : noAnswer && IsUnreachable(code)           ? TryEnding::Unreachable
-                                                              : ResumableEnding();
-    }
+    road_.Failed(description, SERVER_ERROR);
     DownloadWait = 0;
-}
-
-TryEnding frmLaunch::RefusedEnding() {
-    const std::optional<double> wait = download::RetryAfterSeconds(
-        GorDownload1.getheader("Retry-After"), GorDownload1.getheader("Date"));
-    busyWait_ = wait.value_or(0);
-    const TryEnding ending = launcher::RefusedEnding(GorDownload1.Responsecode(), wait);
-    if (wait && ending == TryEnding::Final)
-        log_.Line("the server asks to be asked again in " + FormatLength(*wait) +
-                  " s, longer than the " + FormatLength(kLongestBusyWait) + " s a start waits");
-    return ending;
 }
 
 // A transfer the server closed before its end has failed: the wait ends at once, as for
 // DownloadError, instead of lasting until the watchdog.
 void frmLaunch::GorDownload1_Disconnected() {
-    LogRequest();
-    log_.Line("the server closed the connection after " + FormatLength(received_) +
-              " bytes, before the end");
-    ending_ = bodyRequested_ ? ResumableEnding() : TryEnding::Final;
+    road_.Disconnected();
     DownloadWait = 0;
-}
-
-// A broken transfer is resumed only when there are bytes to resume and the file's length is
-// known, so that the control can tell a whole file from a cut one.
-TryEnding frmLaunch::ResumableEnding() {
-    return received_ > 0 && GorDownload1.contentLength() > 0 ? TryEnding::Cut : TryEnding::Final;
 }
 
 void frmLaunch::GorDownload1_headerread() {
     if (!GorDownload1.IsServerOk()) return;  // DownloadError has said why
-    LogRequest();
-    LogAnswer("probe answer");
-    answerLogged_ = false;
-    StartTransfer();
-}
-
-// The request line and the Range and If-Range fields as the control sent them, where to; or
-// that nothing was sent (no connection was made).
-void frmLaunch::LogRequest() {
-    if (std::exchange(requestLogged_, true)) return;
-    const char* purpose = bodyRequested_ ? "download: " : "probe: ";
-    const std::string where =
-        GorDownload1.proxyHost().empty()
-            ? GorDownload1.host() + ":" + GorDownload1.port()
-            : "the proxy " + HostPort(GorDownload1.proxyHost(), GorDownload1.proxyPort());
-    const std::string& line = GorDownload1.sentLine();
-    const std::string& fields = GorDownload1.sentFields();
-    log_.Line(purpose + (line.empty()
-                             ? "nothing sent to " + where
-                             : line + " to " + where + (fields.empty() ? "" : ", ") + fields));
-}
-
-// The last answer's status line and what it said of the body's length.
-void frmLaunch::LogAnswer(const char* purpose) {
-    answerLogged_ = true;
-    routeAnswered_ = true;
-    const std::string length = GorDownload1.getheader("content-length");
-    const std::string coding = GorDownload1.getheader("transfer-encoding");
-    std::string text = std::string(purpose) + ": " + std::string(GorDownload1.statusLine());
-    text += length.empty() ? ", no Content-Length" : ", Content-Length: " + length;
-    if (!coding.empty()) text += ", Transfer-Encoding: " + coding;
-    log_.Line(text);
+    road_.ProbeAnswered();
 }
 
 // Only an acceptable updater (frmLaunch::IsAcceptableUpdater) is moved into place, of the

@@ -25,7 +25,6 @@ constexpr std::int32_t kAnyUpdater = platform::kAttrReadOnly;
 constexpr const char* kRemotePath = "/gorupd.new";
 
 // Pauses of the sequence, in seconds.
-constexpr std::int16_t kPauseAfterDownload = 4;
 constexpr std::int16_t kPauseBeforePatch = 1;
 constexpr std::int16_t kPauseBeforeRename = 2;
 constexpr std::int16_t kPauseInitializing = 1;
@@ -86,10 +85,10 @@ frmLaunch::frmLaunch(LauncherPlatform platform)
       process_(platform.process),
       checkUpdater_(platform.checkUpdater),
       publisher_(platform.publisher),
-      proxy_(platform.proxy),
-      retryShare_(std::move(platform.retryShare)),
       log_(files_, loop_),
-      watchdog_(loop_, [this](const std::string& why) { Timer1_Timer(why); }) {
+      watchdog_(loop_, [this](const std::string& why) { Timer1_Timer(why); }),
+      road_(GorDownload1, *this, loop_, watchdog_, log_, platform.proxy,
+            std::move(platform.retryShare)) {
     GorDownload1.SetEventHost(this);
     GorDownload1.SetSkippedFailures(this);
 }

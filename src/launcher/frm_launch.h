@@ -5,15 +5,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
-#include <vector>
 
 #include "download/gor_download.h"
-#include "launcher/download_retries.h"
+#include "launcher/download_road.h"
 #include "launcher/executable_image.h"
 #include "launcher/launch_log.h"
-#include "launcher/proxy_choice.h"
 #include "launcher/publisher.h"
 #include "launcher/watchdog.h"
 #include "platform/event_loop.h"
@@ -36,6 +33,9 @@ enum ExitCode : int {
     // handler itself, an exception nothing caught); nothing is shown and nothing logged.
     kExitSetupFailed = 6,
 };
+
+// After a download, the sequence pauses this long, in seconds, before it stops the watchdog.
+inline constexpr std::int16_t kPauseAfterDownload = 4;
 
 // Decides whether a file (its first bytes and its size) is a whole program of the kind the
 // platform starts; see executable_image.h.
@@ -62,7 +62,9 @@ std::string FileNameOf(const std::string& path);
 
 // The form is GorDownload1's event host: its handlers stay private, but anything may hold
 // it as a GorDownloadEvents (the control does, and so do tests that speak as the control).
-class frmLaunch : public download::GorDownloadEvents, private download::SkippedFailures {
+class frmLaunch : public download::GorDownloadEvents,
+                  private download::SkippedFailures,
+                  private RoadWindow {
   public:
     explicit frmLaunch(LauncherPlatform platform);
     ~frmLaunch() override;
@@ -104,9 +106,6 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     [[noreturn]] void End(ExitCode code);
     // Starts gorlaunch.log beside the launcher.
     void OpenLog();
-    // What the current try sent, once per try, before what came back.
-    void LogRequest();
-    void LogAnswer(const char* purpose);
     // A skipped step's failure, here or inside GorDownload1: "<step> failed: ..." in the log.
     void StepFailed(const char* step, const std::exception& failure) override;
 
@@ -114,9 +113,10 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     // it is tried again after a pause in which events are dispatched (the watchdog still
     // rules), one log line per retry. Any other failure, and one that outlasts the budget, is
     // thrown as it came.
-    void WhileBusy(const char* what, const std::string& path, const std::function<void()>& step);
+    void WhileBusy(const char* what, const std::string& path,
+                   const std::function<void()>& step) override;
     // Dispatches events until the clock reaches `deadline`.
-    void WaitUntil(double deadline);
+    void WaitUntil(double deadline) override;
 
     void RemoveFile(const std::string& File);
     // Starts the updater, one that asks for administrator rights through the shell, and lets
@@ -134,24 +134,9 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     // The updater found at `path`, held, when it is acceptable; one that is not is removed.
     // Null when there is none (left).
     std::unique_ptr<platform::HeldFile> AcceptedUpdater(const std::string& path);
+    // Fetches the file through GorDownload1 and the road (download_road.h), waiting on
+    // DownloadWait for each try.
     void FetchFile(const std::string& RemotePath, const std::string& LocalFile);
-    // Starts one try of FetchFile's transfer: the probe, or the transfer itself (resuming
-    // what the partial file holds when a validator ties it to the server's file).
-    void StartTry(bool probe);
-    void StartTransfer();
-    // Asks the system, once per start and within kProxyLookupSeconds, which proxies serve the
-    // update URL, and takes the first route.
-    void LookUpProxy(const std::string& url);
-    void UseRoute(std::size_t route);
-    // After a try that could make no connection, the next route of the list, when there is one
-    // and no answer has come through the one in use.
-    bool NextRoute();
-    // How a broken transfer's try ended: Cut when it can be resumed, else Final.
-    TryEnding ResumableEnding();
-    // How a try that the server refused ended: a busy host or a gateway may be asked again.
-    TryEnding RefusedEnding();
-    // The log line of a retry about to be made after `pause` seconds, or of the road's end.
-    void LogRetry(const DownloadRetries& retries, std::optional<double> pause);
     void Timer1_Timer(const std::string& why);
     // The watchdog's ending: "Terminating" in red at once, then on the download road the
     // transfer stopped and its partial file removed, 2 s, the end. `why` goes to the log.
@@ -165,7 +150,7 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     void GorDownload1_Disconnected();
     // Moves the finished body from its partial file to the file FetchFile was asked for.
     void MovePartialIntoPlace();
-    void RemovePartialFile();
+    void RemovePartialFile() override;
 
     // GorDownload1's events, each handed to its GorDownload1_ handler.
     void Progress(double downloaded, double Total) override;
@@ -180,8 +165,6 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     platform::Process& process_;
     UpdaterCheck checkUpdater_;
     PublisherCheck* publisher_;
-    platform::SystemProxy* proxy_;
-    RandomShare retryShare_;
     LaunchLog log_;
     // The updater that will start, held from its check (or its download's) until its start.
     std::unique_ptr<platform::HeldFile> updater_;
@@ -194,17 +177,7 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     // `downloadTarget_` only once the control reports it complete.
     std::string downloadTarget_;
     std::string partialFile_;
-    double received_ = 0;                  // bytes in the partial file at the last Progress
-    bool answerLogged_ = false;            // the current answer's status line is in the log
-    bool bodyRequested_ = false;           // DownloadFile was called for the current transfer
-    bool requestLogged_ = false;           // the current try's request is in the log
-    double busyWait_ = 0;                  // the wait a busy host named, in seconds
-    TryEnding ending_ = TryEnding::Final;  // how the last try ended, for the retry rule
-    std::string validator_;                // If-Range of the bytes in the partial file; empty: none
-    std::vector<ProxyRoute> routes_ = std::vector<ProxyRoute>(1);  // the ways there, in order
-    std::size_t route_ = 0;                                        // the one in use
-    bool routeAnswered_ = false;  // an answer came through it: resumes and retries keep it
-    bool noConnection_ = false;   // the last try made no connection (refused, timed out, ...)
+    DownloadRoad road_;  // the tries beyond one request: routes, retries, resumes, their log
 };
 
 }  // namespace gor::launcher

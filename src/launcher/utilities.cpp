@@ -1,5 +1,6 @@
 // The launcher's utilities: waiting while events are dispatched, testing for and removing
-// files, fetching one file through GorDownload1, and the watchdog that ends a stuck launch.
+// files, fetching one file through GorDownload1 and its road, and the watchdog that ends a
+// stuck launch.
 #include <algorithm>
 #include <cmath>
 #include <exception>
@@ -10,7 +11,6 @@
 #include "build_config.h"
 #include "download/skip_step.h"
 #include "launcher/busy_files.h"
-#include "launcher/download_retries.h"
 #include "launcher/frm_launch.h"
 #include "launcher/paths.h"
 #include "launcher/watchdog.h"
@@ -125,9 +125,10 @@ bool frmLaunch::IsAcceptableUpdater(platform::HeldFile& file, const std::string&
 // LocalFile, so a transfer that fails or is cut short (with a length announced) never leaves
 // an updater behind; whatever way FetchFile ends, the partial file goes. A transfer cut after
 // body bytes resumes, a connection that could not be made is made again and a busy host is
-// asked again, by the retry rule (download_retries.h). Every wait here dispatches events, so
-// the watchdog's two timers rule it, pauses between tries included: a server that keeps
-// sending just enough to restart the watchdog still meets the download's ceiling.
+// asked again: each try is started and judged by the road (download_road.h), and the wait
+// on DownloadWait ends with it. Every wait here dispatches events, so the watchdog's two
+// timers rule it, pauses between tries included: a server that keeps sending just enough to
+// restart the watchdog still meets the download's ceiling.
 void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& LocalFile) {
     try {
         if (FileExist(LocalFile, platform::kAttrNormal)) RemoveFile(LocalFile);
@@ -136,25 +137,14 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
         RemovePartialFile();  // a transfer cut short in an earlier start is never continued
         GorDownload1.fileName(partialFile_);
         GorDownload1.URL(UpdateHost + RemotePath);
-        LookUpProxy(std::string("http://") + UpdateHost + RemotePath);
-        received_ = 0;
-        validator_.clear();
-        DownloadRetries retries(retryShare_);
-        StartTry(/*probe=*/true);
-        for (;;) {
+        // After the road, the wait sees its end within a step, and the sequence pauses.
+        road_.Begin(std::string("http://") + UpdateHost + RemotePath,
+                    kWaitStep + kPauseAfterDownload);
+        do {
+            DownloadWait = kTransferPending;
+            road_.StartTry();
             while (DownloadWait > 0) Pausetime(kWaitStep);
-            // A route that takes no connection, even one that timed out, passes to the next.
-            if (noConnection_ && NextRoute()) {
-                StartTry(/*probe=*/!bodyRequested_);
-                continue;
-            }
-            const std::optional<double> pause = retries.After(ending_, busyWait_);
-            LogRetry(retries, pause);
-            if (!pause) break;
-            WaitUntil(loop_.Now() + *pause);
-            if (!routeAnswered_) UseRoute(0);  // the list again from its first
-            StartTry(/*probe=*/!bodyRequested_);
-        }
+        } while (road_.Again());
         RemovePartialFile();  // what an unfinished transfer left; a finished one moved it
     } catch (const std::exception& failure) {
         // Swallowed: the sequence's own existence test tells whether the updater arrived.
@@ -162,63 +152,6 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
         if (!partialFile_.empty())
             SkipOnFailure(this, "removing the partial file", [&] { RemovePartialFile(); });
     }
-}
-
-void frmLaunch::LogRetry(const DownloadRetries& retries, std::optional<double> pause) {
-    const std::string after = " after " + FormatLength(received_) + " bytes";
-    const char* what = nullptr;
-    switch (ending_) {
-        case TryEnding::Cut:
-            what = "the transfer broke";
-            break;
-        case TryEnding::Unreachable:
-            what = "no connection was made";
-            break;
-        case TryEnding::Busy:
-            what = "the server is busy";
-            break;
-        case TryEnding::Mismatch:
-            what = "the resumed piece is of another file";
-            break;
-        case TryEnding::Complete:
-        case TryEnding::Final:
-            return;
-    }
-    if (!pause) {
-        log_.Line(std::string(what) + after + "; no tries are left" +
-                  (ending_ == TryEnding::Busy
-                       ? " (it asks to be asked again in " + FormatLength(busyWait_) + " s)"
-                       : ""));
-        return;
-    }
-    log_.Line(std::string(what) + after + "; " + retries.LastGranted() + " in " +
-              std::to_string(std::lround(*pause * 1000)) + " ms");
-}
-
-// One try: the header probe, or the transfer when the probe has been answered already.
-void frmLaunch::StartTry(bool probe) {
-    DownloadWait = kTransferPending;
-    ending_ = TryEnding::Final;
-    noConnection_ = false;
-    answerLogged_ = false;
-    if (!probe) return StartTransfer();
-    bodyRequested_ = false;
-    requestLogged_ = false;
-    GorDownload1.Readheaders();
-}
-
-// The control resumes a partial file that holds bytes; only bytes that a validator ties to
-// one file on the server are resumed, any others go and the file comes whole again. A partial
-// file that another program holds for a moment (a scanner, a sync client) is waited for.
-void frmLaunch::StartTransfer() {
-    bodyRequested_ = true;
-    requestLogged_ = false;
-    if (received_ > 0 && validator_.empty()) {
-        RemovePartialFile();
-        received_ = 0;
-    }
-    GorDownload1.IfRange(validator_);
-    WhileBusy("opening", partialFile_, [&] { GorDownload1.DownloadFile(); });
 }
 
 // Our own leftover goes whatever its attributes: a hidden or read-only partial file that

@@ -17,7 +17,7 @@ Watchdog::Watchdog(platform::EventLoop& loop, Expiry onExpiry)
 
 void Watchdog::Start(Road road) {
     road_ = road;
-    restartedAt_ = loop_.Now();
+    startedAt_ = restartedAt_ = loop_.Now();
     bytesAtRestart_ = bytes_ = 0;
     Timer1->SetEnabled(true);
     if (road == Road::Download) ceiling_->SetEnabled(true);
@@ -43,6 +43,10 @@ void Watchdog::Progress(double bytes) {
         bytesAtRestart_ = bytes;
         Timer1->SetEnabled(true);
     }
+}
+
+double Watchdog::Deadline() const {
+    return std::min(restartedAt_ + kWatchdogSeconds, startedAt_ + kDownloadCeilingSeconds);
 }
 
 std::string Watchdog::ExpiryText() const {

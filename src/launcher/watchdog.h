@@ -60,6 +60,9 @@ class Watchdog {
     // Disarms both timers (the road's end, or a completed download).
     void Stop();
     Road road() const { return road_; }
+    // When, on the clock, a download's watchdog ends the road unless progress restarts Timer1
+    // first: Timer1's expiry or the ceiling, whichever comes sooner.
+    double Deadline() const;
 
     // A download's body stands at `bytes` (the partial file's length): kLeastProgressBytes
     // since the last restart restart Timer1, at most once every kWatchdogRestartStep seconds.
@@ -74,6 +77,7 @@ class Watchdog {
     std::unique_ptr<platform::Timer> Timer1;
     std::unique_ptr<platform::Timer> ceiling_;  // a download's whole time; never restarted
     Road road_ = Road::Patch;
+    double startedAt_ = 0;    // when the road began: the ceiling counts from here
     double restartedAt_ = 0;  // when a download's bytes last restarted Timer1
     double bytesAtRestart_ = 0;
     double bytes_ = 0;  // the body's bytes at the last Progress

@@ -1,0 +1,273 @@
+// DownloadRoad: the tries of one download, their routes and pauses, and their log lines.
+#include "launcher/download_road.h"
+
+#include <cmath>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "download/http_date.h"
+#include "download/resume_validator.h"
+#include "platform/socket_control.h"
+
+namespace gor::launcher {
+
+namespace {
+
+constexpr const char* kProxyAuthenticationRequired = "407";
+// The longest a try may take to find that no connection can be made.
+constexpr double kConnectSeconds = platform::kConnectMilliseconds / 1000.0;
+
+}  // namespace
+
+DownloadRoad::DownloadRoad(download::GorDownload& control, RoadWindow& window,
+                           platform::EventLoop& loop, const Watchdog& watchdog, LaunchLog& log,
+                           platform::SystemProxy* proxy, RandomShare retryShare)
+    : GorDownload1(control),
+      window_(window),
+      loop_(loop),
+      watchdog_(watchdog),
+      log_(log),
+      proxy_(proxy),
+      retryShare_(std::move(retryShare)),
+      retries_(retryShare_) {}
+
+void DownloadRoad::Begin(const std::string& url, double reserve) {
+    reserve_ = reserve;
+    LookUpProxy(url);
+    retries_ = DownloadRetries(retryShare_);
+    try_ = Try{};
+    received_ = 0;
+    validator_.clear();
+}
+
+void DownloadRoad::StartTry() {
+    StartRequest(/*probe=*/!try_.bodyRequested);
+}
+
+// A route that takes no connection, even one that timed out, passes to the next at once;
+// otherwise the retry rule decides, and a try again walks the routes from their first. A road
+// that runs out of time ends by itself, so that a network failure is "Error Downloading" and
+// never the watchdog's "Terminating".
+bool DownloadRoad::Again() {
+    if (try_.noConnection && NextRoute()) return true;
+    const std::optional<double> pause = retries_.After(try_.ending, try_.busyWait);
+    const bool inTime = pause && InTime(*pause);
+    LogRetry(pause, inTime);
+    if (!inTime) return false;
+    window_.WaitUntil(loop_.Now() + *pause);
+    if (!routeAnswered_) UseRoute(0);  // the list again from its first
+    return true;
+}
+
+// One request: the header probe, or the transfer once the probe has been answered.
+void DownloadRoad::StartRequest(bool probe) {
+    try_ = Try{.bodyRequested = !probe};
+    if (!probe) return StartTransfer();
+    GorDownload1.Readheaders();
+}
+
+// The control resumes a partial file that holds bytes; only bytes that a validator ties to
+// one file on the server are resumed, any others go and the file comes whole again. A partial
+// file that another program holds for a moment (a scanner, a sync client) is waited for.
+void DownloadRoad::StartTransfer() {
+    if (received_ > 0 && validator_.empty()) {
+        window_.RemovePartialFile();
+        received_ = 0;
+    }
+    GorDownload1.IfRange(validator_);
+    window_.WhileBusy("opening", GorDownload1.fileName(), [&] { GorDownload1.DownloadFile(); });
+}
+
+void DownloadRoad::Progress(double downloaded) {
+    received_ = downloaded;
+    if (try_.answerLogged) return;
+    LogRequest();
+    LogAnswer("download answer");
+    // The bytes of a piece that resumed them keep the validator of the file they came from.
+    if (!(GorDownload1.Resuming() && GorDownload1.Resumesupported()))
+        validator_ = download::ResumeValidator(GorDownload1.getheader("ETag"),
+                                               GorDownload1.getheader("Last-Modified"),
+                                               GorDownload1.getheader("Date"));
+}
+
+void DownloadRoad::ProbeAnswered() {
+    LogRequest();
+    LogAnswer("probe answer");
+    StartRequest(/*probe=*/false);
+}
+
+void DownloadRoad::Complete() {
+    LogRequest();
+    log_.Line("transfer complete: " + FormatLength(received_) + " bytes received");
+    try_.ending = TryEnding::Complete;
+}
+
+// A socket failure before any answer came may be tried again, one after body bytes may be
+// resumed; a busy host is asked again; a resumed piece of another file brings the file whole;
+// any other refused answer and data failure (no socket error) end the road.
+void DownloadRoad::Failed(const std::string& description, bool SERVER_ERROR) {
+    LogRequest();
+    const std::int32_t code = GorDownload1.lastSocketError();
+    if (SERVER_ERROR) {
+        LogAnswer(try_.bodyRequested ? "download answer" : "probe answer");
+        log_.Line("server refused: " + description);
+        if (GorDownload1.Responsecode() == kProxyAuthenticationRequired)
+            log_.Line(kProxyAsksForCredentials);
+    } else {
+        const std::string codes = " (error " + std::to_string(code) + ", system error " +
+                                  std::to_string(GorDownload1.lastSocketSystemError()) + ")";
+        log_.Line("transfer failed after " + FormatLength(received_) + " bytes: " + description +
+                  (code ? codes : ""));
+    }
+    if (GorDownload1.resumeMismatched()) {
+        // The control has emptied the partial file: nothing of it is continued.
+        received_ = 0;
+        validator_.clear();
+        try_.ending = TryEnding::Mismatch;
+    } else {
+        // A connection attempt that timed out has spent its whole budget, also on a resume.
+        const bool noAnswer = !try_.answerLogged;
+        try_.noConnection = !SERVER_ERROR && noAnswer && (TimedOut(code) || IsUnreachable(code));
+        try_.ending = SERVER_ERROR                                ? RefusedEnding()
+                      : code == 0 || (noAnswer && TimedOut(code)) ? TryEnding::Final
+                      : noAnswer && IsUnreachable(code)           ? TryEnding::Unreachable
+                                                                  : ResumableEnding();
+    }
+}
+
+TryEnding DownloadRoad::RefusedEnding() {
+    const std::optional<double> wait = download::RetryAfterSeconds(
+        GorDownload1.getheader("Retry-After"), GorDownload1.getheader("Date"));
+    try_.busyWait = wait.value_or(0);
+    const TryEnding ending = launcher::RefusedEnding(GorDownload1.Responsecode(), wait);
+    if (wait && ending == TryEnding::Final)
+        log_.Line("the server asks to be asked again in " + FormatLength(*wait) +
+                  " s, longer than the " + FormatLength(kLongestBusyWait) + " s a start waits");
+    return ending;
+}
+
+void DownloadRoad::Disconnected() {
+    LogRequest();
+    log_.Line("the server closed the connection after " + FormatLength(received_) +
+              " bytes, before the end");
+    try_.ending = try_.bodyRequested ? ResumableEnding() : TryEnding::Final;
+}
+
+// A broken transfer is resumed only when there are bytes to resume and the file's length is
+// known, so that the control can tell a whole file from a cut one.
+TryEnding DownloadRoad::ResumableEnding() {
+    return received_ > 0 && GorDownload1.contentLength() > 0 ? TryEnding::Cut : TryEnding::Final;
+}
+
+// The request line and the Range and If-Range fields as the control sent them, where to; or
+// that nothing was sent (no connection was made).
+void DownloadRoad::LogRequest() {
+    if (std::exchange(try_.requestLogged, true)) return;
+    const char* purpose = try_.bodyRequested ? "download: " : "probe: ";
+    const std::string where =
+        GorDownload1.proxyHost().empty()
+            ? GorDownload1.host() + ":" + GorDownload1.port()
+            : "the proxy " + HostPort(GorDownload1.proxyHost(), GorDownload1.proxyPort());
+    const std::string& line = GorDownload1.sentLine();
+    const std::string& fields = GorDownload1.sentFields();
+    log_.Line(purpose + (line.empty()
+                             ? "nothing sent to " + where
+                             : line + " to " + where + (fields.empty() ? "" : ", ") + fields));
+}
+
+// The last answer's status line and what it said of the body's length.
+void DownloadRoad::LogAnswer(const char* purpose) {
+    try_.answerLogged = true;
+    routeAnswered_ = true;
+    const std::string length = GorDownload1.getheader("content-length");
+    const std::string coding = GorDownload1.getheader("transfer-encoding");
+    std::string text = std::string(purpose) + ": " + std::string(GorDownload1.statusLine());
+    text += length.empty() ? ", no Content-Length" : ", Content-Length: " + length;
+    if (!coding.empty()) text += ", Transfer-Encoding: " + coding;
+    log_.Line(text);
+}
+
+bool DownloadRoad::InTime(double pause) const {
+    return loop_.Now() + pause + kConnectSeconds + reserve_ < watchdog_.Deadline();
+}
+
+std::string DownloadRoad::NoTimeFor(const std::string& what) const {
+    return "no time is left for " + what + " before the watchdog (it would end the road in " +
+           FormatLength(watchdog_.Deadline() - loop_.Now()) + " s)";
+}
+
+void DownloadRoad::LogRetry(std::optional<double> pause, bool inTime) {
+    const std::string after = " after " + FormatLength(received_) + " bytes";
+    const char* what = nullptr;
+    switch (try_.ending) {
+        case TryEnding::Cut:
+            what = "the transfer broke";
+            break;
+        case TryEnding::Unreachable:
+            what = "no connection was made";
+            break;
+        case TryEnding::Busy:
+            what = "the server is busy";
+            break;
+        case TryEnding::Mismatch:
+            what = "the resumed piece is of another file";
+            break;
+        case TryEnding::Complete:
+        case TryEnding::Final:
+            return;
+    }
+    if (!pause) {
+        log_.Line(std::string(what) + after + "; no tries are left" +
+                  (try_.ending == TryEnding::Busy
+                       ? " (it asks to be asked again in " + FormatLength(try_.busyWait) + " s)"
+                       : ""));
+        return;
+    }
+    if (!inTime) {
+        log_.Line(std::string(what) + after + "; " + NoTimeFor(retries_.LastGranted()));
+        return;
+    }
+    log_.Line(std::string(what) + after + "; " + retries_.LastGranted() + " in " +
+              std::to_string(std::lround(*pause * 1000)) + " ms");
+}
+
+// The lookup runs on while events are dispatched; one that outlasts its bound is left to end
+// by itself, and the road goes direct.
+void DownloadRoad::LookUpProxy(const std::string& url) {
+    if (!proxy_) return;
+    proxy_->Start(url);
+    const double deadline = loop_.Now() + kProxyLookupSeconds;
+    std::optional<platform::ProxySettings> settings;
+    while (!(settings = proxy_->Finished()) && loop_.Now() < deadline)
+        loop_.DispatchEvents(deadline);
+    if (!settings) {
+        log_.Line("proxy: direct (the system gave no answer within " +
+                  FormatLength(kProxyLookupSeconds) + " s)");
+        return;
+    }
+    routes_ = ChooseRoutes(*settings, GorDownload1.host());
+    log_.Line("proxy: " + DescribeRoutes(*settings, routes_));
+    UseRoute(0);
+}
+
+void DownloadRoad::UseRoute(std::size_t route) {
+    route_ = route;
+    GorDownload1.Proxy(routes_[route].host, routes_[route].port);
+}
+
+bool DownloadRoad::NextRoute() {
+    if (routeAnswered_ || route_ + 1 >= routes_.size()) return false;
+    const ProxyRoute& next = routes_[route_ + 1];
+    const std::string name = next.host.empty() ? "direct" : HostPort(next.host, next.port);
+    if (!InTime(0)) {
+        log_.Line("no connection was made; " + NoTimeFor("the next route, " + name));
+        try_.ending = TryEnding::Final;  // nor is any other try in time: the road ends
+        return false;
+    }
+    UseRoute(route_ + 1);
+    log_.Line("no connection was made; next route: " + name);
+    return true;
+}
+
+}  // namespace gor::launcher

@@ -1,0 +1,122 @@
+// DownloadRoad: what the launcher does beyond one request of GorDownload1 to bring the updater:
+// the routes through the system's proxies, the tries again (resumes, reconnects, busy hosts,
+// a whole fetch after a foreign piece) with their pauses, the validator and the bytes that a
+// resume continues, and the log's lines of every try. FetchFile and the download handlers
+// drive it; the window keeps its fields, its waits and the partial file.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "download/gor_download.h"
+#include "launcher/download_retries.h"
+#include "launcher/launch_log.h"
+#include "launcher/proxy_choice.h"
+#include "launcher/watchdog.h"
+#include "platform/event_loop.h"
+#include "platform/system_proxy.h"
+
+namespace gor::launcher {
+
+// What the road asks of the window that drives it. Every wait dispatches events, so the
+// watchdog rules them all.
+class RoadWindow {
+  public:
+    // Dispatches events until the clock reaches `deadline`.
+    virtual void WaitUntil(double deadline) = 0;
+    // Runs a file step on `path`, waiting while another program holds the file (busy_files.h).
+    virtual void WhileBusy(const char* what, const std::string& path,
+                           const std::function<void()>& step) = 0;
+    // Removes the transfer's partial file, if there is one.
+    virtual void RemovePartialFile() = 0;
+
+  protected:
+    ~RoadWindow() = default;
+};
+
+class DownloadRoad {
+  public:
+    // All outlive the road. `proxy` may be null: every request goes direct.
+    DownloadRoad(download::GorDownload& control, RoadWindow& window, platform::EventLoop& loop,
+                 const Watchdog& watchdog, LaunchLog& log, platform::SystemProxy* proxy,
+                 RandomShare retryShare);
+
+    // A new road to the control's URL (`url` with its scheme, for the proxy lookup): the
+    // system's proxies are looked up, and nothing of an earlier road counts. The window still
+    // waits `reserve` seconds after the road's end before it stops the watchdog.
+    void Begin(const std::string& url, double reserve);
+    // Starts the next try: the probe, or the transfer when the probe has been answered.
+    void StartTry();
+    // After a try ended: logs how, and whether the road goes on; when it does, the next route
+    // is taken at once, or the pause before a try again has been waited. No route or try
+    // again is taken that could still be making its connection when the watchdog would end
+    // the road (less the reserve): the road ends here instead, as a network failure.
+    bool Again();
+
+    // The control's events as the road sees them; the window's handlers call these.
+    void Progress(double downloaded);
+    void ProbeAnswered();
+    void Complete();
+    void Failed(const std::string& description, bool SERVER_ERROR);
+    void Disconnected();
+
+  private:
+    // One try's state: set anew, all of it, whenever a request starts.
+    struct Try {
+        bool bodyRequested = false;           // the try is the transfer, not the probe
+        bool requestLogged = false;           // its request is in the log
+        bool answerLogged = false;            // its answer's status line is in the log
+        bool noConnection = false;            // it made no connection (refused, timed out, ...)
+        TryEnding ending = TryEnding::Final;  // how it ended, for the retry rule
+        double busyWait = 0;                  // the wait a busy host named, in seconds
+    };
+
+    void StartRequest(bool probe);
+    // The transfer, resuming what the partial file holds when a validator ties it to the
+    // server's file.
+    void StartTransfer();
+    // Asks the system, once per road and within kProxyLookupSeconds, which proxies serve
+    // `url`, and takes the first route.
+    void LookUpProxy(const std::string& url);
+    void UseRoute(std::size_t route);
+    // After a try that could make no connection, the next route of the list, when there is one,
+    // no answer has come through the one in use, and there is time for it.
+    bool NextRoute();
+    // Whether a try after `pause` seconds that spends the whole connect budget still ends,
+    // with the reserve after it, before the watchdog's deadline.
+    bool InTime(double pause) const;
+    // The log's words for a try or route that the watchdog's deadline leaves no time for.
+    std::string NoTimeFor(const std::string& what) const;
+    // How a broken transfer's try ended: Cut when it can be resumed, else Final.
+    TryEnding ResumableEnding();
+    // How a try that the server refused ended: a busy host or a gateway may be asked again.
+    TryEnding RefusedEnding();
+    // What the current try sent, once per try, before what came back.
+    void LogRequest();
+    void LogAnswer(const char* purpose);
+    // The log line of a retry about to be made after `pause` seconds, or of the road's end
+    // (no tries left, or none `inTime`).
+    void LogRetry(std::optional<double> pause, bool inTime);
+
+    download::GorDownload& GorDownload1;
+    RoadWindow& window_;
+    platform::EventLoop& loop_;
+    const Watchdog& watchdog_;
+    LaunchLog& log_;
+    platform::SystemProxy* proxy_;
+    RandomShare retryShare_;
+
+    DownloadRetries retries_;
+    Try try_;
+    double reserve_ = 0;     // seconds the window waits after the road before the watchdog stops
+    double received_ = 0;    // bytes in the partial file at the last Progress
+    std::string validator_;  // If-Range of the bytes in the partial file; empty: none
+    std::vector<ProxyRoute> routes_ = std::vector<ProxyRoute>(1);  // the ways there, in order
+    std::size_t route_ = 0;                                        // the one in use
+    bool routeAnswered_ = false;  // an answer came through it: resumes and retries keep it
+};
+
+}  // namespace gor::launcher
