@@ -428,6 +428,7 @@ TEST(DownloadRetries, BusyHostIsAskedAgainWithinItsStatedWait) {
         EXPECT_EQ(launcher::RefusedEnding(c.code, wait), c.ending) << c.code << " " << c.retryAfter;
     }
     EXPECT_EQ(download::RetryAfterSeconds("Mon, 07 Dec 2026 09:59:00 GMT", date), 0.0);
+    EXPECT_EQ(download::RetryAfterSeconds(std::string(400, '9'), ""), download::kLongestRetryAfter);
 }
 
 }  // namespace
