@@ -188,7 +188,7 @@ class GorDownload : private platform::SocketEvents {
     // inside its event handler, and the rest of the old request's handling leaves it alone.
     std::uint32_t request_ = 0;
     std::uint64_t askedFrom_ = 0;  // where the download's range starts; 0 without one
-    std::uint64_t written_ = 0;    // the target file's write position during a download
+    std::uint64_t written_ = 0;    // the file position the download's body has reached
     // The held bytes a resumed piece asks for again and has not yet brought: its first body
     // bytes must be these, and are compared, not written again.
     std::string overlap_;
