@@ -72,7 +72,7 @@ void GorDownload::BeginRequest(std::int32_t mode) {
     resumeMismatched_ = false;
     sentLine_.clear();
     sentFields_.clear();
-    overlap_.reset();
+    overlap_.clear();
     IsExecuting_ = true;
     mode_ = mode;
     if (proxyHost_.empty()) {
@@ -181,11 +181,11 @@ void GorDownload::Winsock1_Connect() {
         if (mode_ == kDownload) {
             const std::uint64_t length = targetFile_->Length();
             if (length > 0) {
-                // Ask again for the last byte held and write it again at its own offset.
+                // Ask again for the last bytes held, to compare; new bytes go on after them.
                 Resuming_ = true;
-                targetFile_->Seek(length - 1);
-                overlap_ = targetFile_->ByteAt();
-                rangeFrom = askedFrom_ = length - 1;
+                rangeFrom = askedFrom_ = length - std::min(length, kResumeOverlap);
+                overlap_ = targetFile_->ReadAt(askedFrom_, length - askedFrom_);
+                targetFile_->Seek(length);
             }
         } else {
             rangeFrom = 0;  // the probe asks for everything and reads only the header
@@ -240,7 +240,7 @@ void GorDownload::Winsock1_DataArrival(std::int32_t bytesTotal) {
 
     // The trap is disarmed: from here on a failing step is skipped and the next one runs.
     const std::uint32_t request = request_;
-    const std::uint64_t n = written_;
+    const std::uint64_t n = written_ + overlap_.size();  // where the file stands
     SkipOnFailure(skipped_, "the Progress handler",
                   [&] { Events().Progress(static_cast<double>(n), contentLength_); });
     // A host that cancelled, restarted or otherwise ended the request from inside Progress has
@@ -352,9 +352,11 @@ bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& 
     const DownloadBody framing = FrameDownloadBody(answer_, Resumesupported_, askedFrom_,
                                                    contentLength_, build::kMaxBodyBytes);
     if (framing.failure) throw std::runtime_error(framing.failure);
-    if (Resuming_ && Resumesupported_ && ForeignPiece(answer_.Value("ETag"), IfRange_))
-        ResumeMismatch();
-    if (!Resumesupported_) overlap_.reset();
+    if (Resuming_ && Resumesupported_ &&
+        (ForeignPiece(answer_.Value("ETag"), answer_.Value("Last-Modified"), IfRange_) ||
+         framing.end < static_cast<double>(askedFrom_ + overlap_.size())))
+        ResumeMismatch();  // another file's piece, or a file that ends inside the bytes held
+    if (!Resumesupported_) overlap_.clear();
     chunked_ = framing.chunked;
     untilClose_ = framing.untilClose;
     chunks_ = ChunkedDecoder();
@@ -379,7 +381,9 @@ bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& 
 void GorDownload::WriteBody(platform::File& file, std::string_view received) {
     const auto write = [&](std::string_view run) {
         if (run.empty()) return;
-        if (overlap_ && std::exchange(overlap_, std::nullopt) != run.front()) ResumeMismatch();
+        const std::size_t held = std::min(run.size(), overlap_.size());
+        if (run.substr(0, held) != std::string_view(overlap_).substr(0, held)) ResumeMismatch();
+        overlap_.erase(0, held);
         if (run.size() > build::kMaxBodyBytes - std::min(written_, build::kMaxBodyBytes)) {
             throw std::length_error(kBodyTooLarge);
         }
@@ -387,7 +391,7 @@ void GorDownload::WriteBody(platform::File& file, std::string_view received) {
             static_cast<double>(written_ + run.size()) > contentLength_) {
             throw std::runtime_error(kBodyNotAnnounced);
         }
-        file.Write(run);
+        file.Write(run.substr(held));
         written_ += run.size();
     };
     if (!chunked_) {

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -92,6 +91,10 @@ class GorDownload : private platform::SocketEvents {
     static constexpr const char* kLabel1Caption = "Gorvik Downloader";
     static constexpr int kLabel1Width = 2370;
     static constexpr int kLabel1Height = 300;
+
+    // A resume asks again for this many of the last bytes held (all when the file holds fewer),
+    // so that a piece of another file cannot pass for their continuation by one equal byte.
+    static constexpr std::uint64_t kResumeOverlap = 4096;
 
     // Read-only views of inner state, for the host's diagnostics and for tests.
     // The length the probe learnt; once a download answer is accepted, the write position
@@ -189,9 +192,10 @@ class GorDownload : private platform::SocketEvents {
     // inside its event handler, and the rest of the old request's handling leaves it alone.
     std::uint32_t request_ = 0;
     std::uint64_t askedFrom_ = 0;  // where the download's range starts; 0 without one
-    std::uint64_t written_ = 0;    // the target file's write position during a download
-    // A resumed piece asks again for the last byte held: its first body byte must be this one.
-    std::optional<char> overlap_;
+    std::uint64_t written_ = 0;    // the file position the download's body has reached
+    // The held bytes a resumed piece asks for again and has not yet brought: its first body
+    // bytes must be these, and are compared, not written again.
+    std::string overlap_;
     bool chunked_ = false;     // the download answer's body comes in chunked coding
     bool untilClose_ = false;  // or has no length of its own and runs until the close
     std::size_t interim_ = 0;  // bytes of interim answers skipped before the final one

@@ -1,6 +1,7 @@
 // Reading HTTP dates and Retry-After (RFC 9110 §5.6.7, §10.2.3).
 #include "download/http_date.h"
 
+#include <algorithm>
 #include <array>
 
 #include "download/response.h"
@@ -107,14 +108,15 @@ std::optional<double> RetryAfterSeconds(std::string_view retryAfter, std::string
     retryAfter = TrimSpaces(retryAfter);
     if (retryAfter.empty()) return std::nullopt;
     if (retryAfter.find_first_not_of("0123456789") == std::string_view::npos) {
-        double seconds = 0;  // any number of digits; a wait this long is only ever refused
-        for (const char c : retryAfter) seconds = seconds * 10 + (c - '0');
+        double seconds = 0;  // any number of digits, capped digit by digit: never infinite
+        for (const char c : retryAfter)
+            seconds = std::min(seconds * 10 + (c - '0'), kLongestRetryAfter);
         return seconds;
     }
     const auto until = ParseHttpDate(retryAfter);
     const auto now = ParseHttpDate(date);
     if (!until || !now) return std::nullopt;
-    return *until > *now ? static_cast<double>(*until - *now) : 0.0;
+    return *until > *now ? std::min(static_cast<double>(*until - *now), kLongestRetryAfter) : 0.0;
 }
 
 }  // namespace gor::download

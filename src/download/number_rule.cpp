@@ -139,6 +139,8 @@ double NumberRule(std::string_view text) {
 
 std::string NumberText(double value) {
     if (value == 0) return "0";  // also for -0
+    if (std::isnan(value)) return "NAN";
+    if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
     if (value == std::trunc(value) && std::fabs(value) < kWholeLimit) {
         return std::to_string(static_cast<long long>(value));
     }

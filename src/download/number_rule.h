@@ -18,7 +18,8 @@ double NumberRule(std::string_view text);
 
 // Writes a number back as decimal text: a whole number below 10^15 as its digits (with a
 // minus sign when negative), anything else in the shortest form with 15 significant digits, an
-// exponent written with E (so the text reads back by the rule above).
+// exponent written with E (so the text reads back by the rule above); infinities and NaN as
+// printf writes them ("INF", "-INF", "NAN"), which no rule reads back.
 std::string NumberText(double value);
 
 }  // namespace gor::download

@@ -25,8 +25,11 @@ std::string ResumeValidator(std::string_view etag, std::string_view lastModified
     return std::string(lastModified);
 }
 
-bool ForeignPiece(std::string_view pieceEtag, std::string_view validator) {
-    return !validator.empty() && !pieceEtag.empty() && pieceEtag != validator;
+bool ForeignPiece(std::string_view pieceEtag, std::string_view pieceLastModified,
+                  std::string_view validator) {
+    if (validator.empty()) return false;
+    // A strong tag is quoted; a date never starts with a quote.
+    return (validator.front() == '"' ? pieceEtag : pieceLastModified) != validator;
 }
 
 }  // namespace gor::download

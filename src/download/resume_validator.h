@@ -14,8 +14,10 @@ namespace gor::download {
 std::string ResumeValidator(std::string_view etag, std::string_view lastModified,
                             std::string_view date);
 
-// Whether a resumed piece's own ETag contradicts the validator it was asked with: a piece
-// that names a tag must name exactly the one sent (none was: nothing to compare).
-bool ForeignPiece(std::string_view pieceEtag, std::string_view validator);
+// Whether a resumed piece fails to carry the validator it was asked with (one ResumeValidator
+// gave): a tag must come back as its ETag, a date as its Last-Modified, exactly; a piece without
+// it is not shown to be of that file. None sent: nothing to compare.
+bool ForeignPiece(std::string_view pieceEtag, std::string_view pieceLastModified,
+                  std::string_view validator);
 
 }  // namespace gor::download

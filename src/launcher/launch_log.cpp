@@ -60,7 +60,8 @@ void LaunchLog::Line(const std::string& text) {
 }
 
 // Without printf, which would link a formatting library into the exe. A length past 64 bits,
-// which only a lying header announces, is written as the number rule writes it.
+// which only a lying header announces, or no finite number, is written as the number rule
+// writes it (the cast would be undefined).
 std::string FormatLength(double bytes) {
     const double whole = std::nearbyint(bytes);
     if (std::fabs(whole) < 0x1p63) return std::to_string(static_cast<long long>(whole));

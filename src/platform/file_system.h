@@ -23,8 +23,9 @@ class File {
     virtual void Seek(std::uint64_t offset) = 0;
     // Writes all of `bytes` at the position and advances it; never shortens the file.
     virtual void Write(std::string_view bytes) = 0;
-    // The byte at the position (which it leaves alone); throws when the file ends before it.
-    virtual char ByteAt() = 0;
+    // The `count` bytes from `offset` on (the position is left alone); throws when the file
+    // ends before them.
+    virtual std::string ReadAt(std::uint64_t offset, std::size_t count) = 0;
     // Cuts the file at `length` bytes (the position is left alone).
     virtual void Truncate(std::uint64_t length) = 0;
     virtual void Close() = 0;

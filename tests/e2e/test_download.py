@@ -72,9 +72,9 @@ class Downloads(DownloadCase):
     def test_served_in_any_good_form_the_updater_is_saved_and_started(self):
         # No length (complete at the close), a header in pieces, a link that drops once (the
         # transfer resumes by range in the same start), a host busy twice (asked again after
-        # the 2 s it names each time).
+        # the 2 s it names each time), a resume answered from another file (fetched whole).
         body, logs = standin_bytes(), {}
-        for scenario in ("no-length", "split-header", "cut-once", "busy-twice"):
+        for scenario in ("no-length", "split-header", "cut-once", "busy-twice", "splice"):
             with self.subTest(scenario):
                 folder, code, _ = self.download(
                     lambda: HostileServer(scenario, body=body, port=UPDATE_PORT))

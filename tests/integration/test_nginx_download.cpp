@@ -120,7 +120,7 @@ TEST_F(NginxDownloadTest, EmptyFileArrivesAsAnEmptyFile) {
 }
 
 TEST_F(NginxDownloadTest, PartialFileIsResumedFromItsLastByte) {
-    // Resuming asks for the last byte held again: damaged, it shows the piece to be of another
+    // Resuming asks for the last bytes held again: one damaged shows the piece to be of another
     // file, and nothing is kept; whole, the piece continues it.
     const std::size_t held = 1024 * 1024 + 7;
     std::string partial = Big().substr(0, held);

@@ -262,34 +262,33 @@ TEST(WithTheControl, CutTransferResumesOnlyWhatAValidatorTiesToTheServersFile) {
     const std::string etag = "ETag: \"v1\"\r\n", modified = "Mon, 07 Dec 2026 10:00:00 GMT";
     const std::string date = "Last-Modified: " + modified + "\r\nDate: " + modified + "\r\n";
     const std::string piece = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes ";
-    const std::string rest = piece + "511-2047/2048\r\nContent-Length: 1537\r\n";
+    const std::string rest = piece + "0-2047/2048\r\nContent-Length: 2048\r\n";
+    const std::string resume = "Range: bytes=0-\r\nIf-Range: \"v1\"\r\n", tagged = rest + etag;
     const std::string other = kImage.substr(0, 511) + "#" + kImage.substr(512);
+    const std::string earlier = kImage.substr(0, 100) + "#" + kImage.substr(101);
     const struct {
         std::string validator, resumeLines, answer, again;
         int exit;
     } cases[] = {
-        {etag, "Range: bytes=511-\r\nIf-Range: \"v1\"\r\n", rest + "\r\n" + kImage.substr(511), "",
-         kExitStarted},
+        {etag, resume, tagged + "\r\n" + kImage, "", kExitStarted},
         // A weak tag names no exact file, and the date beside it is not sent in its place; a
         // date as recent as the answer is no validator either. The file comes whole.
         {"ETag: W/\"v1\"\r\n" + date, "", kGoodHeader + kImage, "", kExitStarted},
         {date, "", kGoodHeader + kImage, "", kExitStarted},
         {"Last-Modified: " + modified + "\r\nDate: Mon, 07 Dec 2026 10:00:01 GMT\r\n",
-         "Range: bytes=511-\r\nIf-Range: " + modified + "\r\n", rest + "\r\n" + kImage.substr(511),
-         "", kExitStarted},
+         "Range: bytes=0-\r\nIf-Range: " + modified + "\r\n",
+         rest + "Last-Modified: " + modified + "\r\n\r\n" + kImage, "", kExitStarted},
         // A piece whose overlap byte or tag is another file's: nothing of it is kept, the file
         // comes whole.
-        {etag, "Range: bytes=511-\r\nIf-Range: \"v1\"\r\n", rest + "\r\n" + other.substr(511),
-         kGoodHeader + kImage, kExitStarted},
-        {etag, "Range: bytes=511-\r\nIf-Range: \"v1\"\r\n",
-         rest + "ETag: \"v2\"\r\n\r\n" + kImage.substr(511), kGoodHeader + kImage, kExitStarted},
+        {etag, resume, tagged + "\r\n" + other, kGoodHeader + kImage, kExitStarted},
+        {etag, resume, tagged + "\r\n" + earlier, kGoodHeader + kImage, kExitStarted},
+        {etag, resume, rest + "ETag: \"v2\"\r\n\r\n" + kImage, kGoodHeader + kImage, kExitStarted},
+        {etag, resume, rest + "\r\n" + kImage, kGoodHeader + kImage, kExitStarted},
         // No validator: nothing is spliced on, the file comes again from the start.
         {"", "", kGoodHeader + kImage, "", kExitStarted},
         // A piece from elsewhere, or of a file of another length, ends the road.
-        {etag, "Range: bytes=511-\r\nIf-Range: \"v1\"\r\n", piece + "0-2047/2048\r\n\r\n" + kImage,
-         "", kExitNoUpdater},
-        {etag, "Range: bytes=511-\r\nIf-Range: \"v1\"\r\n",
-         piece + "511-2559/2560\r\n\r\n" + kImage.substr(511) + std::string(512, 0), "",
+        {etag, resume, piece + "511-2047/2048\r\n\r\n" + kImage.substr(511), "", kExitNoUpdater},
+        {etag, resume, piece + "0-2559/2560\r\n\r\n" + kImage + std::string(512, 0), "",
          kExitNoUpdater},
     };
     for (const auto& c : cases) {
@@ -435,6 +434,7 @@ TEST(DownloadRetries, BusyHostIsAskedAgainWithinItsStatedWait) {
         EXPECT_EQ(launcher::RefusedEnding(c.code, wait), c.ending) << c.code << " " << c.retryAfter;
     }
     EXPECT_EQ(download::RetryAfterSeconds("Mon, 07 Dec 2026 09:59:00 GMT", date), 0.0);
+    EXPECT_EQ(download::RetryAfterSeconds(std::string(400, '9'), ""), download::kLongestRetryAfter);
 }
 
 }  // namespace

@@ -92,6 +92,7 @@ TEST(NumberRule, WritesNumbersBackAsText) {
         {1e20, "1E+20"},
     };
     for (const auto& [value, text] : cases) EXPECT_EQ(NumberText(value), text);
+    EXPECT_EQ(NumberText(-HUGE_VAL), "-INF");
 }
 
 // printf's %.15G, correctly rounded in the native C library, is the measure: random doubles

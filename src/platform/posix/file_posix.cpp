@@ -40,16 +40,18 @@ void FilePosix::Write(std::string_view bytes) {
     }
 }
 
-char FilePosix::ByteAt() {
+std::string FilePosix::ReadAt(std::uint64_t offset, std::size_t count) {
     RequireOpen("read");
-    char byte = 0;
-    ssize_t n = 0;
-    do {
-        n = ::pread(fd_, &byte, 1, static_cast<off_t>(position_));
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) ThrowLastError("read", path_);
-    if (n == 0) throw PosixError(ENODATA, "read", path_);
-    return byte;
+    std::string bytes(count, '\0');
+    for (std::size_t done = 0; done < count;) {
+        const ssize_t n =
+            ::pread(fd_, bytes.data() + done, count - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ThrowLastError("read", path_);
+        if (n == 0) throw PosixError(ENODATA, "read", path_);
+        done += static_cast<std::size_t>(n);
+    }
+    return bytes;
 }
 
 void FilePosix::Truncate(std::uint64_t length) {

@@ -22,7 +22,7 @@ class FilePosix final : public File {
     // Writes every byte at the position (retrying short writes and signals); a full disk
     // throws std::system_error reading "write '<path>': No space left on device".
     void Write(std::string_view bytes) override;
-    char ByteAt() override;
+    std::string ReadAt(std::uint64_t offset, std::size_t count) override;
     void Truncate(std::uint64_t length) override;
     void Close() override;
 

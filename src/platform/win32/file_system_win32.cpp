@@ -52,15 +52,23 @@ class FileWin32 final : public File {
         }
     }
 
-    char ByteAt() override {
+    std::string ReadAt(std::uint64_t offset, std::size_t count) override {
         const std::uint64_t position = Position();
-        char byte = 0;
-        DWORD read = 0;
-        const BOOL ok = ::ReadFile(Handle(), &byte, 1, &read, nullptr);
-        const DWORD error = ok ? (read == 1 ? ERROR_SUCCESS : ERROR_HANDLE_EOF) : ::GetLastError();
+        MovePointer(offset, FILE_BEGIN);
+        std::string bytes(count, '\0');
+        DWORD error = ERROR_SUCCESS;
+        for (std::size_t done = 0; done < count && error == ERROR_SUCCESS;) {
+            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 30));
+            DWORD read = 0;
+            if (!::ReadFile(Handle(), bytes.data() + done, chunk, &read, nullptr))
+                error = ::GetLastError();
+            else if (read == 0)
+                error = ERROR_HANDLE_EOF;
+            done += read;
+        }
         MovePointer(position, FILE_BEGIN);
         if (error != ERROR_SUCCESS) throw Win32Error(error, "ReadFile", path_);
-        return byte;
+        return bytes;
     }
 
     void Truncate(std::uint64_t length) override {

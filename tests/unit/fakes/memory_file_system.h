@@ -193,9 +193,9 @@ class MemoryFileSystem : public platform::FileSystem {
             std::copy(bytes.begin(), bytes.end(), d.begin() + static_cast<std::ptrdiff_t>(pos_));
             pos_ += bytes.size();
         }
-        char ByteAt() override {
-            if (pos_ >= Data().size()) Fail(ENODATA, path_);
-            return Data()[pos_];
+        std::string ReadAt(std::uint64_t offset, std::size_t count) override {
+            if (offset + count > Data().size()) Fail(ENODATA, path_);
+            return Data().substr(offset, count);
         }
         void Truncate(std::uint64_t length) override {
             std::string& d = Data();
