@@ -10,11 +10,13 @@
 #include <windows.h>
 // aclapi.h needs windows.h before it.
 #include <aclapi.h>
+#include <oleacc.h>
 
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -418,6 +420,33 @@ int RegionFaults(HWND hwnd, const Pixels& picture) {
     return wrong;
 }
 
+// What assistive technology reads as a window's name: its client object's.
+std::string AccessibleName(HWND window) {
+    IAccessible* object = nullptr;
+    std::string name;
+    if (SUCCEEDED(::AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
+                                               IID_IAccessible,
+                                               reinterpret_cast<void**>(&object)))) {
+        VARIANT self{};
+        self.vt = VT_I4;
+        BSTR text = nullptr;
+        if (object->get_accName(self, &text) == S_OK) name = Narrow(text);
+        ::SysFreeString(text);
+        object->Release();
+    }
+    return name;
+}
+
+std::vector<HWND> gRenamed;  // windows whose client object's name changed, in order
+void CALLBACK NoteRename(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DWORD, DWORD) {
+    if (object == OBJID_CLIENT) gRenamed.push_back(window);
+}
+
+BOOL CALLBACK NoteName(HWND child, LPARAM names) {
+    (*reinterpret_cast<std::map<std::string, HWND>*>(names))[AccessibleName(child)] = child;
+    return TRUE;
+}
+
 TEST(Win32LauncherWindow, PictureSizeRegionAndLabels) {
     const std::string& picturePath = gPicture;
     LauncherWindowWin32 window;
@@ -483,12 +512,22 @@ TEST(Win32LauncherWindow, PictureSizeRegionAndLabels) {
     EXPECT_TRUE(RegionFaults(hwnd, scaled) == 0);
 
     // Caption changes are painted by the loop without failures; closing is final.
+    // Each line is read by its caption; a new status is announced, a percentage each tenth.
     EventLoopWin32 loop;
+    const HWINEVENTHOOK hook =
+        ::SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr, NoteRename,
+                          ::GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
     window.SetStatusCaption("Downloading Updater");
-    window.SetPercentCaption("42%");
+    for (const char* percent : {"42%", "49%", "50%"}) window.SetPercentCaption(percent);
     window.SetStatusForeColor(255);
-    window.SetPercentVisible(false);
     for (double end = loop.Now() + 0.2; loop.Now() < end;) loop.DispatchEvents(end);
+    ::UnhookWinEvent(hook);
+    std::map<std::string, HWND> names;
+    ::EnumChildWindows(hwnd, NoteName, reinterpret_cast<LPARAM>(&names));
+    EXPECT_TRUE(names.size() == 2 && names.count("Downloading Updater") && names.count("50%"));
+    EXPECT_TRUE(gRenamed ==
+                std::vector<HWND>({names["Downloading Updater"], names["50%"], names["50%"]}));
+    window.SetPercentVisible(false);
     ::SendMessageW(hwnd, WM_CLOSE, 0, 0);  // Alt+F4 does not close it under the launcher
     EXPECT_TRUE(::IsWindow(hwnd));
     window.Unload();
