@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -423,28 +422,20 @@ int RegionFaults(HWND hwnd, const Pixels& picture) {
 // What assistive technology reads as a window's name: its client object's.
 std::string AccessibleName(HWND window) {
     IAccessible* object = nullptr;
-    std::string name;
+    VARIANT self{};
+    self.vt = VT_I4;
+    BSTR name = nullptr;
     if (SUCCEEDED(::AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
-                                               IID_IAccessible,
-                                               reinterpret_cast<void**>(&object)))) {
-        VARIANT self{};
-        self.vt = VT_I4;
-        BSTR text = nullptr;
-        if (object->get_accName(self, &text) == S_OK) name = Narrow(text);
-        ::SysFreeString(text);
-        object->Release();
-    }
-    return name;
+                                               IID_IAccessible, reinterpret_cast<void**>(&object))))
+        object->get_accName(self, &name), object->Release();
+    const std::string text = name != nullptr ? Narrow(name) : "";
+    ::SysFreeString(name);
+    return text;
 }
 
 std::vector<HWND> gRenamed;  // windows whose client object's name changed, in order
 void CALLBACK NoteRename(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DWORD, DWORD) {
     if (object == OBJID_CLIENT) gRenamed.push_back(window);
-}
-
-BOOL CALLBACK NoteName(HWND child, LPARAM names) {
-    (*reinterpret_cast<std::map<std::string, HWND>*>(names))[AccessibleName(child)] = child;
-    return TRUE;
 }
 
 TEST(Win32LauncherWindow, PictureSizeRegionAndLabels) {
@@ -522,11 +513,10 @@ TEST(Win32LauncherWindow, PictureSizeRegionAndLabels) {
     window.SetStatusForeColor(255);
     for (double end = loop.Now() + 0.2; loop.Now() < end;) loop.DispatchEvents(end);
     ::UnhookWinEvent(hook);
-    std::map<std::string, HWND> names;
-    ::EnumChildWindows(hwnd, NoteName, reinterpret_cast<LPARAM>(&names));
-    EXPECT_TRUE(names.size() == 2 && names.count("Downloading Updater") && names.count("50%"));
-    EXPECT_TRUE(gRenamed ==
-                std::vector<HWND>({names["Downloading Updater"], names["50%"], names["50%"]}));
+    EXPECT_TRUE(gRenamed.size() == 3 && gRenamed[1] == gRenamed[2] &&
+                ::GetParent(gRenamed[0]) == hwnd && ::GetParent(gRenamed[1]) == hwnd);
+    EXPECT_TRUE(AccessibleName(gRenamed.at(0)) == "Downloading Updater");
+    EXPECT_TRUE(AccessibleName(gRenamed.at(1)) == "50%");
     window.SetPercentVisible(false);
     ::SendMessageW(hwnd, WM_CLOSE, 0, 0);  // Alt+F4 does not close it under the launcher
     EXPECT_TRUE(::IsWindow(hwnd));
