@@ -102,7 +102,8 @@ class frmLaunch : public download::GorDownloadEvents, private download::SkippedF
     [[noreturn]] void LaunchFailed();
     // Ends the program at once with `code`.
     [[noreturn]] void End(ExitCode code);
-    // Starts gorlaunch.log beside the launcher.
+    // Starts gorlaunch.log beside the launcher, or in the player's own folder where the
+    // launcher's cannot be written.
     void OpenLog();
     // What the current try sent, once per try, before what came back.
     void LogRequest();
