@@ -33,7 +33,6 @@ constexpr std::int16_t kPauseAfterMissingUpdater = 2;
 constexpr std::int16_t kPauseAfterMessage = 2;
 
 constexpr const char* kMessageTitle = "Error Launching";
-constexpr const char* kLogName = "gorlaunch.log";
 
 // The message names the stage the sequence had reached, not the failure itself.
 const char* FirstPartOfMessage(std::int16_t stage) {
@@ -194,7 +193,10 @@ void frmLaunch::OpenLog() {
     // Before the log is open: a failure here has nowhere to be told.
     SkipOnFailure(nullptr, "opening the log", [&] {
         folder = process_.AppPath();
-        log_.Open(folder + kPathSeparator + kLogName);
+        // A folder the player may not change (under Program Files) is where the roads fail by
+        // Windows' rules: the player's own folder keeps that log, and its first line says why.
+        if (!log_.Open(folder) && log_.Open(files_.PlayerDataFolder(kPlayerLogFolder)))
+            log_.Line(folder + " cannot be written: the log is kept here instead");
     });
     log_.Line(std::string("gorlaunch ") + build::kVersionText + " in " + folder +
               ", update server " + build::kUpdateHost);

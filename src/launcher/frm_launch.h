@@ -104,7 +104,8 @@ class frmLaunch : public download::GorDownloadEvents,
     [[noreturn]] void LaunchFailed();
     // Ends the program at once with `code`.
     [[noreturn]] void End(ExitCode code);
-    // Starts gorlaunch.log beside the launcher.
+    // Starts gorlaunch.log beside the launcher, or in the player's own folder where the
+    // launcher's cannot be written.
     void OpenLog();
     // A skipped step's failure, here or inside GorDownload1: "<step> failed: ..." in the log.
     void StepFailed(const char* step, const std::exception& failure) override;

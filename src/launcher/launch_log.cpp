@@ -1,4 +1,5 @@
-// gorlaunch.log: opened and cut at each start, one line per step, bounded.
+// gorlaunch.log: opened and cut at each start after the previous one is set aside, one line per
+// step, bounded.
 #include "launcher/launch_log.h"
 
 #include <cmath>
@@ -7,6 +8,7 @@
 
 #include "download/number_rule.h"
 #include "download/skip_step.h"
+#include "launcher/paths.h"
 
 namespace gor::launcher {
 
@@ -32,14 +34,22 @@ std::string Stamp(double seconds) {
 
 }  // namespace
 
-void LaunchLog::Open(const std::string& path) {
+bool LaunchLog::Open(const std::string& folder) {
     file_.reset();
     written_ = 0;
     start_ = clock_.Now();
-    // The log cannot tell its own failures: there is nowhere to record them.
-    SkipOnFailure(nullptr, "opening the log", [&] {
+    const std::string path = folder + kPathSeparator + kLogName;
+    // The log cannot tell its own failures: there is nowhere to record them. The previous
+    // start's log is kept for support, who often asks only after the player tried again.
+    SkipOnFailure(nullptr, "keeping the previous log", [&] {
+        if (!files_.FindFile(path, platform::kAttrReadOnly)) return;
+        const std::string old = folder + kPathSeparator + kOldLogName;
+        if (files_.FindFile(old, platform::kAttrReadOnly)) files_.Remove(old);
+        files_.Hold(path, platform::HoldFor::Renaming)->Rename(kOldLogName);
+    });
+    return SkipOnFailure(nullptr, "opening the log", [&] {
         auto file = files_.OpenReadWrite(path);
-        file->Truncate(0);  // the previous start's log goes
+        file->Truncate(0);  // whatever is left of a log that could not be set aside
         file_ = std::move(file);
     });
 }

@@ -1,6 +1,6 @@
 // gorlaunch.log beside the launcher: why a start ended, one timestamped line per step, in plain
-// text a support person can read. Rewritten at each start and bounded; a folder where it cannot
-// be written costs nothing.
+// text a support person can read. Rewritten at each start, the previous start's kept beside it,
+// both bounded; a folder where it cannot be written costs nothing.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,12 @@
 
 namespace gor::launcher {
 
+// The log's file name, and the previous start's, in the folder that keeps them.
+inline constexpr const char* kLogName = "gorlaunch.log";
+inline constexpr const char* kOldLogName = "gorlaunch.old.log";
+// The folder in the player's own data folder that keeps the log when the launcher's cannot.
+inline constexpr const char* kPlayerLogFolder = "Gorvik Online";
+
 // The log holds at most this many bytes; a last line says when later ones were dropped.
 inline constexpr std::uint64_t kLogLimit = std::uint64_t{64} * 1024;
 
@@ -24,9 +30,10 @@ class LaunchLog {
     LaunchLog(platform::FileSystem& files, platform::EventLoop& clock)
         : files_(files), clock_(clock) {}
 
-    // Starts a new log at `path`, replacing the previous start's. Never fails: a log that cannot
-    // be opened is not kept, and the launcher goes on without it.
-    void Open(const std::string& path);
+    // Starts a new log in `folder`; the previous start's log there becomes kOldLogName, in
+    // place of the one before it. Never fails: returns false when the log cannot be opened
+    // there, and the launcher goes on without it.
+    bool Open(const std::string& folder);
 
     // Appends "[  12.345] text" (seconds since Open) and a line end. Never fails: a write that
     // fails ends the log.

@@ -88,6 +88,11 @@ class FileSystem {
     // Files). A refusal on such a file is no passing state. Never throws: false when it
     // cannot tell, also for a file whose deletion is pending, which opens for nothing.
     virtual bool IsProtected(const std::string& path) = 0;
+
+    // The folder `name` in the player's own folder for programs' local data (Windows' local
+    // application data folder), created when absent; without a trailing separator. Throws
+    // std::system_error.
+    virtual std::string PlayerDataFolder(const std::string& name) = 0;
 };
 
 }  // namespace gor::platform

@@ -414,6 +414,23 @@ def box_text():
     return out_path.read_bytes().decode("utf-8", errors="replace")
 
 
+class ScreenReader:
+    """Listens, through gorreader_probe, as a screen reader would while the launcher runs; on
+    leaving, `heard` holds the names it announced, in order."""
+
+    def __enter__(self):
+        self.proc = subprocess.Popen(["wine", os.environ["GORREADER_PROBE"]], env=wine_env(),
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL)
+        if self.proc.stdout.readline().strip() != b"listening":
+            raise RuntimeError("gorreader_probe did not start listening")
+        return self
+
+    def __exit__(self, *exc):
+        out, _ = self.proc.communicate(timeout=60)  # it ends with the launcher
+        self.heard = out.decode("utf-8", errors="replace").splitlines()
+
+
 def is_red(rgb):
     r, g, b = rgb
     return r >= 150 and g <= 90 and b <= 90

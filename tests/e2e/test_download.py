@@ -7,9 +7,9 @@ import struct
 import subprocess
 import unittest
 
-from harness import (EXIT_NO_UPDATER, EXIT_STARTED, RUN_DEADLINE, UPDATE_PORT, Folder, Watch,
-                     WineTestCase, kill_wine, launcher_picture, settle, standin_bytes,
-                     start_server, wine_env)
+from harness import (EXIT_NO_UPDATER, EXIT_STARTED, RUN_DEADLINE, UPDATE_PORT, Folder,
+                     ScreenReader, Watch, WineTestCase, kill_wine, launcher_picture, settle,
+                     standin_bytes, start_server, wine_env)
 
 try:
     from servers import HostileServer, Nginx
@@ -106,11 +106,17 @@ class Downloads(DownloadCase):
     def test_slow_transfer_shows_the_percentage(self):
         body = standin_bytes()
         # 512-byte pieces 20 ms apart: about ten seconds for the stand-in.
-        folder, code, watch = self.download(
-            lambda: HostileServer("drip", body=body, port=UPDATE_PORT, delay=0.02))
+        with ScreenReader() as reader:
+            folder, code, watch = self.download(
+                lambda: HostileServer("drip", body=body, port=UPDATE_PORT, delay=0.02))
         self.assertDownloadedAndStarted(folder, code, body)
         self.assertIsNotNone(watch.percent_text, "no percentage line seen during the transfer")
         self.save(watch.percent_text, "percentage")
+        # A screen reader hears each status, and the percentage only as it passes each tenth.
+        statuses = [name for name in reader.heard if not name.endswith("%")]
+        tenths = [int(name.split()[0]) // 10 for name in reader.heard if name.endswith("%")]
+        self.assertEqual(statuses, ["Downloading Updater", "Initializing"], reader.heard)
+        self.assertEqual(tenths, list(range(11)), reader.heard)
 
 
 class ServerFraming(DownloadCase):

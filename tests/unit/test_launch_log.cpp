@@ -16,6 +16,7 @@ namespace gor::test {
 namespace {
 
 const std::string kLog = kAppDir + launcher::kPathSeparator + "gorlaunch.log";
+const std::string kOldLog = kAppDir + launcher::kPathSeparator + "gorlaunch.old.log";
 
 // The log's lines without their timestamps.
 std::vector<std::string> LogLines(const LaunchRig& rig) {
@@ -31,7 +32,8 @@ std::vector<std::string> LogLines(const LaunchRig& rig) {
 
 TEST(LaunchLog, TellsWhyADownloadEnded) {
     LaunchRig rig;
-    rig.Put(kLog, std::string(100000, 'x'));  // the previous start's log goes
+    rig.Put(kLog, std::string(100000, 'x'));  // the previous start's log is kept
+    rig.Put(kOldLog, "the one before");
     rig.Put(kExe, "<html>Bad Gateway</html>");
     ScriptedSocket& peer = *rig.loop.socket;
     const std::string header = "HTTP/1.1 200 OK\r\nContent-Length: 4096\r\n\r\n";
@@ -62,6 +64,7 @@ TEST(LaunchLog, TellsWhyADownloadEnded) {
     EXPECT_EQ(lines[13], "gorupd.tmp is not whole: not an executable image (no MZ signature)");
     EXPECT_EQ(lines[14], "no updater: Error Downloading");
     EXPECT_EQ(lines[15], "exit code 1: no updater arrived");
+    EXPECT_EQ(rig.files.Bytes(kOldLog), std::string(100000, 'x'));
 }
 
 // A failure that a skipped step swallows is told too: here the percentage line refuses inside
@@ -88,7 +91,7 @@ TEST(LaunchLog, IsBoundedAndCostsNothingWhereItCannotBeWritten) {
     {
         LaunchRig rig;
         launcher::LaunchLog log(rig.files, rig.loop);
-        log.Open(kLog);
+        log.Open(kAppDir);
         for (int i = 0; i < 5000; ++i) log.Line("a step worth noting, number " + std::to_string(i));
         const std::string& bytes = rig.files.Bytes(kLog);
         EXPECT_LE(bytes.size(), launcher::kLogLimit);
@@ -105,6 +108,15 @@ TEST(LaunchLog, IsBoundedAndCostsNothingWhereItCannotBeWritten) {
         EXPECT_EQ(rig.Run(), launcher::kExitStarted);
         EXPECT_EQ(rig.window.msgBoxes, 0);
     }
+    // A folder the player may not change: the log goes to the player's own, and says why.
+    LaunchRig rig;
+    rig.Put(kExe, Updater("present"));
+    rig.files.Lock(kAppDir);
+    EXPECT_EQ(rig.Run(), launcher::kExitStarted);
+    const std::string moved = rig.files.PlayerDataFolder("Gorvik Online") + "\\gorlaunch.log";
+    EXPECT_EQ(rig.files.Bytes(moved).find("] " + kAppDir +
+                                          " cannot be written: the log is kept here instead\r\n"),
+              9u);
 }
 
 }  // namespace

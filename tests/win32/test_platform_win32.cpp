@@ -10,6 +10,7 @@
 #include <windows.h>
 // aclapi.h needs windows.h before it.
 #include <aclapi.h>
+#include <oleacc.h>
 
 #include <chrono>
 #include <cstdio>
@@ -418,6 +419,25 @@ int RegionFaults(HWND hwnd, const Pixels& picture) {
     return wrong;
 }
 
+// What assistive technology reads as a window's name: its client object's.
+std::string AccessibleName(HWND window) {
+    IAccessible* object = nullptr;
+    VARIANT self{};
+    self.vt = VT_I4;
+    BSTR name = nullptr;
+    if (SUCCEEDED(::AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
+                                               IID_IAccessible, reinterpret_cast<void**>(&object))))
+        object->get_accName(self, &name), object->Release();
+    const std::string text = name != nullptr ? Narrow(name) : "";
+    ::SysFreeString(name);
+    return text;
+}
+
+std::vector<HWND> gRenamed;  // windows whose client object's name changed, in order
+void CALLBACK NoteRename(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DWORD, DWORD) {
+    if (object == OBJID_CLIENT) gRenamed.push_back(window);
+}
+
 TEST(Win32LauncherWindow, PictureSizeRegionAndLabels) {
     const std::string& picturePath = gPicture;
     LauncherWindowWin32 window;
@@ -483,12 +503,21 @@ TEST(Win32LauncherWindow, PictureSizeRegionAndLabels) {
     EXPECT_TRUE(RegionFaults(hwnd, scaled) == 0);
 
     // Caption changes are painted by the loop without failures; closing is final.
+    // Each line is read by its caption; a new status is announced, a percentage each tenth.
     EventLoopWin32 loop;
+    const HWINEVENTHOOK hook =
+        ::SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr, NoteRename,
+                          ::GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
     window.SetStatusCaption("Downloading Updater");
-    window.SetPercentCaption("42%");
+    for (const char* percent : {"42%", "49%", "50%"}) window.SetPercentCaption(percent);
     window.SetStatusForeColor(255);
-    window.SetPercentVisible(false);
     for (double end = loop.Now() + 0.2; loop.Now() < end;) loop.DispatchEvents(end);
+    ::UnhookWinEvent(hook);
+    EXPECT_TRUE(gRenamed.size() == 3 && gRenamed[1] == gRenamed[2] &&
+                ::GetParent(gRenamed[0]) == hwnd && ::GetParent(gRenamed[1]) == hwnd);
+    EXPECT_TRUE(AccessibleName(gRenamed.at(0)) == "Downloading Updater");
+    EXPECT_TRUE(AccessibleName(gRenamed.at(1)) == "50%");
+    window.SetPercentVisible(false);
     ::SendMessageW(hwnd, WM_CLOSE, 0, 0);  // Alt+F4 does not close it under the launcher
     EXPECT_TRUE(::IsWindow(hwnd));
     window.Unload();

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 
 #include "platform/posix/file_posix.h"
 #include "platform/posix/native_path.h"
@@ -117,6 +118,19 @@ bool FileSystemPosix::IsProtected(const std::string& path) {
     const auto slash = native.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : native.substr(0, slash + 1);
     return ::access(native.c_str(), F_OK) == 0 && ::access(folder.c_str(), W_OK) != 0;
+}
+
+std::string FileSystemPosix::PlayerDataFolder(const std::string& name) {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    std::string folder = state != nullptr && *state != '\0' ? state
+                         : home != nullptr                  ? std::string(home) + "/.local/state"
+                                                            : throw PosixError(ENOENT, "HOME");
+    for (const std::string& level : {std::string(), std::string("/") + name}) {
+        folder += level;
+        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) ThrowLastError("mkdir", folder);
+    }
+    return folder;
 }
 
 }  // namespace gor::platform::posix

@@ -18,6 +18,8 @@ class FileSystemPosix final : public FileSystem {
     std::unique_ptr<File> OpenReadWrite(const std::string& path) override;
     std::unique_ptr<HeldFile> Hold(const std::string& path, HoldFor purpose) override;
     bool IsProtected(const std::string& path) override;
+    // In $XDG_STATE_HOME, else ~/.local/state: the home of logs by the XDG base directories.
+    std::string PlayerDataFolder(const std::string& name) override;
 };
 
 }  // namespace gor::platform::posix

@@ -4,9 +4,13 @@
 #include "platform/win32/file_system_win32.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <knownfolders.h>
+#include <shlobj.h>
 
 #include <algorithm>
 
+#include "platform/win32/system_library.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_error.h"
 
@@ -303,6 +307,21 @@ bool FileSystemWin32::IsProtected(const std::string& path) {
         return error;
     };
     return opens(FILE_READ_ATTRIBUTES) == ERROR_SUCCESS && opens(DELETE) == ERROR_ACCESS_DENIED;
+}
+
+// Shell32 is imported already (for the shell's start); ole32, whose allocator the path comes
+// from, is looked up, not imported.
+std::string FileSystemWin32::PlayerDataFolder(const std::string& name) {
+    PWSTR local = nullptr;
+    const HRESULT found = ::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local);
+    const std::wstring folder = SUCCEEDED(found) ? std::wstring(local) + L"\\" + Widen(name) : L"";
+    // Freed whether the call succeeded or not, as the shell asks.
+    using CoTaskMemFreeFn = void(WINAPI*)(LPVOID);
+    Require<CoTaskMemFreeFn>(SystemLibrary(L"ole32.dll"), "CoTaskMemFree")(local);
+    if (FAILED(found)) throw Win32Error(HRESULT_CODE(found), "SHGetKnownFolderPath");
+    if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+        ThrowLastError("CreateDirectoryW", Narrow(folder));
+    return Narrow(folder);
 }
 
 void* HandleOf(HeldFile& file) {

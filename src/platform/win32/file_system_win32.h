@@ -13,6 +13,7 @@ class FileSystemWin32 final : public FileSystem {
     std::unique_ptr<File> OpenReadWrite(const std::string& path) override;
     std::unique_ptr<HeldFile> Hold(const std::string& path, HoldFor purpose) override;
     bool IsProtected(const std::string& path) override;
+    std::string PlayerDataFolder(const std::string& name) override;
 };
 
 // The handle (a HANDLE) of a file held by FileSystemWin32, for the signature check.

@@ -1,13 +1,17 @@
 // frmLaunch's window on Win32: creation from resources, scaling to the monitor's resolution,
-// double-buffered painting of the picture and labels, first-show centring, the message box,
-// and the shaping operations.
+// double-buffered painting of the picture and labels, the labels' accessible text, first-show
+// centring, the message box, and the shaping operations.
 #include "platform/win32/launcher_window_win32.h"
 
 #include <windows.h>
+// After windows.h, which they need.
+#include <oleacc.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cwchar>
+#include <initializer_list>
 #include <stdexcept>
 
 #include "platform/win32/callback_guard.h"
@@ -30,6 +34,65 @@ constexpr wchar_t kWindowClass[] = L"GorlaunchfrmLaunch";
 constexpr UINT kWmGetDpiScaledSize = 0x02E4;
 
 constexpr UINT kLabelFormat = DT_CENTER | DT_TOP | DT_WORDBREAK | DT_NOPREFIX;
+
+// A live region's text changed (Windows 8 on); declared only for builds that require it.
+constexpr DWORD kEventObjectLiveRegionChanged = 0x8019;
+// The accessibility runtime's annotation service and the live-region property (values from
+// oleacc.h and uiautomationcore.h, whose GUIDs the import libraries would otherwise bring in).
+constexpr CLSID kAccPropServices = {
+    0xb5f8350b, 0x0548, 0x48b1, {0xa6, 0xee, 0x88, 0xbd, 0x00, 0xb4, 0xa5, 0xe7}};
+constexpr IID kIAccPropServices = {
+    0x6e26e776, 0x04f0, 0x495d, {0x80, 0xe4, 0x33, 0x30, 0x35, 0x2e, 0x31, 0x69}};
+constexpr GUID kLiveSettingProperty = {
+    0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
+constexpr LONG kLiveSettingPolite = 1;
+
+// The labels' STATICs: the launcher window paints each label, so its STATIC paints nothing
+// (not even on a new caption, which Wine's STATIC draws at once) and passes everything else
+// to the STATIC class's own procedure, kept in its user data.
+LRESULT CALLBACK SilentText(HWND text, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            ::BeginPaint(text, &ps);
+            ::EndPaint(text, &ps);
+            return 0;
+        }
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_SETTEXT:
+            return ::DefWindowProcW(text, message, wParam, lParam);
+        default:
+            return ::CallWindowProcW(
+                reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(text, GWLP_USERDATA)), text, message,
+                wParam, lParam);
+    }
+}
+
+// Marks the STATICs as polite live regions: a screen reader speaks their new captions when it
+// is free, though they never have the focus. The annotation service is a COM object of the
+// system's (oleacc.dll); where it is missing or refuses (before Windows 8, Wine) the lines
+// are read all the same, only not spoken unasked. COM stays set up on this thread to its end.
+void MarkPoliteLiveRegions(std::initializer_list<HWND> texts) {
+    using CoInitializeExFn = HRESULT(WINAPI*)(LPVOID, DWORD);
+    using CoCreateInstanceFn = HRESULT(WINAPI*)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*);
+    const Module ole32 = SystemLibrary(L"ole32.dll");
+    Require<CoInitializeExFn>(ole32, "CoInitializeEx")(
+        nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    IAccPropServices* services = nullptr;
+    if (FAILED(Require<CoCreateInstanceFn>(ole32, "CoCreateInstance")(
+            kAccPropServices, nullptr, CLSCTX_INPROC_SERVER, kIAccPropServices,
+            reinterpret_cast<void**>(&services)))) {
+        return;
+    }
+    VARIANT polite{};
+    polite.vt = VT_I4;
+    polite.lVal = kLiveSettingPolite;
+    for (const HWND text : texts)
+        services->SetHwndProp(text, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                              kLiveSettingProperty, polite);
+    services->Release();
+}
 
 // The resolution of the monitor the window is on. GetDpiForWindow exists from Windows 10
 // (1607) on, so it is looked up rather than imported; before that the process is at most
@@ -193,7 +256,7 @@ void LauncherWindowWin32::DeleteGdiObject::operator()(void* object) const {
 }
 
 LauncherWindowWin32::Label LauncherWindowWin32::MakeLabel(const window::LabelDesign& design) {
-    return {&design, Widen(design.caption), design.foreColor, design.visible, nullptr};
+    return {&design, Widen(design.caption), design.foreColor, design.visible, nullptr, nullptr};
 }
 
 LauncherWindowWin32::LauncherWindowWin32()
@@ -214,6 +277,9 @@ LauncherWindowWin32::LauncherWindowWin32()
     window_ = CreateOwnedWindow(owner_, kWindowClass, caption.c_str(), WS_POPUP, WS_EX_TOOLWINDOW,
                                 1, 1, nullptr, "frmLaunch");
     try {
+        MakeText(lblStatus);
+        MakeText(lblPercent);
+        MarkPoliteLiveRegions({lblStatus.text, lblPercent.text});
         ScaleTo(WindowDpi(window_));
     } catch (...) {
         Destroy();
@@ -253,6 +319,8 @@ void LauncherWindowWin32::ScaleTo(int dpi) {
     picture_ = std::move(picture);
     lblStatus.font = std::move(statusFont);
     lblPercent.font = std::move(percentFont);
+    PlaceText(lblStatus);
+    PlaceText(lblPercent);
     const auto [width, height] = SizeAtDpi(dpi);
     if (!::SetWindowPos(window_, nullptr, 0, 0, width, height,
                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE)) {
@@ -287,8 +355,37 @@ void LauncherWindowWin32::InvalidateLabel(const Label& label) {
     ::UpdateWindow(window_);
 }
 
+void LauncherWindowWin32::MakeText(Label& label) {
+    // SS_NOPREFIX: an "&" in a caption is read as the label draws it.
+    const DWORD style = WS_CHILD | SS_CENTER | SS_NOPREFIX | (label.visible ? WS_VISIBLE : 0);
+    label.text = ::CreateWindowExW(0, L"STATIC", label.caption.c_str(), style, 0, 0, 0, 0, window_,
+                                   nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    if (label.text == nullptr) ThrowLastError("CreateWindowExW (label text)");
+    ::SetWindowLongPtrW(label.text, GWLP_USERDATA, ::GetWindowLongPtrW(label.text, GWLP_WNDPROC));
+    ::SetWindowLongPtrW(label.text, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SilentText));
+}
+
+void LauncherWindowWin32::PlaceText(const Label& label) {
+    const window::PixelRect r = LabelRect(label);
+    // Nothing to copy or redraw: the STATIC shows nothing of its own.
+    if (!::SetWindowPos(label.text, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                        SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS | SWP_NOREDRAW)) {
+        ThrowLastError("SetWindowPos (label text)");
+    }
+}
+
+void LauncherWindowWin32::Rename(const Label& label, bool announce) {
+    if (window_ == nullptr) return;
+    ::SetWindowTextW(label.text, label.caption.c_str());
+    if (!announce) return;
+    // Raised here for the static text object: Wine raises no name change for a new window
+    // text, and Windows raises it for the window object only.
+    ::NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, label.text, OBJID_CLIENT, CHILDID_SELF);
+    ::NotifyWinEvent(kEventObjectLiveRegionChanged, label.text, OBJID_CLIENT, CHILDID_SELF);
+}
+
 void LauncherWindowWin32::SetStatusCaption(const std::string& text) {
-    Change(lblStatus, lblStatus.caption, Widen(text));
+    if (Change(lblStatus, lblStatus.caption, Widen(text))) Rename(lblStatus, true);
 }
 
 void LauncherWindowWin32::SetStatusForeColor(std::uint32_t colorRef) {
@@ -296,11 +393,21 @@ void LauncherWindowWin32::SetStatusForeColor(std::uint32_t colorRef) {
 }
 
 void LauncherWindowWin32::SetPercentCaption(const std::string& text) {
-    Change(lblPercent, lblPercent.caption, Widen(text));
+    if (!Change(lblPercent, lblPercent.caption, Widen(text))) return;
+    // The name follows every step, but a reader hears the percentage only as it passes a tenth
+    // and at 100 %, or it would hear of nothing else; an amount received is not told.
+    const wchar_t* digits = lblPercent.caption.c_str();
+    wchar_t* end = nullptr;
+    const long percent = std::wcstol(digits, &end, 10);
+    const bool tell = end != digits && lblPercent.caption.back() == L'%' &&
+                      percent / 10 != announcedPercent_ / 10;
+    if (tell) announcedPercent_ = static_cast<int>(percent);
+    Rename(lblPercent, tell);
 }
 
 void LauncherWindowWin32::SetPercentVisible(bool visible) {
-    Change(lblPercent, lblPercent.visible, visible);
+    if (Change(lblPercent, lblPercent.visible, visible) && window_ != nullptr)
+        ::ShowWindow(lblPercent.text, visible ? SW_SHOWNA : SW_HIDE);
 }
 
 void LauncherWindowWin32::Paint() {

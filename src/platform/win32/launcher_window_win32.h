@@ -2,6 +2,7 @@
 // launcher picture and the two labels lblStatus and lblPercent, and lets the shaping
 // routine resize it and cut it to a region. The whole window is scaled to the resolution of
 // the monitor it is on (picture, outline, labels and fonts), and again when that changes.
+// Each label is also static text that assistive technology reads and hears change.
 // One UI thread; every failure throws std::system_error (or is held at the window procedure
 // and rethrown by the event loop).
 #pragma once
@@ -60,14 +61,16 @@ class LauncherWindowWin32 final : public LauncherWindow {
     template <class Object>
     using Gdi = std::unique_ptr<Object, DeleteGdiObject>;
 
-    // A label painted by the window itself: no child window, so it can take neither focus nor
-    // mouse input, and it has no background of its own.
+    // A label painted by the window itself, so it has no background of its own. Its caption is
+    // also the name of a STATIC child window over it that paints nothing: the system serves
+    // that one to assistive technology as static text. It takes neither focus nor mouse input.
     struct Label {
         const window::LabelDesign* design = nullptr;
         std::wstring caption;
         std::uint32_t foreColor = 0;
         bool visible = true;
         Gdi<HFONT__> font;
+        HWND__* text = nullptr;  // the accessible STATIC; destroyed with the window
     };
     // The window's messages (see owned_window.h).
     static bool HandleMessage(void* owner, HWND__* window, unsigned message, std::uintptr_t wParam,
@@ -85,12 +88,20 @@ class LauncherWindowWin32 final : public LauncherWindow {
     void InvalidateLabel(const Label& label);
     // Sets one property of `label` and repaints it, only when the value really changes:
     // the percentage is set after every received chunk but changes a hundred times at most.
+    // Returns whether it changed.
     template <class Value>
-    void Change(const Label& label, Value& property, Value value) {
-        if (property == value) return;
+    bool Change(const Label& label, Value& property, Value value) {
+        if (property == value) return false;
         property = std::move(value);
         InvalidateLabel(label);
+        return true;
     }
+    // Makes the label's STATIC, and places it over the label at the current resolution.
+    void MakeText(Label& label);
+    void PlaceText(const Label& label);
+    // Gives the label's STATIC its new caption as its name, and tells assistive technology
+    // when `announce`.
+    void Rename(const Label& label, bool announce);
     void Paint();
 
     const WindowOwner owner_{this, &HandleMessage};
@@ -101,6 +112,7 @@ class LauncherWindowWin32 final : public LauncherWindow {
     int dpi_ = window::kDesignDpi;
     bool shaped_ = false;
     bool shown_ = false;
+    int announcedPercent_ = -10;  // the percentage last told, so the next is told 10 % on
     Label lblStatus;
     Label lblPercent;
 };

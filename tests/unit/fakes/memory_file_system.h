@@ -119,6 +119,13 @@ class MemoryFileSystem : public platform::FileSystem {
         return it != entries.end() && !it->second.deletePending && Locked(path);
     }
 
+    // The player's own folder, which the player may always change.
+    std::string PlayerDataFolder(const std::string& name) override {
+        const std::string folder = "C:\\Users\\Player\\AppData\\Local\\" + name;
+        entries[folder].folder = true;
+        return folder;
+    }
+
     platform::FileHead ReadHead(const std::string& path, std::size_t maxBytes) {
         auto it = entries.find(path);
         if (it == entries.end()) Fail(ENOENT, path);
