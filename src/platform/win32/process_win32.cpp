@@ -257,7 +257,8 @@ bool ProcessWin32::ClaimFolder(const std::string& folder) {
     return true;
 }
 
-void ProcessWin32::Start(const std::string& exePath, int windowStyle) {
+void ProcessWin32::Start(const std::string& exePath, int windowStyle,
+                         const std::function<void()>& letGo) {
     const std::wstring application = Widen(exePath);
     // The application name tells Windows exactly which file to run; the command line repeats it
     // in quotes so the program's argv[0] is whole. Without both, a folder with spaces
@@ -269,13 +270,21 @@ void ProcessWin32::Start(const std::string& exePath, int windowStyle) {
     startup.wShowWindow = ShowCommand(windowStyle);
     PROCESS_INFORMATION started{};
     const std::wstring folder = FolderOf(application);
-    if (!::CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                          nullptr, folder.c_str(), &startup, &started)) {
+    // Suspended, so that the hold is closed before the updater's first instruction: an updater
+    // that opens, renames or replaces its own file at once never meets our handle.
+    if (!::CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                          CREATE_SUSPENDED, nullptr, folder.c_str(), &startup, &started)) {
         ThrowLastError("CreateProcessW", exePath);
     }
+    letGo();
+    const bool resumed = ::ResumeThread(started.hThread) != static_cast<DWORD>(-1);
+    const DWORD error = resumed ? ERROR_SUCCESS : ::GetLastError();
+    // A program that cannot be let run is not left behind, suspended for ever.
+    if (!resumed) ::TerminateProcess(started.hProcess, 1);
     // Not waited for: the handles are only closed.
     ::CloseHandle(started.hThread);
     ::CloseHandle(started.hProcess);
+    if (!resumed) throw Win32Error(error, "ResumeThread", exePath);
 }
 
 // The "open" verb on the program itself is what Explorer does on a double click: for a program

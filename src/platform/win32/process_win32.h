@@ -19,7 +19,8 @@ class ProcessWin32 final : public Process {
     // A file mapping "Local\gorlaunch-folder-<volume>-<index>" (FolderClaimName) in the
     // user's session, held only by a live process that runs this program file.
     bool ClaimFolder(const std::string& folder) override;
-    void Start(const std::string& exePath, int windowStyle) override;
+    void Start(const std::string& exePath, int windowStyle,
+               const std::function<void()>& letGo) override;
     void StartThroughShell(const std::string& exePath, int windowStyle) override;
     [[noreturn]] void End(int exitCode) override;
 
