@@ -82,7 +82,7 @@ PublisherVerdict DecideUpdater(const PublisherVerdict& signer,
 }
 
 PublisherVerdict PinnedPublisher::Check(platform::HeldFile& file, const std::string& path) {
-    const PublisherVerdict signer = DecideSigner(signatures_.VerifySigner(file, path), thumbprint_);
+    PublisherVerdict signer = DecideSigner(signatures_.VerifySigner(file, path), thumbprint_);
     if (!signer.pinned) return signer;
     return DecideUpdater(signer, signatures_.ReadVersion(file, path), minimumVersion_);
 }

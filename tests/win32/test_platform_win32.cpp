@@ -344,6 +344,16 @@ TEST(Win32Process, OneClaimPerFolderWhateverItsSpelling) {
         EXPECT_TRUE(start.ClaimFolder(squatted)) << holder;
         EXPECT_EQ(*named, static_cast<LONG>(::GetCurrentProcessId())) << holder;
     }
+    // Naming a live launcher (this process), it holds the folder, unless another user owns it.
+    EXPECT_FALSE(ProcessWin32().ClaimFolder(squatted));
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID localSystem = nullptr;
+    ASSERT_TRUE(::AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0,
+                                           &localSystem) &&
+                !::SetSecurityInfo(squat, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, localSystem,
+                                   nullptr, nullptr, nullptr));
+    EXPECT_TRUE(ProcessWin32().ClaimFolder(squatted));
+    ::FreeSid(localSystem);
     ::UnmapViewOfFile(named);
     ::CloseHandle(squat);
     ::CloseHandle(foreign.hThread);
