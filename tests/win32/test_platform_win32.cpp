@@ -319,8 +319,8 @@ TEST(Win32Process, OneClaimPerFolderWhateverItsSpelling) {
     EXPECT_FALSE(second.ClaimFolder(gRoot + "\\GORVIK\\"));
     EXPECT_TRUE(second.ClaimFolder(other));
 
-    // A claim made first by another program, naming a process that runs something else or one
-    // that has ended, stops no start: it is taken over.
+    // A claim made first by another program of this user, naming a process that runs something
+    // else or one that has ended, stops no start: it is taken over.
     wchar_t system[MAX_PATH];
     const std::wstring cmd =
         std::wstring(system, ::GetSystemDirectoryW(system, MAX_PATH)) + L"\\cmd.exe";
@@ -333,6 +333,11 @@ TEST(Win32Process, OneClaimPerFolderWhateverItsSpelling) {
         ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONG),
                              FolderClaimName(Widen(squatted)).c_str());
     auto* named = static_cast<LONG*>(::MapViewOfFile(squat, FILE_MAP_WRITE, 0, 0, sizeof(LONG)));
+    const auto ownedBy = [&](PSID owner) {
+        return !::SetSecurityInfo(squat, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, owner,
+                                  nullptr, nullptr, nullptr);
+    };
+    ASSERT_TRUE(ownedBy(reinterpret_cast<TOKEN_USER*>(user)->User.Sid));
     for (const bool ended : {false, true}) {
         const char* holder = ended ? "an ended process" : "another program";
         if (ended) {
