@@ -57,8 +57,9 @@ class HeldFile {
     // The file's first `maxBytes` bytes (all of it when shorter) and its size.
     virtual FileHead ReadHead(std::size_t maxBytes) = 0;
     // Gives the file the name `fileName` in its own folder, through the hold; fails when that
-    // name exists, and for a file held for reading only (no removal access). Called again
-    // after a failure, it tries again; once renamed, nothing is left to do.
+    // name exists, and on Windows for a file held for reading only (no removal access; POSIX
+    // has none to ask). Called again after a failure, it tries again; once renamed, nothing is
+    // left to do.
     virtual void Rename(const std::string& fileName) = 0;
 };
 
