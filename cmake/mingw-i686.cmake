@@ -32,7 +32,12 @@ set(CMAKE_CXX_STANDARD_INCLUDE_DIRECTORIES
 # Types are compared by name, as libstdc++ was built for this target: its type_info equality
 # is the library's one function, not an inline copy in every object.
 set(CMAKE_CXX_FLAGS_INIT "-D__GXX_TYPEINFO_EQUALITY_INLINE=0")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-fuse-ld=lld -B${GOR_MINGW_GCC_DIR}/ -L${GOR_MINGW_GCC_DIR}")
+# Address space layout randomisation (--dynamicbase: a relocatable image Windows loads at a
+# random base) and data execution prevention (--nxcompat) are lld's defaults for mingw; they are
+# stated here so that no default of another linker version can take them away, and
+# scripts/release refuses an exe whose header lacks either.
+set(CMAKE_EXE_LINKER_FLAGS_INIT
+    "-fuse-ld=lld -B${GOR_MINGW_GCC_DIR}/ -L${GOR_MINGW_GCC_DIR} -Wl,--dynamicbase -Wl,--nxcompat")
 
 set(CMAKE_FIND_ROOT_PATH /usr/${GOR_MINGW_TARGET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -2,6 +2,7 @@
 // creates frmLaunch and runs Form_Load, which ends the program itself on every road.
 #include <windows.h>
 
+#include <cstdint>
 #include <exception>
 
 #include "launcher/frm_launch.h"
@@ -53,10 +54,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         SystemProxyWin32 proxy(loop.mailbox());
         gor::launcher::PublisherCheck* publisher = nullptr;
 #ifdef GORLAUNCH_PUBLISHER
-        // Built with a publisher pin (cmake/publisher.cmake); without one, nothing of the
-        // signature check is linked.
+        // Built with a publisher pin (cmake/publisher.cmake), and maybe a floor under the
+        // updater's version; without a pin, nothing of the signature check is linked.
+#ifdef GORLAUNCH_MIN_UPDATER_VERSION
+        constexpr std::uint64_t kMinimumVersion =
+            gor::launcher::FileVersion(GORLAUNCH_MIN_UPDATER_VERSION);
+#else
+        constexpr std::uint64_t kMinimumVersion = 0;
+#endif
         SignaturesWin32 signatures;
-        gor::launcher::PinnedPublisher pinned(GORLAUNCH_PUBLISHER, signatures);
+        gor::launcher::PinnedPublisher pinned(GORLAUNCH_PUBLISHER, kMinimumVersion, signatures);
         publisher = &pinned;
 #endif
         gor::launcher::frmLaunch form(gor::launcher::LauncherPlatform{

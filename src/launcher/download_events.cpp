@@ -103,7 +103,7 @@ void frmLaunch::GorDownload1_headerread() {
 // Only an acceptable updater (frmLaunch::IsAcceptableUpdater) is moved into place, of the
 // announced length when a length was announced: a body without a length that the server cut
 // short, or an error page served with 200, is not. It is held from its check on, for the
-// rename that follows, and renamed through that hold (then held for reading only). Rename never
+// rename that follows, renamed through that hold and held so until the start. Rename never
 // replaces: an updater that appeared at the target during the transfer was put there by someone
 // else and is neither kept as this download nor started. Any failed move leaves no updater, and the
 // sequence reports "Error Downloading". A partial file that was not moved is removed when

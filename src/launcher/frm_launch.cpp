@@ -110,11 +110,20 @@ void frmLaunch::Form_Load() try {
 
     // The road is chosen from what the checks found: a broken patch (or, with a pin, one from
     // another publisher) never replaces anything, and such an updater is fetched anew. The
-    // updater that passed is held from its check to its start.
-    std::unique_ptr<platform::HeldFile> patch = AcceptedUpdater(newUpdater);
+    // updater that passed is held from its check to its start by one handle, never closed and
+    // opened again: on the patch and download roads with the removal its rename needs (the
+    // rename goes through it), on the straight road for reading only. Only StartUpdater lets
+    // go of it, once the updater exists and before it runs.
+    // Where this user may not change the folder (a game under Program Files) no rename can be
+    // made: gorupd.new is then held for reading, and the patch fails at its first change with
+    // the patch's message, which asks for the permissions it needs.
+    const platform::HoldFor patchHold =
+        files_.IsProtected(newUpdater) ? platform::HoldFor::Reading : platform::HoldFor::Renaming;
+    std::unique_ptr<platform::HeldFile> patch =
+        AcceptedUpdater(newUpdater, patchHold, Uncheckable::SkippedThisStart);
     if (!patch) {
         LaunchStep = 2;
-        updater_ = AcceptedUpdater(updater);
+        updater_ = AcceptedUpdater(updater, platform::HoldFor::Reading, Uncheckable::FailsTheStep);
         if (!updater_) {
             // No updater at all: download one.
             log_.Line("road: download (no updater in the folder)");
@@ -204,12 +213,23 @@ void frmLaunch::OpenLog() {
 
 // A file the sequence would take for an updater but that is not one to start (cut short, an
 // error page, empty, or with a pin not the publisher's) is removed, so the road is chosen as if
-// it were absent. One that cannot be opened, read or removed fails the step.
-std::unique_ptr<platform::HeldFile> frmLaunch::AcceptedUpdater(const std::string& path) {
+// it were absent. One that cannot be removed fails the step; so does one that cannot be opened,
+// read or checked, unless such a file is to be skipped this start (a gorupd.new: the working
+// gorupd.exe starts instead, and the file stays for a later start).
+std::unique_ptr<platform::HeldFile> frmLaunch::AcceptedUpdater(const std::string& path,
+                                                               platform::HoldFor purpose,
+                                                               Uncheckable uncheckable) {
     if (!FileExist(path, kAnyUpdater)) return nullptr;
-    // Held for reading: a rename, where one follows, asks for more only then.
-    std::unique_ptr<platform::HeldFile> held = HoldUpdater(path, platform::HoldFor::Reading);
-    if (IsAcceptableUpdater(*held, path, download::kUnknownLength)) return held;
+    std::unique_ptr<platform::HeldFile> held;
+    try {
+        held = HoldUpdater(path, purpose);
+        if (IsAcceptableUpdater(*held, path, download::kUnknownLength)) return held;
+    } catch (const std::exception& failure) {
+        if (uncheckable == Uncheckable::FailsTheStep) throw;
+        log_.Line(FileNameOf(path) + " cannot be checked: " + LaunchLog::Failure(failure) +
+                  "; kept, and skipped this start");
+        return nullptr;
+    }
     held.reset();  // closed, so that it can be removed
     WhileBusy("removing", path, [&] { files_.Remove(path); });
     log_.Line("removed " + FileNameOf(path));
@@ -231,14 +251,18 @@ void frmLaunch::LaunchFailed() {
 // Windows ask the user; every other start is the direct one. Only the direct start waits for a
 // busy file: a repeated start through the shell could ask the user again.
 void frmLaunch::StartUpdater(const std::string& path) {
-    // However the start ends: a hold past it would only stand in the way of the updater
-    // opening its own file, of a scanner, and of the consent prompt's own check.
+    // The direct start lets go of the hold once the updater exists, before it runs, so an
+    // updater that opens, renames or replaces its own file at once never meets it. The shell
+    // cannot start it suspended: there the hold is closed as soon as the start returned. A
+    // failed start lets go too.
     struct LetGo {
         std::unique_ptr<platform::HeldFile>& held;
         ~LetGo() { held.reset(); }
     } letGo{updater_};
     try {
-        WhileBusy("starting", path, [&] { process_.Start(path, platform::kNormalFocus); });
+        WhileBusy("starting", path, [&] {
+            process_.Start(path, platform::kNormalFocus, [this] { updater_.reset(); });
+        });
     } catch (const std::system_error& failure) {
         if (failure.code() != platform::kNeedsElevation) throw;
         log_.Line(FileNameOf(path) + " asks for administrator rights (" +

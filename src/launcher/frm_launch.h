@@ -120,8 +120,9 @@ class frmLaunch : public download::GorDownloadEvents,
     void WaitUntil(double deadline) override;
 
     void RemoveFile(const std::string& File);
-    // Starts the updater, one that asks for administrator rights through the shell, and lets
-    // go of its hold as soon as the start returned: the started program's image keeps the file.
+    // Starts the updater, one that asks for administrator rights through the shell. The hold
+    // (updater_) is let go once the updater exists and before it runs (Process::Start); through
+    // the shell, as soon as the start returned. The started program's image keeps the file.
     void StartUpdater(const std::string& path);
     // Opens the file at `path` to hold it for `purpose`, waiting while it is busy.
     std::unique_ptr<platform::HeldFile> HoldUpdater(const std::string& path,
@@ -132,9 +133,16 @@ class frmLaunch : public download::GorDownloadEvents,
     // checking wait while the file is busy; a file that cannot be read or checked throws.
     bool IsAcceptableUpdater(platform::HeldFile& file, const std::string& path,
                              double announcedLength);
-    // The updater found at `path`, held, when it is acceptable; one that is not is removed.
-    // Null when there is none (left).
-    std::unique_ptr<platform::HeldFile> AcceptedUpdater(const std::string& path);
+    // What a file that cannot be opened or checked at all does to the road.
+    enum class Uncheckable {
+        FailsTheStep,      // the step's failure, the file kept
+        SkippedThisStart,  // taken as absent this start, the file kept; logged
+    };
+    // The updater found at `path`, held for `purpose` from its check on, when it is acceptable;
+    // one that is not is removed. Null when there is none (left).
+    std::unique_ptr<platform::HeldFile> AcceptedUpdater(const std::string& path,
+                                                        platform::HoldFor purpose,
+                                                        Uncheckable uncheckable);
     // Fetches the file through GorDownload1 and the road (download_road.h), waiting on
     // DownloadWait for each try.
     void FetchFile(const std::string& RemotePath, const std::string& LocalFile);
@@ -167,7 +175,8 @@ class frmLaunch : public download::GorDownloadEvents,
     UpdaterCheck checkUpdater_;
     PublisherCheck* publisher_;
     LaunchLog log_;
-    // The updater that will start, held from its check (or its download's) until its start.
+    // The updater that will start, held by one handle from its check (or its download's)
+    // through its rename until its start.
     std::unique_ptr<platform::HeldFile> updater_;
 
     StatusLabel lblStatus{window_};

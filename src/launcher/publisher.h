@@ -3,6 +3,7 @@
 // unpinned one links none of this.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,18 +15,31 @@ namespace gor::launcher {
 struct PublisherVerdict {
     bool pinned = false;  // the updater, signed with a pinned certificate
     std::string reason;   // the signer's thumbprint when pinned, else why not
+    std::string signer;   // the signer's thumbprint that matched a pin; empty when none did
 };
 
-// Whether the pin lets in a program whose signature the system found as `facts` say; `pins`
-// is one or more thumbprints separated by ';' (the certificate now and the next one), each 40
-// or 64 upper-case hexadecimal digits (SHA-1 or SHA-256). A verdict of trust passes when the
-// signer has a pinned thumbprint. A root the system does not know (a self-signed certificate,
-// a private authority) is forgiven only for a pinned signer, and only when the file's digest
-// and the signature were verified and the chain passes the code-signing policy with an unknown
-// root allowed: the pin names the certificates that count, so a chain adds nothing to them.
-// And a pin names the updater, not whatever its publisher signed: the version resource must
-// call the file kUpdaterName (in any letter case). Every other verdict refuses. Pure.
-PublisherVerdict DecidePin(const platform::SignatureFacts& facts, std::string_view pins);
+// The signer's side of the pin: whether it lets in a program whose signature the system found
+// as `facts` say; `pins` is one or more thumbprints separated by ';' (the certificate now and
+// the next one), each 40 or 64 upper-case hexadecimal digits (SHA-1 or SHA-256). A verdict of
+// trust passes when the signer has a pinned thumbprint. A root the system does not know (a
+// self-signed certificate, a private authority) is forgiven only for a pinned signer, and only
+// when the file's digest and the signature were verified and the chain passes the code-signing
+// policy with an unknown root allowed: the pin names the certificates that count, so a chain
+// adds nothing to them. Every other verdict refuses. Pure.
+PublisherVerdict DecideSigner(const platform::SignatureFacts& facts, std::string_view pins);
+
+// The program's side, for a program whose signer passed (`signer`, pinned): a pin names the
+// updater, not whatever its publisher signed, so the version resource must call the file
+// kUpdaterName (in any letter case); and with a floor (`minimumVersion`, not 0) its FileVersion
+// must not be below it, so no older updater with a known flaw comes back. Pure.
+PublisherVerdict DecideUpdater(const PublisherVerdict& signer,
+                               const platform::VersionFacts& version, std::uint64_t minimumVersion);
+
+// A FileVersion a.b.c.d as VersionFacts::fileVersion holds it.
+constexpr std::uint64_t FileVersion(std::uint16_t a, std::uint16_t b, std::uint16_t c,
+                                    std::uint16_t d) {
+    return (std::uint64_t{a} << 48) | (std::uint64_t{b} << 32) | (std::uint64_t{c} << 16) | d;
+}
 
 // Whether a held updater comes from the publisher. A check that cannot run throws
 // std::system_error (a busy file among them, which the caller may wait for).
@@ -35,17 +49,19 @@ class PublisherCheck {
     virtual PublisherVerdict Check(platform::HeldFile& file, const std::string& path) = 0;
 };
 
-// The system's facts on the signature, decided by DecidePin. `signatures` outlives the object.
+// The system's facts on the signature, decided by DecideSigner; only for a pinned signer is the
+// version resource read and decided by DecideUpdater. `signatures` outlives the object.
 class PinnedPublisher final : public PublisherCheck {
   public:
-    PinnedPublisher(std::string_view thumbprints, platform::Signatures& signatures)
-        : thumbprint_(thumbprints), signatures_(signatures) {}
-    PublisherVerdict Check(platform::HeldFile& file, const std::string& path) override {
-        return DecidePin(signatures_.VerifySigner(file, path), thumbprint_);
-    }
+    // `minimumVersion`: the lowest FileVersion let in (FileVersion()), 0 for none.
+    PinnedPublisher(std::string_view thumbprints, std::uint64_t minimumVersion,
+                    platform::Signatures& signatures)
+        : thumbprint_(thumbprints), minimumVersion_(minimumVersion), signatures_(signatures) {}
+    PublisherVerdict Check(platform::HeldFile& file, const std::string& path) override;
 
   private:
     std::string thumbprint_;  // one or more, separated by ';'
+    std::uint64_t minimumVersion_;
     platform::Signatures& signatures_;
 };
 

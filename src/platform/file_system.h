@@ -41,22 +41,26 @@ struct FileHead {
 enum class HoldFor {
     // To check and start it as it is: reading, for others reading only.
     Reading,
-    // To check and rename it: reading and removal (DELETE), for others reading only.
+    // To check, rename and start it: reading and removal (DELETE), for others reading only.
+    // Asked from the check on, so the rename needs no second open: the folder must be
+    // writable on these roads anyway.
     Renaming,
 };
 
 // An updater held open from its check to its start: while it is held nobody else may write,
 // rename or remove it (others may read it, as a program start does), so the file that starts
-// is the file that was checked. Closed by destruction. Failures throw std::system_error.
+// is the file that was checked. The one handle is kept from the check through the rename to
+// the start; it is never closed and opened again. Closed by destruction. Failures throw
+// std::system_error.
 class HeldFile {
   public:
     virtual ~HeldFile() = default;
     // The file's first `maxBytes` bytes (all of it when shorter) and its size.
     virtual FileHead ReadHead(std::size_t maxBytes) = 0;
-    // Gives the file the name `fileName` in its own folder; fails when that name exists. A file
-    // held for reading is held for renaming for the rename's sake (and must still be the same,
-    // unchanged file); afterwards every file is held for reading only. Called again after a
-    // failure, it finishes what is left (a rename that was done is not repeated).
+    // Gives the file the name `fileName` in its own folder, through the hold; fails when that
+    // name exists, and on Windows for a file held for reading only (no removal access; POSIX
+    // has none to ask). Called again after a failure, it tries again; once renamed, nothing is
+    // left to do.
     virtual void Rename(const std::string& fileName) = 0;
 };
 

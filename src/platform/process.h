@@ -1,6 +1,7 @@
 // Starting another program and ending this one.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <system_error>
 
@@ -30,11 +31,16 @@ class Process {
     // Starts the program at `exePath` without arguments, in its own folder (the working folder
     // is the one that holds it), and without waiting for it. The path is handed over so that
     // no part of it can be taken for another program (a folder with spaces never starts
-    // "C:\Program.exe"). Throws std::system_error; see kNeedsElevation.
-    virtual void Start(const std::string& exePath, int windowStyle) = 0;
+    // "C:\Program.exe"). The program is made suspended: `letGo` runs once it exists and before
+    // it runs its first instruction (the caller closes its hold on the file there, so the
+    // program never meets it); `letGo` must not throw, and is not run when the start fails. Throws
+    // std::system_error; see kNeedsElevation.
+    virtual void Start(const std::string& exePath, int windowStyle,
+                       const std::function<void()>& letGo) = 0;
 
     // Starts it as the desktop's shell does, so that Windows asks the user's consent for a
-    // program that needs administrator rights; otherwise as Start. A declined consent throws
+    // program that needs administrator rights; otherwise as Start. The shell cannot start a
+    // program suspended: it runs before this returns. A declined consent throws
     // std::system_error comparing equal to std::errc::operation_canceled.
     virtual void StartThroughShell(const std::string& exePath, int windowStyle) = 0;
 

@@ -1,6 +1,6 @@
 // Authenticode signatures of programs: what the system found when it verified a program's
-// signature, the signer's certificate thumbprints and the program's own name. The publisher pin
-// decides on these facts.
+// signature, the signer's certificate thumbprints, and the program's own name and version. The
+// publisher pin decides on these facts.
 #pragma once
 
 #include <cstdint>
@@ -30,9 +30,15 @@ struct SignatureFacts {
     // The signer's certificate, SHA-1 and SHA-256 in upper-case hexadecimal; empty when the
     // system names no signer.
     std::string sha1, sha256;
-    // The name the program's version resource gives it (OriginalFilename), as the publisher
-    // named it when signing; empty when it has no version resource naming it.
+};
+
+// What a program's version resource says of it, as the publisher wrote it when signing.
+struct VersionFacts {
+    // The name it gives the program (OriginalFilename, of the first of its translations that
+    // has one); empty when none names it.
     std::string originalFilename;
+    // Its fixed FileVersion a.b.c.d as (a << 48) | (b << 32) | (c << 16) | d; 0 when it has none.
+    std::uint64_t fileVersion = 0;
 };
 
 class Signatures {
@@ -40,11 +46,16 @@ class Signatures {
     virtual ~Signatures() = default;
 
     // Verifies the signature of the program held in `file` (found at `path`) as the system
-    // does, asking nobody, fetching and looking up nothing, and reads its version resource. An
-    // unsigned, altered or untrusted program is a verdict; only a check that cannot run at all
-    // throws std::system_error (a busy file compares equal to std::errc::device_or_resource_busy,
-    // as elsewhere).
+    // does, asking nobody, fetching and looking up nothing. An unsigned, altered, damaged or
+    // untrusted program is a verdict; only a check that cannot run at all throws
+    // std::system_error (a busy file compares equal to std::errc::device_or_resource_busy, as
+    // elsewhere).
     virtual SignatureFacts VerifySigner(HeldFile& file, const std::string& path) = 0;
+
+    // Reads the version resource of the program held in `file` (found at `path`). Asked only
+    // of a program whose signer is pinned, so no stranger's resource is ever parsed. None is no
+    // failure (empty facts); one that cannot be read throws std::system_error.
+    virtual VersionFacts ReadVersion(HeldFile& file, const std::string& path) = 0;
 };
 
 }  // namespace gor::platform

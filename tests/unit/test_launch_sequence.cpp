@@ -140,6 +140,26 @@ TEST(LaunchRoads, InALockedFolderTheStraightRoadStartsTheUpdaterAndLetsGo) {
     EXPECT_EQ(rig.files.HandlesOn(kExe), 0);
 }
 
+// From its check to its start the updater is held by one handle of ours, never closed (so
+// never opened again) in between, through the rename on the patch and download roads; the
+// updater runs only once it is let go.
+TEST(LaunchRoads, OneHandleHoldsTheUpdaterFromItsCheckToItsStart) {
+    for (const char* road : {"straight", "patch", "download"}) {
+        LaunchRig rig;
+        if (road[0] != 'd') rig.Put(kExe, Updater("old"));
+        if (road[0] == 'p') rig.Put(kNew, Updater("new"));
+        if (road[0] == 'd') TransferCompletes(rig, 3.2);
+        std::vector<int> held;
+        rig.process.atStart = [&] {
+            EXPECT_EQ(rig.files.holdsClosed, Lines{}) << road;
+            held.push_back(rig.files.HandlesOn(kExe));
+        };
+        rig.process.afterLetGo = [&] { held.push_back(rig.files.HandlesOn(kExe)); };
+        EXPECT_EQ(rig.Run(), kExitStarted) << road;
+        EXPECT_EQ(held, (std::vector<int>{1, 0})) << road;
+    }
+}
+
 // ---- only a whole updater is installed or started
 
 TEST(BrokenUpdater, BrokenPatchIsRemovedAndTheWorkingUpdaterStarted) {

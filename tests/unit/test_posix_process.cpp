@@ -49,7 +49,7 @@ TEST_F(ProcessPosixTest, StartsTheProgramItselfInAFolderWithSpaces) {
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
     ProcessPosix process;
-    process.Start(folder + "/gorupd.exe", kNormalFocus);
+    process.Start(folder + "/gorupd.exe", kNormalFocus, [] {});
 
     std::string line;
     pollfd pfd{reader, POLLIN, 0};
@@ -74,7 +74,7 @@ TEST_F(ProcessPosixTest, AFileThatCannotRunIsAReadableError) {
     std::ofstream(program) << "plain text";
     ProcessPosix process;
     try {
-        process.Start(program, kNormalFocus);
+        process.Start(program, kNormalFocus, [] {});
         FAIL() << "starting a plain file must throw";
     } catch (const std::system_error& e) {
         EXPECT_THAT(e.what(), HasSubstr(program));

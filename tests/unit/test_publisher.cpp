@@ -14,6 +14,7 @@ namespace {
 const std::string kPin(64, 'A');
 const std::string kOther(64, 'B');
 const std::string kSha1Pin(40, 'C');
+constexpr std::uint64_t kFloor = FileVersion(1, 2, 3, 0);
 
 TEST(PublisherPin, DecisionOnTheSystemsFacts) {
     constexpr std::uint32_t kBadDigest = 0x80096010, kExpired = 0x800B0101;
@@ -28,6 +29,7 @@ TEST(PublisherPin, DecisionOnTheSystemsFacts) {
         bool pinned;
         const char* reason;                       // in the verdict's reason
         std::string originalName = "GORUPD.exe";  // in the version resource
+        std::uint64_t version = kFloor;
     } cases[] = {
         {"trusted, pinned", 0, true, 0, kPin, kPin, true, "AAAA"},
         {"trusted, SHA-1 pin", 0, true, 0, kPin, kSha1Pin, true, "CCCC"},
@@ -45,43 +47,52 @@ TEST(PublisherPin, DecisionOnTheSystemsFacts) {
         {"the publisher's other program", 0, true, 0, kPin, kPin, false, "names it gorlaunch.exe",
          "gorlaunch.exe"},
         {"no version resource", 0, true, 0, kPin, kPin, false, "has no version resource", ""},
+        {"below the floor", 0, true, 0, kPin, kPin, false,
+         "version 1.2.2.65535 is below the "
+         "lowest this launcher takes, 1.2.3.0",
+         "gorupd.exe", kFloor - 1},
     };
     for (const auto& c : cases) {
         const std::string sha1 = c.signer.empty() ? "" : kSha1Pin;
         const platform::SignatureFacts facts{c.status,      "status words", c.contentVerified,
                                              c.chainPolicy, "policy words", sha1,
-                                             c.signer,      c.originalName};
-        const PublisherVerdict verdict = DecidePin(facts, c.pin);
+                                             c.signer};
+        const PublisherVerdict signer = DecideSigner(facts, c.pin);
+        const PublisherVerdict verdict =
+            signer.pinned ? DecideUpdater(signer, {c.originalName, c.version}, kFloor) : signer;
         EXPECT_EQ(verdict.pinned, c.pinned) << c.name;
         EXPECT_NE(verdict.reason.find(c.reason), std::string::npos)
             << c.name << ": " << verdict.reason;
     }
 }
 
-// Signed by the publisher, or a check that cannot run.
+// Signed by the publisher, or, for one file, a check that cannot run.
 struct FakeSignatures : platform::Signatures {
-    bool works = true;
-    platform::SignatureFacts VerifySigner(platform::HeldFile&, const std::string&) override {
-        if (!works) throw std::system_error(ENOENT, std::generic_category());
-        return {0, "", true, 0, "", "", kPin, "gorupd.exe"};
+    std::string failsFor;
+    platform::SignatureFacts VerifySigner(platform::HeldFile&, const std::string& path) override {
+        if (path == failsFor) throw std::system_error(ENOENT, std::generic_category());
+        return {0, "", true, 0, "", "", kPin};
+    }
+    platform::VersionFacts ReadVersion(platform::HeldFile&, const std::string&) override {
+        return {"gorupd.exe", kFloor};
     }
 };
 
 // A signed patch is installed; one whose check cannot run is no verdict on its content: it
-// stays, and the stage fails with its box.
+// stays for a later start, and the working updater starts.
 TEST(PublisherPin, SignedPatchIsInstalledAndAnUncheckableOneKept) {
     for (const bool works : {true, false}) {
         FakeSignatures signatures;
-        signatures.works = works;
-        PinnedPublisher publisher(kPin, signatures);
+        if (!works) signatures.failsFor = test::kNew;
+        PinnedPublisher publisher(kPin, kFloor, signatures);
         test::LaunchRig rig(&publisher);
         rig.Put(test::kNew, test::Updater("new"));
         rig.Put(test::kExe, test::Updater("old"));
-        EXPECT_EQ(rig.Run(), works ? kExitStarted : kExitFailure);
+        EXPECT_EQ(rig.Run(), kExitStarted);
         EXPECT_EQ(rig.files.Bytes(test::kExe), test::Updater(works ? "new" : "old"));
         EXPECT_EQ(rig.files.Has(test::kNew), !works);
         const std::string logged =
-            works ? "gorupd.new is signed by the publisher " : "failure at stage 1: ";
+            works ? "gorupd.new is signed by the publisher " : "gorupd.new cannot be checked: ";
         EXPECT_NE(rig.files.Bytes(test::kAppDir + kPathSeparator + "gorlaunch.log").find(logged),
                   std::string::npos);
     }

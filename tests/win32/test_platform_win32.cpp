@@ -30,6 +30,7 @@
 #include "platform/win32/launcher_window_win32.h"
 #include "platform/win32/process_win32.h"
 #include "platform/win32/region_win32.h"
+#include "platform/win32/signatures_win32.h"
 #include "platform/win32/system_proxy_win32.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_error.h"
@@ -218,6 +219,29 @@ TEST(Win32ImageCheck, RealImagesOfThisBuild) {
     }
 }
 
+// Only the file's content gives a verdict: "no signature" only when the last error agrees (else
+// the file could not be read), a damaged signature always.
+TEST(Win32Signatures, VerdictsOnTheContentOnly) {
+    const struct {
+        std::uint32_t status, lastError;
+        bool verdict;
+    } cases[] = {
+        {0, 0, true},
+        {0x800B0100, 0x800B0100, true},  // TRUST_E_NOSIGNATURE, and the last error agrees
+        {0x800B0100, 0x800B0003, true},  // ... no form of signature Windows knows
+        {0x800B0100, ERROR_SHARING_VIOLATION, false},  // ... the file could not be read
+        {0x800B0100, 0x80092003, false},               // ... CRYPT_E_FILE_ERROR
+        {0x80096011, 0, true},                         // TRUST_E_MALFORMED_SIGNATURE
+        {0x80093102, 0, true},   // CRYPT_E_ASN1_EOD: the signature is cut short
+        {0x80093106, 0, false},  // CRYPT_E_ASN1_MEMORY
+        {0x80096001, 0, false},  // TRUST_E_SYSTEM_ERROR
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(IsVerdictOnContent(c.status, c.lastError), c.verdict)
+            << std::hex << c.status << " " << c.lastError;
+    }
+}
+
 std::wstring ModulePath() {
     std::wstring path(32768, L'\0');
     path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
@@ -247,7 +271,11 @@ TEST(Win32Process, FolderAndQuotedStart) {
     ::CreateDirectoryW(Widen(spaced).c_str(), nullptr);
     EXPECT_TRUE(::CopyFileW(self.c_str(), Widen(spaced + "\\gorupd.exe").c_str(), FALSE));
     EXPECT_TRUE(::CopyFileW(self.c_str(), Widen(root + "\\my.exe").c_str(), FALSE));
-    process.Start(spaced + "\\gorupd.exe", kNormalFocus);
+    // Started while held for its rename, as on the patch road: the start shares removal.
+    FileSystemWin32 files;
+    auto held = files.Hold(spaced + "\\gorupd.exe", HoldFor::Renaming);
+    process.Start(spaced + "\\gorupd.exe", kNormalFocus, [&] { held.reset(); });
+    EXPECT_TRUE(held == nullptr);
 
     EventLoopWin32 loop;  // wait without spinning, generously
     const double deadline = loop.Now() + 30;
@@ -259,7 +287,8 @@ TEST(Win32Process, FolderAndQuotedStart) {
     EXPECT_EQ(started, expected);
     EXPECT_TRUE(ReadWholeFile(root + "\\started.txt").empty());  // the decoy never ran
 
-    EXPECT_TRUE(ThrowsSystemError([&] { process.Start(root + "\\missing.exe", kNormalFocus); }));
+    EXPECT_TRUE(
+        ThrowsSystemError([&] { process.Start(root + "\\missing.exe", kNormalFocus, [] {}); }));
 }
 
 TEST(Win32Process, OneClaimPerFolderWhateverItsSpelling) {
@@ -291,8 +320,8 @@ TEST(Win32Process, OneClaimPerFolderWhateverItsSpelling) {
     EXPECT_FALSE(second.ClaimFolder(gRoot + "\\GORVIK\\"));
     EXPECT_TRUE(second.ClaimFolder(other));
 
-    // A claim made first by another program, naming a process that runs something else or one
-    // that has ended, stops no start: it is taken over.
+    // A claim made first by another program of this user, naming a process that runs something
+    // else or one that has ended, stops no start: it is taken over.
     wchar_t system[MAX_PATH];
     const std::wstring cmd =
         std::wstring(system, ::GetSystemDirectoryW(system, MAX_PATH)) + L"\\cmd.exe";
@@ -305,6 +334,11 @@ TEST(Win32Process, OneClaimPerFolderWhateverItsSpelling) {
         ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONG),
                              FolderClaimName(Widen(squatted)).c_str());
     auto* named = static_cast<LONG*>(::MapViewOfFile(squat, FILE_MAP_WRITE, 0, 0, sizeof(LONG)));
+    const auto ownedBy = [&](PSID owner) {
+        return !::SetSecurityInfo(squat, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, owner,
+                                  nullptr, nullptr, nullptr);
+    };
+    ASSERT_TRUE(ownedBy(reinterpret_cast<TOKEN_USER*>(user)->User.Sid));
     for (const bool ended : {false, true}) {
         const char* holder = ended ? "an ended process" : "another program";
         if (ended) {
@@ -316,6 +350,16 @@ TEST(Win32Process, OneClaimPerFolderWhateverItsSpelling) {
         EXPECT_TRUE(start.ClaimFolder(squatted)) << holder;
         EXPECT_EQ(*named, static_cast<LONG>(::GetCurrentProcessId())) << holder;
     }
+    // Naming a live launcher (this process), it holds the folder, unless another user owns it.
+    EXPECT_FALSE(ProcessWin32().ClaimFolder(squatted));
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID localSystem = nullptr;
+    ASSERT_TRUE(::AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0,
+                                           &localSystem) &&
+                !::SetSecurityInfo(squat, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, localSystem,
+                                   nullptr, nullptr, nullptr));
+    EXPECT_TRUE(ProcessWin32().ClaimFolder(squatted));
+    ::FreeSid(localSystem);
     ::UnmapViewOfFile(named);
     ::CloseHandle(squat);
     ::CloseHandle(foreign.hThread);

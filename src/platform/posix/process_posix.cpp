@@ -61,7 +61,10 @@ bool ProcessPosix::ClaimFolder(const std::string& folder) {
     return true;
 }
 
-void ProcessPosix::Start(const std::string& exePath, int /*windowStyle*/) {
+// POSIX has no sharing modes, so no hold of ours is in the program's way: it is let go once the
+// program is spawned.
+void ProcessPosix::Start(const std::string& exePath, int /*windowStyle*/,
+                         const std::function<void()>& letGo) {
     const std::string path = NativePath(exePath);
     const auto slash = path.find_last_of('/');
     const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
@@ -87,11 +90,12 @@ void ProcessPosix::Start(const std::string& exePath, int /*windowStyle*/) {
     ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
     if (rc != 0) throw PosixError(rc, "start", path);
+    letGo();
 }
 
 // No system here asks for consent: the shell's start is the direct one.
 void ProcessPosix::StartThroughShell(const std::string& exePath, int windowStyle) {
-    Start(exePath, windowStyle);
+    Start(exePath, windowStyle, [] {});
 }
 
 void ProcessPosix::End(int exitCode) {

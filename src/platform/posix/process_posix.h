@@ -17,7 +17,8 @@ class ProcessPosix final : public Process {
     bool ClaimFolder(const std::string& folder) override;
     // The path is the program and its only argument word: no shell ever splits it. The window
     // style has no meaning here. A path that cannot be executed throws std::system_error.
-    void Start(const std::string& exePath, int windowStyle) override;
+    void Start(const std::string& exePath, int windowStyle,
+               const std::function<void()>& letGo) override;
     void StartThroughShell(const std::string& exePath, int windowStyle) override;
     // Flushes standard output and exits with `exitCode` without running destructors.
     [[noreturn]] void End(int exitCode) override;

@@ -1,6 +1,7 @@
 // Files on Win32: FindFirstFileW with the attribute-mask rules of a directory search,
 // DeleteFileW, a CreateFileW handle for raw reading and writing, one that holds an updater
-// (read, renamed through SetFileInformationByHandle), and whether permissions keep a file.
+// from its check to its start (read, renamed through SetFileInformationByHandle), and whether
+// permissions keep a file.
 #include "platform/win32/file_system_win32.h"
 
 #include <windows.h>
@@ -115,60 +116,34 @@ class FileWin32 final : public File {
 
 // How a held updater is opened: reading for us, reading only for others, so nobody can write,
 // rename or remove it meanwhile, yet a program start, a scanner or the updater itself may read
-// it. Removal (DELETE) is asked only while a rename follows: a player may lack it (a game under
-// Program Files), and it would refuse every other opener that does not share removal.
+// it. Removal (DELETE) is asked only where a rename follows: a player may lack it (a game under
+// Program Files), and it would refuse every other opener that does not share removal. A program
+// start shares removal, so the updater starts while it is held either way.
 HANDLE OpenHeld(const std::wstring& path, HoldFor purpose) {
     const DWORD access = GENERIC_READ | (purpose == HoldFor::Renaming ? DELETE : 0);
     return ::CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// What tells one file from another, and a changed one from itself.
-struct FileStamp {
-    DWORD volume = 0, indexHigh = 0, indexLow = 0, sizeHigh = 0, sizeLow = 0;
-    FILETIME written{};
-    bool operator==(const FileStamp& other) const {
-        return volume == other.volume && indexHigh == other.indexHigh &&
-               indexLow == other.indexLow && sizeHigh == other.sizeHigh &&
-               sizeLow == other.sizeLow && ::CompareFileTime(&written, &other.written) == 0;
-    }
-};
-
-FileStamp StampOf(HANDLE handle, const std::string& path) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(handle, &info))
-        ThrowLastError("GetFileInformationByHandle", path);
-    return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow,
-            info.nFileSizeHigh,        info.nFileSizeLow,   info.ftLastWriteTime};
-}
-
+// One handle from the check to the start: the rename goes through it and it is never closed
+// and opened again, so nobody can step in between.
 class HeldFileWin32 final : public HeldFile {
   public:
-    HeldFileWin32(HANDLE handle, std::string path, HoldFor purpose)
-        : handle_(handle), path_(std::move(path)), purpose_(purpose) {
-        try {
-            stamp_ = StampOf(handle_, path_);
-        } catch (...) {
-            ::CloseHandle(handle_);
-            throw;
-        }
-    }
-    ~HeldFileWin32() override { Close(); }
+    HeldFileWin32(HANDLE handle, std::string path) : handle_(handle), path_(std::move(path)) {}
+    ~HeldFileWin32() override { ::CloseHandle(handle_); }
     HeldFileWin32(const HeldFileWin32&) = delete;
     HeldFileWin32& operator=(const HeldFileWin32&) = delete;
 
-    HANDLE Handle() const {
-        if (handle_ == INVALID_HANDLE_VALUE)
-            throw Win32Error(ERROR_INVALID_HANDLE, "closed file", path_);
-        return handle_;
-    }
+    HANDLE Handle() const { return handle_; }
 
     FileHead ReadHead(std::size_t maxBytes) override {
         FileHead head;
         LARGE_INTEGER size;
-        if (!::GetFileSizeEx(Handle(), &size)) ThrowLastError("GetFileSizeEx", path_);
+        if (!::GetFileSizeEx(handle_, &size)) ThrowLastError("GetFileSizeEx", path_);
         head.size = static_cast<std::uint64_t>(size.QuadPart);
-        Rewind(Handle(), path_);  // the signature check may have moved the position
+        LARGE_INTEGER start{};  // the signature check may have moved the position
+        if (!::SetFilePointerEx(handle_, start, nullptr, FILE_BEGIN))
+            ThrowLastError("SetFilePointerEx", path_);
         head.bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(head.size, maxBytes)));
         std::size_t got = 0;
         while (got < head.bytes.size()) {
@@ -186,59 +161,28 @@ class HeldFileWin32 final : public HeldFile {
 
     // Through the handle, so the file renamed is the file checked; the new name is given as a
     // whole path (a bare one would count from the current folder), and an existing file of
-    // that name is never replaced. Between two holds (reading to renaming, and back) the file
-    // could be changed by someone else: the new hold must find the very file, unchanged.
+    // that name is never replaced. A handle without DELETE is refused by Windows itself.
     void Rename(const std::string& fileName) override {
         const std::wstring path = Widen(path_);
         const std::wstring folder = path.substr(0, path.find_last_of(L"\\/") + 1);
-        if (path.substr(folder.size()) != Widen(fileName)) {  // not renamed yet
-            if (purpose_ != HoldFor::Renaming) HoldAgain(path, HoldFor::Renaming);
-            const std::wstring name = folder + Widen(fileName);
-            const std::size_t nameBytes = name.size() * sizeof(wchar_t);
-            std::string buffer(sizeof(FILE_RENAME_INFO) + nameBytes, '\0');
-            auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-            info->ReplaceIfExists = FALSE;
-            info->RootDirectory = nullptr;
-            info->FileNameLength = static_cast<DWORD>(nameBytes);
-            name.copy(info->FileName, name.size());
-            if (!::SetFileInformationByHandle(Handle(), FileRenameInfo, info,
-                                              static_cast<DWORD>(buffer.size())))
-                ThrowLastError("SetFileInformationByHandle (rename)", path_, Narrow(name));
-            path_ = Narrow(name);
-        }
-        if (purpose_ != HoldFor::Reading) HoldAgain(Widen(path_), HoldFor::Reading);
+        if (path.substr(folder.size()) == Widen(fileName)) return;  // renamed already
+        const std::wstring name = folder + Widen(fileName);
+        const std::size_t nameBytes = name.size() * sizeof(wchar_t);
+        std::string buffer(sizeof(FILE_RENAME_INFO) + nameBytes, '\0');
+        auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+        info->ReplaceIfExists = FALSE;
+        info->RootDirectory = nullptr;
+        info->FileNameLength = static_cast<DWORD>(nameBytes);
+        name.copy(info->FileName, name.size());
+        if (!::SetFileInformationByHandle(handle_, FileRenameInfo, info,
+                                          static_cast<DWORD>(buffer.size())))
+            ThrowLastError("SetFileInformationByHandle (rename)", path_, Narrow(name));
+        path_ = Narrow(name);
     }
 
   private:
-    static void Rewind(HANDLE handle, const std::string& path) {
-        LARGE_INTEGER start{};
-        if (!::SetFilePointerEx(handle, start, nullptr, FILE_BEGIN))
-            ThrowLastError("SetFilePointerEx", path);
-    }
-
-    void Close() {
-        if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-    }
-
-    // Closes the hold and opens the file at `path` again for `purpose`; it must be the file
-    // first held, unchanged, else nothing is held and the step fails.
-    void HoldAgain(const std::wstring& path, HoldFor purpose) {
-        Close();
-        const HANDLE handle = OpenHeld(path, purpose);
-        if (handle == INVALID_HANDLE_VALUE) ThrowLastError("CreateFileW", path_);
-        handle_ = handle;
-        if (!(StampOf(handle_, path_) == stamp_)) {
-            Close();
-            throw Win32Error(ERROR_FILE_INVALID, "held again, but changed meanwhile:", path_);
-        }
-        purpose_ = purpose;
-    }
-
     HANDLE handle_;
     std::string path_;
-    HoldFor purpose_;
-    FileStamp stamp_;
 };
 
 }  // namespace
@@ -288,7 +232,12 @@ std::unique_ptr<File> FileSystemWin32::OpenReadWrite(const std::string& path) {
 std::unique_ptr<HeldFile> FileSystemWin32::Hold(const std::string& path, HoldFor purpose) {
     const HANDLE handle = OpenHeld(Widen(path), purpose);
     if (handle == INVALID_HANDLE_VALUE) ThrowLastError("CreateFileW", path);
-    return std::make_unique<HeldFileWin32>(handle, path, purpose);
+    try {
+        return std::make_unique<HeldFileWin32>(handle, path);
+    } catch (...) {
+        ::CloseHandle(handle);
+        throw;
+    }
 }
 
 // Anyone may open a file to read its attributes (FILE_READ_ATTRIBUTES comes with listing its

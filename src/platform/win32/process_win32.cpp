@@ -1,11 +1,13 @@
 // The running program on Win32: GetModuleFileNameW for its folder, a named file mapping that
-// claims the folder by its identity (checked with QueryFullProcessImageNameW), CreateProcessW with
-// the application name spelled out (ShellExecuteExW for a program that asks for administrator
+// claims the folder by its identity for this user (its owner and holder checked, the holder with
+// QueryFullProcessImageNameW), CreateProcessW, suspended until the hold is let go, with the
+// application name spelled out (ShellExecuteExW for a program that asks for administrator
 // rights, with COM set up for it), ExitProcess for the end.
 #include "platform/win32/process_win32.h"
 
 #include <windows.h>
 // These need windows.h before them.
+#include <accctrl.h>
 #include <objbase.h>
 #include <shellapi.h>
 
@@ -129,47 +131,58 @@ bool RunsThisProgram(DWORD process) {
     }
 }
 
-// Security attributes whose DACL grants the user this process runs as (its token's user) full
-// access to the claim, and nobody else any. An elevated start's default DACL would admit only
-// administrators and the system, so a later unelevated start of the same user could not open
-// its claim and would run beside it; with the user named, every start of that user sees one
-// claim. Advapi32 is looked up, so the exe imports nothing more. Whatever cannot be built
-// leaves the system's default (null).
-class UserOnlyAccess {
+// The user this process runs as (its token's user), and what a claim needs of it: its SID as
+// text for the claim's name, security attributes that make the user the owner of a new claim
+// and grant it full access and nobody else any, and whether an existing claim is its own. An
+// elevated start's default DACL would admit only administrators and the system (and make them
+// the owner), so a later unelevated start of the same user could not open or trust its claim;
+// with the user named, every start of that user sees one claim. Advapi32 is looked up, so the
+// exe imports nothing more. Whatever cannot be built leaves the system's default (null
+// attributes, an empty name part) and owns nothing.
+class ThisUser {
   public:
-    UserOnlyAccess() {
+    ThisUser() {
         using OpenTokenFn = BOOL(WINAPI*)(HANDLE, DWORD, PHANDLE);
         using TokenInfoFn = BOOL(WINAPI*)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
         using SidLengthFn = DWORD(WINAPI*)(PSID);
+        using SidTextFn = BOOL(WINAPI*)(PSID, LPWSTR*);
         using InitAclFn = BOOL(WINAPI*)(PACL, DWORD, DWORD);
         using AddAllowedFn = BOOL(WINAPI*)(PACL, DWORD, DWORD, PSID);
         using InitDescriptorFn = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, DWORD);
         using SetDaclFn = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL);
+        using SetOwnerFn = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, PSID, BOOL);
         try {
-            const Module advapi = SystemLibrary(L"advapi32.dll");
+            advapi_ = SystemLibrary(L"advapi32.dll");
             HANDLE token = nullptr;
-            if (!Require<OpenTokenFn>(advapi, "OpenProcessToken")(::GetCurrentProcess(),
-                                                                  TOKEN_QUERY, &token))
+            if (!Require<OpenTokenFn>(advapi_, "OpenProcessToken")(::GetCurrentProcess(),
+                                                                   TOKEN_QUERY, &token))
                 return;
             DWORD size = 0;
-            const auto tokenInfo = Require<TokenInfoFn>(advapi, "GetTokenInformation");
+            const auto tokenInfo = Require<TokenInfoFn>(advapi_, "GetTokenInformation");
             tokenInfo(token, TokenUser, nullptr, 0, &size);
             user_.resize(size);
             const BOOL read = size != 0 && tokenInfo(token, TokenUser, user_.data(), size, &size);
             ::CloseHandle(token);
             if (!read) return;
-            const PSID sid = reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
-            const DWORD sidLength = Require<SidLengthFn>(advapi, "GetLengthSid")(sid);
+            const PSID sid = Sid();
+            wchar_t* text = nullptr;
+            if (Require<SidTextFn>(advapi_, "ConvertSidToStringSidW")(sid, &text)) {
+                sidText_ = text;
+                ::LocalFree(text);
+            }
+            const DWORD sidLength = Require<SidLengthFn>(advapi_, "GetLengthSid")(sid);
             acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + sidLength);
             auto* const acl = reinterpret_cast<PACL>(acl_.data());
-            if (Require<InitAclFn>(advapi, "InitializeAcl")(acl, static_cast<DWORD>(acl_.size()),
-                                                            ACL_REVISION) &&
-                Require<AddAllowedFn>(advapi, "AddAccessAllowedAce")(acl, ACL_REVISION,
-                                                                     SECTION_ALL_ACCESS, sid) &&
-                Require<InitDescriptorFn>(advapi, "InitializeSecurityDescriptor")(
+            if (Require<InitAclFn>(advapi_, "InitializeAcl")(acl, static_cast<DWORD>(acl_.size()),
+                                                             ACL_REVISION) &&
+                Require<AddAllowedFn>(advapi_, "AddAccessAllowedAce")(acl, ACL_REVISION,
+                                                                      SECTION_ALL_ACCESS, sid) &&
+                Require<InitDescriptorFn>(advapi_, "InitializeSecurityDescriptor")(
                     &descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
-                Require<SetDaclFn>(advapi, "SetSecurityDescriptorDacl")(&descriptor_, TRUE, acl,
-                                                                        FALSE)) {
+                Require<SetDaclFn>(advapi_, "SetSecurityDescriptorDacl")(&descriptor_, TRUE, acl,
+                                                                         FALSE) &&
+                Require<SetOwnerFn>(advapi_, "SetSecurityDescriptorOwner")(&descriptor_, sid,
+                                                                           FALSE)) {
                 attributes_ = {sizeof attributes_, &descriptor_, FALSE};
                 ready_ = true;
             }
@@ -177,13 +190,43 @@ class UserOnlyAccess {
             // No advapi32 to be had: the default it is.
         }
     }
-    UserOnlyAccess(const UserOnlyAccess&) = delete;
-    UserOnlyAccess& operator=(const UserOnlyAccess&) = delete;
+    ThisUser(const ThisUser&) = delete;
+    ThisUser& operator=(const ThisUser&) = delete;
 
-    SECURITY_ATTRIBUTES* Attributes() { return ready_ ? &attributes_ : nullptr; }
+    // "S-1-5-21-...", or empty when it cannot be told.
+    const std::wstring& SidText() const { return sidText_; }
+
+    // The user alone may use a claim made with these, and owns it.
+    SECURITY_ATTRIBUTES* OnlyItsOwn() { return ready_ ? &attributes_ : nullptr; }
+
+    // Whether the kernel object `object` is owned by this user: only a process of this user
+    // (or an administrator acting as anyone) can have made it so.
+    bool Owns(HANDLE object) const {
+        using GetSecurityInfoFn = DWORD(WINAPI*)(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION,
+                                                 PSID*, PSID*, PACL*, PACL*, PSECURITY_DESCRIPTOR*);
+        using EqualSidFn = BOOL(WINAPI*)(PSID, PSID);
+        if (!ready_) return false;
+        try {
+            PSID owner = nullptr;
+            PSECURITY_DESCRIPTOR descriptor = nullptr;
+            if (Require<GetSecurityInfoFn>(advapi_, "GetSecurityInfo")(
+                    object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                    nullptr, &descriptor) != ERROR_SUCCESS)
+                return false;
+            const bool own = owner && Require<EqualSidFn>(advapi_, "EqualSid")(owner, Sid());
+            ::LocalFree(descriptor);
+            return own;
+        } catch (const std::system_error&) {
+            return false;
+        }
+    }
 
   private:
+    PSID Sid() const { return reinterpret_cast<const TOKEN_USER*>(user_.data())->User.Sid; }
+
+    Module advapi_ = nullptr;
     std::string user_;  // TOKEN_USER and the SID it points into
+    std::wstring sidText_;
     std::string acl_;
     SECURITY_DESCRIPTOR descriptor_{};
     SECURITY_ATTRIBUTES attributes_{};
@@ -194,8 +237,10 @@ class UserOnlyAccess {
 
 std::wstring FolderClaimName(const std::wstring& folder) {
     const FileIdentity id = IdentityOf(folder);
+    const ThisUser user;
     return Widen("Local\\gorlaunch-folder-" + HexDigits(id.volume, 8) + "-" +
-                 HexDigits((std::uint64_t{id.indexHigh} << 32) | id.indexLow, 16));
+                 HexDigits((std::uint64_t{id.indexHigh} << 32) | id.indexLow, 16) + "-") +
+           user.SidText();
 }
 
 std::wstring FolderOf(const std::wstring& modulePath) {
@@ -214,19 +259,26 @@ std::string ProcessWin32::AppPath() {
 // A small named mapping in the session's namespace rather than a mutex: it carries the holder's
 // process id, which tells a second start whether the holder is really a launcher of this
 // folder and whose window to bring to the front. The kernel drops it with the last handle, so
-// a crash releases the folder too. Anyone can create the name first, so a claim counts only
-// while the process it names is alive and runs this program; any other is taken over, with a
-// compare-and-swap so that of two starts taking it over at once only one wins.
+// a crash releases the folder too. Its name carries the user's SID, so another user's launcher
+// in the same session (started with "Run as") claims a name of its own. Anyone can create a
+// name first, so a claim counts only when this user owns it (a process of another user cannot
+// make an object its owner is this user) and the process it names is alive and runs this
+// program; a claim of this user naming anything else is taken over, with a compare-and-swap so
+// that of two starts taking it over at once only one wins.
 bool ProcessWin32::ClaimFolder(const std::string& folder) {
     const std::wstring name = FolderClaimName(Widen(folder));
-    UserOnlyAccess access;
-    const HANDLE claim = ::CreateFileMappingW(INVALID_HANDLE_VALUE, access.Attributes(),
+    ThisUser user;
+    const HANDLE claim = ::CreateFileMappingW(INVALID_HANDLE_VALUE, user.OnlyItsOwn(),
                                               PAGE_READWRITE, 0, sizeof(LONG), name.c_str());
     const DWORD error = ::GetLastError();
-    // One this start may not open (an elevated launcher's, or a squatter's) names nobody it can
-    // check: it stops nothing.
+    // One this start may not open (a squatter's) names nobody it can check: it stops nothing.
     if (claim == nullptr && error == ERROR_ACCESS_DENIED) return true;
     if (claim == nullptr) throw Win32Error(error, "CreateFileMappingW", folder);
+    // Nor does one another user made: whatever process it names, it is not this user's.
+    if (error == ERROR_ALREADY_EXISTS && !user.Owns(claim)) {
+        ::CloseHandle(claim);
+        return true;
+    }
     auto* const shared = static_cast<volatile LONG*>(
         ::MapViewOfFile(claim, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(LONG)));
     if (shared == nullptr) {
@@ -257,7 +309,8 @@ bool ProcessWin32::ClaimFolder(const std::string& folder) {
     return true;
 }
 
-void ProcessWin32::Start(const std::string& exePath, int windowStyle) {
+void ProcessWin32::Start(const std::string& exePath, int windowStyle,
+                         const std::function<void()>& letGo) {
     const std::wstring application = Widen(exePath);
     // The application name tells Windows exactly which file to run; the command line repeats it
     // in quotes so the program's argv[0] is whole. Without both, a folder with spaces
@@ -269,13 +322,21 @@ void ProcessWin32::Start(const std::string& exePath, int windowStyle) {
     startup.wShowWindow = ShowCommand(windowStyle);
     PROCESS_INFORMATION started{};
     const std::wstring folder = FolderOf(application);
-    if (!::CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                          nullptr, folder.c_str(), &startup, &started)) {
+    // Suspended, so that the hold is closed before the updater's first instruction: an updater
+    // that opens, renames or replaces its own file at once never meets our handle.
+    if (!::CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                          CREATE_SUSPENDED, nullptr, folder.c_str(), &startup, &started)) {
         ThrowLastError("CreateProcessW", exePath);
     }
+    letGo();
+    const bool resumed = ::ResumeThread(started.hThread) != static_cast<DWORD>(-1);
+    const DWORD error = resumed ? ERROR_SUCCESS : ::GetLastError();
+    // A program that cannot be let run is not left behind, suspended for ever.
+    if (!resumed) ::TerminateProcess(started.hProcess, 1);
     // Not waited for: the handles are only closed.
     ::CloseHandle(started.hThread);
     ::CloseHandle(started.hProcess);
+    if (!resumed) throw Win32Error(error, "ResumeThread", exePath);
 }
 
 // The "open" verb on the program itself is what Explorer does on a double click: for a program

@@ -16,10 +16,12 @@ class ProcessWin32 final : public Process {
     // The folder of the executable as UTF-8, e.g. "C:\\Games\\Gorvik"; a drive root keeps its
     // backslash ("C:\\").
     std::string AppPath() override;
-    // A file mapping "Local\gorlaunch-folder-<volume>-<index>" (FolderClaimName) in the
-    // user's session, held only by a live process that runs this program file.
+    // A file mapping "Local\gorlaunch-folder-<volume>-<index>-<user SID>" (FolderClaimName)
+    // in the user's session, owned by the user and held only by a live process that runs this
+    // program file.
     bool ClaimFolder(const std::string& folder) override;
-    void Start(const std::string& exePath, int windowStyle) override;
+    void Start(const std::string& exePath, int windowStyle,
+               const std::function<void()>& letGo) override;
     void StartThroughShell(const std::string& exePath, int windowStyle) override;
     [[noreturn]] void End(int exitCode) override;
 
@@ -28,9 +30,10 @@ class ProcessWin32 final : public Process {
     void* claim_ = nullptr;  // the folder's claim, never closed: the process's end releases it
 };
 
-// The name of the kernel object that claims the existing folder `folder`: its volume's serial
-// number and its file index, so the same for every path to it (letter case, 8.3 names, subst
-// drives, junctions, UNC paths). Throws std::system_error. Exposed for tests.
+// The name of the kernel object that claims the existing folder `folder` for the user this
+// process runs as: its volume's serial number and its file index, so the same for every path to
+// it (letter case, 8.3 names, subst drives, junctions, UNC paths), and the user's SID. Throws
+// std::system_error. Exposed for tests.
 std::wstring FolderClaimName(const std::wstring& folder);
 
 // The folder part of a module path: without the trailing backslash, except at a drive root.

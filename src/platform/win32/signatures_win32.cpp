@@ -2,7 +2,7 @@
 // interface, no revocation look-up, nothing fetched. The signer's certificate, the steps' own
 // verdicts and its chain come from the provider data that the verification leaves behind; the
 // chain is judged again with unknown roots allowed, the thumbprints are crypt32's, and the
-// file's own name is its version resource's.
+// file's own name and version are its version resource's.
 #include "platform/win32/signatures_win32.h"
 
 #include <windows.h>
@@ -68,12 +68,19 @@ std::string TrustText(std::uint32_t code) {
     return own ? std::string(own) + ", " + hex : "WinVerifyTrust refused it, " + hex;
 }
 
-// The verdicts on the file itself: unsigned, altered, or signed in a way Windows does not
-// trust (the certificate, its chain, its use). Any other outcome (a provider that is unknown
-// or failed, a file error, no memory) means the check could not run: no verdict on the file.
+// The verdicts on the file itself: altered, damaged (a signature that cannot be decoded or
+// does not verify), or signed in a way Windows does not trust (the certificate, its chain, its
+// use). Unsigned (TRUST_E_NOSIGNATURE) only when the last error agrees, see IsVerdictOnContent.
+// Any other outcome (a provider that is unknown or failed, a file error, no memory) means the
+// check could not run: no verdict on the file.
 constexpr HRESULT kVerdicts[] = {
-    TRUST_E_NOSIGNATURE,
     TRUST_E_BAD_DIGEST,
+    static_cast<HRESULT>(0x80096011),  // TRUST_E_MALFORMED_SIGNATURE, not in mingw-w64's headers
+    NTE_BAD_SIGNATURE,
+    CRYPT_E_HASH_VALUE,
+    CRYPT_E_BAD_MSG,
+    CRYPT_E_NO_SIGNER,
+    CRYPT_E_UNEXPECTED_MSG_TYPE,
     TRUST_E_NO_SIGNER_CERT,
     TRUST_E_CERT_SIGNATURE,
     TRUST_E_COUNTER_SIGNER,
@@ -100,17 +107,33 @@ constexpr HRESULT kVerdicts[] = {
     CERT_E_INVALID_NAME,
 };
 
-// A check that could not run is thrown, the file kept: a file error inside the verification
-// (HRESULT_FROM_WIN32, e.g. a file another program holds) as its Win32 code, so the busy-file
-// rule can judge it, anything else as it came.
-void ThrowUnlessVerdict(std::uint32_t status, const std::string& path) {
-    if (status == 0) return;
-    for (const HRESULT verdict : kVerdicts) {
-        if (static_cast<std::uint32_t>(verdict) == status) return;
+constexpr std::uint32_t Code(HRESULT result) {
+    return static_cast<std::uint32_t>(result);
+}
+
+// The ASN.1 decoder's findings on the bytes it was given (CRYPT_E_ASN1_*): a signature that
+// cannot be decoded is a damaged one. Its own troubles (internal, memory, bad arguments, not
+// implemented) are not.
+bool UndecodableSignature(std::uint32_t status) {
+    for (const HRESULT own :
+         {CRYPT_E_ASN1_INTERNAL, CRYPT_E_ASN1_MEMORY, CRYPT_E_ASN1_BADARGS, CRYPT_E_ASN1_NYI}) {
+        if (Code(own) == status) return false;
     }
-    if ((status & 0xFFFF0000u) == 0x80070000u)
-        throw Win32Error(status & 0xFFFF, "WinVerifyTrust", path);
-    throw Win32Error(status, "WinVerifyTrust", path);
+    return (status >= Code(CRYPT_E_ASN1_ERROR) && status <= Code(CRYPT_E_ASN1_PDU_TYPE)) ||
+           status == Code(CRYPT_E_ASN1_EXTENDED) || status == Code(CRYPT_E_ASN1_NOEOD);
+}
+
+// A check that could not run is thrown, the file kept, with what made it fail: for "no
+// signature found" the last error. A file error (a Win32 code, plain or as HRESULT_FROM_WIN32,
+// e.g. a file another program holds) is thrown as its Win32 code, so the busy-file rule can
+// judge it, anything else as it came.
+void ThrowUnlessVerdict(std::uint32_t status, std::uint32_t lastError, const std::string& path) {
+    if (IsVerdictOnContent(status, lastError)) return;
+    const std::uint32_t cause =
+        status == Code(TRUST_E_NOSIGNATURE) && lastError != 0 ? lastError : status;
+    if ((cause & 0xFFFF0000u) == 0x80070000u || cause <= 0xFFFF)
+        throw Win32Error(cause & 0xFFFF, "WinVerifyTrust", path);
+    throw Win32Error(cause, "WinVerifyTrust", path);
 }
 
 std::string Thumbprint(const Trust& trust, const CERT_CONTEXT& certificate,
@@ -158,10 +181,10 @@ void ReadSigner(const Trust& trust, HANDLE state, SignatureFacts& facts) {
     if (status.dwError != 0) facts.chainPolicyText = TrustText(status.dwError);
 }
 
-// The name the file's version resource gives it (OriginalFilename, in its first language),
-// from the file itself (FILE_VER_GET_NEUTRAL: no language file beside it counts); empty when it
-// has none. The file is held, sharing reading, so the path names the very file checked.
-std::string OriginalFilename(const Trust& trust, const std::wstring& path) {
+// The file's version resource (FILE_VER_GET_NEUTRAL: from the file itself, no language file
+// beside it counts); empty when it has none. The file is held, sharing reading, so the path
+// names the very file checked.
+std::string VersionBlock(const Trust& trust, const std::wstring& path) {
     DWORD ignored = 0;
     const DWORD size = trust.versionSize(FILE_VER_GET_NEUTRAL, path.c_str(), &ignored);
     if (size == 0) {
@@ -174,23 +197,63 @@ std::string OriginalFilename(const Trust& trust, const std::wstring& path) {
     std::string block(size, '\0');
     if (!trust.versionInfo(FILE_VER_GET_NEUTRAL, path.c_str(), 0, size, block.data()))
         ThrowLastError("GetFileVersionInfoExW", Narrow(path));
-    WORD* language = nullptr;  // a language and a code page
+    return block;
+}
+
+// OriginalFilename in the first translation (a language and a code page) of the resource's
+// list that has one: a resource may list several, and name the file only in some.
+std::string OriginalFilename(const Trust& trust, std::string& block) {
+    const WORD* translations = nullptr;
     UINT bytes = 0;
     if (!trust.versionQuery(block.data(), L"\\VarFileInfo\\Translation",
-                            reinterpret_cast<void**>(&language), &bytes) ||
-        bytes < 2 * sizeof(WORD))
+                            reinterpret_cast<void**>(const_cast<WORD**>(&translations)), &bytes))
         return {};
-    const std::wstring key = L"\\StringFileInfo\\" +
-                             Widen(HexDigits(language[0], 4) + HexDigits(language[1], 4)) +
-                             L"\\OriginalFilename";
-    wchar_t* name = nullptr;
-    UINT length = 0;
-    if (!trust.versionQuery(block.data(), key.c_str(), reinterpret_cast<void**>(&name), &length))
-        return {};
-    return Narrow(std::wstring(name, ::wcsnlen(name, length)));
+    for (UINT i = 0; i + 1 < bytes / sizeof(WORD); i += 2) {
+        const std::wstring key =
+            L"\\StringFileInfo\\" +
+            Widen(HexDigits(translations[i], 4) + HexDigits(translations[i + 1], 4)) +
+            L"\\OriginalFilename";
+        wchar_t* name = nullptr;
+        UINT length = 0;
+        if (trust.versionQuery(block.data(), key.c_str(), reinterpret_cast<void**>(&name),
+                               &length) &&
+            length > 0)
+            return Narrow(std::wstring(name, ::wcsnlen(name, length)));
+    }
+    return {};
+}
+
+// The fixed FileVersion, the one part of the resource that is numbers, not text.
+std::uint64_t FileVersion(const Trust& trust, std::string& block) {
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT bytes = 0;
+    if (!trust.versionQuery(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &bytes) ||
+        bytes < sizeof *fixed || fixed->dwSignature != VS_FFI_SIGNATURE)
+        return 0;
+    return (std::uint64_t{fixed->dwFileVersionMS} << 32) | fixed->dwFileVersionLS;
 }
 
 }  // namespace
+
+bool IsVerdictOnContent(std::uint32_t status, std::uint32_t lastError) {
+    if (status == 0 || UndecodableSignature(status)) return true;
+    // Unsigned, or the file could not be read: Windows tells them apart only by the last error.
+    if (status == Code(TRUST_E_NOSIGNATURE))
+        return lastError == Code(TRUST_E_NOSIGNATURE) ||
+               lastError == Code(TRUST_E_SUBJECT_FORM_UNKNOWN) ||
+               lastError == Code(TRUST_E_PROVIDER_UNKNOWN);
+    for (const HRESULT verdict : kVerdicts) {
+        if (Code(verdict) == status) return true;
+    }
+    return false;
+}
+
+VersionFacts SignaturesWin32::ReadVersion(HeldFile& /*file*/, const std::string& path) {
+    const Trust& trust = LoadTrust();
+    std::string block = VersionBlock(trust, Widen(path));
+    if (block.empty()) return {};
+    return {OriginalFilename(trust, block), FileVersion(trust, block)};
+}
 
 SignatureFacts SignaturesWin32::VerifySigner(HeldFile& file, const std::string& path) {
     const Trust& trust = LoadTrust();
@@ -219,11 +282,11 @@ SignatureFacts SignaturesWin32::VerifySigner(HeldFile& file, const std::string& 
 
     SignatureFacts facts;
     facts.status = static_cast<std::uint32_t>(trust.verify(noUser, &action, &data));
+    const auto lastError = static_cast<std::uint32_t>(::GetLastError());
     if (facts.status != 0) facts.statusText = TrustText(facts.status);
     try {
-        ThrowUnlessVerdict(facts.status, path);
+        ThrowUnlessVerdict(facts.status, lastError, path);
         ReadSigner(trust, data.hWVTStateData, facts);
-        if (!facts.sha256.empty()) facts.originalFilename = OriginalFilename(trust, widePath);
     } catch (...) {
         data.dwStateAction = WTD_STATEACTION_CLOSE;
         trust.verify(noUser, &action, &data);

@@ -4,6 +4,8 @@
 // ever taken.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/signatures.h"
 
 namespace gor::platform::win32 {
@@ -12,6 +14,12 @@ namespace gor::platform::win32 {
 class SignaturesWin32 final : public Signatures {
   public:
     SignatureFacts VerifySigner(HeldFile& file, const std::string& path) override;
+    VersionFacts ReadVersion(HeldFile& file, const std::string& path) override;
 };
+
+// Whether WinVerifyTrust's `status`, with the last error it left (`lastError`), is a verdict on
+// the file's content (0, unsigned, altered, damaged, untrusted) rather than a check that could
+// not run. Exposed for tests.
+bool IsVerdictOnContent(std::uint32_t status, std::uint32_t lastError);
 
 }  // namespace gor::platform::win32

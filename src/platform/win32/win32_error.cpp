@@ -28,6 +28,8 @@ struct CodeText {
 constexpr CodeText kOwnTexts[] = {
     {0x800B0100, "not signed (TRUST_E_NOSIGNATURE)"},
     {0x80096010, "altered after signing (TRUST_E_BAD_DIGEST)"},
+    {0x80096011, "a damaged signature (TRUST_E_MALFORMED_SIGNATURE)"},
+    {0x80090006, "a signature that does not verify (NTE_BAD_SIGNATURE)"},
     {0x800B0109, "signed with a certificate Windows does not trust (CERT_E_UNTRUSTEDROOT)"},
     {0x800B010A,
      "signed with a certificate whose chain ends nowhere Windows knows (CERT_E_CHAINING)"},

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cerrno>
+#include <functional>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -29,15 +30,20 @@ class FakeProcess : public platform::Process {
     bool consentDeclined = false;  // the user says no to the shell's prompt
     bool folderTaken = false;      // another launcher runs in the folder
     std::string claimedFolder;
+    std::function<void()> atStart, afterLetGo;  // at a start: before and after the hold goes
 
     std::string AppPath() override { return appPath_; }
     bool ClaimFolder(const std::string& folder) override {
         claimedFolder = folder;
         return !folderTaken;
     }
-    void Start(const std::string& exePath, int windowStyle) override {
+    void Start(const std::string& exePath, int windowStyle,
+               const std::function<void()>& letGo) override {
         if (startFails) throw std::system_error(ENOEXEC, std::generic_category(), exePath);
         if (needsElevation) throw std::system_error(make_error_code(platform::kNeedsElevation));
+        if (atStart) atStart();
+        letGo();
+        if (afterLetGo) afterLetGo();
         timeline_.Note("start " + exePath + " style=" + std::to_string(windowStyle));
     }
     void StartThroughShell(const std::string& exePath, int windowStyle) override {

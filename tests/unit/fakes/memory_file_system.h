@@ -11,6 +11,7 @@
 #include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "platform/file_system.h"
 
@@ -34,9 +35,10 @@ class MemoryFileSystem : public platform::FileSystem {
         unsigned access, share;
     };
     std::map<int, Opening> handles;
-    int openFiles = 0;         // files open right now
-    std::string failWritesTo;  // a path whose writes fail as on a full disk
-    bool failCloses = false;   // Close releases the file but reports an I/O error
+    std::vector<std::string> holdsClosed;  // the path of each hold (Hold) closed, in order
+    int openFiles = 0;                     // files open right now
+    std::string failWritesTo;              // a path whose writes fail as on a full disk
+    bool failCloses = false;               // Close releases the file but reports an I/O error
     std::size_t diskSpace = static_cast<std::size_t>(-1);  // bytes any one file may hold
 
     bool Has(const std::string& path) const { return entries.count(path) != 0; }
@@ -63,8 +65,10 @@ class MemoryFileSystem : public platform::FileSystem {
         return lastHandle_;
     }
     void Close(int handle) {
-        const std::string path = handles.at(handle).path;
+        const Opening closed = handles.at(handle);
+        const std::string path = closed.path;
         handles.erase(handle);
+        if (closed.share == kRead && !(closed.access & kWrite)) holdsClosed.push_back(path);
         const auto it = entries.find(path);
         if (it != entries.end() && it->second.deletePending && HandlesOn(path) == 0)
             entries.erase(it);
@@ -134,7 +138,8 @@ class MemoryFileSystem : public platform::FileSystem {
         return {bytes.substr(0, maxBytes), bytes.size()};
     }
 
-    // Reading, and DELETE for a rename, sharing reading only; a held file follows its renames.
+    // Reading, and DELETE for a rename, sharing reading only, from the check to the start: one
+    // handle, never closed and opened again; a held file follows its renames.
     std::unique_ptr<platform::HeldFile> Hold(const std::string& path,
                                              platform::HoldFor purpose) override {
         ReadHead(path, 0);  // fails as opening would
@@ -151,34 +156,28 @@ class MemoryFileSystem : public platform::FileSystem {
     class MemoryHeld : public platform::HeldFile {
       public:
         MemoryHeld(MemoryFileSystem& fs, std::string path, platform::HoldFor purpose)
-            : fs_(fs), path_(std::move(path)) {
-            HoldFor(purpose == platform::HoldFor::Renaming ? kRead | kDelete : kRead);
+            : fs_(fs),
+              path_(std::move(path)),
+              handle_(fs_.Open(
+                  path_, purpose == platform::HoldFor::Renaming ? kRead | kDelete : kRead, kRead)) {
         }
-        ~MemoryHeld() override {
-            if (handle_) fs_.Close(handle_);
-        }
+        ~MemoryHeld() override { fs_.Close(handle_); }
         platform::FileHead ReadHead(std::size_t maxBytes) override {
             return fs_.ReadHead(path_, maxBytes);
         }
+        // As SetFileInformationByHandle: the handle must have DELETE.
         void Rename(const std::string& fileName) override {
             const std::string to = path_.substr(0, path_.find_last_of('\\') + 1) + fileName;
-            if (to != path_) {
-                if (!handle_ || !(fs_.handles.at(handle_).access & kDelete))
-                    HoldFor(kRead | kDelete);
-                fs_.Rename(path_, to);
-                path_ = to;
-            }
-            HoldFor(kRead);
+            if (to == path_) return;
+            if (!(fs_.handles.at(handle_).access & kDelete)) Fail(EACCES, path_);
+            fs_.Rename(path_, to);
+            path_ = to;
         }
 
       private:
-        void HoldFor(unsigned access) {
-            if (handle_) fs_.Close(std::exchange(handle_, 0));
-            handle_ = fs_.Open(path_, access, kRead);
-        }
         MemoryFileSystem& fs_;
         std::string path_;
-        int handle_ = 0;
+        int handle_;
     };
 
     class MemoryFile : public platform::File {
