@@ -5,7 +5,7 @@ find_program(GOR_PYTHON3 python3 REQUIRED)
 find_program(GOR_BASH bash REQUIRED)
 
 # The display: -DGOR_E2E_DISPLAY=:NN or, at the first configure, the environment's
-# GOR_E2E_DISPLAY (scripts/test on a shared machine); scripts/test's shards use the next ones.
+# GOR_E2E_DISPLAY (scripts/test on a shared machine); scripts/test's shards use those below.
 set(_display ":93")
 if(DEFINED ENV{GOR_E2E_DISPLAY})
   set(_display "$ENV{GOR_E2E_DISPLAY}")
