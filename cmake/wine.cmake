@@ -4,7 +4,13 @@
 find_program(GOR_PYTHON3 python3 REQUIRED)
 find_program(GOR_BASH bash REQUIRED)
 
-set(GOR_E2E_DISPLAY ":93" CACHE STRING "X display the tests under Wine run on (Xvfb)")
+# The display: -DGOR_E2E_DISPLAY=:NN or, at the first configure, the environment's
+# GOR_E2E_DISPLAY (scripts/test on a shared machine); scripts/test's shards use those below.
+set(_display ":93")
+if(DEFINED ENV{GOR_E2E_DISPLAY})
+  set(_display "$ENV{GOR_E2E_DISPLAY}")
+endif()
+set(GOR_E2E_DISPLAY ${_display} CACHE STRING "X display the tests under Wine run on (Xvfb)")
 set(GOR_E2E_STATE ${CMAKE_BINARY_DIR}/e2e)
 set(GOR_WINE_FIXTURE ${CMAKE_SOURCE_DIR}/scripts/wine_fixture.sh)
 # What every test under Wine sees: the build's own prefix on the display (the fixture adds
@@ -18,7 +24,8 @@ set(GOR_WINE_ENVIRONMENT
 #                   [ENVIRONMENT <NAME=value...>] [FIXTURES <more fixtures...>]
 #                   [WORKING_DIRECTORY <folder>])
 # A test that needs the Wine prefix and the display: it runs after the setup fixture, one at
-# a time (they share the display and the wineserver). Defaults: 900 s, label e2e, the calling
+# a time (they share the display and the wineserver; scripts/test runs shards of them at once,
+# each with a display and prefix of its own). Defaults: 900 s, label e2e, the calling
 # source folder.
 function(gor_add_wine_test)
   cmake_parse_arguments(arg "" "NAME;TIMEOUT;WORKING_DIRECTORY"

@@ -10,10 +10,19 @@
 #   env          prints the Wine environment (NAME=value lines) for callers in other languages;
 #   run CMD...   runs CMD in the Wine environment.
 # Expects DISPLAY, WINEPREFIX and, for setup and cleanup, GOR_WINE_STATE: a folder for the
-# Xvfb pid and the logs.
+# Xvfb pid, the logs and the tests' work. GOR_WINE_SHARD=N (scripts/test runs the tests under
+# Wine in shards at once, each in a network namespace of its own) moves all three to shard N's
+# own: the display number minus N (the ones above are the demo's and the benchmarks'),
+# "<prefix>-N" and "<state>-N"; shard 0 keeps the build's.
 set -euo pipefail
 
 : "${DISPLAY:?}" "${WINEPREFIX:?}"
+if ((${GOR_WINE_SHARD:-0})); then
+    export DISPLAY=:$((${DISPLAY#:} - GOR_WINE_SHARD)) WINEPREFIX=$WINEPREFIX-$GOR_WINE_SHARD
+    [[ -z "${GOR_WINE_STATE:-}" ]] || export GOR_WINE_STATE=$GOR_WINE_STATE-$GOR_WINE_SHARD
+fi
+# Moved once: what this runs (the dpi command of a test, say) is already in the shard.
+unset GOR_WINE_SHARD
 # What every program under Wine sees besides its display and prefix: a Wine that asks nothing
 # at its first start (no Mono, no Gecko) and prints none of its own diagnostics.
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

@@ -3,8 +3,8 @@ gorlaunch.exe under Wine, watching its window on the Xvfb display (screenshots, 
 the "Error Launching" box) and reading what the stand-in updater recorded.
 
 The environment comes from tests/e2e/CMakeLists.txt (gor_add_wine_test): GORLAUNCH_EXE,
-GORUPD_STANDIN, GORBOX_PROBE, GORLAUNCH_SOURCE_DIR, GOR_E2E_WORK, GOR_E2E_ARTIFACTS,
-WINEPREFIX, DISPLAY; and GOR_E2E_BACKDROP from scripts/wine_fixture.sh.
+GORUPD_STANDIN, GORBOX_PROBE, GORLAUNCH_SOURCE_DIR, WINEPREFIX, DISPLAY, GOR_WINE_STATE (the
+folder for the work and the artifacts); and GOR_E2E_BACKDROP from scripts/wine_fixture.sh.
 """
 
 import glob
@@ -83,7 +83,7 @@ def windows_path(path):
 
 
 def artifacts_dir():
-    path = Path(os.environ.get("GOR_E2E_ARTIFACTS", "/tmp/gorlaunch-e2e-artifacts"))
+    path = env_path("GOR_WINE_STATE") / "artifacts"
     path.mkdir(parents=True, exist_ok=True)
     return path
 
@@ -95,7 +95,7 @@ class Folder:
     """A fresh folder holding a copy of gorlaunch.exe, under a name chosen by the test."""
 
     def __init__(self, name="launcher"):
-        work = Path(os.environ.get("GOR_E2E_WORK", "/tmp/gorlaunch-e2e"))
+        work = env_path("GOR_WINE_STATE") / "work"
         # A private parent per folder: it also holds the decoys that an unquoted start
         # from a folder with spaces would run (see plant_decoy).
         self.parent = work / f"{os.getpid()}-{next(_serial)}"
