@@ -50,7 +50,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         LauncherWindowWin32 window;
         FileSystemWin32 files;
         ProcessWin32 process(&window);
-        SystemProxyWin32 proxy(loop.mailbox());
+        SystemProxyWin32 proxy(loop);
         gor::launcher::PublisherCheck* publisher = nullptr;
 #ifdef GORLAUNCH_PUBLISHER
         // Built with a publisher pin (cmake/publisher.cmake); without one, nothing of the

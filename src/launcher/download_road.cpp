@@ -2,6 +2,7 @@
 #include "launcher/download_road.h"
 
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -211,22 +212,27 @@ void DownloadRoad::LogRetry(std::optional<double> pause) {
               std::to_string(std::lround(*pause * 1000)) + " ms");
 }
 
-// The lookup runs on while events are dispatched; one that outlasts its bound is left to end
-// by itself, and the road goes direct.
+// The settings set by hand are read at once; auto-detection and the script answer from another
+// thread, waited for kProxyLookupSeconds at most. One that outlasts its bound may end later:
+// its answer then finds nothing to fill.
 void DownloadRoad::LookUpProxy(const std::string& url) {
     if (!proxy_) return;
-    proxy_->Start(url);
-    const double deadline = loop_.Now() + kProxyLookupSeconds;
-    std::optional<platform::ProxySettings> settings;
-    while (!(settings = proxy_->Finished()) && loop_.Now() < deadline)
-        loop_.DispatchEvents(deadline);
-    if (!settings) {
-        log_.Line("proxy: direct (the system gave no answer within " +
-                  FormatLength(kProxyLookupSeconds) + " s)");
-        return;
-    }
-    routes_ = ChooseRoutes(*settings, GorDownload1.host());
-    log_.Line("proxy: " + DescribeRoutes(*settings, routes_));
+    struct Detected {
+        bool ended = false;
+        platform::ProxySettings settings;
+    };
+    const auto detected = std::make_shared<Detected>();
+    const platform::ProxyStart start =
+        proxy_->Start(url, [weak = std::weak_ptr(detected)](platform::ProxySettings settings) {
+            if (const auto waiting = weak.lock()) *waiting = Detected{true, std::move(settings)};
+        });
+    if (start.detecting) window_.WaitUntil(loop_.Now() + kProxyLookupSeconds, &detected->ended);
+    const platform::ProxySettings settings =
+        SettingsToUse(start, detected->ended ? std::optional(detected->settings) : std::nullopt);
+    std::string skipped;
+    routes_ = ChooseRoutes(settings, GorDownload1.host(), &skipped);
+    if (!skipped.empty()) log_.Line("proxy: skipped " + skipped);
+    log_.Line("proxy: " + DescribeRoutes(settings, routes_));
     UseRoute(0);
 }
 

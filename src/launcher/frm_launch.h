@@ -113,7 +113,7 @@ class frmLaunch : public download::GorDownloadEvents,
     void WhileBusy(const char* what, const std::string& path,
                    const std::function<void()>& step) override;
     // Dispatches events until the clock reaches `deadline`.
-    void WaitUntil(double deadline) override;
+    void WaitUntil(double deadline, const bool* ended = nullptr) override;
 
     void RemoveFile(const std::string& File);
     // Starts the updater, one that asks for administrator rights through the shell, and lets

@@ -349,9 +349,9 @@ TEST(WithTheControl, ConnectionThatCannotBeMadeIsTriedTwiceMore) {
 // retry walks the list again from its first.
 TEST(WithTheControl, ProxiesAreTriedInTheirOrderThenDirect) {
     struct Settings : platform::SystemProxy {
-        void Start(const std::string&) override {}
-        std::optional<platform::ProxySettings> Finished() override {
-            return platform::ProxySettings{platform::ProxySource::Named, "a:1;b:2;DIRECT", "", ""};
+        platform::ProxyStart Start(const std::string&,
+                                   std::function<void(platform::ProxySettings)>) override {
+            return {{platform::ProxySource::Named, "a:1;b:2;DIRECT", "", ""}};
         }
     } proxy;
     // A route that timed out passes on too, but the last one's timeout is not tried again.

@@ -29,7 +29,6 @@
 #include "platform/win32/launcher_window_win32.h"
 #include "platform/win32/process_win32.h"
 #include "platform/win32/region_win32.h"
-#include "platform/win32/system_proxy_win32.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_error.h"
 #include "window/layout.h"
@@ -375,15 +374,14 @@ TEST(Win32EventLoop, WaitsTimersAndFailures) {
     EXPECT_TRUE(std::error_code(WSATRY_AGAIN, Win32Category()) == std::errc::host_unreachable);
 }
 
-// The proxy lookup's end wakes a loop that sleeps: it is not waited out to a far deadline.
-TEST(Win32SystemProxy, LookupWakesTheWaitingLoop) {
+// A task done off the loop wakes a loop that sleeps: it is not waited out to a far deadline.
+TEST(Win32EventLoop, WorkOffTheLoopWakesTheWaitingLoop) {
     EventLoopWin32 loop;
-    SystemProxyWin32 proxy(loop.mailbox());
-    proxy.Start("http://update.invalid/gorupd.new");
+    bool worked = false, done = false;
+    loop.RunOffLoop([&worked] { worked = true; }, [&] { done = worked; });
     const double start = loop.Now(), deadline = start + 60;
-    std::optional<ProxySettings> settings;
-    while (!(settings = proxy.Finished()) && loop.Now() < deadline) loop.DispatchEvents(deadline);
-    EXPECT_TRUE(settings);
+    while (!done && loop.Now() < deadline) loop.DispatchEvents(deadline);
+    EXPECT_TRUE(done);
     EXPECT_LT(loop.Now() - start, 50);
 }
 

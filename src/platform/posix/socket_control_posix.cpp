@@ -71,9 +71,9 @@ class SocketCalls final : public SocketCore, public FdWatcher {
     }
 
   protected:
-    void LookUp(const std::string& host, std::uint16_t port, std::shared_ptr<Resolution> answer,
-                std::function<void()> done) override {
-        posix::LookUp(loop_, host, port, std::move(answer), std::move(done));
+    void Resolve(const std::string& host, std::uint16_t port, std::shared_ptr<Resolution> answer,
+                 std::function<void()> done) override {
+        posix::Resolve(loop_, host, port, std::move(answer), std::move(done));
     }
 
     int StartConnect(const HostAddress& address, Handle& socket) override {
@@ -134,8 +134,6 @@ class SocketCalls final : public SocketCore, public FdWatcher {
     }
 
     // getaddrinfo's own codes are negative, errno values positive.
-    void Post(std::function<void()> task) override { loop_.Post(std::move(task)); }
-
     std::string ErrorText(int code) override {
         return code < 0 ? ::gai_strerror(code) : posix::ErrorText(code);
     }
