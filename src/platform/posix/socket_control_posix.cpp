@@ -133,14 +133,8 @@ class SocketCalls final : public SocketCore, public FdWatcher {
         return -1;
     }
 
-    // getaddrinfo's own codes are negative, errno values positive.
-    std::string ErrorText(int code) override {
-        return code < 0 ? ::gai_strerror(code) : posix::ErrorText(code);
-    }
-
-    // A name that gives no address, or whose name server did not answer in time (EAI_AGAIN),
-    // leaves the host as unreachable as a missing route does.
-    std::int32_t Condition(int code) override { return code > 0 ? code : EHOSTUNREACH; }
+    std::string ErrorText(int code) override { return SocketErrorText(code); }
+    std::int32_t Condition(int code) override { return SocketCondition(code); }
 
   private:
     EventLoopPosix& loop_;
