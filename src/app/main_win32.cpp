@@ -32,7 +32,7 @@ namespace {
 // without it, SetDllDirectoryW(L"") at least takes the current folder out of the search.
 void SystemDllsFromTheSystemFolder() {
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    const auto setDefault = gor::platform::win32::Lookup<SetDefaultDllDirectoriesFn>(
+    const auto setDefault = gor::platform::win32::FindFunction<SetDefaultDllDirectoriesFn>(
         gor::platform::win32::LoadedModule(L"kernel32.dll"), "SetDefaultDllDirectories");
     if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) ::SetDllDirectoryW(L"");
 }

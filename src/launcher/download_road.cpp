@@ -101,7 +101,7 @@ void DownloadRoad::Complete() {
 // any other refused answer and data failure (no socket error) end the road.
 void DownloadRoad::Failed(const std::string& description, bool SERVER_ERROR) {
     LogRequest();
-    const std::int32_t code = GorDownload1.lastSocketError();
+    const std::int32_t code = GorDownload1.lastSocketCondition();
     if (SERVER_ERROR) {
         LogAnswer(try_.bodyRequested ? "download answer" : "probe answer");
         log_.Line("server refused: " + description);
@@ -109,7 +109,7 @@ void DownloadRoad::Failed(const std::string& description, bool SERVER_ERROR) {
             log_.Line(kProxyAsksForCredentials);
     } else {
         const std::string codes = " (error " + std::to_string(code) + ", system error " +
-                                  std::to_string(GorDownload1.lastSocketSystemError()) + ")";
+                                  std::to_string(GorDownload1.lastSocketSystemCode()) + ")";
         log_.Line("transfer failed after " + FormatLength(received_) + " bytes: " + description +
                   (code ? codes : ""));
     }
