@@ -58,7 +58,11 @@ void SocketCore::Connect(const std::string& host, std::uint16_t port) {
     state_ = State::Resolving;
     if (port == 0) return Fail(codes_.invalidArgument, Delivery::Posted);
     answer_ = std::make_shared<Resolution>();
-    Resolve(host, port, answer_, Task(Next::Resolved));
+    try {
+        Resolve(host, port, answer_, Task(Next::Resolved));
+    } catch (const std::system_error& failure) {  // no thread for the lookup
+        Fail(failure.code().value(), Delivery::Posted);
+    }
 }
 
 void SocketCore::SendData(std::string_view data) {

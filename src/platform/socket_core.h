@@ -113,7 +113,8 @@ class SocketCore : public std::enable_shared_from_this<SocketCore> {
     // The system calls, made by the backend; none throws unless it says so.
 
     // Resolves `host` for `port`, fills `answer` and then runs `done` on the loop's thread
-    // from a later dispatch, never inside the call.
+    // from a later dispatch, never inside the call. Throws std::system_error, and runs
+    // nothing, when no helper thread can be started for the lookup.
     virtual void Resolve(const std::string& host, std::uint16_t port,
                          std::shared_ptr<Resolution> answer, std::function<void()> done) = 0;
     // Opens a socket for `address` and starts a non-blocking connect whose outcome comes as

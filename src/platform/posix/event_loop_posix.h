@@ -43,14 +43,15 @@ class EventLoopPosix final : public EventLoop {
     std::unique_ptr<Timer> CreateTimer(int intervalMs, std::function<void()> onTick) override;
     std::unique_ptr<SocketControl> CreateSocket() override;
 
-    void Post(std::function<void()> task) override;
-    void RunOffLoop(std::function<void()> work, std::function<void()> done) override;
-
     // Polls `fd` for `watcher` until Unwatch. The loop holds the watcher weakly. Ids are never
     // reused, so readiness seen for a descriptor that was closed and reopened under the same
     // number inside a handler is not delivered to the new owner.
     WatchId Watch(int fd, std::weak_ptr<FdWatcher> watcher);
     void Unwatch(WatchId id);
+
+    // A task posted from another thread wakes the poll through an eventfd.
+    void Post(std::function<void()> task) override;
+    void RunOffLoop(std::function<void()> work, std::function<void()> done) override;
 
     struct TimerState {
         double intervalSeconds = 0;

@@ -6,7 +6,6 @@
 #include <netinet/in.h>
 
 #include <cerrno>
-#include <system_error>
 #include <utility>
 
 namespace gor::platform::posix {
@@ -35,16 +34,11 @@ Resolution Addresses(const std::string& host, std::uint16_t port, int extraFlags
 }  // namespace
 
 void Resolve(EventLoop& loop, const std::string& host, std::uint16_t port,
-             std::shared_ptr<Resolution> answer, std::function<void()> done) {
+             const std::shared_ptr<Resolution>& answer, std::function<void()> done) {
     *answer = Addresses(host, port, AI_NUMERICHOST);
     if (answer->error != EAI_NONAME) return loop.Post(std::move(done));
     // A lookup the socket gave up on finishes into an answer nobody reads.
-    try {
-        loop.RunOffLoop([host, port, answer] { *answer = Addresses(host, port, 0); }, done);
-    } catch (const std::system_error& failure) {
-        answer->error = failure.code().value();
-        loop.Post(std::move(done));
-    }
+    loop.RunOffLoop([host, port, answer] { *answer = Addresses(host, port, 0); }, std::move(done));
 }
 
 std::string AddressText(const sockaddr_storage& address) {

@@ -73,7 +73,7 @@ class SocketCalls final : public SocketCore, public FdWatcher {
   protected:
     void Resolve(const std::string& host, std::uint16_t port, std::shared_ptr<Resolution> answer,
                  std::function<void()> done) override {
-        posix::Resolve(loop_, host, port, std::move(answer), std::move(done));
+        posix::Resolve(loop_, host, port, answer, std::move(done));
     }
 
     int StartConnect(const HostAddress& address, Handle& socket) override {

@@ -240,9 +240,13 @@ void EventLoopWin32::Post(std::function<void()> task) {
 void EventLoopWin32::RunOffLoop(std::function<void()> work, std::function<void()> done) {
     auto job = std::make_unique<OffLoop>(OffLoop{std::move(work), std::move(done), tasks_});
     // The mingw-w64 win32 thread model has no std::thread; a plain system thread suffices.
-    const HANDLE thread = ::CreateThread(nullptr, 0, &RunOff, job.get(), 0, nullptr);
-    if (!thread) ThrowLastError("CreateThread");
-    job.release();  // the thread's now
+    OffLoop* const handed = job.release();  // the thread's once it runs
+    const HANDLE thread = ::CreateThread(nullptr, 0, &RunOff, handed, 0, nullptr);
+    if (!thread) {
+        const DWORD error = ::GetLastError();
+        job.reset(handed);  // never started: ours again
+        throw Win32Error(error, "CreateThread");
+    }
     ::CloseHandle(thread);
 }
 

@@ -50,7 +50,7 @@ bool WidenInto(const std::string& utf8, std::wstring& wide) {
 }  // namespace
 
 void Resolve(EventLoop& loop, const std::string& host, std::uint16_t port,
-             std::shared_ptr<Resolution> answer, std::function<void()> done) {
+             const std::shared_ptr<Resolution>& answer, std::function<void()> done) {
     answer->error = WSAHOST_NOT_FOUND;
     std::wstring name, service;
     // GetAddrInfoW("") names this machine; an empty host is a caller's mistake, not that. No
@@ -63,12 +63,9 @@ void Resolve(EventLoop& loop, const std::string& host, std::uint16_t port,
     }
     if (answer->error == WSAHOST_NOT_FOUND && !name.empty()) {
         // A lookup the socket gave up on finishes into an answer nobody reads.
-        try {
-            return loop.RunOffLoop(
-                [name, service, answer] { *answer = Addresses(name, service, false); }, done);
-        } catch (const std::system_error& failure) {
-            answer->error = failure.code().value();
-        }
+        return loop.RunOffLoop(
+            [name, service, answer] { *answer = Addresses(name, service, false); },
+            std::move(done));
     }
     loop.Post(std::move(done));
 }

@@ -65,7 +65,7 @@ class SocketCalls final : public SocketCore {
   protected:
     void Resolve(const std::string& host, std::uint16_t port, std::shared_ptr<Resolution> answer,
                  std::function<void()> done) override {
-        win32::Resolve(loop_, host, port, std::move(answer), std::move(done));
+        win32::Resolve(loop_, host, port, answer, std::move(done));
     }
 
     int StartConnect(const HostAddress& address, Handle& socket) override {
