@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -29,6 +30,7 @@
 #include "platform/win32/launcher_window_win32.h"
 #include "platform/win32/process_win32.h"
 #include "platform/win32/region_win32.h"
+#include "platform/win32/system_proxy_win32.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_error.h"
 #include "window/layout.h"
@@ -374,15 +376,23 @@ TEST(Win32EventLoop, WaitsTimersAndFailures) {
     EXPECT_TRUE(std::error_code(WSATRY_AGAIN, Win32Category()) == std::errc::host_unreachable);
 }
 
-// A task done off the loop wakes a loop that sleeps: it is not waited out to a far deadline.
-TEST(Win32EventLoop, WorkOffTheLoopWakesTheWaitingLoop) {
+// Auto-detection's answer (Wine's settings ask for it) wakes a loop that sleeps: it is not
+// waited out to a far deadline. A helper that outlives its loop hands its answer to nobody.
+TEST(Win32SystemProxy, DetectionWakesTheWaitingLoop) {
     EventLoopWin32 loop;
-    bool worked = false, done = false;
-    loop.RunOffLoop([&worked] { worked = true; }, [&] { done = worked; });
-    const double start = loop.Now(), deadline = start + 60;
-    while (!done && loop.Now() < deadline) loop.DispatchEvents(deadline);
-    EXPECT_TRUE(done);
-    EXPECT_LT(loop.Now() - start, 50);
+    SystemProxyWin32 proxy(loop);
+    bool detected = false;
+    const ProxyStart start = proxy.Start("http://update.invalid/gorupd.new",
+                                         [&](const ProxySettings&) { detected = true; });
+    const double begin = loop.Now(), deadline = begin + 60;
+    while (!detected && loop.Now() < deadline) loop.DispatchEvents(deadline);
+    EXPECT_TRUE(start.detecting && detected);
+    EXPECT_LT(loop.Now() - begin, 50);
+    auto gone = std::make_unique<EventLoopWin32>();
+    gone->RunOffLoop([] { ::Sleep(200); }, [&detected] { detected = false; });
+    gone.reset();
+    ::Sleep(400);
+    EXPECT_TRUE(detected);
 }
 
 TEST(Win32Regions, FromRectangles) {
