@@ -33,7 +33,7 @@ namespace {
 // without it, SetDllDirectoryW(L"") at least takes the current folder out of the search.
 void SystemDllsFromTheSystemFolder() {
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    const auto setDefault = gor::platform::win32::Lookup<SetDefaultDllDirectoriesFn>(
+    const auto setDefault = gor::platform::win32::FindFunction<SetDefaultDllDirectoriesFn>(
         gor::platform::win32::LoadedModule(L"kernel32.dll"), "SetDefaultDllDirectories");
     if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) ::SetDllDirectoryW(L"");
 }
@@ -51,7 +51,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         LauncherWindowWin32 window;
         FileSystemWin32 files;
         ProcessWin32 process(&window);
-        SystemProxyWin32 proxy(loop.mailbox());
+        SystemProxyWin32 proxy(loop);
         gor::launcher::PublisherCheck* publisher = nullptr;
 #ifdef GORLAUNCH_PUBLISHER
         // Built with a publisher pin (cmake/publisher.cmake), and maybe a floor under the

@@ -1,7 +1,6 @@
 // Reading an answer's framing fields: Transfer-Encoding, Content-Length, Content-Range.
 #include "download/body_framing.h"
 
-#include <limits>
 #include <optional>
 
 #include "download/response.h"
@@ -9,20 +8,6 @@
 
 namespace gor::download {
 namespace {
-
-// Reads decimal digits at the front of `text` into `value`; false when there are none or they
-// overflow.
-bool TakeNumber(std::string_view& text, std::uint64_t& value) {
-    std::size_t n = 0;
-    value = 0;
-    for (; n < text.size() && text[n] >= '0' && text[n] <= '9'; ++n) {
-        const auto digit = static_cast<std::uint64_t>(text[n] - '0');
-        if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return false;
-        value = value * 10 + digit;
-    }
-    text.remove_prefix(n);
-    return n > 0;
-}
 
 bool TakeChar(std::string_view& text, char c) {
     if (text.empty() || text.front() != c) return false;
@@ -43,13 +28,13 @@ std::optional<ByteRange> ParseContentRange(std::string_view value) {
     }
     value = TrimSpaces(value.substr(kUnit.size()));
     ByteRange range;
-    if (!TakeNumber(value, range.first) || !TakeChar(value, '-') ||
-        !TakeNumber(value, range.last) || !TakeChar(value, '/') || range.last < range.first) {
+    if (!TakeDecimal(value, range.first) || !TakeChar(value, '-') ||
+        !TakeDecimal(value, range.last) || !TakeChar(value, '/') || range.last < range.first) {
         return std::nullopt;
     }
     if (value == "*") return range;
     std::uint64_t complete = 0;
-    if (!TakeNumber(value, complete) || !value.empty() || complete <= range.last) {
+    if (!TakeDecimal(value, complete) || !value.empty() || complete <= range.last) {
         return std::nullopt;
     }
     range.complete = complete;
@@ -72,7 +57,7 @@ AnnouncedBody ReadAnnouncedBody(const AnswerHead& head) {
     std::optional<std::uint64_t> agreed;
     for (std::string_view value : head.Values("Content-Length")) {
         std::uint64_t length = 0;
-        if (!TakeNumber(value, length) || !value.empty()) {
+        if (!TakeDecimal(value, length) || !value.empty()) {
             body.failure = kBadLength;
             return body;
         }

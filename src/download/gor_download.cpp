@@ -68,7 +68,7 @@ void GorDownload::BeginRequest(std::int32_t mode) {
     headersParsed_ = false;
     chunked_ = false;
     untilClose_ = false;
-    socketError_ = socketSystemError_ = 0;
+    socketCondition_ = socketSystemCode_ = 0;
     resumeMismatched_ = false;
     sentLine_.clear();
     sentFields_.clear();
@@ -454,8 +454,8 @@ void GorDownload::Winsock1_Error(std::int16_t Number, std::string& description, 
                                  std::int32_t HelpContext, bool& CancelDisplay) {
     (void)Source, (void)HelpFile, (void)HelpContext;
     (void)CancelDisplay;  // left as the socket passed it
-    socketError_ = Scode;
-    socketSystemError_ = Number;
+    socketCondition_ = Scode;
+    socketSystemCode_ = Number;
     EndRequest();
     Events().DownloadError(description, false);
 }

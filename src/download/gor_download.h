@@ -114,8 +114,8 @@ class GorDownload : private platform::SocketEvents {
     // The last socket error's portable condition (a std::errc value; 0 while there was none),
     // for the host's log and its retries, and the system's own code of it (a WinSock code on
     // Windows, an errno or getaddrinfo code on POSIX), for the log.
-    std::int32_t lastSocketError() const { return socketError_; }
-    std::int32_t lastSocketSystemError() const { return socketSystemError_; }
+    std::int32_t lastSocketCondition() const { return socketCondition_; }
+    std::int32_t lastSocketSystemCode() const { return socketSystemCode_; }
     // Whether the last request's DownloadError was a resumed piece that does not continue the
     // bytes held (kResumeMismatch): the control has emptied the target file.
     bool resumeMismatched() const { return resumeMismatched_; }
@@ -179,7 +179,7 @@ class GorDownload : private platform::SocketEvents {
     double contentLength_ = 0;
     std::string errorText_;
     std::string sentLine_, sentFields_;
-    std::int32_t socketError_ = 0, socketSystemError_ = 0;
+    std::int32_t socketCondition_ = 0, socketSystemCode_ = 0;
     bool resumeMismatched_ = false;
     int width_ = 0, height_ = 0;
 

@@ -15,13 +15,9 @@ constexpr std::array<std::string_view, 12> kMonths = {"Jan", "Feb", "Mar", "Apr"
 
 // Reads 1 to `most` decimal digits from the front of `text`.
 std::optional<int> TakeDigits(std::string_view& text, std::size_t most) {
-    std::size_t n = 0;
-    int value = 0;
-    for (; n < most && n < text.size() && text[n] >= '0' && text[n] <= '9'; ++n)
-        value = value * 10 + (text[n] - '0');
-    if (n == 0) return std::nullopt;
-    text.remove_prefix(n);
-    return value;
+    std::uint64_t value = 0;
+    if (!TakeDecimal(text, value, most)) return std::nullopt;
+    return static_cast<int>(value);
 }
 
 bool Take(std::string_view& text, std::string_view expected) {

@@ -9,14 +9,14 @@
 #include <stdexcept>
 #include <vector>
 
+#include "download/text.h"
+
 namespace gor::download {
 namespace {
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n';
-}
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
+// What the rule skips inside a number's text: blanks, and line feeds too.
+bool IsSkipped(char c) {
+    return IsBlank(c) || c == '\n';
 }
 
 // Exponents are read with saturation at this value: far beyond the reach of any text that
@@ -88,7 +88,7 @@ double NumberRule(std::string_view text) {
     std::string kept;
     kept.reserve(text.size());
     for (char c : text) {
-        if (!IsBlank(c)) kept += c;
+        if (!IsSkipped(c)) kept += c;
     }
 
     std::size_t i = 0;

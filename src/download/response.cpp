@@ -13,10 +13,6 @@ char Lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
 // "HTTP/1." DIGIT SP 3DIGIT [ SP reason ]: the status code, or nothing when the line is not one.
 std::optional<std::string_view> StatusLineCode(std::string_view line) {
     constexpr std::string_view kVersion = "HTTP/1.";

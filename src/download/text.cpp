@@ -1,9 +1,22 @@
 // Text helpers shared by the URL, the request and the answer parsers.
 #include "download/text.h"
 
+#include <limits>
 #include <stdexcept>
 
 namespace gor::download {
+
+bool TakeDecimal(std::string_view& text, std::uint64_t& value, std::size_t most) {
+    std::size_t n = 0;
+    value = 0;
+    for (; n < most && n < text.size() && IsDigit(text[n]); ++n) {
+        const auto digit = static_cast<std::uint64_t>(text[n] - '0');
+        if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return false;
+        value = value * 10 + digit;
+    }
+    text.remove_prefix(n);
+    return n > 0;
+}
 
 std::string_view TrimSpaces(std::string_view text) {
     const auto first = text.find_first_not_of(' ');

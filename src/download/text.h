@@ -23,6 +23,16 @@ inline bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
+// A decimal digit.
+inline bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Reads the decimal digits at the front of `text`, at most `most` of them, into `value` and
+// moves past them; false, with `text` as it was, when there are none or they overflow.
+bool TakeDecimal(std::string_view& text, std::uint64_t& value,
+                 std::size_t most = std::string_view::npos);
+
 // `text` without its leading and trailing space characters.
 std::string_view TrimSpaces(std::string_view text);
 

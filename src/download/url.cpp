@@ -56,12 +56,9 @@ void AssignUrl(std::string_view url, std::string& host, std::string& port, std::
 }
 
 std::optional<std::uint16_t> ParsePort(std::string_view text) {
-    unsigned long value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = std::min(value * 10 + static_cast<unsigned long>(c - '0'), 65536ul);
-    }
-    if (text.empty() || value == 0 || value > 65535) return std::nullopt;
+    std::uint64_t value = 0;
+    if (!TakeDecimal(text, value) || !text.empty() || value == 0 || value > 65535)
+        return std::nullopt;
     return static_cast<std::uint16_t>(value);
 }
 

@@ -2,6 +2,7 @@
 #include "launcher/download_road.h"
 
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -108,7 +109,7 @@ void DownloadRoad::Complete() {
 // any other refused answer and data failure (no socket error) end the road.
 void DownloadRoad::Failed(const std::string& description, bool SERVER_ERROR) {
     LogRequest();
-    const std::int32_t code = GorDownload1.lastSocketError();
+    const std::int32_t code = GorDownload1.lastSocketCondition();
     if (SERVER_ERROR) {
         LogAnswer(try_.bodyRequested ? "download answer" : "probe answer");
         log_.Line("server refused: " + description);
@@ -116,7 +117,7 @@ void DownloadRoad::Failed(const std::string& description, bool SERVER_ERROR) {
             log_.Line(kProxyAsksForCredentials);
     } else {
         const std::string codes = " (error " + std::to_string(code) + ", system error " +
-                                  std::to_string(GorDownload1.lastSocketSystemError()) + ")";
+                                  std::to_string(GorDownload1.lastSocketSystemCode()) + ")";
         log_.Line("transfer failed after " + FormatLength(received_) + " bytes: " + description +
                   (code ? codes : ""));
     }
@@ -232,22 +233,27 @@ void DownloadRoad::LogRetry(std::optional<double> pause, bool inTime) {
               std::to_string(std::lround(*pause * 1000)) + " ms");
 }
 
-// The lookup runs on while events are dispatched; one that outlasts its bound is left to end
-// by itself, and the road goes direct.
+// The settings set by hand are read at once; auto-detection and the script answer from another
+// thread, waited for kProxyLookupSeconds at most. One that outlasts its bound may end later:
+// its answer then finds nothing to fill.
 void DownloadRoad::LookUpProxy(const std::string& url) {
     if (!proxy_) return;
-    proxy_->Start(url);
-    const double deadline = loop_.Now() + kProxyLookupSeconds;
-    std::optional<platform::ProxySettings> settings;
-    while (!(settings = proxy_->Finished()) && loop_.Now() < deadline)
-        loop_.DispatchEvents(deadline);
-    if (!settings) {
-        log_.Line("proxy: direct (the system gave no answer within " +
-                  FormatLength(kProxyLookupSeconds) + " s)");
-        return;
-    }
-    routes_ = ChooseRoutes(*settings, GorDownload1.host());
-    log_.Line("proxy: " + DescribeRoutes(*settings, routes_));
+    struct Detected {
+        bool ended = false;
+        platform::ProxySettings settings;
+    };
+    const auto detected = std::make_shared<Detected>();
+    const platform::ProxyStart start =
+        proxy_->Start(url, [weak = std::weak_ptr(detected)](platform::ProxySettings settings) {
+            if (const auto waiting = weak.lock()) *waiting = Detected{true, std::move(settings)};
+        });
+    if (start.detecting) window_.WaitUntil(loop_.Now() + kProxyLookupSeconds, &detected->ended);
+    const platform::ProxySettings settings =
+        SettingsToUse(start, detected->ended ? std::optional(detected->settings) : std::nullopt);
+    std::string skipped;
+    routes_ = ChooseRoutes(settings, GorDownload1.host(), &skipped);
+    if (!skipped.empty()) log_.Line("proxy: skipped " + skipped);
+    log_.Line("proxy: " + DescribeRoutes(settings, routes_));
     UseRoute(0);
 }
 

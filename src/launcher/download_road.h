@@ -25,8 +25,9 @@ namespace gor::launcher {
 // watchdog rules them all.
 class RoadWindow {
   public:
-    // Dispatches events until the clock reaches `deadline`.
-    virtual void WaitUntil(double deadline) = 0;
+    // Dispatches events until the clock reaches `deadline`, or until `ended` (when given) is
+    // set by a handler.
+    virtual void WaitUntil(double deadline, const bool* ended = nullptr) = 0;
     // Runs a file step on `path`, waiting while another program holds the file (busy_files.h).
     virtual void WhileBusy(const char* what, const std::string& path,
                            const std::function<void()>& step) = 0;

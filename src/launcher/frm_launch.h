@@ -116,8 +116,9 @@ class frmLaunch : public download::GorDownloadEvents,
     // thrown as it came.
     void WhileBusy(const char* what, const std::string& path,
                    const std::function<void()>& step) override;
-    // Dispatches events until the clock reaches `deadline`.
-    void WaitUntil(double deadline) override;
+    // Dispatches events until the clock reaches `deadline`, or until `ended` (when given) is
+    // set by a handler.
+    void WaitUntil(double deadline, const bool* ended = nullptr) override;
 
     void RemoveFile(const std::string& File);
     // Starts the updater, one that asks for administrator rights through the shell. The hold

@@ -1,11 +1,14 @@
-// Choosing the routes to the update host from the system's proxy settings: the proxy list's
-// entries, Windows' bypass list and curl's no_proxy.
+// Choosing the routes to the update host from the system's proxy settings: which settings
+// decide, the proxy list's entries, Windows' bypass list and curl's no_proxy.
 #include "launcher/proxy_choice.h"
 
 #include <algorithm>
 #include <cctype>
 #include <optional>
 #include <utility>
+
+#include "download/url.h"
+#include "launcher/launch_log.h"
 
 namespace gor::launcher {
 
@@ -109,6 +112,14 @@ std::optional<ProxyRoute> RouteOf(std::string_view entry, std::string_view defau
     return ProxyRoute{std::string(host), std::string(port.empty() ? defaultPort : port)};
 }
 
+// The keywords before a script's proxies; only PROXY names an HTTP one.
+bool IsScriptKeyword(std::string_view entry) {
+    for (const std::string_view keyword : {"PROXY", "SOCKS", "SOCKS4", "SOCKS5", "HTTPS"}) {
+        if (SameText(entry, keyword)) return true;
+    }
+    return false;
+}
+
 const char* SourceName(ProxySource source) {
     switch (source) {
         case ProxySource::Named:
@@ -127,20 +138,47 @@ const char* SourceName(ProxySource source) {
 
 }  // namespace
 
-std::vector<ProxyRoute> ChooseRoutes(const ProxySettings& settings, std::string_view host) {
+ProxySettings SettingsToUse(const platform::ProxyStart& start,
+                            const std::optional<ProxySettings>& detected) {
+    if (!start.detecting) return start.manual;
+    if (detected && detected->source != ProxySource::None) return *detected;
+    ProxySettings settings = start.manual;
+    const std::string why =
+        detected ? detected->failure
+                 : "the system gave no answer within " + FormatLength(kProxyLookupSeconds) + " s";
+    if (!why.empty()) settings.failure += (settings.failure.empty() ? "" : "; ") + why;
+    return settings;
+}
+
+std::vector<ProxyRoute> ChooseRoutes(const ProxySettings& settings, std::string_view host,
+                                     std::string* skipped) {
     const std::string_view defaultPort =
         settings.source == ProxySource::Environment ? "1080" : "80";
     std::vector<ProxyRoute> routes;
+    const auto skip = [skipped](std::string_view entry, const char* why) {
+        if (skipped)
+            *skipped += (skipped->empty() ? "" : ", ") + std::string(entry) + " (" + why + ")";
+    };
     bool direct = Bypassed(settings, host);
     std::size_t at = 0;
     std::string_view entry = NextEntry(settings.proxies, at, kListSeparators);
     while (!direct && !entry.empty()) {
-        const std::string_view next = NextEntry(settings.proxies, at, kListSeparators);
+        std::string_view next = NextEntry(settings.proxies, at, kListSeparators);
         if (SameText(entry, "DIRECT")) {
             direct = true;
-        } else if (!SameText(entry, "PROXY") || next.empty()) {
-            // else a script's keyword before its proxy; alone, "proxy" is a host's name
-            if (auto route = RouteOf(entry, defaultPort)) routes.push_back(std::move(*route));
+        } else if (IsScriptKeyword(entry) && !next.empty()) {
+            // A script's keyword before its proxy; alone, "proxy" is a host's name.
+            if (!SameText(entry, "PROXY")) {
+                skip(std::string(entry) + " " + std::string(next), "not an HTTP proxy");
+                next = NextEntry(settings.proxies, at, kListSeparators);
+            }
+        } else if (auto route = RouteOf(entry, defaultPort)) {
+            if (download::ParsePort(route->port))
+                routes.push_back(std::move(*route));
+            else
+                skip(entry, "no port from 1 to 65535");
+        } else if (entry.find("://") != npos) {
+            skip(entry, "not an HTTP proxy");
         }
         entry = next;
     }

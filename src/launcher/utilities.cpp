@@ -51,8 +51,8 @@ void frmLaunch::Pausetime(std::int16_t Length) {
     WaitUntil(Start + Length);
 }
 
-void frmLaunch::WaitUntil(double deadline) {
-    while (loop_.Now() < deadline) loop_.DispatchEvents(deadline);
+void frmLaunch::WaitUntil(double deadline, const bool* ended) {
+    while (loop_.Now() < deadline && !(ended && *ended)) loop_.DispatchEvents(deadline);
 }
 
 bool frmLaunch::FileExist(const std::string& File, std::int32_t FileType) {

@@ -1,5 +1,6 @@
 // The one thread's event loop: a monotonic clock, waiting that dispatches
-// window, timer and socket events, timers, and the sockets that deliver into it.
+// window, timer and socket events, timers, the sockets that deliver into it, and the one way
+// back to it from another thread.
 #pragma once
 
 #include <functional>
@@ -35,6 +36,20 @@ class EventLoop {
 
     // A new TCP socket control whose notifications are delivered by this loop.
     virtual std::unique_ptr<SocketControl> CreateSocket() = 0;
+
+    // Runs `task` once on the loop's thread from a later DispatchEvents, never inside this
+    // call, in the order posted. Safe from any thread. A task posted from another thread once
+    // the loop is gone, or one the loop cannot take then, is dropped (destroyed on that
+    // thread). On the loop's thread, throws std::system_error when the loop takes no more.
+    virtual void Post(std::function<void()> task) = 0;
+
+    // Runs `work` on a helper thread of its own, then `done` as Post does: how a blocking system
+    // call (a name server, the proxy's auto-detection) waits without holding up the window.
+    // `work` throws nothing and owns what it touches, as it may outlive its caller and the loop;
+    // `done` checks
+    // that what it touches still exists. Throws std::system_error, and runs neither, when no
+    // thread can be started.
+    virtual void RunOffLoop(std::function<void()> work, std::function<void()> done) = 0;
 };
 
 }  // namespace gor::platform

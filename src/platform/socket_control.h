@@ -19,9 +19,10 @@ inline constexpr const char* kSocketErrorSource = "Winsock1";
 inline constexpr std::size_t kReceiveBufferBytes = std::size_t{256} * 1024;
 
 // How long making a connection may take, over all of the host's addresses together: what
-// Windows gives a single address (a SYN and two retries, 3 + 6 + 12 s). Each attempt gets an
-// equal share of what is left, so one address that never answers cannot use up the time of
-// those after it.
+// Windows gives a single address (a SYN and two retries, 3 + 6 + 12 s). The addresses race
+// within it (socket_core.h): one that neither connects nor fails within a quarter of a second
+// no longer holds up the next, which starts beside it, so one address that never answers cannot
+// use up the time of the others.
 inline constexpr int kConnectMilliseconds = 21000;
 
 // Notifications of a socket control. Each arrives from inside EventLoop::DispatchEvents,
@@ -58,11 +59,11 @@ class SocketControl {
     virtual void Close() = 0;
 
     // Starts connecting to `host` (name, dotted IPv4 or IPv6 address) on `port` and returns at
-    // once; a name is looked up without blocking. The host's addresses are tried in the
-    // system's order until one connects, within kConnectMilliseconds. Success arrives as
-    // OnConnect, any failure (port 0, which is what a port text that names no port reads as,
-    // unknown host, every address refused or silent, no socket to be had) as OnError, with the
-    // last address's failure; none is thrown.
+    // once; a name is looked up without blocking. The host's addresses race, started one after
+    // the other (families taking turns) until the first connects, within kConnectMilliseconds.
+    // Success arrives as OnConnect, any failure (port 0, which is what a port text that names no
+    // port reads as, unknown host, every address refused or silent, no socket to be had) as
+    // OnError, with the failure of the address that failed last; none is thrown.
     virtual void Connect(const std::string& host, std::uint16_t port) = 0;
 
     // Sends all of `data` on the connection (queued if the peer is slow). Throws

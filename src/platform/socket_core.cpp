@@ -35,7 +35,7 @@ void Resolution::Add(const void* address, std::size_t length, int family) {
 
 SocketCore::SocketCore(const Codes& codes, EventLoop& loop)
     : codes_(codes),
-      timers_(loop),
+      loop_(loop),
       received_(std::make_unique_for_overwrite<char[]>(kReceiveBufferBytes)) {}
 
 SocketCore::~SocketCore() = default;
@@ -58,7 +58,11 @@ void SocketCore::Connect(const std::string& host, std::uint16_t port) {
     state_ = State::Resolving;
     if (port == 0) return Fail(codes_.invalidArgument, Delivery::Posted);
     answer_ = std::make_shared<Resolution>();
-    LookUp(host, port, answer_, Task(Next::Resolved));
+    try {
+        Resolve(host, port, answer_, Task(Next::Resolved));
+    } catch (const std::system_error& failure) {  // no thread for the lookup
+        Fail(failure.code().value(), Delivery::Posted);
+    }
 }
 
 void SocketCore::SendData(std::string_view data) {
@@ -101,7 +105,7 @@ std::function<void()> SocketCore::Task(Next step, int error) {
 }
 
 void SocketCore::Later(Next step, int error) {
-    Post(Task(step, error));
+    loop_.Post(Task(step, error));
 }
 
 void SocketCore::Run(Next step, unsigned generation, int error) {
@@ -137,8 +141,8 @@ void SocketCore::Resolved(Resolution& resolution) {
     lastError_ = 0;
     state_ = State::Connecting;
     if (!staggerTimer_) {
-        staggerTimer_ = timers_.CreateTimer(kRaceStaggerMilliseconds, Task(Next::StaggerTick));
-        raceTimer_ = timers_.CreateTimer(kConnectMilliseconds, Task(Next::BudgetTick));
+        staggerTimer_ = loop_.CreateTimer(kRaceStaggerMilliseconds, Task(Next::StaggerTick));
+        raceTimer_ = loop_.CreateTimer(kConnectMilliseconds, Task(Next::BudgetTick));
     }
     raceTimer_->SetEnabled(true);
     StartNextAttempt();

@@ -74,7 +74,7 @@ class SocketCore : public std::enable_shared_from_this<SocketCore> {
         const std::error_category& (*category)();
     };
 
-    // Timers come from `loop`, which must outlive the core.
+    // Timers and posted steps come from `loop`, which must outlive the core.
     SocketCore(const Codes& codes, EventLoop& loop);
     // The backend's destructor closes the core: the system calls are its own.
     virtual ~SocketCore();
@@ -110,12 +110,13 @@ class SocketCore : public std::enable_shared_from_this<SocketCore> {
     bool WantsToSend() const;
 
   protected:
-    // The system calls, made by the backend; none throws unless it says so. `done` and posted
-    // tasks run on the loop's thread from a later dispatch, never inside the call.
+    // The system calls, made by the backend; none throws unless it says so.
 
-    // Looks `host` up for `port`, fills `answer` and then runs `done`.
-    virtual void LookUp(const std::string& host, std::uint16_t port,
-                        std::shared_ptr<Resolution> answer, std::function<void()> done) = 0;
+    // Resolves `host` for `port`, fills `answer` and then runs `done` on the loop's thread
+    // from a later dispatch, never inside the call. Throws std::system_error, and runs
+    // nothing, when no helper thread can be started for the lookup.
+    virtual void Resolve(const std::string& host, std::uint16_t port,
+                         std::shared_ptr<Resolution> answer, std::function<void()> done) = 0;
     // Opens a socket for `address` and starts a non-blocking connect whose outcome comes as
     // Attempted. Returns 0, or the system's code with `socket` set when one was opened.
     virtual int StartConnect(const HostAddress& address, Handle& socket) = 0;
@@ -127,8 +128,6 @@ class SocketCore : public std::enable_shared_from_this<SocketCore> {
     // `error` the system's code, 0 when the call would block.
     virtual long SendSome(Handle socket, const char* data, std::size_t size, int& error) = 0;
     virtual long ReceiveSome(Handle socket, char* buffer, std::size_t size, int& error) = 0;
-    // Throws std::system_error when the loop cannot take the task.
-    virtual void Post(std::function<void()> task) = 0;
     // A failure's readable text and its portable condition (a std::errc value).
     virtual std::string ErrorText(int code) = 0;
     virtual std::int32_t Condition(int code) = 0;
@@ -172,7 +171,7 @@ class SocketCore : public std::enable_shared_from_this<SocketCore> {
     void Report(int error);
 
     const Codes codes_;
-    EventLoop& timers_;  // where the race's timers come from
+    EventLoop& loop_;  // where the race's timers and the posted steps come from
     State state_ = State::Closed;
     // Counts connections; checked by every posted step so that nothing of a closed
     // connection reaches the sink.

@@ -2,7 +2,7 @@
 // it, looked up without holding up the UI thread.
 #pragma once
 
-#include <optional>
+#include <functional>
 #include <string>
 
 namespace gor::platform {
@@ -21,14 +21,26 @@ struct ProxySettings {
     std::string failure;
 };
 
+// What SystemProxy::Start finds at once.
+struct ProxyStart {
+    // The proxy set by hand with its bypass list (Windows) or the environment's; source None
+    // when nothing is set, with why the settings could not be read in `failure`.
+    ProxySettings manual;
+    // Whether auto-detection or a configuration script is asked too, and so `detected` runs.
+    bool detecting = false;
+};
+
 class SystemProxy {
   public:
     virtual ~SystemProxy() = default;
-    // Starts looking up the settings that serve `url` and returns at once; once per object.
-    // Its end wakes EventLoop::DispatchEvents. Throws nothing: a failure is a result.
-    virtual void Start(const std::string& url) = 0;
-    // The settings once the lookup has ended; nothing while it runs. Throws nothing.
-    virtual std::optional<ProxySettings> Finished() = 0;
+    // Reads the settings and returns at once; once per object. Where they name auto-detection
+    // or a configuration script, starts asking them what serves `url` off the loop
+    // (EventLoop::RunOffLoop); `detected` then runs on the loop's thread with their answer
+    // (source Script or AutoDetected), or with source None and why in `failure` when they gave
+    // none. It may run long after the caller stopped waiting, and must check that what it
+    // touches still exists. Throws nothing: a failure is a result.
+    virtual ProxyStart Start(const std::string& url,
+                             std::function<void(ProxySettings)> detected) = 0;
 };
 
 }  // namespace gor::platform

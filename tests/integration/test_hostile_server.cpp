@@ -117,13 +117,13 @@ TEST_F(HostileServerTest, BodyCutShortIsDisconnectedAndKeepsItsHalf) {
     EXPECT_EQ(ReadFile(target), body.substr(0, body.size() / 2));
 }
 
-TEST_F(HostileServerTest, ResetIsADownloadErrorWithTheSystemText) {
+TEST_F(HostileServerTest, ResetIsADownloadErrorWithItsText) {
     Serve("reset");
     Fetch();
     run.Settle();
     EXPECT_EQ(run.events.back(), "DownloadError");
     EXPECT_EQ(Count("DownloadError"), 1);
-    EXPECT_EQ(run.errorDescription, "Connection reset by peer");
+    EXPECT_EQ(run.errorDescription, "The connection was reset by the remote side");
     EXPECT_FALSE(run.serverError);
     EXPECT_FALSE(run.control().IsExecuting());
     EXPECT_TRUE(TargetHoldsPrefixOfBody());
@@ -290,7 +290,7 @@ TEST(ConnectFailureTest, RefusedPortIsADownloadErrorWithTheSystemText) {
     run.Fetch(ntohs(address.sin_port), "/gorupd.new", dir / "gorupd.tmp");
     run.Settle();
     EXPECT_THAT(run.events, ElementsAre("DownloadError"));
-    EXPECT_EQ(run.errorDescription, "Connection refused");
+    EXPECT_EQ(run.errorDescription, "The connection was refused");
     EXPECT_FALSE(run.serverError);
 }
 

@@ -209,7 +209,7 @@ TEST(SocketControlPosixTest, FailuresArriveLaterAsReadableErrors) {
         std::uint16_t port;
         std::string text;
     } cases[] = {
-        {"127.0.0.1", refusedPort, "Connection refused"},
+        {"127.0.0.1", refusedPort, "The connection was refused"},
         {"127.0.0.1", 0, ""},  // what a port text that names no port reads as
         // Not a valid host name, so it fails without asking any name server.
         {"no-such-host!.invalid", 80, ""},
@@ -250,7 +250,7 @@ TEST(SocketControlPosixTest, ResetByThePeerIsAnError) {
     EXPECT_EQ(sink.events.back(), "error");
     EXPECT_EQ(sink.errorNumber, ECONNRESET);
     EXPECT_EQ(sink.condition, std::errc::connection_reset);
-    EXPECT_EQ(sink.errorText, "Connection reset by peer");
+    EXPECT_EQ(sink.errorText, "The connection was reset by the remote side");
 }
 
 TEST(SocketControlPosixTest, ClosedSocketNeverNotifiesEvenWhatWasAlreadyQueued) {

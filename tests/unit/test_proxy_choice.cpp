@@ -31,11 +31,34 @@ TEST(ProxyChoice, RoutesFromTheSettings) {
          "direct (environment, bypassing .example.com)"},
         {Environment, "p:1", "ample.com", "up.example.com", "p:1 (environment)"},
         {Environment, "p:1", "*", "x", "direct (environment, bypassing *)"},
+        // Skipped, with the next entry taken: a bad port, a script's SOCKS and HTTPS proxies.
+        {Named, "p:99999;q:x;r:1", "", "x", "r:1 (named)"},
+        {Script, "SOCKS s:1080; HTTPS h:443; PROXY a:81", "", "x", "a:81 (script)"},
     };
     for (const auto& c : cases) {
         const platform::ProxySettings settings{c.source, c.proxies, c.bypass, {}};
         EXPECT_EQ(DescribeRoutes(settings, ChooseRoutes(settings, c.host)), c.routes)
             << c.proxies << " | " << c.bypass << " | " << c.host;
+    }
+}
+
+// The proxy set by hand decides where auto-detection and the script failed or were slow.
+TEST(ProxyChoice, ManualProxyAfterDetection) {
+    using enum platform::ProxySource;
+    const platform::ProxyStart start{{Named, "m:8080", "", ""}, true};
+    const platform::ProxySettings failed{None, "", "", "auto-detection: found no script"};
+    const platform::ProxySettings found{Script, "s:3128", "", ""};
+    const struct {
+        std::optional<platform::ProxySettings> detected;
+        const char* routes;
+    } cases[] = {
+        {failed, "m:8080 (named; auto-detection: found no script)"},
+        {std::nullopt, "m:8080 (named; the system gave no answer within 5 s)"},
+        {found, "s:3128 (script)"},
+    };
+    for (const auto& c : cases) {
+        const platform::ProxySettings settings = SettingsToUse(start, c.detected);
+        EXPECT_EQ(DescribeRoutes(settings, ChooseRoutes(settings, "x")), c.routes);
     }
 }
 

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -420,16 +421,23 @@ TEST(Win32EventLoop, WaitsTimersAndFailures) {
     EXPECT_TRUE(std::error_code(WSATRY_AGAIN, Win32Category()) == std::errc::host_unreachable);
 }
 
-// The proxy lookup's end wakes a loop that sleeps: it is not waited out to a far deadline.
-TEST(Win32SystemProxy, LookupWakesTheWaitingLoop) {
+// Auto-detection's answer (Wine's settings ask for it) wakes a loop that sleeps: it is not
+// waited out to a far deadline. A helper that outlives its loop hands its answer to nobody.
+TEST(Win32SystemProxy, DetectionWakesTheWaitingLoop) {
     EventLoopWin32 loop;
-    SystemProxyWin32 proxy(loop.mailbox());
-    proxy.Start("http://update.invalid/gorupd.new");
-    const double start = loop.Now(), deadline = start + 60;
-    std::optional<ProxySettings> settings;
-    while (!(settings = proxy.Finished()) && loop.Now() < deadline) loop.DispatchEvents(deadline);
-    EXPECT_TRUE(settings);
-    EXPECT_LT(loop.Now() - start, 50);
+    SystemProxyWin32 proxy(loop);
+    bool detected = false;
+    const ProxyStart start = proxy.Start("http://update.invalid/gorupd.new",
+                                         [&](const ProxySettings&) { detected = true; });
+    const double begin = loop.Now(), deadline = begin + 60;
+    while (!detected && loop.Now() < deadline) loop.DispatchEvents(deadline);
+    EXPECT_TRUE(start.detecting && detected);
+    EXPECT_LT(loop.Now() - begin, 50);
+    auto gone = std::make_unique<EventLoopWin32>();
+    gone->RunOffLoop([] { ::Sleep(200); }, [&detected] { detected = false; });
+    gone.reset();
+    ::Sleep(400);
+    EXPECT_TRUE(detected);
 }
 
 TEST(Win32Regions, FromRectangles) {

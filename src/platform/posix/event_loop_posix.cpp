@@ -10,6 +10,8 @@
 #include <cmath>
 #include <ctime>
 #include <limits>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #include "platform/posix/posix_error.h"
@@ -18,32 +20,43 @@
 namespace gor::platform::posix {
 
 // ---------------------------------------------------------------------------------------------
-// Mailbox
+// Posted tasks
 
-Mailbox::Mailbox() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-    if (fd_ < 0) ThrowLastError("eventfd");
-}
-
-Mailbox::~Mailbox() {
-    ::close(fd_);
-}
-
-void Mailbox::Send(std::function<void()> task) {
-    {
-        std::lock_guard lock(mutex_);
-        tasks_.push_back(std::move(task));
+// Queued by any thread under a lock; an eventfd wakes the loop's poll. Shared with the helper
+// threads of RunOffLoop, so it outlives whichever of them and the loop ends last; once the
+// loop is gone (`open` false), what arrives is dropped.
+struct PostedTasks {
+    PostedTasks() : fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+        if (fd < 0) ThrowLastError("eventfd");
     }
-    const std::uint64_t one = 1;
-    // A full counter still leaves the descriptor readable, so a failed write loses nothing.
-    [[maybe_unused]] auto n = ::write(fd_, &one, sizeof one);
-}
+    ~PostedTasks() { ::close(fd); }
+    PostedTasks(const PostedTasks&) = delete;
+    PostedTasks& operator=(const PostedTasks&) = delete;
 
-std::deque<std::function<void()>> Mailbox::Receive() {
-    std::uint64_t count;
-    [[maybe_unused]] auto n = ::read(fd_, &count, sizeof count);
-    std::lock_guard lock(mutex_);
-    return std::exchange(tasks_, {});
-}
+    void Add(std::function<void()> task) {
+        {
+            std::lock_guard lock(mutex);
+            if (!open) return;  // the task goes once the lock is released
+            tasks.push_back(std::move(task));
+        }
+        const std::uint64_t one = 1;
+        // A full counter still leaves the descriptor readable, so a failed write loses nothing.
+        [[maybe_unused]] auto n = ::write(fd, &one, sizeof one);
+    }
+
+    // Loop thread: clears the wake-up and hands over what was posted.
+    std::deque<std::function<void()>> Take() {
+        std::uint64_t count;
+        [[maybe_unused]] auto n = ::read(fd, &count, sizeof count);
+        std::lock_guard lock(mutex);
+        return std::exchange(tasks, {});
+    }
+
+    const int fd;
+    std::mutex mutex;
+    std::deque<std::function<void()>> tasks;
+    bool open = true;
+};
 
 // ---------------------------------------------------------------------------------------------
 // Timers
@@ -127,9 +140,14 @@ bool EventLoopPosix::RunExpiredTimers() {
 // ---------------------------------------------------------------------------------------------
 // The loop
 
-EventLoopPosix::EventLoopPosix() : mailbox_(std::make_shared<Mailbox>()) {}
+EventLoopPosix::EventLoopPosix() : tasks_(std::make_shared<PostedTasks>()) {}
 
-EventLoopPosix::~EventLoopPosix() = default;
+EventLoopPosix::~EventLoopPosix() {
+    std::deque<std::function<void()>> dropped;  // destroyed here, outside the lock
+    std::lock_guard lock(tasks_->mutex);
+    tasks_->open = false;
+    dropped.swap(tasks_->tasks);
+}
 
 double EventLoopPosix::Now() {
     timespec ts;
@@ -138,7 +156,15 @@ double EventLoopPosix::Now() {
 }
 
 void EventLoopPosix::Post(std::function<void()> task) {
-    posted_.push_back(std::move(task));
+    tasks_->Add(std::move(task));
+}
+
+void EventLoopPosix::RunOffLoop(std::function<void()> work, std::function<void()> done) {
+    // Detached: the thread owns its tasks and the queue, never the loop.
+    std::thread([work = std::move(work), done = std::move(done), tasks = tasks_]() mutable {
+        work();
+        tasks->Add(std::move(done));
+    }).detach();
 }
 
 std::unique_ptr<SocketControl> EventLoopPosix::CreateSocket() {
@@ -169,6 +195,7 @@ bool EventLoopPosix::RunPostedTasks(std::size_t count) {
 
 void EventLoopPosix::DispatchEvents(double deadline) {
     for (;;) {
+        for (auto& task : tasks_->Take()) posted_.push_back(std::move(task));
         const double now = Now();
         const std::size_t postedBefore = posted_.size();
         double wake = postedBefore > 0 ? now : std::min(deadline, NextTimerDue());
@@ -176,7 +203,7 @@ void EventLoopPosix::DispatchEvents(double deadline) {
         // Local poll set: handlers may run a nested DispatchEvents with its own.
         std::vector<pollfd> fds;
         std::vector<WatchId> ids;
-        fds.push_back(pollfd{mailbox_->fd(), POLLIN, 0});
+        fds.push_back(pollfd{tasks_->fd, POLLIN, 0});
         ids.push_back(0);
         for (const auto& [id, w] : watched_) {
             auto watcher = w.watcher.lock();
@@ -195,7 +222,7 @@ void EventLoopPosix::DispatchEvents(double deadline) {
         bool dispatched = false;
         if (ready > 0) {
             if (fds[0].revents != 0) {
-                for (auto& task : mailbox_->Receive()) posted_.push_back(std::move(task));
+                for (auto& task : tasks_->Take()) posted_.push_back(std::move(task));
             }
             for (std::size_t i = 1; i < fds.size(); ++i) {
                 if (fds[i].revents == 0) continue;
@@ -214,7 +241,7 @@ void EventLoopPosix::DispatchEvents(double deadline) {
         if (RunExpiredTimers()) dispatched = true;
         if (RunPostedTasks(postedBefore)) dispatched = true;
         if (dispatched || Now() >= deadline) return;
-        // Mail from another thread arrived but nothing else: run it on the next pass at once.
+        // A task posted from another thread arrived but nothing else: run it on the next pass.
     }
 }
 

@@ -8,7 +8,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "platform/event_loop.h"
@@ -26,25 +25,8 @@ class FdWatcher {
     virtual void OnReady(short revents) = 0;
 };
 
-// Tasks queued from other threads (name resolution); wakes the loop through an eventfd.
-// Shared between the loop and the threads, so it outlives whichever ends first.
-class Mailbox {
-  public:
-    Mailbox();
-    ~Mailbox();
-    Mailbox(const Mailbox&) = delete;
-    Mailbox& operator=(const Mailbox&) = delete;
-    // Thread-safe.
-    void Send(std::function<void()> task);
-    int fd() const { return fd_; }
-    // Loop thread: clears the wake-up and hands over what was sent.
-    std::deque<std::function<void()>> Receive();
-
-  private:
-    int fd_;
-    std::mutex mutex_;
-    std::deque<std::function<void()>> tasks_;
-};
+// The tasks posted to a loop, shared with the threads that post them (see event_loop_posix.cpp).
+struct PostedTasks;
 
 class EventLoopPosix final : public EventLoop {
   public:
@@ -61,17 +43,15 @@ class EventLoopPosix final : public EventLoop {
     std::unique_ptr<Timer> CreateTimer(int intervalMs, std::function<void()> onTick) override;
     std::unique_ptr<SocketControl> CreateSocket() override;
 
-    // Runs `task` once from a later DispatchEvents: how the sockets deliver results that are
-    // ready before their caller returns (a failed name lookup, for one).
-    void Post(std::function<void()> task);
-
     // Polls `fd` for `watcher` until Unwatch. The loop holds the watcher weakly. Ids are never
     // reused, so readiness seen for a descriptor that was closed and reopened under the same
     // number inside a handler is not delivered to the new owner.
     WatchId Watch(int fd, std::weak_ptr<FdWatcher> watcher);
     void Unwatch(WatchId id);
 
-    const std::shared_ptr<Mailbox>& mailbox() const { return mailbox_; }
+    // A task posted from another thread wakes the poll through an eventfd.
+    void Post(std::function<void()> task) override;
+    void RunOffLoop(std::function<void()> work, std::function<void()> done) override;
 
     struct TimerState {
         double intervalSeconds = 0;
@@ -91,12 +71,12 @@ class EventLoopPosix final : public EventLoop {
     bool RunExpiredTimers();
     bool RunPostedTasks(std::size_t count);
 
-    std::deque<std::function<void()>> posted_;
+    std::deque<std::function<void()>> posted_;  // taken from tasks_, run in this order
     std::vector<std::weak_ptr<TimerState>> timers_;
     std::map<WatchId, Watched> watched_;
     WatchId nextWatchId_ = 1;
     std::uint64_t round_ = 0;
-    std::shared_ptr<Mailbox> mailbox_;
+    std::shared_ptr<PostedTasks> tasks_;
 };
 
 }  // namespace gor::platform::posix

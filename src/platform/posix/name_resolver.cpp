@@ -6,16 +6,13 @@
 #include <netinet/in.h>
 
 #include <cerrno>
-#include <thread>
 #include <utility>
-
-#include "platform/posix/event_loop_posix.h"
 
 namespace gor::platform::posix {
 
 namespace {
 
-Resolution Lookup(const std::string& host, std::uint16_t port, int extraFlags) {
+Resolution Addresses(const std::string& host, std::uint16_t port, int extraFlags) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -36,17 +33,12 @@ Resolution Lookup(const std::string& host, std::uint16_t port, int extraFlags) {
 
 }  // namespace
 
-void LookUp(EventLoopPosix& loop, const std::string& host, std::uint16_t port,
-            std::shared_ptr<Resolution> answer, std::function<void()> done) {
-    *answer = Lookup(host, port, AI_NUMERICHOST);
+void Resolve(EventLoop& loop, const std::string& host, std::uint16_t port,
+             const std::shared_ptr<Resolution>& answer, std::function<void()> done) {
+    *answer = Addresses(host, port, AI_NUMERICHOST);
     if (answer->error != EAI_NONAME) return loop.Post(std::move(done));
-    // Detached: a lookup the socket gave up on simply finishes into a dropped result. The
-    // thread owns everything it touches (copies, the shared answer and mailbox).
-    std::thread([host, port, answer = std::move(answer), mailbox = loop.mailbox(),
-                 done = std::move(done)]() mutable {
-        *answer = Lookup(host, port, 0);
-        mailbox->Send(std::move(done));
-    }).detach();
+    // A lookup the socket gave up on finishes into an answer nobody reads.
+    loop.RunOffLoop([host, port, answer] { *answer = Addresses(host, port, 0); }, std::move(done));
 }
 
 std::string AddressText(const sockaddr_storage& address) {

@@ -14,14 +14,13 @@
 
 namespace gor::platform::posix {
 
-class EventLoopPosix;
-
-// Looks `host` up for TCP on `port`: a numeric host (dotted IPv4 or IPv6 text) at once, a name
-// on a helper thread. Fills `answer` with the addresses, or an errno or getaddrinfo (EAI_*)
-// code, and then runs `done` on the loop's thread from a later DispatchEvents, never inside
-// this call.
-void LookUp(EventLoopPosix& loop, const std::string& host, std::uint16_t port,
-            std::shared_ptr<Resolution> answer, std::function<void()> done);
+// Resolves `host` for TCP on `port`: a numeric host (dotted IPv4 or IPv6 text) at once, a name
+// off the loop (EventLoop::RunOffLoop). Fills `answer` with the addresses, or an errno or
+// getaddrinfo (EAI_*) code, and then runs `done` on the loop's thread from a later
+// DispatchEvents, never inside this call. Throws std::system_error when no thread can be
+// started for a name.
+void Resolve(EventLoop& loop, const std::string& host, std::uint16_t port,
+             const std::shared_ptr<Resolution>& answer, std::function<void()> done);
 
 // The IPv4 or IPv6 address of `address` as text ("" for another family).
 std::string AddressText(const sockaddr_storage& address);

@@ -1,5 +1,8 @@
-// Translation of errno values into readable texts and std::system_error.
+// Translation of errno values and name lookups' codes into readable texts, portable conditions
+// and std::system_error.
 #include "platform/posix/posix_error.h"
+
+#include <netdb.h>
 
 #include <cerrno>
 
@@ -7,8 +10,14 @@
 
 namespace gor::platform::posix {
 
-std::string ErrorText(int code) {
+std::string SocketErrorText(int code) {
+    if (code < 0) return ::gai_strerror(code);  // getaddrinfo's own codes are negative
+    if (const char* words = SocketFailureText(code)) return words;
     return std::system_category().message(code);
+}
+
+int SocketCondition(int code) {
+    return code > 0 ? code : EHOSTUNREACH;
 }
 
 std::system_error PosixError(int code, std::string_view function, std::string_view path,

@@ -1,5 +1,6 @@
-// POSIX error codes as readable std::system_error: the one place where an errno value
-// becomes an exception with a message.
+// POSIX error codes as readable std::system_error and socket failures' texts: the one place
+// where an errno value becomes an exception with a message, and a name lookup's code a text
+// and a condition.
 #pragma once
 
 #include <string>
@@ -8,8 +9,15 @@
 
 namespace gor::platform::posix {
 
-// The system's readable description of an errno value ("Connection refused").
-std::string ErrorText(int code);
+// A socket failure's text: a failed name lookup's (a getaddrinfo EAI_* code, negative) in the
+// system's words, else the portable condition's (SocketFailureText), else the system's
+// description of the errno value.
+std::string SocketErrorText(int code);
+
+// A socket failure's portable condition: an errno value is its own; a name that gives no
+// address, or whose name server did not answer in time (EAI_AGAIN), leaves the host as
+// unreachable as a missing route does.
+int SocketCondition(int code);
 
 // The exception for `code` raised by `function`, working on `path` and, for a rename, on
 // `secondPath` (see platform/system_failure.h for how they are worded).

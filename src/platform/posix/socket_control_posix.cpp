@@ -71,9 +71,9 @@ class SocketCalls final : public SocketCore, public FdWatcher {
     }
 
   protected:
-    void LookUp(const std::string& host, std::uint16_t port, std::shared_ptr<Resolution> answer,
-                std::function<void()> done) override {
-        posix::LookUp(loop_, host, port, std::move(answer), std::move(done));
+    void Resolve(const std::string& host, std::uint16_t port, std::shared_ptr<Resolution> answer,
+                 std::function<void()> done) override {
+        posix::Resolve(loop_, host, port, answer, std::move(done));
     }
 
     int StartConnect(const HostAddress& address, Handle& socket) override {
@@ -133,16 +133,8 @@ class SocketCalls final : public SocketCore, public FdWatcher {
         return -1;
     }
 
-    // getaddrinfo's own codes are negative, errno values positive.
-    void Post(std::function<void()> task) override { loop_.Post(std::move(task)); }
-
-    std::string ErrorText(int code) override {
-        return code < 0 ? ::gai_strerror(code) : posix::ErrorText(code);
-    }
-
-    // A name that gives no address, or whose name server did not answer in time (EAI_AGAIN),
-    // leaves the host as unreachable as a missing route does.
-    std::int32_t Condition(int code) override { return code > 0 ? code : EHOSTUNREACH; }
+    std::string ErrorText(int code) override { return SocketErrorText(code); }
+    std::int32_t Condition(int code) override { return SocketCondition(code); }
 
   private:
     EventLoopPosix& loop_;

@@ -1,31 +1,28 @@
-// The environment's proxy settings: the lower-case name first, an empty value as unset.
+// The environment's proxy settings: an empty value as unset.
 #include "platform/posix/system_proxy_posix.h"
 
 #include <cstdlib>
-#include <utility>
 
 namespace gor::platform::posix {
 
 namespace {
 
-std::string Variable(const char* lower, const char* upper) {
-    for (const char* name : {lower, upper}) {
-        const char* value = std::getenv(name);
-        if (value && *value) return value;
-    }
-    return {};
+std::string Variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
 }
 
 }  // namespace
 
-void SystemProxyPosix::Start(const std::string&) {
-    ProxySettings settings;
-    settings.proxies = Variable("http_proxy", "HTTP_PROXY");
-    if (!settings.proxies.empty()) {
-        settings.source = ProxySource::Environment;
-        settings.bypass = Variable("no_proxy", "NO_PROXY");
+ProxyStart SystemProxyPosix::Start(const std::string&, std::function<void(ProxySettings)>) {
+    ProxyStart start;
+    start.manual.proxies = Variable("http_proxy");
+    if (!start.manual.proxies.empty()) {
+        start.manual.source = ProxySource::Environment;
+        start.manual.bypass = Variable("no_proxy");
+        if (start.manual.bypass.empty()) start.manual.bypass = Variable("NO_PROXY");
     }
-    settings_ = std::move(settings);
+    return start;
 }
 
 }  // namespace gor::platform::posix

@@ -1,8 +1,9 @@
-// The proxy settings of the environment, as curl reads them for an http URL: http_proxy
-// (HTTP_PROXY when it is unset) and no_proxy (NO_PROXY).
+// The proxy settings of the environment, as curl reads them for an http URL: http_proxy (only
+// the lower-case name: a web server turns a request's "Proxy:" field into HTTP_PROXY) and
+// no_proxy (NO_PROXY).
 #pragma once
 
-#include <optional>
+#include <functional>
 #include <string>
 
 #include "platform/system_proxy.h"
@@ -11,12 +12,8 @@ namespace gor::platform::posix {
 
 class SystemProxyPosix final : public SystemProxy {
   public:
-    // Reads the environment at once: nothing to wait for.
-    void Start(const std::string& url) override;
-    std::optional<ProxySettings> Finished() override { return settings_; }
-
-  private:
-    std::optional<ProxySettings> settings_;
+    // Reads the environment at once: nothing is detected.
+    ProxyStart Start(const std::string& url, std::function<void(ProxySettings)> detected) override;
 };
 
 }  // namespace gor::platform::posix

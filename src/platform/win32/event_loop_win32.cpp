@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <memory>
-#include <new>
 #include <stdexcept>
 
 #include "platform/win32/callback_guard.h"
@@ -18,44 +18,104 @@ namespace gor::platform::win32 {
 namespace {
 
 constexpr wchar_t kLoopWindowClass[] = L"GorlaunchEventLoop";
-// A posted task; wParam owns it (a std::function<void()>). The loop window's class is private,
-// so the WM_APP range is ours alone.
+// Wakes the loop for the next posted task. It carries nothing: the tasks stay in this
+// process's queue, so a message forged by another program on the desktop can at most run a
+// task early. The loop window's class is private, so the WM_APP range is ours alone.
 constexpr UINT kMsgTask = WM_APP + 1;
 // MsgWaitForMultipleObjectsEx takes milliseconds; INFINITE is reserved.
 constexpr double kLongestWaitMs = 0x7FFFFFF0;
 
 using Task = std::function<void()>;
 
-// Hands `task` to the loop's window; false, with the task freed and GetLastError kept, when
-// the window takes no more.
-bool PostTask(HWND window, Task task) noexcept {
-    auto* posted = new (std::nothrow) Task(std::move(task));
-    if (!posted) {
-        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+// Holds a critical section for a scope.
+class Locked {
+  public:
+    explicit Locked(CRITICAL_SECTION& section) : section_(section) {
+        ::EnterCriticalSection(&section_);
+    }
+    ~Locked() { ::LeaveCriticalSection(&section_); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+  private:
+    CRITICAL_SECTION& section_;
+};
+
+}  // namespace
+
+// Queued by any thread under a critical section (the mingw-w64 win32 thread model has no
+// std::mutex), one wake-up message each. Shared with the helper threads of RunOffLoop, so it
+// outlives whichever of them and the loop ends last; once the loop is gone (`window` null),
+// what arrives is dropped.
+struct PostedTasks {
+    explicit PostedTasks(HWND loopWindow) : window(loopWindow) {
+        ::InitializeCriticalSection(&lock);
+    }
+    ~PostedTasks() { ::DeleteCriticalSection(&lock); }
+    PostedTasks(const PostedTasks&) = delete;
+    PostedTasks& operator=(const PostedTasks&) = delete;
+
+    // Queues `task` and its wake-up; false, with the task dropped and GetLastError kept, when
+    // the loop takes no more (its queue is full, or it is gone). Throws nothing.
+    bool Add(Task&& task) noexcept {
+        Task dropped;  // destroyed after the lock is released
+        const Locked hold(lock);
+        // Queued and woken under one lock, so the queue's order is the messages' order.
+        try {
+            tasks.push_back(std::move(task));
+        } catch (...) {
+            ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return false;
+        }
+        if (window && ::PostMessageW(window, kMsgTask, 0, 0)) return true;
+        const DWORD error = window ? ::GetLastError() : ERROR_INVALID_WINDOW_HANDLE;
+        dropped = std::move(tasks.back());
+        tasks.pop_back();
+        ::SetLastError(error);
         return false;
     }
-    if (::PostMessageW(window, kMsgTask, reinterpret_cast<WPARAM>(posted), 0)) return true;
-    const DWORD error = ::GetLastError();
-    delete posted;
-    ::SetLastError(error);
-    return false;
+
+    // Loop thread: the task of one wake-up, none for a forged one.
+    Task Next() {
+        const Locked hold(lock);
+        if (tasks.empty()) return {};
+        Task task = std::move(tasks.front());
+        tasks.pop_front();
+        return task;
+    }
+
+    CRITICAL_SECTION lock;
+    std::deque<Task> tasks;
+    HWND window;
+};
+
+namespace {
+
+// A helper thread of RunOffLoop: its work, then its `done` handed to the loop. The thread
+// owns it.
+struct OffLoop {
+    Task work, done;
+    std::shared_ptr<PostedTasks> tasks;
+};
+
+DWORD WINAPI RunOff(void* parameter) {
+    const std::unique_ptr<OffLoop> job(static_cast<OffLoop*>(parameter));
+    job->work();
+    job->tasks->Add(std::move(job->done));  // dropped when the loop is gone or full
+    return 0;
 }
 
 }  // namespace
 
-void Mailbox::Send(std::function<void()> task) const noexcept {
-    PostTask(window_, std::move(task));
-}
-
 bool EventLoopWin32::HandleMessage(void* owner, HWND, unsigned message, std::uintptr_t wParam,
                                    std::intptr_t, std::intptr_t&) {
+    auto* loop = static_cast<EventLoopWin32*>(owner);
     if (message == kMsgTask) {
-        const std::unique_ptr<Task> task(reinterpret_cast<Task*>(wParam));
-        RunGuarded([&task] { (*task)(); });
+        if (Task task = loop->tasks_->Next()) RunGuarded(task);
         return true;
     }
     if (message != WM_TIMER) return false;
-    static_cast<EventLoopWin32*>(owner)->OnTimer(wParam);
+    loop->OnTimer(wParam);
     return true;
 }
 
@@ -109,13 +169,16 @@ EventLoopWin32::EventLoopWin32() {
     RegisterOwnedWindowClass(windowClass);
     window_ =
         CreateOwnedWindow(owner_, kLoopWindowClass, L"", 0, 0, 0, 0, HWND_MESSAGE, "event loop");
+    tasks_ = std::make_shared<PostedTasks>(window_);
 }
 
 EventLoopWin32::~EventLoopWin32() {
-    // Tasks never run are freed with their messages.
-    MSG message;
-    while (::PeekMessageW(&message, window_, kMsgTask, kMsgTask, PM_REMOVE))
-        delete reinterpret_cast<Task*>(message.wParam);
+    std::deque<Task> dropped;  // tasks never run, destroyed after the lock is released
+    {
+        const Locked hold(tasks_->lock);
+        tasks_->window = nullptr;
+        dropped.swap(tasks_->tasks);
+    }
     ForgetOwner(window_);
     ::DestroyWindow(window_);
 }
@@ -171,13 +234,20 @@ std::unique_ptr<Timer> EventLoopWin32::CreateTimer(int intervalMs, std::function
 }
 
 void EventLoopWin32::Post(std::function<void()> task) {
-    if (!PostTask(window_, std::move(task))) ThrowLastError("PostMessageW");
+    if (!tasks_->Add(std::move(task))) ThrowLastError("PostMessageW");
 }
 
-Mailbox EventLoopWin32::mailbox() const {
-    Mailbox mailbox;
-    mailbox.window_ = window_;
-    return mailbox;
+void EventLoopWin32::RunOffLoop(std::function<void()> work, std::function<void()> done) {
+    auto job = std::make_unique<OffLoop>(OffLoop{std::move(work), std::move(done), tasks_});
+    // The mingw-w64 win32 thread model has no std::thread; a plain system thread suffices.
+    OffLoop* const handed = job.release();  // the thread's once it runs
+    const HANDLE thread = ::CreateThread(nullptr, 0, &RunOff, handed, 0, nullptr);
+    if (!thread) {
+        const DWORD error = ::GetLastError();
+        job.reset(handed);  // never started: ours again
+        throw Win32Error(error, "CreateThread");
+    }
+    ::CloseHandle(thread);
 }
 
 std::unique_ptr<SocketControl> EventLoopWin32::CreateSocket() {

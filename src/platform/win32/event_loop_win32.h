@@ -1,5 +1,5 @@
 // The Win32 event loop: the thread's message queue, a performance-counter clock, and
-// WM_TIMER timers and posted tasks on a hidden message-only window.
+// WM_TIMER timers and the wake-ups of posted tasks on a hidden message-only window.
 #pragma once
 
 #include <cstdint>
@@ -15,18 +15,9 @@ struct HWND__;
 
 namespace gor::platform::win32 {
 
-// Tasks handed to the loop by other threads (name resolution). A copy stays usable after the
-// loop is gone: what it sends then is dropped.
-class Mailbox {
-  public:
-    // Thread-safe. Runs `task` on the loop's thread from a later DispatchEvents; a task the
-    // loop cannot take (it is gone, its queue is full) is dropped here.
-    void Send(std::function<void()> task) const noexcept;
-
-  private:
-    friend class EventLoopWin32;
-    HWND__* window_ = nullptr;
-};
+// The tasks posted to a loop, shared with the threads that post them (see
+// event_loop_win32.cpp).
+struct PostedTasks;
 
 class EventLoopWin32 final : public EventLoop {
   public:
@@ -45,12 +36,10 @@ class EventLoopWin32 final : public EventLoop {
     std::unique_ptr<Timer> CreateTimer(int intervalMs, std::function<void()> onTick) override;
     std::unique_ptr<SocketControl> CreateSocket() override;
 
-    // Runs `task` once from a later DispatchEvents: how the sockets deliver results that are
-    // ready before their caller returns (a failed name lookup, for one). Throws
-    // std::system_error when the thread's message queue takes no more.
-    void Post(std::function<void()> task);
-
-    Mailbox mailbox() const;
+    // Each task is woken by a message of its own on the loop's window, so tasks and the
+    // thread's other messages keep the order they were posted in.
+    void Post(std::function<void()> task) override;
+    void RunOffLoop(std::function<void()> work, std::function<void()> done) override;
 
   private:
     class TimerWin32;
@@ -66,6 +55,7 @@ class EventLoopWin32 final : public EventLoop {
     // By the id of their current SetTimer; a handful at most, so a plain list.
     std::vector<std::pair<std::uintptr_t, TimerWin32*>> timers_;
     std::uintptr_t nextTimerId_ = 1;
+    std::shared_ptr<PostedTasks> tasks_;
 };
 
 }  // namespace gor::platform::win32

@@ -101,7 +101,7 @@ void MarkPoliteLiveRegions(std::initializer_list<HWND> texts) {
 int WindowDpi(HWND window) {
     using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
     static const auto getDpiForWindow =
-        Lookup<GetDpiForWindowFn>(LoadedModule(L"user32.dll"), "GetDpiForWindow");
+        FindFunction<GetDpiForWindowFn>(LoadedModule(L"user32.dll"), "GetDpiForWindow");
     if (getDpiForWindow != nullptr) {
         if (const UINT dpi = getDpiForWindow(window); dpi > 0) return static_cast<int>(dpi);
     }

@@ -5,11 +5,9 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <memory>
 #include <system_error>
 #include <utility>
 
-#include "platform/win32/event_loop_win32.h"
 #include "platform/win32/wide_text.h"
 
 namespace gor::platform::win32 {
@@ -18,7 +16,7 @@ namespace {
 
 // GetAddrInfoW for TCP, numeric hosts only when `numericOnly` (then WSAHOST_NOT_FOUND tells a
 // name). Throws nothing.
-Resolution Lookup(const std::wstring& name, const std::wstring& service, bool numericOnly) {
+Resolution Addresses(const std::wstring& name, const std::wstring& service, bool numericOnly) {
     ADDRINFOW hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -39,23 +37,6 @@ Resolution Lookup(const std::wstring& name, const std::wstring& service, bool nu
     return result;
 }
 
-// A name's lookup on its helper thread, which owns it.
-struct Request {
-    std::wstring name, service;
-    Mailbox mailbox;
-    std::shared_ptr<Resolution> answer;
-    std::function<void()> done;
-};
-
-// The helper thread: looks the name up and sends the answer to the loop. Without a loop to
-// take it (the control is gone), the answer is dropped here.
-DWORD WINAPI Run(void* parameter) {
-    const std::unique_ptr<Request> request(static_cast<Request*>(parameter));
-    *request->answer = Lookup(request->name, request->service, false);
-    request->mailbox.Send(std::move(request->done));
-    return 0;
-}
-
 // `utf8` as UTF-16 in `wide`; false when it is no UTF-8 text.
 bool WidenInto(const std::string& utf8, std::wstring& wide) {
     try {
@@ -68,32 +49,23 @@ bool WidenInto(const std::string& utf8, std::wstring& wide) {
 
 }  // namespace
 
-void LookUp(EventLoopWin32& loop, const std::string& host, std::uint16_t port,
-            std::shared_ptr<Resolution> answer, std::function<void()> done) {
-    auto request = std::make_unique<Request>();
-    request->answer = std::move(answer);
-    Resolution& result = *request->answer;
-    result.error = WSAHOST_NOT_FOUND;
+void Resolve(EventLoop& loop, const std::string& host, std::uint16_t port,
+             const std::shared_ptr<Resolution>& answer, std::function<void()> done) {
+    answer->error = WSAHOST_NOT_FOUND;
+    std::wstring name, service;
     // GetAddrInfoW("") names this machine; an empty host is a caller's mistake, not that. No
     // host name is anything but text.
-    if (!host.empty() && WidenInto(host, request->name)) {
+    if (!host.empty() && WidenInto(host, name)) {
         // Digits widened one by one: std::to_wstring would link a wide printf into the exe.
-        for (const char digit : std::to_string(port)) request->service += wchar_t(digit);
+        for (const char digit : std::to_string(port)) service += wchar_t(digit);
         // A dotted IPv4 or an IPv6 address needs no lookup: its one address is tried at once.
-        result = Lookup(request->name, request->service, true);
+        *answer = Addresses(name, service, true);
     }
-    if (result.error == WSAHOST_NOT_FOUND && !request->name.empty()) {
-        request->mailbox = loop.mailbox();
-        request->done = std::move(done);
-        // The mingw-w64 win32 thread model has no std::thread; a plain system thread suffices.
-        Request* const handed = request.release();  // the thread's once it runs
-        if (const HANDLE thread = ::CreateThread(nullptr, 0, &Run, handed, 0, nullptr)) {
-            ::CloseHandle(thread);
-            return;
-        }
-        result.error = static_cast<int>(::GetLastError());
-        request.reset(handed);  // never started: ours again
-        done = std::move(request->done);
+    if (answer->error == WSAHOST_NOT_FOUND && !name.empty()) {
+        // A lookup the socket gave up on finishes into an answer nobody reads.
+        return loop.RunOffLoop(
+            [name, service, answer] { *answer = Addresses(name, service, false); },
+            std::move(done));
     }
     loop.Post(std::move(done));
 }

@@ -63,9 +63,9 @@ class SocketCalls final : public SocketCore {
     }
 
   protected:
-    void LookUp(const std::string& host, std::uint16_t port, std::shared_ptr<Resolution> answer,
-                std::function<void()> done) override {
-        win32::LookUp(loop_, host, port, std::move(answer), std::move(done));
+    void Resolve(const std::string& host, std::uint16_t port, std::shared_ptr<Resolution> answer,
+                 std::function<void()> done) override {
+        win32::Resolve(loop_, host, port, answer, std::move(done));
     }
 
     int StartConnect(const HostAddress& address, Handle& socket) override {
@@ -121,8 +121,6 @@ class SocketCalls final : public SocketCore {
         if (error == WSAEWOULDBLOCK) error = 0;
         return -1;
     }
-
-    void Post(std::function<void()> task) override { loop_.Post(std::move(task)); }
 
     std::string ErrorText(int code) override {
         return win32::ErrorText(static_cast<unsigned long>(code));

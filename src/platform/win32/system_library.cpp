@@ -26,14 +26,14 @@ Module LoadedModule(const wchar_t* name) {
     return ::GetModuleHandleW(name);
 }
 
-AnyFunction FindFunction(Module module, const char* name) {
+AnyFunction FindAnyFunction(Module module, const char* name) {
     if (!module) return nullptr;
     // Through the one function type GCC lets any other become, as GetProcAddress intends.
     return reinterpret_cast<AnyFunction>(::GetProcAddress(static_cast<HMODULE>(module), name));
 }
 
-AnyFunction RequireFunction(Module module, const char* name) {
-    const AnyFunction function = FindFunction(module, name);
+AnyFunction RequireAnyFunction(Module module, const char* name) {
+    const AnyFunction function = FindAnyFunction(module, name);
     if (!function) ThrowLastError("GetProcAddress", name);
     return function;
 }

@@ -17,16 +17,16 @@ Module SystemLibrary(const wchar_t* name);
 Module LoadedModule(const wchar_t* name);
 
 // The function `name` of `module`, null when the module (or the module itself) is missing.
-AnyFunction FindFunction(Module module, const char* name);
+AnyFunction FindAnyFunction(Module module, const char* name);
 template <class Function>
-Function Lookup(Module module, const char* name) {
-    return reinterpret_cast<Function>(FindFunction(module, name));
+Function FindFunction(Module module, const char* name) {
+    return reinterpret_cast<Function>(FindAnyFunction(module, name));
 }
-// As Lookup, but a missing function throws std::system_error.
-AnyFunction RequireFunction(Module module, const char* name);
+// As FindFunction, but a missing function throws std::system_error.
+AnyFunction RequireAnyFunction(Module module, const char* name);
 template <class Function>
 Function Require(Module module, const char* name) {
-    return reinterpret_cast<Function>(RequireFunction(module, name));
+    return reinterpret_cast<Function>(RequireAnyFunction(module, name));
 }
 
 }  // namespace gor::platform::win32

@@ -1,28 +1,19 @@
-// WinHttpGetIEProxyConfigForCurrentUser, and WinHttpGetProxyForUrl where auto-detection or a
-// configuration script decides, on a helper thread that wakes the loop when done.
+// WinHttpGetIEProxyConfigForCurrentUser at once, and WinHttpGetProxyForUrl off the loop where
+// auto-detection or a configuration script is set.
 #include "platform/win32/system_proxy_win32.h"
 
 #include <windows.h>
 #include <winhttp.h>
 
 #include <memory>
+#include <optional>
+#include <utility>
 
 #include "platform/win32/system_library.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_error.h"
 
 namespace gor::platform::win32 {
-
-struct ProxyLookup {
-    std::wstring url;
-    Mailbox loop;            // where the end is told, which wakes a DispatchEvents that sleeps
-    ProxySettings settings;  // the helper thread's until `done` is set, then the UI thread's
-    LONG done = 0;
-    LONG owners = 2;
-    void Release() {
-        if (::InterlockedDecrement(&owners) == 0) delete this;
-    }
-};
 
 namespace {
 
@@ -58,6 +49,15 @@ std::string Text(LPCWSTR text) {
     return text ? Narrow(text) : std::string();
 }
 
+// `url` without the user information ("user:password@") it may carry: no place for the log.
+std::string WithoutUserInfo(std::string url) {
+    const std::size_t scheme = url.find("://");
+    const std::size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+    const std::size_t at = url.rfind('@', url.find_first_of("/?#", start));
+    if (at != std::string::npos && at >= start) url.erase(start, at + 1 - start);
+    return url;
+}
+
 // A session that asks for nothing through a proxy: the script is fetched direct.
 class Session {
   public:
@@ -89,7 +89,9 @@ std::optional<ProxySettings> FromScript(Module winhttp, const Session& session,
     options.dwAutoDetectFlags =
         script ? 0 : WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
     options.lpszAutoConfigUrl = script;
-    options.fAutoLogonIfChallenged = TRUE;
+    // Whoever answers auto-detection (DHCP, a "wpad" name) could otherwise challenge the
+    // script's download and collect the player's logon.
+    options.fAutoLogonIfChallenged = FALSE;
     ProxyInfo info;
     if (!Require<GetProxyForUrlFn>(winhttp, "WinHttpGetProxyForUrl")(session.handle(), url.c_str(),
                                                                      &options, &info)) {
@@ -98,9 +100,10 @@ std::optional<ProxySettings> FromScript(Module winhttp, const Session& session,
         const std::string why = error == ERROR_WINHTTP_AUTODETECTION_FAILED
                                     ? "found no script"
                                     : Win32Error(error, "WinHttpGetProxyForUrl").what();
-        failure += std::string(failure.empty() ? "" : "; ") +
-                   (script ? "script " + Narrow(script) : std::string("auto-detection")) + ": " +
-                   why;
+        failure +=
+            std::string(failure.empty() ? "" : "; ") +
+            (script ? "script " + WithoutUserInfo(Narrow(script)) : std::string("auto-detection")) +
+            ": " + why;
         return std::nullopt;
     }
     ProxySettings settings{script ? ProxySource::Script : ProxySource::AutoDetected,
@@ -111,67 +114,62 @@ std::optional<ProxySettings> FromScript(Module winhttp, const Session& session,
     return settings;
 }
 
-// Auto-detection and a script decide first, as in Windows' own HTTP stack; where neither
-// gives an answer, the proxy named by hand does, with its bypass list.
-ProxySettings LookUp(const std::wstring& url) {
-    const Module winhttp = SystemLibrary(L"winhttp.dll");
-    UserConfig config;
-    if (!Require<GetUserConfigFn>(winhttp, "WinHttpGetIEProxyConfigForCurrentUser")(&config))
-        ThrowLastError("WinHttpGetIEProxyConfigForCurrentUser");
-    std::string failure;
-    if (config.fAutoDetect || config.lpszAutoConfigUrl) {
+// What auto-detection and the script are asked: the helper thread's own copy.
+struct Detection {
+    std::wstring url;
+    bool autoDetect;
+    std::wstring script;  // empty when none is set
+};
+
+// Auto-detection first, then the script, as in Windows' own HTTP stack; source None, with why,
+// where neither gives an answer. Throws nothing.
+ProxySettings Detect(const Detection& detection) noexcept {
+    ProxySettings none;
+    try {
+        const Module winhttp = SystemLibrary(L"winhttp.dll");
         const Session session(winhttp);
         std::optional<ProxySettings> found;
-        if (config.fAutoDetect) found = FromScript(winhttp, session, url, nullptr, failure);
-        if (!found && config.lpszAutoConfigUrl)
-            found = FromScript(winhttp, session, url, config.lpszAutoConfigUrl, failure);
+        if (detection.autoDetect)
+            found = FromScript(winhttp, session, detection.url, nullptr, none.failure);
+        if (!found && !detection.script.empty())
+            found =
+                FromScript(winhttp, session, detection.url, detection.script.c_str(), none.failure);
         if (found) return *found;
-    }
-    return ProxySettings{config.lpszProxy ? ProxySource::Named : ProxySource::None,
-                         Text(config.lpszProxy), Text(config.lpszProxyBypass), failure};
-}
-
-DWORD WINAPI Run(void* parameter) {
-    auto* lookup = static_cast<ProxyLookup*>(parameter);
-    try {
-        lookup->settings = LookUp(lookup->url);
     } catch (const std::exception& failure) {
         try {
-            lookup->settings.failure = failure.what();
+            none.failure += (none.failure.empty() ? "" : "; ") + std::string(failure.what());
         } catch (...) {
         }
     }
-    ::InterlockedExchange(&lookup->done, 1);
-    lookup->loop.Send([] {});  // the result is read by Finished; this only wakes the wait
-    lookup->Release();
-    return 0;
+    return none;
 }
 
 }  // namespace
 
-SystemProxyWin32::~SystemProxyWin32() {
-    if (lookup_) lookup_->Release();
-}
-
-void SystemProxyWin32::Start(const std::string& url) {
+ProxyStart SystemProxyWin32::Start(const std::string& url,
+                                   std::function<void(ProxySettings)> detected) {
+    ProxyStart start;
     try {
-        auto lookup = std::make_unique<ProxyLookup>();
-        lookup->url = Widen(url);
-        lookup->loop = loop_;
-        // The mingw-w64 win32 thread model has no std::thread; a plain system thread suffices.
-        const HANDLE thread = ::CreateThread(nullptr, 0, &Run, lookup.get(), 0, nullptr);
-        if (!thread) ThrowLastError("CreateThread");
-        ::CloseHandle(thread);
-        lookup_ = lookup.release();
+        const Module winhttp = SystemLibrary(L"winhttp.dll");
+        UserConfig config;
+        if (!Require<GetUserConfigFn>(winhttp, "WinHttpGetIEProxyConfigForCurrentUser")(&config))
+            ThrowLastError("WinHttpGetIEProxyConfigForCurrentUser");
+        if (config.lpszProxy) {
+            start.manual = ProxySettings{
+                ProxySource::Named, Text(config.lpszProxy), Text(config.lpszProxyBypass), {}};
+        }
+        if (!config.fAutoDetect && !config.lpszAutoConfigUrl) return start;
+        Detection detection{Widen(url), config.fAutoDetect != FALSE,
+                            config.lpszAutoConfigUrl ? config.lpszAutoConfigUrl : L""};
+        auto answer = std::make_shared<ProxySettings>();
+        loop_.RunOffLoop(
+            [detection = std::move(detection), answer] { *answer = Detect(detection); },
+            [answer, detected = std::move(detected)] { detected(*answer); });
+        start.detecting = true;
     } catch (const std::exception& failure) {
-        notStarted_.emplace().failure = failure.what();
+        start.manual.failure = failure.what();
     }
-}
-
-std::optional<ProxySettings> SystemProxyWin32::Finished() {
-    if (!lookup_) return notStarted_;
-    if (!::InterlockedCompareExchange(&lookup_->done, 0, 0)) return std::nullopt;
-    return lookup_->settings;
+    return start;
 }
 
 }  // namespace gor::platform::win32

@@ -17,8 +17,9 @@
 namespace gor::platform::win32 {
 namespace {
 
-// Our own wording for the WinSock codes (the system's texts are localised, differ between
-// Windows versions and are missing for some codes under Wine), for an antivirus verdict, the
+// Our own wording for the WinSock codes without a portable condition and a name lookup's (the
+// system's texts are localised, differ between Windows versions and are missing for some codes
+// under Wine), for an antivirus verdict, the
 // most common reason a player's start fails, and for the signature verdicts a tampered or
 // foreign updater brings: the log must say these in plain words.
 struct CodeText {
@@ -40,43 +41,16 @@ constexpr CodeText kOwnTexts[] = {
      "an antivirus program blocked the file: it found a virus or unwanted "
      "software in it"},
     {kErrorVirusDeleted, "an antivirus program blocked the file and removed it"},
-    {WSAEINTR, "The operation was interrupted"},
-    {WSAEBADF, "Invalid socket handle"},
-    {WSAEACCES, "Permission denied"},
-    {WSAEFAULT, "Bad address"},
-    {WSAEINVAL, "Invalid argument"},
-    {WSAEMFILE, "Too many open sockets"},
-    {WSAEWOULDBLOCK, "The operation would block"},
-    {WSAEINPROGRESS, "An operation is already in progress"},
-    {WSAEALREADY, "The operation is already in progress"},
-    {WSAENOTSOCK, "Socket operation on something that is not a socket"},
-    {WSAEDESTADDRREQ, "Destination address required"},
-    {WSAEMSGSIZE, "Message too long"},
-    {WSAEPROTOTYPE, "Wrong protocol type for socket"},
-    {WSAENOPROTOOPT, "Bad protocol option"},
-    {WSAEPROTONOSUPPORT, "Protocol not supported"},
+    // WinSock's own failures, which no portable condition names; the others read as their
+    // condition does on every system (platform/system_failure.h).
     {WSAESOCKTNOSUPPORT, "Socket type not supported"},
-    {WSAEOPNOTSUPP, "Operation not supported"},
-    {WSAEAFNOSUPPORT, "Address family not supported"},
-    {WSAEADDRINUSE, "Address already in use"},
-    {WSAEADDRNOTAVAIL, "The requested address is not valid"},
-    {WSAENETDOWN, "The network is down"},
-    {WSAENETUNREACH, "The network is unreachable"},
-    {WSAENETRESET, "The network dropped the connection"},
-    {WSAECONNABORTED, "The connection was aborted"},
-    {WSAECONNRESET, "The connection was reset by the remote side"},
-    {WSAENOBUFS, "No buffer space available"},
-    {WSAEISCONN, "The socket is already connected"},
-    {WSAENOTCONN, "The socket is not connected"},
     {WSAESHUTDOWN, "Cannot send after the socket was shut down"},
-    {WSAETIMEDOUT, "The connection timed out"},
-    {WSAECONNREFUSED, "The connection was refused"},
     {WSAEHOSTDOWN, "The host is down"},
-    {WSAEHOSTUNREACH, "No route to host"},
     {WSASYSNOTREADY, "The network subsystem is unavailable"},
     {WSAVERNOTSUPPORTED, "WinSock 2.2 is not supported"},
     {WSANOTINITIALISED, "WinSock is not initialised"},
     {WSAEDISCON, "The remote side is shutting the connection down"},
+    // A name lookup's failures, in more words than the unreachable host they amount to.
     {WSAHOST_NOT_FOUND, "Host not found"},
     {WSATRY_AGAIN, "Host not found, or the name server did not answer"},
     {WSANO_RECOVERY, "The name server failed"},
@@ -107,16 +81,31 @@ constexpr CodeCondition kConditions[] = {
     {ERROR_NOT_ENOUGH_MEMORY, std::errc::not_enough_memory},
     {ERROR_OUTOFMEMORY, std::errc::not_enough_memory},
     {WSAEINTR, std::errc::interrupted},
+    {WSAEBADF, std::errc::bad_file_descriptor},
     {WSAEACCES, std::errc::permission_denied},
+    {WSAEFAULT, std::errc::bad_address},
     {WSAEINVAL, std::errc::invalid_argument},
     {WSAEMFILE, std::errc::too_many_files_open},
     {WSAEWOULDBLOCK, std::errc::operation_would_block},
+    {WSAEINPROGRESS, std::errc::operation_in_progress},
+    {WSAEALREADY, std::errc::connection_already_in_progress},
+    {WSAENOTSOCK, std::errc::not_a_socket},
+    {WSAEDESTADDRREQ, std::errc::destination_address_required},
+    {WSAEMSGSIZE, std::errc::message_size},
+    {WSAEPROTOTYPE, std::errc::wrong_protocol_type},
+    {WSAENOPROTOOPT, std::errc::no_protocol_option},
+    {WSAEPROTONOSUPPORT, std::errc::protocol_not_supported},
+    {WSAEOPNOTSUPP, std::errc::operation_not_supported},
+    {WSAEAFNOSUPPORT, std::errc::address_family_not_supported},
+    {WSAEADDRINUSE, std::errc::address_in_use},
     {WSAEADDRNOTAVAIL, std::errc::address_not_available},
     {WSAENETDOWN, std::errc::network_down},
     {WSAENETUNREACH, std::errc::network_unreachable},
+    {WSAENETRESET, std::errc::network_reset},
     {WSAECONNABORTED, std::errc::connection_aborted},
     {WSAECONNRESET, std::errc::connection_reset},
     {WSAENOBUFS, std::errc::no_buffer_space},
+    {WSAEISCONN, std::errc::already_connected},
     {WSAENOTCONN, std::errc::not_connected},
     {WSAETIMEDOUT, std::errc::timed_out},
     {WSAECONNREFUSED, std::errc::connection_refused},
@@ -178,6 +167,11 @@ const char* OwnText(unsigned long code) {
 
 std::string ErrorText(unsigned long code) {
     if (const char* own = OwnText(code)) return own;
+    if (code >= WSABASEERR && code < WSABASEERR + 2000) {
+        const int condition =
+            Win32Category().default_error_condition(static_cast<int>(code)).value();
+        if (const char* words = SocketFailureText(condition)) return words;
+    }
     std::string text = SystemText(static_cast<DWORD>(code));
     return text.empty() ? "Error " + std::to_string(code) : text;
 }

@@ -10,14 +10,16 @@
 namespace gor::platform::win32 {
 
 // Readable text for a Win32 or WinSock code: our own English wording for the WinSock codes
-// (the system's are localised and some are missing under Wine), for an antivirus program's
+// (the system's are localised and some are missing under Wine: a WinSock code with a portable
+// condition reads as that condition does on every system, see SocketFailureText in
+// platform/system_failure.h), for a failed name lookup, for an antivirus program's
 // verdict (ERROR_VIRUS_INFECTED, ERROR_VIRUS_DELETED: "an antivirus program blocked ...") and
 // for the signature verdicts the log names (TRUST_E_NOSIGNATURE: "not signed ..."), else the
 // system's text.
 std::string ErrorText(unsigned long code);
 
-// Our own words for `code` (a WinSock code, an antivirus program's verdict, a signature
-// verdict), or null where the system's are used.
+// Our own words for `code` where no portable condition has them (a WinSock code of its own, a
+// failed name lookup, an antivirus program's verdict, a signature verdict), or null.
 const char* OwnText(unsigned long code);
 
 // ERROR_ELEVATION_REQUIRED, ERROR_VIRUS_INFECTED and ERROR_VIRUS_DELETED, which mingw-w64's

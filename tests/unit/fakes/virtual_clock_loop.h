@@ -90,7 +90,12 @@ class VirtualClockLoop : public platform::EventLoop {
     }
 
     // Runs `task` at the next dispatch, before anything scheduled.
-    void Post(std::function<void()> task) { posted_.push_back(std::move(task)); }
+    void Post(std::function<void()> task) override { posted_.push_back(std::move(task)); }
+    // The work at once, as though its thread were done before the next dispatch.
+    void RunOffLoop(std::function<void()> work, std::function<void()> done) override {
+        work();
+        Post(std::move(done));
+    }
 
     std::unique_ptr<platform::Timer> CreateTimer(int intervalMs,
                                                  std::function<void()> onTick) override {
