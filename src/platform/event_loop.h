@@ -46,9 +46,8 @@ class EventLoop {
     // Runs `work` on a helper thread of its own, then `done` as Post does: how a blocking system
     // call (a name server, the proxy's auto-detection) waits without holding up the window.
     // `work` throws nothing and owns what it touches, as it may outlive its caller and the loop;
-    // `done` checks
-    // that what it touches still exists. Throws std::system_error, and runs neither, when no
-    // thread can be started.
+    // `done` checks that what it touches still exists. Throws std::system_error, and runs
+    // neither, when no thread can be started.
     virtual void RunOffLoop(std::function<void()> work, std::function<void()> done) = 0;
 };
 
