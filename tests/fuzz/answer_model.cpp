@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "download/answer_limits.h"
+#include "download/gor_download.h"
 
 namespace gor::fuzz {
 namespace {
@@ -13,6 +14,7 @@ constexpr std::string_view kBlankLine = "\r\n\r\n";
 constexpr std::size_t kMaxHeader = download::kMaxAnswerHeader;
 constexpr std::size_t kMaxDigits = 15;     // longer numbers are beyond what the model reads
 constexpr std::size_t kMaxSizeLine = 256;  // longer chunk-size lines meet the control's bound
+constexpr std::uint64_t kResumeOverlap = download::GorDownload::kResumeOverlap;
 
 std::string Lower(std::string_view text) {
     std::string out(text);
@@ -326,7 +328,9 @@ Expectation ExpectProbe(const Delivery& answer, ProbeLength& length) {
 Expectation ExpectDownload(const std::string& old, const ProbeLength& probe,
                            const Delivery& answer) {
     const std::string_view bytes = answer.bytes;
-    const std::uint64_t asked = old.empty() ? 0 : old.size() - 1;  // where the request starts
+    // Where the request starts: the last bytes held are asked for again, to be compared.
+    const std::uint64_t held = old.size();
+    const std::uint64_t asked = held - std::min<std::uint64_t>(held, kResumeOverlap);
     const Head head = FindHead(bytes);
     if (head.kind == Head::Unclear) return Unclear("download header beyond the bound");
     if (head.kind == Head::Cut) {
@@ -386,9 +390,12 @@ Expectation ExpectDownload(const std::string& old, const ProbeLength& probe,
         // Without a Content-Length the piece runs until the close and must fill the range.
         (lengths.kind == Lengths::One ? whole : byClose) = *total - *first;
         fileEnd = *total;
-        // The piece starts with the last byte held again: another byte there is another file.
+        // The piece starts with the last bytes held again: other bytes there, or a file that
+        // ends inside them, are another file's.
         const std::string_view piece = bytes.substr(head.bodyStart);
-        if (!old.empty() && !piece.empty() && piece.front() != old.back())
+        const std::string_view overlap = std::string_view(old).substr(asked);
+        const std::size_t compared = std::min(piece.size(), overlap.size());
+        if (*total < held || piece.substr(0, compared) != overlap.substr(0, compared))
             return Clear({Ending::DataError}, {std::string(), old}, "206 not continuing the old");
     } else if (chunked) {
         if (probe.kind == ProbeLength::Known) fileEnd = probe.value;
