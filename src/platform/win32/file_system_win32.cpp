@@ -185,6 +185,17 @@ class HeldFileWin32 final : public HeldFile {
     std::string path_;
 };
 
+// A new handle in the object that owns it; the handle is closed should that object not come.
+template <class Owner>
+std::unique_ptr<Owner> Owned(HANDLE handle, const std::string& path) {
+    try {
+        return std::make_unique<Owner>(handle, path);
+    } catch (...) {
+        ::CloseHandle(handle);
+        throw;
+    }
+}
+
 }  // namespace
 
 bool FileSystemWin32::FindFile(const std::string& path, std::uint32_t attributeMask) {
@@ -221,23 +232,13 @@ std::unique_ptr<File> FileSystemWin32::OpenReadWrite(const std::string& path) {
         ::CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) ThrowLastError("CreateFileW", path);
-    try {
-        return std::make_unique<FileWin32>(handle, path);
-    } catch (...) {
-        ::CloseHandle(handle);
-        throw;
-    }
+    return Owned<FileWin32>(handle, path);
 }
 
 std::unique_ptr<HeldFile> FileSystemWin32::Hold(const std::string& path, HoldFor purpose) {
     const HANDLE handle = OpenHeld(Widen(path), purpose);
     if (handle == INVALID_HANDLE_VALUE) ThrowLastError("CreateFileW", path);
-    try {
-        return std::make_unique<HeldFileWin32>(handle, path);
-    } catch (...) {
-        ::CloseHandle(handle);
-        throw;
-    }
+    return Owned<HeldFileWin32>(handle, path);
 }
 
 // Anyone may open a file to read its attributes (FILE_READ_ATTRIBUTES comes with listing its
