@@ -65,6 +65,7 @@ class RecordingWindow : public platform::LauncherWindow {
         Change("msgbox");
     }
     void Unload() override { Change("unload"); }
+    void SetUpAccessibility() override {}
 
     void SetBorderStyleNone() override { Shaping("border none"); }
     int PictureWidthPixels() override { return Shaping("width"), picture.width; }
