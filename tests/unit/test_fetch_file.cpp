@@ -350,8 +350,9 @@ TEST(WithTheControl, ConnectionThatCannotBeMadeIsTriedTwiceMore) {
 // retry walks the list again from its first.
 TEST(WithTheControl, ProxiesAreTriedInTheirOrderThenDirect) {
     struct Settings : platform::SystemProxy {
-        platform::ProxyStart Start(const std::string&,
-                                   std::function<void(platform::ProxySettings)>) override {
+        platform::ProxyStart Start(
+            const std::string&,
+            std::function<void(platform::ProxySource, platform::ProxySettings)>) override {
             return {{platform::ProxySource::Named, "a:1;b:2;DIRECT", "", ""}};
         }
     } proxy;
