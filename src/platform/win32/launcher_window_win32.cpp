@@ -71,9 +71,9 @@ LRESULT CALLBACK SilentText(HWND text, UINT message, WPARAM wParam, LPARAM lPara
 
 // Marks the STATICs as polite live regions: a screen reader speaks their new captions when it
 // is free, though they never have the focus. The annotation service is a COM object of the
-// system's (oleacc.dll); where it is missing or refuses (before Windows 8, Wine) this throws,
-// and the lines are read all the same, only not spoken unasked. COM stays set up on this
-// thread to its end.
+// system's (oleacc.dll); where it is missing or refuses (before Windows 8) this throws, and
+// the lines are read all the same, only not spoken unasked. COM stays set up on this thread
+// to its end.
 void MarkPoliteLiveRegions(std::initializer_list<HWND> texts) {
     using CoInitializeExFn = HRESULT(WINAPI*)(LPVOID, DWORD);
     using CoCreateInstanceFn = HRESULT(WINAPI*)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*);
