@@ -233,27 +233,37 @@ void DownloadRoad::LogRetry(std::optional<double> pause, bool inTime) {
               std::to_string(std::lround(*pause * 1000)) + " ms");
 }
 
-// The settings set by hand are read at once; auto-detection and the script answer from another
-// thread, waited for kProxyLookupSeconds at most. One that outlasts its bound may end later:
+// The settings set by hand are read at once; auto-detection and the script answer from other
+// threads, waited for kProxyLookupSeconds at most. One that outlasts its bound may end later:
 // its answer then finds nothing to fill.
 void DownloadRoad::LookUpProxy(const std::string& url) {
     if (!proxy_) return;
-    struct Detected {
-        bool ended = false;
-        platform::ProxySettings settings;
+    struct Answers : ProxyAnswers {
+        bool arrived = false;  // since the wait last looked
     };
-    const auto detected = std::make_shared<Detected>();
+    const auto answers = std::make_shared<Answers>();
     const platform::ProxyStart start =
-        proxy_->Start(url, [weak = std::weak_ptr(detected)](platform::ProxySettings settings) {
-            if (const auto waiting = weak.lock()) *waiting = Detected{true, std::move(settings)};
+        proxy_->Start(url, [weak = std::weak_ptr(answers)](platform::ProxySource asked,
+                                                           platform::ProxySettings answer) {
+            const auto waiting = weak.lock();
+            if (!waiting) return;
+            (asked == platform::ProxySource::Script ? waiting->script : waiting->autoDetection) =
+                std::move(answer);
+            waiting->arrived = true;
         });
-    if (start.detecting) window_.WaitUntil(loop_.Now() + kProxyLookupSeconds, &detected->ended);
-    const platform::ProxySettings settings =
-        SettingsToUse(start, detected->ended ? std::optional(detected->settings) : std::nullopt);
+    const double begin = loop_.Now();
+    std::optional<platform::ProxySettings> settings;
+    while (!(settings = SettingsToUse(start, *answers, loop_.Now() - begin))) {
+        answers->arrived = false;
+        const double elapsed = loop_.Now() - begin;
+        window_.WaitUntil(begin + (elapsed < kAutoDetectionShareSeconds ? kAutoDetectionShareSeconds
+                                                                        : kProxyLookupSeconds),
+                          &answers->arrived);
+    }
     std::string skipped;
-    routes_ = ChooseRoutes(settings, GorDownload1.host(), &skipped);
+    routes_ = ChooseRoutes(*settings, GorDownload1.host(), GorDownload1.port(), &skipped);
     if (!skipped.empty()) log_.Line("proxy: skipped " + skipped);
-    log_.Line("proxy: " + DescribeRoutes(settings, routes_));
+    log_.Line("proxy: " + DescribeRoutes(*settings, routes_));
     UseRoute(0);
 }
 

@@ -102,6 +102,8 @@ frmLaunch::~frmLaunch() {
 void frmLaunch::Form_Load() try {
     ClaimFolder();
     OpenLog();
+    // An extra for screen readers, after the claim: its failure is logged, and costs nothing.
+    SkipOnFailure(this, "setting up accessibility", [&] { window_.SetUpAccessibility(); });
     LaunchStep = 1;
     ShapeFormToPicture(window_, window::kTransparentColor);  // the region is the window's now
     AppDir = process_.AppPath();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <optional>
 #include <utility>
 
@@ -57,12 +58,32 @@ bool Matches(std::string_view pattern, std::string_view text) {
     return pattern.find_first_not_of('*', p) == npos;
 }
 
-// An entry of Windows' bypass list: "<local>" names every host without a dot.
-bool InBypassList(std::string_view entry, std::string_view host) {
+// "host[:port]" or "[IPv6 address][:port]" cut into host and port (empty when none is
+// given); an IPv6 address without brackets is all host. Nothing for a bracket left open.
+std::optional<std::pair<std::string_view, std::string_view>> HostAndPort(std::string_view text) {
+    if (text.starts_with('[')) {
+        const std::size_t close = text.find(']');
+        if (close == npos) return std::nullopt;
+        const std::string_view rest = text.substr(close + 1);
+        return std::pair{text.substr(1, close - 1),
+                         rest.starts_with(':') ? rest.substr(1) : std::string_view()};
+    }
+    if (const std::size_t colon = text.find(':'); colon != npos && colon == text.rfind(':'))
+        return std::pair{text.substr(0, colon), text.substr(colon + 1)};
+    return std::pair{text, std::string_view()};
+}
+
+// An entry of Windows' bypass list, "[scheme://]host[:port]": "<local>" names every host
+// without a dot; the host may hold "*" wildcards or be an IPv6 address in brackets; an entry
+// with a port names the host at that port only.
+bool InBypassList(std::string_view entry, std::string_view host, std::uint16_t port) {
     if (SameText(entry, "<local>")) return host.find('.') == npos;
     if (const std::size_t scheme = entry.find("://"); scheme != npos)
         entry.remove_prefix(scheme + 3);
-    return Matches(entry, host);
+    const auto pattern = HostAndPort(entry);
+    if (!pattern || (!pattern->second.empty() && download::ParsePort(pattern->second) != port))
+        return false;
+    return Matches(pattern->first, host);
 }
 
 // An entry of no_proxy as curl reads it: "*" names every host, a name itself and every host
@@ -75,12 +96,12 @@ bool InNoProxy(std::string_view entry, std::string_view host) {
     return SameText(host.substr(tail), entry) && (tail == 0 || host[tail - 1] == '.');
 }
 
-bool Bypassed(const ProxySettings& settings, std::string_view host) {
+bool Bypassed(const ProxySettings& settings, std::string_view host, std::uint16_t port) {
     const bool environment = settings.source == ProxySource::Environment;
     const std::string_view separators = environment ? kNoProxySeparators : kListSeparators;
     std::size_t at = 0;
     for (std::string_view entry; !(entry = NextEntry(settings.bypass, at, separators)).empty();) {
-        if (environment ? InNoProxy(entry, host) : InBypassList(entry, host)) return true;
+        if (environment ? InNoProxy(entry, host) : InBypassList(entry, host, port)) return true;
     }
     return false;
 }
@@ -98,17 +119,9 @@ std::optional<ProxyRoute> RouteOf(std::string_view entry, std::string_view defau
     }
     entry = entry.substr(0, entry.find('/'));
     if (const std::size_t at = entry.rfind('@'); at != npos) entry.remove_prefix(at + 1);
-    std::string_view host = entry, port;
-    if (entry.starts_with('[')) {
-        const std::size_t close = entry.find(']');
-        if (close == npos) return std::nullopt;
-        host = entry.substr(1, close - 1);
-        if (entry.substr(close + 1).starts_with(':')) port = entry.substr(close + 2);
-    } else if (const std::size_t colon = entry.find(':'); colon == entry.rfind(':')) {
-        host = entry.substr(0, colon);  // else an IPv6 address without brackets or port
-        if (colon != npos) port = entry.substr(colon + 1);
-    }
-    if (host.empty()) return std::nullopt;
+    const auto hostPort = HostAndPort(entry);
+    if (!hostPort || hostPort->first.empty()) return std::nullopt;
+    const auto [host, port] = *hostPort;
     return ProxyRoute{std::string(host), std::string(port.empty() ? defaultPort : port)};
 }
 
@@ -138,28 +151,40 @@ const char* SourceName(ProxySource source) {
 
 }  // namespace
 
-ProxySettings SettingsToUse(const platform::ProxyStart& start,
-                            const std::optional<ProxySettings>& detected) {
-    if (!start.detecting) return start.manual;
-    if (detected && detected->source != ProxySource::None) return *detected;
+std::optional<ProxySettings> SettingsToUse(const platform::ProxyStart& start,
+                                           const ProxyAnswers& answers, double elapsed) {
+    const auto found = [](const std::optional<ProxySettings>& answer) {
+        return answer && answer->source != ProxySource::None;
+    };
+    if (found(answers.autoDetection)) return answers.autoDetection;
+    const bool late = elapsed >= kProxyLookupSeconds;
+    const bool detecting = start.askingAutoDetection && !answers.autoDetection;
+    if (found(answers.script) && (!detecting || late || elapsed >= kAutoDetectionShareSeconds))
+        return answers.script;
+    if (!late && (detecting || (start.askingScript && !answers.script))) return std::nullopt;
     ProxySettings settings = start.manual;
-    const std::string why =
-        detected ? detected->failure
-                 : "the system gave no answer within " + FormatLength(kProxyLookupSeconds) + " s";
-    if (!why.empty()) settings.failure += (settings.failure.empty() ? "" : "; ") + why;
+    const auto note = [&settings](bool asked, const std::optional<ProxySettings>& answer,
+                                  const char* what) {
+        const std::string why =
+            !asked   ? std::string()
+            : answer ? answer->failure
+                     : what + (": no answer within " + FormatLength(kProxyLookupSeconds) + " s");
+        if (!why.empty()) settings.failure += (settings.failure.empty() ? "" : "; ") + why;
+    };
+    note(start.askingAutoDetection, answers.autoDetection, "auto-detection");
+    note(start.askingScript, answers.script, "the script");
     return settings;
 }
 
 std::vector<ProxyRoute> ChooseRoutes(const ProxySettings& settings, std::string_view host,
-                                     std::string* skipped) {
+                                     std::string_view port, std::string* skipped) {
     const std::string_view defaultPort =
         settings.source == ProxySource::Environment ? "1080" : "80";
     std::vector<ProxyRoute> routes;
-    const auto skip = [skipped](std::string_view entry, const char* why) {
-        if (skipped)
-            *skipped += (skipped->empty() ? "" : ", ") + std::string(entry) + " (" + why + ")";
+    const auto skip = [skipped](const std::string& entry, const char* why) {
+        if (skipped) *skipped += (skipped->empty() ? "" : ", ") + entry + " (" + why + ")";
     };
-    bool direct = Bypassed(settings, host);
+    bool direct = Bypassed(settings, host, download::ParsePort(port).value_or(0));
     std::size_t at = 0;
     std::string_view entry = NextEntry(settings.proxies, at, kListSeparators);
     while (!direct && !entry.empty()) {
@@ -169,16 +194,17 @@ std::vector<ProxyRoute> ChooseRoutes(const ProxySettings& settings, std::string_
         } else if (IsScriptKeyword(entry) && !next.empty()) {
             // A script's keyword before its proxy; alone, "proxy" is a host's name.
             if (!SameText(entry, "PROXY")) {
-                skip(std::string(entry) + " " + std::string(next), "not an HTTP proxy");
+                skip(std::string(entry) + " " + platform::WithoutUserInfo(next),
+                     "not an HTTP proxy");
                 next = NextEntry(settings.proxies, at, kListSeparators);
             }
         } else if (auto route = RouteOf(entry, defaultPort)) {
             if (download::ParsePort(route->port))
                 routes.push_back(std::move(*route));
             else
-                skip(entry, "no port from 1 to 65535");
+                skip(platform::WithoutUserInfo(entry), "no port from 1 to 65535");
         } else if (entry.find("://") != npos) {
-            skip(entry, "not an HTTP proxy");
+            skip(platform::WithoutUserInfo(entry), "not an HTTP proxy");
         }
         entry = next;
     }

@@ -28,6 +28,10 @@ class LauncherWindow {
     virtual void MsgBox(const std::string& text, const std::string& title, int style) = 0;
     // Closes the window (unload); the program ends right after.
     virtual void Unload() = 0;
+    // What assistive technology gets beyond the labels' own accessible names (a screen reader
+    // speaks a new caption unasked). An extra: throws when it cannot be set up, and the window
+    // works the same without it.
+    virtual void SetUpAccessibility() = 0;
 
     // --- what the shaping routine uses (the window is still hidden then)
     virtual void SetBorderStyleNone() = 0;

@@ -350,8 +350,9 @@ TEST(WithTheControl, ConnectionThatCannotBeMadeIsTriedTwiceMore) {
 // retry walks the list again from its first.
 TEST(WithTheControl, ProxiesAreTriedInTheirOrderThenDirect) {
     struct Settings : platform::SystemProxy {
-        platform::ProxyStart Start(const std::string&,
-                                   std::function<void(platform::ProxySettings)>) override {
+        platform::ProxyStart Start(
+            const std::string&,
+            std::function<void(platform::ProxySource, platform::ProxySettings)>) override {
             return {{platform::ProxySource::Named, "a:1;b:2;DIRECT", "", ""}};
         }
     } proxy;
@@ -376,6 +377,30 @@ TEST(WithTheControl, ProxiesAreTriedInTheirOrderThenDirect) {
         for (std::size_t i = 3; i < expected.size(); ++i) expected[i] = expected[i % 3];
         EXPECT_EQ(connects, expected) << error;
     }
+}
+
+// A script's answer waits for auto-detection only for its share of the bound: the wait wakes
+// for it though nothing more arrives.
+TEST(WithTheControl, TheScriptWaitsForAutoDetectionOnlyForItsShare) {
+    using enum platform::ProxySource;
+    struct Settings : platform::SystemProxy {
+        VirtualClockLoop* loop = nullptr;
+        double begin = 0;
+        platform::ProxyStart Start(
+            const std::string&,
+            std::function<void(platform::ProxySource, platform::ProxySettings)> detected) override {
+            begin = loop->Now();
+            loop->At(begin + 1, [detected] { detected(Script, {Script, "s:1", "", ""}); });
+            return {{}, true, true};
+        }
+    } proxy;
+    LaunchRig rig(nullptr, &proxy);
+    proxy.loop = &rig.loop;
+    rig.Run();
+    const std::string log = rig.files.Bytes(kAppDir + launcher::kPathSeparator + "gorlaunch.log");
+    const std::size_t line = log.find("] proxy: s:1 (script)");
+    EXPECT_NEAR(std::stod(log.substr(log.rfind('[', line) + 1)),
+                proxy.begin + launcher::kAutoDetectionShareSeconds, 0.01);
 }
 
 }  // namespace

@@ -85,6 +85,12 @@ TEST(LaunchLog, TellsTheFailuresOfSkippedSteps) {
     EXPECT_EQ(std::count(lines.begin(), lines.end(),
                          "the Progress handler failed: window refused: percent=100 %"),
               1);
+    LaunchRig extra;  // an extra for screen readers costs a start nothing but its line
+    extra.Put(kExe, Updater("present"));
+    extra.window.failOn = "accessibility";
+    EXPECT_EQ(extra.Run(), launcher::kExitStarted);
+    EXPECT_EQ(LogLines(extra).at(1),
+              "setting up accessibility failed: window refused: accessibility");
 }
 
 TEST(LaunchLog, IsBoundedAndCostsNothingWhereItCannotBeWritten) {

@@ -10,7 +10,7 @@ TEST(ProxyChoice, RoutesFromTheSettings) {
     using enum platform::ProxySource;
     const struct {
         platform::ProxySource source;
-        const char *proxies, *bypass, *host, *routes;
+        const char *proxies, *bypass, *host, *routes, *port = "80";
     } cases[] = {
         {None, "", "", "up.example.com", "direct (none set)"},
         {Named, "10.0.0.1:3128", "", "up.example.com", "10.0.0.1:3128 (named)"},
@@ -34,31 +34,57 @@ TEST(ProxyChoice, RoutesFromTheSettings) {
         // Skipped, with the next entry taken: a bad port, a script's SOCKS and HTTPS proxies.
         {Named, "p:99999;q:x;r:1", "", "x", "r:1 (named)"},
         {Script, "SOCKS s:1080; HTTPS h:443; PROXY a:81", "", "x", "a:81 (script)"},
+        // A bypass entry with a port names that port only; an IPv6 address is in brackets.
+        {Named, "p:1", "x:8080", "x", "p:1 (named)"},
+        {Named, "p:1", "x:8080", "x", "direct (named, bypassing x:8080)", "8080"},
+        {Named, "p:1", "[::1]", "::1", "direct (named, bypassing [::1])"},
+        {Named, "p:1", "[::1]:8080", "::1", "direct (named, bypassing [::1]:8080)", "8080"},
     };
     for (const auto& c : cases) {
         const platform::ProxySettings settings{c.source, c.proxies, c.bypass, {}};
-        EXPECT_EQ(DescribeRoutes(settings, ChooseRoutes(settings, c.host)), c.routes)
+        EXPECT_EQ(DescribeRoutes(settings, ChooseRoutes(settings, c.host, c.port)), c.routes)
             << c.proxies << " | " << c.bypass << " | " << c.host;
     }
+    // The log names a skipped entry without its user information.
+    std::string skipped;
+    ChooseRoutes({Environment, "http_proxy=http://user:secret@p:3128", "", {}}, "x", "80",
+                 &skipped);
+    EXPECT_EQ(skipped, "http_proxy=http://p:3128 (not an HTTP proxy)");
 }
 
-// The proxy set by hand decides where auto-detection and the script failed or were slow.
+// The proxy set by hand decides where auto-detection and the script failed or were slow;
+// auto-detection's answer comes first, but keeps a script's waiting only for its share.
 TEST(ProxyChoice, ManualProxyAfterDetection) {
     using enum platform::ProxySource;
-    const platform::ProxyStart start{{Named, "m:8080", "", ""}, true};
     const platform::ProxySettings failed{None, "", "", "auto-detection: found no script"};
+    const platform::ProxySettings detected{AutoDetected, "d:1", "", ""};
     const platform::ProxySettings found{Script, "s:3128", "", ""};
     const struct {
-        std::optional<platform::ProxySettings> detected;
-        const char* routes;
+        bool detecting, scripting;
+        std::optional<platform::ProxySettings> autoDetection, script;
+        double elapsed;
+        const char* routes;  // "" while the wait goes on
     } cases[] = {
-        {failed, "m:8080 (named; auto-detection: found no script)"},
-        {std::nullopt, "m:8080 (named; the system gave no answer within 5 s)"},
-        {found, "s:3128 (script)"},
+        {true, false, failed, {}, 0, "m:8080 (named; auto-detection: found no script)"},
+        {true,
+         true,
+         {},
+         {},
+         5,
+         "m:8080 (named; auto-detection: no answer within 5 s; the script: no answer within 5 s)"},
+        {false, true, {}, found, 0, "s:3128 (script)"},
+        {true, true, {}, found, 2.4, ""},
+        {true, true, {}, found, 2.5, "s:3128 (script)"},
+        {true, true, failed, found, 0, "s:3128 (script)"},
+        {true, true, detected, found, 0, "d:1 (auto-detected)"},
+        {true, true, failed, {}, 4.9, ""},
     };
     for (const auto& c : cases) {
-        const platform::ProxySettings settings = SettingsToUse(start, c.detected);
-        EXPECT_EQ(DescribeRoutes(settings, ChooseRoutes(settings, "x")), c.routes);
+        const platform::ProxyStart start{{Named, "m:8080", "", ""}, c.detecting, c.scripting};
+        const auto settings = SettingsToUse(start, {c.autoDetection, c.script}, c.elapsed);
+        EXPECT_EQ(settings ? DescribeRoutes(*settings, ChooseRoutes(*settings, "x", "80")) : "",
+                  c.routes)
+            << c.elapsed;
     }
 }
 

@@ -428,10 +428,10 @@ TEST(Win32SystemProxy, DetectionWakesTheWaitingLoop) {
     SystemProxyWin32 proxy(loop);
     bool detected = false;
     const ProxyStart start = proxy.Start("http://update.invalid/gorupd.new",
-                                         [&](const ProxySettings&) { detected = true; });
+                                         [&](ProxySource, ProxySettings) { detected = true; });
     const double begin = loop.Now(), deadline = begin + 60;
     while (!detected && loop.Now() < deadline) loop.DispatchEvents(deadline);
-    EXPECT_TRUE(start.detecting && detected);
+    EXPECT_TRUE(start.askingAutoDetection && detected);
     EXPECT_LT(loop.Now() - begin, 50);
     auto gone = std::make_unique<EventLoopWin32>();
     gone->RunOffLoop([] { ::Sleep(200); }, [&detected] { detected = false; });

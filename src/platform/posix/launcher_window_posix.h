@@ -23,6 +23,8 @@ class LauncherWindowPosix final : public LauncherWindow {
     // Printed, then answered at once as if OK had been pressed.
     void MsgBox(const std::string& text, const std::string& title, int style) override;
     void Unload() override;
+    // The console's lines are plain text already: nothing to set up.
+    void SetUpAccessibility() override {}
 
     void SetBorderStyleNone() override;
     // The launcher picture's size, on a screen of 96 dots per inch.

@@ -14,7 +14,8 @@ std::string Variable(const char* name) {
 
 }  // namespace
 
-ProxyStart SystemProxyPosix::Start(const std::string&, std::function<void(ProxySettings)>) {
+ProxyStart SystemProxyPosix::Start(const std::string&,
+                                   std::function<void(ProxySource, ProxySettings)>) {
     ProxyStart start;
     start.manual.proxies = Variable("http_proxy");
     if (!start.manual.proxies.empty()) {

@@ -13,7 +13,8 @@ namespace gor::platform::posix {
 class SystemProxyPosix final : public SystemProxy {
   public:
     // Reads the environment at once: nothing is detected.
-    ProxyStart Start(const std::string& url, std::function<void(ProxySettings)> detected) override;
+    ProxyStart Start(const std::string& url,
+                     std::function<void(ProxySource, ProxySettings)> detected) override;
 };
 
 }  // namespace gor::platform::posix

@@ -71,8 +71,9 @@ LRESULT CALLBACK SilentText(HWND text, UINT message, WPARAM wParam, LPARAM lPara
 
 // Marks the STATICs as polite live regions: a screen reader speaks their new captions when it
 // is free, though they never have the focus. The annotation service is a COM object of the
-// system's (oleacc.dll); where it is missing or refuses (before Windows 8, Wine) the lines
-// are read all the same, only not spoken unasked. COM stays set up on this thread to its end.
+// system's (oleacc.dll); where it is missing or refuses (before Windows 8) this throws, and
+// the lines are read all the same, only not spoken unasked. COM stays set up on this thread
+// to its end.
 void MarkPoliteLiveRegions(std::initializer_list<HWND> texts) {
     using CoInitializeExFn = HRESULT(WINAPI*)(LPVOID, DWORD);
     using CoCreateInstanceFn = HRESULT(WINAPI*)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*);
@@ -80,11 +81,11 @@ void MarkPoliteLiveRegions(std::initializer_list<HWND> texts) {
     Require<CoInitializeExFn>(ole32, "CoInitializeEx")(
         nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     IAccPropServices* services = nullptr;
-    if (FAILED(Require<CoCreateInstanceFn>(ole32, "CoCreateInstance")(
-            kAccPropServices, nullptr, CLSCTX_INPROC_SERVER, kIAccPropServices,
-            reinterpret_cast<void**>(&services)))) {
-        return;
-    }
+    const HRESULT created = Require<CoCreateInstanceFn>(ole32, "CoCreateInstance")(
+        kAccPropServices, nullptr, CLSCTX_INPROC_SERVER, kIAccPropServices,
+        reinterpret_cast<void**>(&services));
+    if (FAILED(created) || services == nullptr)
+        throw Win32Error(static_cast<DWORD>(created), "CoCreateInstance (CAccPropServices)");
     VARIANT polite{};
     polite.vt = VT_I4;
     polite.lVal = kLiveSettingPolite;
@@ -279,7 +280,6 @@ LauncherWindowWin32::LauncherWindowWin32()
     try {
         MakeText(lblStatus);
         MakeText(lblPercent);
-        MarkPoliteLiveRegions({lblStatus.text, lblPercent.text});
         ScaleTo(WindowDpi(window_));
     } catch (...) {
         Destroy();
@@ -483,6 +483,10 @@ void LauncherWindowWin32::Show() {
     ::ShowWindow(window_, SW_SHOW);
     ::UpdateWindow(window_);
     shown_ = true;
+}
+
+void LauncherWindowWin32::SetUpAccessibility() {
+    if (window_ != nullptr) MarkPoliteLiveRegions({lblStatus.text, lblPercent.text});
 }
 
 void LauncherWindowWin32::MsgBox(const std::string& text, const std::string& title, int style) {

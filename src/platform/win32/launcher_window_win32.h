@@ -39,6 +39,9 @@ class LauncherWindowWin32 final : public LauncherWindow {
     void Show() override;
     void MsgBox(const std::string& text, const std::string& title, int style) override;
     void Unload() override;
+    // Marks the two lines as polite live regions; throws when COM or the annotation service
+    // cannot be had.
+    void SetUpAccessibility() override;
 
     void SetBorderStyleNone() override;
     int PictureWidthPixels() override;

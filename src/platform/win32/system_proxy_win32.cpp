@@ -1,12 +1,11 @@
-// WinHttpGetIEProxyConfigForCurrentUser at once, and WinHttpGetProxyForUrl off the loop where
-// auto-detection or a configuration script is set.
+// WinHttpGetIEProxyConfigForCurrentUser at once, and WinHttpGetProxyForUrl off the loop, one
+// helper thread each, where auto-detection or a configuration script is set.
 #include "platform/win32/system_proxy_win32.h"
 
 #include <windows.h>
 #include <winhttp.h>
 
 #include <memory>
-#include <optional>
 #include <utility>
 
 #include "platform/win32/system_library.h"
@@ -49,15 +48,6 @@ std::string Text(LPCWSTR text) {
     return text ? Narrow(text) : std::string();
 }
 
-// `url` without the user information ("user:password@") it may carry: no place for the log.
-std::string WithoutUserInfo(std::string url) {
-    const std::size_t scheme = url.find("://");
-    const std::size_t start = scheme == std::string::npos ? 0 : scheme + 3;
-    const std::size_t at = url.rfind('@', url.find_first_of("/?#", start));
-    if (at != std::string::npos && at >= start) url.erase(start, at + 1 - start);
-    return url;
-}
-
 // A session that asks for nothing through a proxy: the script is fetched direct.
 class Session {
   public:
@@ -79,75 +69,74 @@ class Session {
     HINTERNET handle_ = nullptr;
 };
 
-// What auto-detection (`script` null) or the script at `script` says for `url`; nothing when
-// it gives no answer, and why is added to `failure`.
-std::optional<ProxySettings> FromScript(Module winhttp, const Session& session,
-                                        const std::wstring& url, LPCWSTR script,
-                                        std::string& failure) {
+// What auto-detection (`script` null) or the script at `script` says for `url`, asked in a
+// session of its own; ERROR_SUCCESS, or the error, with nothing in `found`.
+DWORD Ask(Module winhttp, const std::wstring& url, LPCWSTR script, bool autoLogon,
+          ProxySettings& found) {
+    const Session session(winhttp);
     WINHTTP_AUTOPROXY_OPTIONS options{};
     options.dwFlags = script ? WINHTTP_AUTOPROXY_CONFIG_URL : WINHTTP_AUTOPROXY_AUTO_DETECT;
     options.dwAutoDetectFlags =
         script ? 0 : WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
     options.lpszAutoConfigUrl = script;
-    // Whoever answers auto-detection (DHCP, a "wpad" name) could otherwise challenge the
-    // script's download and collect the player's logon.
-    options.fAutoLogonIfChallenged = FALSE;
+    options.fAutoLogonIfChallenged = autoLogon ? TRUE : FALSE;
     ProxyInfo info;
     if (!Require<GetProxyForUrlFn>(winhttp, "WinHttpGetProxyForUrl")(session.handle(), url.c_str(),
                                                                      &options, &info)) {
-        const DWORD error = ::GetLastError();
-        // Auto-detection that finds no script is the common case, not a fault.
-        const std::string why = error == ERROR_WINHTTP_AUTODETECTION_FAILED
-                                    ? "found no script"
-                                    : Win32Error(error, "WinHttpGetProxyForUrl").what();
-        failure +=
-            std::string(failure.empty() ? "" : "; ") +
-            (script ? "script " + WithoutUserInfo(Narrow(script)) : std::string("auto-detection")) +
-            ": " + why;
-        return std::nullopt;
+        return ::GetLastError();
     }
-    ProxySettings settings{script ? ProxySource::Script : ProxySource::AutoDetected,
-                           Text(info.lpszProxy),
-                           Text(info.lpszProxyBypass),
-                           {}};
-    if (info.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY) settings.proxies = "DIRECT";
-    return settings;
+    found = ProxySettings{script ? ProxySource::Script : ProxySource::AutoDetected,
+                          Text(info.lpszProxy),
+                          Text(info.lpszProxyBypass),
+                          {}};
+    if (info.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY) found.proxies = "DIRECT";
+    return ERROR_SUCCESS;
 }
 
-// What auto-detection and the script are asked: the helper thread's own copy.
+// What auto-detection (`script` empty) or the script at `script` is asked: the helper
+// thread's own copy.
 struct Detection {
     std::wstring url;
-    bool autoDetect;
-    std::wstring script;  // empty when none is set
+    std::wstring script;
 };
 
-// Auto-detection first, then the script, as in Windows' own HTTP stack; source None, with why,
-// where neither gives an answer. Throws nothing.
+// The answer of auto-detection or of the script; source None, with why, where it gives none.
+// Throws nothing.
 ProxySettings Detect(const Detection& detection) noexcept {
-    ProxySettings none;
+    ProxySettings answer;
+    const LPCWSTR script = detection.script.empty() ? nullptr : detection.script.c_str();
     try {
         const Module winhttp = SystemLibrary(L"winhttp.dll");
-        const Session session(winhttp);
-        std::optional<ProxySettings> found;
-        if (detection.autoDetect)
-            found = FromScript(winhttp, session, detection.url, nullptr, none.failure);
-        if (!found && !detection.script.empty())
-            found =
-                FromScript(winhttp, session, detection.url, detection.script.c_str(), none.failure);
-        if (found) return *found;
+        // The player's logon is offered only where Windows' own pattern offers it: to the
+        // script the administrator set, once it asked for one, in a new session as that error
+        // wants. Whoever answers auto-detection (DHCP, a "wpad" name) could otherwise
+        // challenge the download and collect the logon.
+        DWORD error = Ask(winhttp, detection.url, script, false, answer);
+        if (error == ERROR_WINHTTP_LOGIN_FAILURE && script)
+            error = Ask(winhttp, detection.url, script, true, answer);
+        if (error == ERROR_SUCCESS) return answer;
+        // Auto-detection that finds no script is the common case, not a fault.
+        answer.failure = error == ERROR_WINHTTP_AUTODETECTION_FAILED
+                             ? "found no script"
+                             : Win32Error(error, "WinHttpGetProxyForUrl").what();
     } catch (const std::exception& failure) {
         try {
-            none.failure += (none.failure.empty() ? "" : "; ") + std::string(failure.what());
+            answer.failure = failure.what();
         } catch (...) {
         }
     }
-    return none;
+    try {
+        answer.failure.insert(
+            0, (script ? "script " + WithoutUserInfo(Narrow(script)) : "auto-detection") + ": ");
+    } catch (...) {
+    }
+    return answer;
 }
 
 }  // namespace
 
 ProxyStart SystemProxyWin32::Start(const std::string& url,
-                                   std::function<void(ProxySettings)> detected) {
+                                   std::function<void(ProxySource, ProxySettings)> detected) {
     ProxyStart start;
     try {
         const Module winhttp = SystemLibrary(L"winhttp.dll");
@@ -158,14 +147,22 @@ ProxyStart SystemProxyWin32::Start(const std::string& url,
             start.manual = ProxySettings{
                 ProxySource::Named, Text(config.lpszProxy), Text(config.lpszProxyBypass), {}};
         }
-        if (!config.fAutoDetect && !config.lpszAutoConfigUrl) return start;
-        Detection detection{Widen(url), config.fAutoDetect != FALSE,
-                            config.lpszAutoConfigUrl ? config.lpszAutoConfigUrl : L""};
-        auto answer = std::make_shared<ProxySettings>();
-        loop_.RunOffLoop(
-            [detection = std::move(detection), answer] { *answer = Detect(detection); },
-            [answer, detected = std::move(detected)] { detected(*answer); });
-        start.detecting = true;
+        // Each asked on a helper thread of its own, so a slow detection leaves the script its
+        // share of the wait.
+        const auto ask = [&](ProxySource asked, std::wstring script) {
+            auto answer = std::make_shared<ProxySettings>();
+            loop_.RunOffLoop([detection = Detection{Widen(url), std::move(script)},
+                              answer] { *answer = Detect(detection); },
+                             [asked, answer, detected] { detected(asked, *answer); });
+        };
+        if (config.fAutoDetect) {
+            ask(ProxySource::AutoDetected, L"");
+            start.askingAutoDetection = true;
+        }
+        if (config.lpszAutoConfigUrl) {
+            ask(ProxySource::Script, config.lpszAutoConfigUrl);
+            start.askingScript = true;
+        }
     } catch (const std::exception& failure) {
         start.manual.failure = failure.what();
     }

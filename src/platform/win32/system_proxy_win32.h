@@ -16,7 +16,8 @@ class SystemProxyWin32 final : public SystemProxy {
     // Auto-detection and the script are asked off `loop`, which must outlive this object.
     explicit SystemProxyWin32(EventLoop& loop) : loop_(loop) {}
 
-    ProxyStart Start(const std::string& url, std::function<void(ProxySettings)> detected) override;
+    ProxyStart Start(const std::string& url,
+                     std::function<void(ProxySource, ProxySettings)> detected) override;
 
   private:
     EventLoop& loop_;

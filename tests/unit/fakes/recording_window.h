@@ -65,6 +65,9 @@ class RecordingWindow : public platform::LauncherWindow {
         Change("msgbox");
     }
     void Unload() override { Change("unload"); }
+    void SetUpAccessibility() override {  // not noted: most starts' timelines stay as they were
+        if (failOn == "accessibility") throw std::runtime_error("window refused: accessibility");
+    }
 
     void SetBorderStyleNone() override { Shaping("border none"); }
     int PictureWidthPixels() override { return Shaping("width"), picture.width; }
