@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "download/body_framing.h"
-#include "download/chunked_body.h"
+#include "download/body_writer.h"
 #include "download/response.h"
 #include "download/skip_step.h"
 #include "platform/file_system.h"
@@ -92,9 +92,8 @@ class GorDownload : private platform::SocketEvents {
     static constexpr int kLabel1Width = 2370;
     static constexpr int kLabel1Height = 300;
 
-    // A resume asks again for this many of the last bytes held (all when the file holds fewer),
-    // so that a piece of another file cannot pass for their continuation by one equal byte.
-    static constexpr std::uint64_t kResumeOverlap = 4096;
+    // A resume asks again for this many of the last bytes held (BodyWriter).
+    static constexpr std::uint64_t kResumeOverlap = BodyWriter::kResumeOverlap;
 
     // Read-only views of inner state, for the host's diagnostics and for tests.
     // The length the probe learnt; once a download answer is accepted, the write position
@@ -144,9 +143,8 @@ class GorDownload : private platform::SocketEvents {
     bool CollectAnswerHeader(std::size_t& headerEnd);
     void ProbeAnswer();
     bool DownloadAnswerHeader(std::size_t headerEnd, std::string_view& body);
-    void WriteBody(platform::File& file, std::string_view received);
+    void WriteBody(std::string_view received);
     void DataFailure(const char* description);
-    bool BodyComplete(bool closed) const;
     void Downloaded();
     [[noreturn]] void ResumeMismatch();
     void KeepSent(std::string_view request);
@@ -191,15 +189,8 @@ class GorDownload : private platform::SocketEvents {
     // the serial before and after: when it moved, the host started or ended a request from
     // inside its event handler, and the rest of the old request's handling leaves it alone.
     std::uint32_t request_ = 0;
-    std::uint64_t askedFrom_ = 0;  // where the download's range starts; 0 without one
-    std::uint64_t written_ = 0;    // the file position the download's body has reached
-    // The held bytes a resumed piece asks for again and has not yet brought: its first body
-    // bytes must be these, and are compared, not written again.
-    std::string overlap_;
-    bool chunked_ = false;     // the download answer's body comes in chunked coding
-    bool untilClose_ = false;  // or has no length of its own and runs until the close
+    BodyWriter body_;          // the download answer's body, from its bytes to the file's
     std::size_t interim_ = 0;  // bytes of interim answers skipped before the final one
-    ChunkedDecoder chunks_;
     std::string data_;         // the chunk being handled; its capacity is reused chunk after chunk
     std::string headerStart_;  // an answer's first bytes while its header is still incomplete
 };
