@@ -65,7 +65,7 @@ void GorDownload::BeginRequest(std::int32_t mode) {
     // Every answer brings its own header, also a download's that follows another download.
     headersParsed_ = false;
     body_.Reset();
-    socketCondition_ = socketSystemCode_ = 0;
+    socketFailure_ = {};
     resumeMismatched_ = false;
     sentLine_.clear();
     sentFields_.clear();
@@ -156,10 +156,17 @@ void GorDownload::OnDataArrival(std::int32_t bytesTotal) {
 void GorDownload::OnClose() {
     Winsock1_Close();
 }
-void GorDownload::OnError(std::int16_t Number, std::string& description, std::int32_t Scode,
-                          const std::string& Source, const std::string& HelpFile,
-                          std::int32_t HelpContext, bool& CancelDisplay) {
-    Winsock1_Error(Number, description, Scode, Source, HelpFile, HelpContext, CancelDisplay);
+// The socket's failure is kept whole for the host, and told to the handler as the socket's
+// Error event gives it: its system code (every WinSock, errno and getaddrinfo code fits the 16
+// bits; another reads as 0), text, condition and the socket's name.
+void GorDownload::OnError(const platform::SocketFailure& failure) {
+    socketFailure_ = failure;
+    const std::int32_t code = failure.systemCode;
+    std::string description = failure.text;
+    bool cancelDisplay = false;
+    Winsock1_Error(std::in_range<std::int16_t>(code) ? static_cast<std::int16_t>(code) : 0,
+                   description, static_cast<std::int32_t>(failure.condition), "Winsock1", "", 0,
+                   cancelDisplay);
 }
 
 void GorDownload::Winsock1_Connect() {
@@ -405,10 +412,8 @@ void GorDownload::Winsock1_Close() {
 void GorDownload::Winsock1_Error(std::int16_t Number, std::string& description, std::int32_t Scode,
                                  const std::string& Source, const std::string& HelpFile,
                                  std::int32_t HelpContext, bool& CancelDisplay) {
-    (void)Source, (void)HelpFile, (void)HelpContext;
+    (void)Number, (void)Scode, (void)Source, (void)HelpFile, (void)HelpContext;
     (void)CancelDisplay;  // left as the socket passed it
-    socketCondition_ = Scode;
-    socketSystemCode_ = Number;
     EndRequest();
     Events().DownloadError(description, false);
 }

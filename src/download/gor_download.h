@@ -111,10 +111,11 @@ class GorDownload : private platform::SocketEvents {
     const std::string& sentLine() const { return sentLine_; }
     const std::string& sentFields() const { return sentFields_; }
     // The last socket error's portable condition (a std::errc value; 0 while there was none),
-    // for the host's log and its retries, and the system's own code of it (a WinSock code on
-    // Windows, an errno or getaddrinfo code on POSIX), for the log.
-    std::int32_t lastSocketCondition() const { return socketCondition_; }
-    std::int32_t lastSocketSystemCode() const { return socketSystemCode_; }
+    // for the host's log and its retries, and the system's own code of it, for the log.
+    std::int32_t lastSocketCondition() const {
+        return static_cast<std::int32_t>(socketFailure_.condition);
+    }
+    std::int32_t lastSocketSystemCode() const { return socketFailure_.systemCode; }
     // Whether the last request's DownloadError was a resumed piece that does not continue the
     // bytes held (kResumeMismatch): the control has emptied the target file.
     bool resumeMismatched() const { return resumeMismatched_; }
@@ -126,9 +127,7 @@ class GorDownload : private platform::SocketEvents {
     void OnConnect() override;
     void OnDataArrival(std::int32_t bytesTotal) override;
     void OnClose() override;
-    void OnError(std::int16_t Number, std::string& description, std::int32_t Scode,
-                 const std::string& Source, const std::string& HelpFile, std::int32_t HelpContext,
-                 bool& CancelDisplay) override;
+    void OnError(const platform::SocketFailure& failure) override;
 
     // Handlers of the socket's notifications and of the control's own resize.
     void Winsock1_Connect();
@@ -177,7 +176,7 @@ class GorDownload : private platform::SocketEvents {
     double contentLength_ = 0;
     std::string errorText_;
     std::string sentLine_, sentFields_;
-    std::int32_t socketCondition_ = 0, socketSystemCode_ = 0;
+    platform::SocketFailure socketFailure_;  // the last socket error's
     bool resumeMismatched_ = false;
     int width_ = 0, height_ = 0;
 

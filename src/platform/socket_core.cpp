@@ -290,11 +290,7 @@ void SocketCore::Fail(int error, Delivery delivery) {
 }
 
 void SocketCore::Report(int error) {
-    if (!sink) return;
-    std::string description = ErrorText(error);
-    bool cancelDisplay = false;
-    sink->OnError(static_cast<std::int16_t>(error), description, Condition(error),
-                  kSocketErrorSource, "", 0, cancelDisplay);
+    if (sink) sink->OnError(Describe(error));
 }
 
 // ---- the control: each operation on its core

@@ -108,13 +108,11 @@ class Recorder : public SocketEvents {
         if (onData) onData();
     }
     void OnClose() override { events.push_back("close"); }
-    void OnError(std::int16_t Number, std::string& description, std::int32_t Scode,
-                 const std::string& Source, const std::string&, std::int32_t, bool&) override {
+    void OnError(const SocketFailure& failure) override {
         events.push_back("error");
-        errorNumber = Number;
-        errorText = description;
-        condition = std::errc(Scode);
-        EXPECT_EQ(Source, gor::platform::kSocketErrorSource);
+        errorNumber = failure.systemCode;
+        errorText = failure.text;
+        condition = failure.condition;
     }
 
     bool Saw(const std::string& event) const {
