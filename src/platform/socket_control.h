@@ -27,7 +27,8 @@ struct SocketFailure {
 // to stay a modest fixed buffer.
 inline constexpr std::size_t kReceiveBufferBytes = std::size_t{256} * 1024;
 
-// How long making a connection may take, over all of the host's addresses together: what
+// How long making a connection may take, from the name lookup on and over all of the host's
+// addresses together, so that a try's time is bounded whatever the name server does: what
 // Windows gives a single address (a SYN and two retries, 3 + 6 + 12 s). The addresses race
 // within it (socket_core.h): one that neither connects nor fails within a quarter of a second
 // no longer holds up the next, which starts beside it, so one address that never answers cannot
@@ -63,7 +64,8 @@ class SocketControl {
 
     // Starts connecting to `host` (name, dotted IPv4 or IPv6 address) on `port` and returns at
     // once; a name is looked up without blocking. The host's addresses race, started one after
-    // the other (families taking turns) until the first connects, within kConnectMilliseconds.
+    // the other (families taking turns) until the first connects; the lookup and the race
+    // together within kConnectMilliseconds.
     // Success arrives as OnConnect, any failure (port 0, which is what a port text that names no
     // port reads as, unknown host, every address refused or silent, no socket to be had) as
     // OnError, with the failure of the address that failed last; none is thrown.

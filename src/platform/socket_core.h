@@ -153,9 +153,10 @@ class SocketCore : public std::enable_shared_from_this<SocketCore> {
 
     [[noreturn]] void ThrowNotConnected() const;
 
-    // The race: starts it over the lookup's addresses within kConnectMilliseconds; starts the
-    // next address beside those still racing (with none left and none racing, fails with the
-    // last address's failure); closes what still races.
+    // The race: starts it over the lookup's addresses within what the lookup left of
+    // kConnectMilliseconds (the budget runs from Connect on); starts the next address beside
+    // those still racing (with none left and none racing, fails with the last address's
+    // failure); closes what still races.
     void Resolved(Resolution& resolution);
     void StartNextAttempt();
     void EndRace();
