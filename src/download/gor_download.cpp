@@ -37,7 +37,7 @@ GorDownload::~GorDownload() {
 
 void GorDownload::URL(const std::string& vNewValue) {
     URL_ = vNewValue;
-    AssignUrl(URL_, hostName_, port_, path_);
+    AssignUrl(URL_, server_.host, server_.port, path_);
 }
 
 void GorDownload::Readheaders() {
@@ -67,19 +67,19 @@ void GorDownload::BeginRequest(std::int32_t mode) {
     body_.Reset();
     socketFailure_ = {};
     resumeMismatched_ = false;
-    sentLine_.clear();
-    sentFields_.clear();
+    sent_.line.clear();
+    sent_.fields.clear();
     IsExecuting_ = true;
     mode_ = mode;
-    if (proxyHost_.empty()) {
-        Winsock1_->Connect(hostName_, ParsePort(port_).value_or(0));
+    if (proxy_.host.empty()) {
+        Winsock1_->Connect(server_.host, ParsePort(server_.port).value_or(0));
     } else {
-        Winsock1_->Connect(proxyHost_, ParsePort(proxyPort_).value_or(0));
+        Winsock1_->Connect(proxy_.host, ParsePort(proxy_.port).value_or(0));
     }
 }
 
 std::string GorDownload::requestTarget() const {
-    return proxyHost_.empty() ? path_ : AbsoluteTarget(hostName_, port_, path_);
+    return proxy_.host.empty() ? path_ : AbsoluteTarget(server_.host, server_.port, path_);
 }
 
 void GorDownload::EndRequest() {
@@ -136,15 +136,15 @@ std::string GorDownload::extractstring(const std::string& str, const std::string
 }
 
 void GorDownload::Resize(int width, int height) {
-    width_ = width;
-    height_ = height;
+    size_.width = width;
+    size_.height = height;
     UserControl_Resize();
 }
 
 void GorDownload::UserControl_Resize() {
     // Whatever size the host gave, the control takes its caption label's size again.
-    width_ = kLabel1Width;
-    height_ = kLabel1Height;
+    size_.width = kLabel1Width;
+    size_.height = kLabel1Height;
 }
 
 void GorDownload::OnConnect() {
@@ -196,7 +196,7 @@ void GorDownload::Winsock1_Connect() {
         // A resumed piece is only wanted of the very file the held bytes came from.
         const std::string_view validator = Resuming_ ? std::string_view(IfRange_) : "";
         const std::string request =
-            ComposeRequest(requestTarget(), hostName_, referrer, rangeFrom, validator);
+            ComposeRequest(requestTarget(), server_.host, referrer, rangeFrom, validator);
         Winsock1_->SendData(request);
         KeepSent(request);
     } catch (const std::exception& failure) {
@@ -210,13 +210,13 @@ void GorDownload::Winsock1_Connect() {
 
 // The request line and the fields that say which bytes were asked for, as they went out.
 void GorDownload::KeepSent(std::string_view request) {
-    sentLine_ = request.substr(0, request.find(kLineEnd));
+    sent_.line = request.substr(0, request.find(kLineEnd));
     for (std::size_t at = request.find(kLineEnd); at != std::string_view::npos;) {
         const std::size_t start = at + kLineEnd.size();
         at = request.find(kLineEnd, start);
         const std::string_view line = request.substr(start, at - start);
         if (line.starts_with("Range:") || line.starts_with("If-Range:"))
-            sentFields_.append(sentFields_.empty() ? "" : ", ").append(line);
+            sent_.fields.append(sent_.fields.empty() ? "" : ", ").append(line);
     }
 }
 

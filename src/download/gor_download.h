@@ -67,11 +67,11 @@ class GorDownload : private platform::SocketEvents {
     // The proxy the next requests go through, at `host` and `port`; an empty host: none, the
     // connection goes to the URL's host. Through a proxy the request line names the whole URL.
     void Proxy(const std::string& host, const std::string& port) {
-        proxyHost_ = host;
-        proxyPort_ = port;
+        proxy_.host = host;
+        proxy_.port = port;
     }
-    const std::string& proxyHost() const { return proxyHost_; }
-    const std::string& proxyPort() const { return proxyPort_; }
+    const std::string& proxyHost() const { return proxy_.host; }
+    const std::string& proxyPort() const { return proxy_.port; }
 
     // --- methods
     void Readheaders();      // starts the header probe
@@ -85,8 +85,8 @@ class GorDownload : private platform::SocketEvents {
     // --- the control's own surface: the caption label and the size rule
     // Sizes in twips. Whatever size the host gives, the control takes Label1's size again.
     void Resize(int width, int height);
-    int Width() const { return width_; }
-    int Height() const { return height_; }
+    int Width() const { return size_.width; }
+    int Height() const { return size_.height; }
     // Label1, the caption label and the control's only visible content; its size in twips.
     static constexpr const char* kLabel1Caption = "Gorvik Downloader";
     static constexpr int kLabel1Width = 2370;
@@ -101,15 +101,15 @@ class GorDownload : private platform::SocketEvents {
     // kUnknownLength: nothing announced one.
     double contentLength() const { return contentLength_; }
     const std::string& errorText() const { return errorText_; }
-    const std::string& host() const { return hostName_; }
-    const std::string& port() const { return port_; }
+    const std::string& host() const { return server_.host; }
+    const std::string& port() const { return server_.port; }
     const std::string& path() const { return path_; }
     // What the request line asks for: the path, or through a proxy the whole URL.
     std::string requestTarget() const;
     // What the current request sent, for the host's log: its request line, and its "Range"
     // and "If-Range" fields joined by ", " (empty without them). Both empty until it was sent.
-    const std::string& sentLine() const { return sentLine_; }
-    const std::string& sentFields() const { return sentFields_; }
+    const std::string& sentLine() const { return sent_.line; }
+    const std::string& sentFields() const { return sent_.fields; }
     // The last socket error's portable condition (a std::errc value; 0 while there was none),
     // for the host's log and its retries, and the system's own code of it, for the log.
     std::int32_t lastSocketCondition() const {
@@ -169,16 +169,26 @@ class GorDownload : private platform::SocketEvents {
     std::unique_ptr<platform::SocketControl> Winsock1_;
     platform::FileSystem& files_;
 
-    std::string URL_, fileName_, hostName_, port_, path_;
+    // Where a connection goes: a host, and its port as text.
+    struct Endpoint {
+        std::string host, port;
+    };
+    std::string URL_, fileName_;
+    Endpoint server_;  // the URL's host and port
+    std::string path_;
     bool IsExecuting_ = false, IsServerOk_ = false, Resumesupported_ = false, Resuming_ = false;
     std::string Responsecode_, IfRange_;
-    std::string proxyHost_, proxyPort_;
+    Endpoint proxy_;  // an empty host: none
     double contentLength_ = 0;
     std::string errorText_;
-    std::string sentLine_, sentFields_;
+    struct {
+        std::string line, fields;
+    } sent_;                                 // sentLine and sentFields
     platform::SocketFailure socketFailure_;  // the last socket error's
     bool resumeMismatched_ = false;
-    int width_ = 0, height_ = 0;
+    struct {
+        int width = 0, height = 0;
+    } size_;  // in twips
 
     std::int32_t mode_ = 0;  // 0 header probe, 1 download
     std::unique_ptr<platform::File> targetFile_;
