@@ -2,8 +2,6 @@
 // every chunk of the answer, and the endings (cancel, server close, socket error).
 #include "download/gor_download.h"
 
-#include <algorithm>
-#include <cmath>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -28,7 +26,7 @@ constexpr std::int32_t kDownload = 1;
 
 GorDownload::GorDownload(std::unique_ptr<platform::SocketControl> Winsock1,
                          platform::FileSystem& files)
-    : Winsock1_(std::move(Winsock1)), files_(files) {
+    : Winsock1_(std::move(Winsock1)), files_(files), body_(build::kMaxBodyBytes) {
     Winsock1_->SetEventSink(this);
     UserControl_Resize();
 }
@@ -39,7 +37,7 @@ GorDownload::~GorDownload() {
 
 void GorDownload::URL(const std::string& vNewValue) {
     URL_ = vNewValue;
-    AssignUrl(URL_, hostName_, port_, path_);
+    AssignUrl(URL_, server_.host, server_.port, path_);
 }
 
 void GorDownload::Readheaders() {
@@ -66,24 +64,22 @@ void GorDownload::BeginRequest(std::int32_t mode) {
     completed_ = false;
     // Every answer brings its own header, also a download's that follows another download.
     headersParsed_ = false;
-    chunked_ = false;
-    untilClose_ = false;
-    socketCondition_ = socketSystemCode_ = 0;
+    body_.Reset();
+    socketFailure_ = {};
     resumeMismatched_ = false;
-    sentLine_.clear();
-    sentFields_.clear();
-    overlap_.clear();
+    sent_.line.clear();
+    sent_.fields.clear();
     IsExecuting_ = true;
     mode_ = mode;
-    if (proxyHost_.empty()) {
-        Winsock1_->Connect(hostName_, ParsePort(port_).value_or(0));
+    if (proxy_.host.empty()) {
+        Winsock1_->Connect(server_.host, ParsePort(server_.port).value_or(0));
     } else {
-        Winsock1_->Connect(proxyHost_, ParsePort(proxyPort_).value_or(0));
+        Winsock1_->Connect(proxy_.host, ParsePort(proxy_.port).value_or(0));
     }
 }
 
 std::string GorDownload::requestTarget() const {
-    return proxyHost_.empty() ? path_ : AbsoluteTarget(hostName_, port_, path_);
+    return proxy_.host.empty() ? path_ : AbsoluteTarget(server_.host, server_.port, path_);
 }
 
 void GorDownload::EndRequest() {
@@ -140,15 +136,15 @@ std::string GorDownload::extractstring(const std::string& str, const std::string
 }
 
 void GorDownload::Resize(int width, int height) {
-    width_ = width;
-    height_ = height;
+    size_.width = width;
+    size_.height = height;
     UserControl_Resize();
 }
 
 void GorDownload::UserControl_Resize() {
     // Whatever size the host gave, the control takes its caption label's size again.
-    width_ = kLabel1Width;
-    height_ = kLabel1Height;
+    size_.width = kLabel1Width;
+    size_.height = kLabel1Height;
 }
 
 void GorDownload::OnConnect() {
@@ -160,10 +156,17 @@ void GorDownload::OnDataArrival(std::int32_t bytesTotal) {
 void GorDownload::OnClose() {
     Winsock1_Close();
 }
-void GorDownload::OnError(std::int16_t Number, std::string& description, std::int32_t Scode,
-                          const std::string& Source, const std::string& HelpFile,
-                          std::int32_t HelpContext, bool& CancelDisplay) {
-    Winsock1_Error(Number, description, Scode, Source, HelpFile, HelpContext, CancelDisplay);
+// The socket's failure is kept whole for the host, and told to the handler as the socket's
+// Error event gives it: its system code (every WinSock, errno and getaddrinfo code fits the 16
+// bits; another reads as 0), text, condition and the socket's name.
+void GorDownload::OnError(const platform::SocketFailure& failure) {
+    socketFailure_ = failure;
+    const std::int32_t code = failure.systemCode;
+    std::string description = failure.text;
+    bool cancelDisplay = false;
+    Winsock1_Error(std::in_range<std::int16_t>(code) ? static_cast<std::int16_t>(code) : 0,
+                   description, static_cast<std::int32_t>(failure.condition), "Winsock1", "", 0,
+                   cancelDisplay);
 }
 
 void GorDownload::Winsock1_Connect() {
@@ -177,14 +180,14 @@ void GorDownload::Winsock1_Connect() {
     try {
         const std::string referrer = Winsock1_->LocalIP();
         std::optional<std::uint64_t> rangeFrom;
-        askedFrom_ = 0;
         if (mode_ == kDownload) {
             const std::uint64_t length = targetFile_->Length();
             if (length > 0) {
                 // Ask again for the last bytes held, to compare; new bytes go on after them.
                 Resuming_ = true;
-                rangeFrom = askedFrom_ = length - std::min(length, kResumeOverlap);
-                overlap_ = targetFile_->ReadAt(askedFrom_, length - askedFrom_);
+                const std::uint64_t from = BodyWriter::ResumeFrom(length);
+                rangeFrom = from;
+                body_.Ask(from, targetFile_->ReadAt(from, length - from));
                 targetFile_->Seek(length);
             }
         } else {
@@ -193,7 +196,7 @@ void GorDownload::Winsock1_Connect() {
         // A resumed piece is only wanted of the very file the held bytes came from.
         const std::string_view validator = Resuming_ ? std::string_view(IfRange_) : "";
         const std::string request =
-            ComposeRequest(requestTarget(), hostName_, referrer, rangeFrom, validator);
+            ComposeRequest(requestTarget(), server_.host, referrer, rangeFrom, validator);
         Winsock1_->SendData(request);
         KeepSent(request);
     } catch (const std::exception& failure) {
@@ -207,13 +210,13 @@ void GorDownload::Winsock1_Connect() {
 
 // The request line and the fields that say which bytes were asked for, as they went out.
 void GorDownload::KeepSent(std::string_view request) {
-    sentLine_ = request.substr(0, request.find(kLineEnd));
+    sent_.line = request.substr(0, request.find(kLineEnd));
     for (std::size_t at = request.find(kLineEnd); at != std::string_view::npos;) {
         const std::size_t start = at + kLineEnd.size();
         at = request.find(kLineEnd, start);
         const std::string_view line = request.substr(start, at - start);
         if (line.starts_with("Range:") || line.starts_with("If-Range:"))
-            sentFields_.append(sentFields_.empty() ? "" : ", ").append(line);
+            sent_.fields.append(sent_.fields.empty() ? "" : ", ").append(line);
     }
 }
 
@@ -225,14 +228,14 @@ void GorDownload::Winsock1_DataArrival(std::int32_t bytesTotal) {
             ProbeAnswer();
             return;
         }
-        platform::File& file = TargetFile();
+        TargetFile();  // throws when the download has no file open
         body = data_;
         if (!headersParsed_) {
             std::size_t headerEnd = 0;
             if (!CollectAnswerHeader(headerEnd)) return;
             if (!DownloadAnswerHeader(headerEnd, body)) return;
         }
-        WriteBody(file, body);
+        WriteBody(body);
     } catch (const std::exception& failure) {
         DataFailure(failure.what());
         return;
@@ -240,22 +243,13 @@ void GorDownload::Winsock1_DataArrival(std::int32_t bytesTotal) {
 
     // The trap is disarmed: from here on a failing step is skipped and the next one runs.
     const std::uint32_t request = request_;
-    const std::uint64_t n = written_ + overlap_.size();  // where the file stands
+    const std::uint64_t n = body_.Position();
     SkipOnFailure(skipped_, "the Progress handler",
                   [&] { Events().Progress(static_cast<double>(n), contentLength_); });
     // A host that cancelled, restarted or otherwise ended the request from inside Progress has
     // had the last word: nothing more is done or raised for it.
     if (request != request_) return;
-    if (BodyComplete(/*closed=*/false)) Downloaded();
-}
-
-// A chunked body ends at its last chunk, one of its own length there, one read to the close
-// only at the close; each must then stand at the length known from elsewhere, when there is
-// one (WriteBody has refused any body past it).
-bool GorDownload::BodyComplete(bool closed) const {
-    const bool ended = chunked_ ? chunks_.Finished() : !untilClose_ || closed;
-    return ended &&
-           (contentLength_ == kUnknownLength || static_cast<double>(written_) >= contentLength_);
+    if (body_.Complete(/*closed=*/false)) Downloaded();
 }
 
 // The one way a download ends complete: the request's end, then `downloaded`, whose handler's
@@ -349,21 +343,17 @@ bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& 
     // The answer's own framing decides where the body ends; the probe's length only judges a
     // body that runs until the close. Refused framing is a data failure, before anything is
     // written.
-    const DownloadBody framing = FrameDownloadBody(answer_, Resumesupported_, askedFrom_,
+    const DownloadBody framing = FrameDownloadBody(answer_, Resumesupported_, body_.askedFrom(),
                                                    contentLength_, build::kMaxBodyBytes);
     if (framing.failure) throw std::runtime_error(framing.failure);
-    if (Resuming_ && Resumesupported_ &&
-        (ForeignPiece(answer_.Value("ETag"), answer_.Value("Last-Modified"), IfRange_) ||
-         framing.end < static_cast<double>(askedFrom_ + overlap_.size())))
-        ResumeMismatch();  // another file's piece, or a file that ends inside the bytes held
-    if (!Resumesupported_) overlap_.clear();
-    chunked_ = framing.chunked;
-    untilClose_ = framing.untilClose;
-    chunks_ = ChunkedDecoder();
+    const bool foreign =
+        ForeignPiece(answer_.Value("ETag"), answer_.Value("Last-Modified"), IfRange_);
+    const BodyWriter::Start start = body_.Begin(framing, Resumesupported_, foreign);
+    // Another file's piece, or a file that ends inside the bytes held.
+    if (start == BodyWriter::Start::Mismatch) ResumeMismatch();
     contentLength_ = framing.end;
     body = std::string_view(data_).substr(headerEnd);
-    written_ = Resumesupported_ ? askedFrom_ : 0;
-    if (Resuming_ && !Resumesupported_) {
+    if (start == BodyWriter::Start::FromStart) {
         // The server ignored the range and sends the whole resource: write it from the start,
         // and drop the old bytes so none remain past the new end.
         platform::File& file = TargetFile();
@@ -374,45 +364,15 @@ bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& 
     return true;
 }
 
-// Writes the body bytes among `received`: decoded from chunked coding, or up to the body's
-// end (bytes past it are not the resource's and are dropped). Throws when the file would
-// outgrow the size cap, when the chunked coding is broken, or when a chunked body or one that
-// runs until the close would make a file of another length than the one announced.
-void GorDownload::WriteBody(platform::File& file, std::string_view received) {
-    const auto write = [&](std::string_view run) {
-        if (run.empty()) return;
-        const std::size_t held = std::min(run.size(), overlap_.size());
-        if (run.substr(0, held) != std::string_view(overlap_).substr(0, held)) ResumeMismatch();
-        overlap_.erase(0, held);
-        if (run.size() > build::kMaxBodyBytes - std::min(written_, build::kMaxBodyBytes)) {
-            throw std::length_error(kBodyTooLarge);
-        }
-        if (chunked_ && contentLength_ != kUnknownLength &&
-            static_cast<double>(written_ + run.size()) > contentLength_) {
-            throw std::runtime_error(kBodyNotAnnounced);
-        }
-        file.Write(run.substr(held));
-        written_ += run.size();
-    };
-    if (!chunked_) {
-        if (contentLength_ != kUnknownLength) {
-            const double room = std::ceil(contentLength_) - static_cast<double>(written_);
-            if (room < static_cast<double>(received.size())) {
-                if (untilClose_) throw std::runtime_error(kBodyNotAnnounced);
-                received = received.substr(0, room > 0 ? static_cast<std::size_t>(room) : 0);
-            }
-        }
-        write(received);
-        return;
-    }
-    while (!received.empty() && !chunks_.Finished()) {
-        write(chunks_.Decode(received));
-        if (chunks_.Failed()) throw std::runtime_error(chunks_.Failure());
-    }
-    // The last chunk came short of the length announced before: the file is not the one meant.
-    if (chunks_.Finished() && !BodyComplete(/*closed=*/false)) {
-        throw std::runtime_error(kBodyNotAnnounced);
-    }
+// Writes the body bytes among `received` to the target file (BodyWriter::Write); a piece
+// whose first bytes are not the held ones is another file's.
+void GorDownload::WriteBody(std::string_view received) {
+    struct FileSink final : BodySink {
+        platform::File& file;
+        explicit FileSink(platform::File& f) : file(f) {}
+        void Write(std::string_view bytes) override { file.Write(bytes); }
+    } sink(TargetFile());
+    if (!body_.Write(received, sink)) ResumeMismatch();
 }
 
 // A resumed piece that does not continue the held bytes is of another file: none of it is
@@ -440,7 +400,7 @@ void GorDownload::Winsock1_Close() {
     // A body without a length of its own ends at the server's close, but only once the
     // answer's header was accepted: a close before that is never a finished download, nor is
     // one before a chunked body's last chunk. A length the probe announced must be met.
-    if (headersParsed_ && untilClose_ && BodyComplete(/*closed=*/true)) {
+    if (headersParsed_ && body_.EndsAtClose() && body_.Complete(/*closed=*/true)) {
         Downloaded();
     } else if (!completed_ && !cancelled_) {
         // Also a body read to the close that falls short of a length known from elsewhere: cut
@@ -452,10 +412,8 @@ void GorDownload::Winsock1_Close() {
 void GorDownload::Winsock1_Error(std::int16_t Number, std::string& description, std::int32_t Scode,
                                  const std::string& Source, const std::string& HelpFile,
                                  std::int32_t HelpContext, bool& CancelDisplay) {
-    (void)Source, (void)HelpFile, (void)HelpContext;
+    (void)Number, (void)Scode, (void)Source, (void)HelpFile, (void)HelpContext;
     (void)CancelDisplay;  // left as the socket passed it
-    socketCondition_ = Scode;
-    socketSystemCode_ = Number;
     EndRequest();
     Events().DownloadError(description, false);
 }

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "download/body_framing.h"
-#include "download/chunked_body.h"
+#include "download/body_writer.h"
 #include "download/response.h"
 #include "download/skip_step.h"
 #include "platform/file_system.h"
@@ -67,11 +67,11 @@ class GorDownload : private platform::SocketEvents {
     // The proxy the next requests go through, at `host` and `port`; an empty host: none, the
     // connection goes to the URL's host. Through a proxy the request line names the whole URL.
     void Proxy(const std::string& host, const std::string& port) {
-        proxyHost_ = host;
-        proxyPort_ = port;
+        proxy_.host = host;
+        proxy_.port = port;
     }
-    const std::string& proxyHost() const { return proxyHost_; }
-    const std::string& proxyPort() const { return proxyPort_; }
+    const std::string& proxyHost() const { return proxy_.host; }
+    const std::string& proxyPort() const { return proxy_.port; }
 
     // --- methods
     void Readheaders();      // starts the header probe
@@ -85,16 +85,15 @@ class GorDownload : private platform::SocketEvents {
     // --- the control's own surface: the caption label and the size rule
     // Sizes in twips. Whatever size the host gives, the control takes Label1's size again.
     void Resize(int width, int height);
-    int Width() const { return width_; }
-    int Height() const { return height_; }
+    int Width() const { return size_.width; }
+    int Height() const { return size_.height; }
     // Label1, the caption label and the control's only visible content; its size in twips.
     static constexpr const char* kLabel1Caption = "Gorvik Downloader";
     static constexpr int kLabel1Width = 2370;
     static constexpr int kLabel1Height = 300;
 
-    // A resume asks again for this many of the last bytes held (all when the file holds fewer),
-    // so that a piece of another file cannot pass for their continuation by one equal byte.
-    static constexpr std::uint64_t kResumeOverlap = 4096;
+    // A resume asks again for this many of the last bytes held (BodyWriter).
+    static constexpr std::uint64_t kResumeOverlap = BodyWriter::kResumeOverlap;
 
     // Read-only views of inner state, for the host's diagnostics and for tests.
     // The length the probe learnt; once a download answer is accepted, the write position
@@ -102,20 +101,21 @@ class GorDownload : private platform::SocketEvents {
     // kUnknownLength: nothing announced one.
     double contentLength() const { return contentLength_; }
     const std::string& errorText() const { return errorText_; }
-    const std::string& host() const { return hostName_; }
-    const std::string& port() const { return port_; }
+    const std::string& host() const { return server_.host; }
+    const std::string& port() const { return server_.port; }
     const std::string& path() const { return path_; }
     // What the request line asks for: the path, or through a proxy the whole URL.
     std::string requestTarget() const;
     // What the current request sent, for the host's log: its request line, and its "Range"
     // and "If-Range" fields joined by ", " (empty without them). Both empty until it was sent.
-    const std::string& sentLine() const { return sentLine_; }
-    const std::string& sentFields() const { return sentFields_; }
+    const std::string& sentLine() const { return sent_.line; }
+    const std::string& sentFields() const { return sent_.fields; }
     // The last socket error's portable condition (a std::errc value; 0 while there was none),
-    // for the host's log and its retries, and the system's own code of it (a WinSock code on
-    // Windows, an errno or getaddrinfo code on POSIX), for the log.
-    std::int32_t lastSocketCondition() const { return socketCondition_; }
-    std::int32_t lastSocketSystemCode() const { return socketSystemCode_; }
+    // for the host's log and its retries, and the system's own code of it, for the log.
+    std::int32_t lastSocketCondition() const {
+        return static_cast<std::int32_t>(socketFailure_.condition);
+    }
+    std::int32_t lastSocketSystemCode() const { return socketFailure_.systemCode; }
     // Whether the last request's DownloadError was a resumed piece that does not continue the
     // bytes held (kResumeMismatch): the control has emptied the target file.
     bool resumeMismatched() const { return resumeMismatched_; }
@@ -127,9 +127,7 @@ class GorDownload : private platform::SocketEvents {
     void OnConnect() override;
     void OnDataArrival(std::int32_t bytesTotal) override;
     void OnClose() override;
-    void OnError(std::int16_t Number, std::string& description, std::int32_t Scode,
-                 const std::string& Source, const std::string& HelpFile, std::int32_t HelpContext,
-                 bool& CancelDisplay) override;
+    void OnError(const platform::SocketFailure& failure) override;
 
     // Handlers of the socket's notifications and of the control's own resize.
     void Winsock1_Connect();
@@ -144,9 +142,8 @@ class GorDownload : private platform::SocketEvents {
     bool CollectAnswerHeader(std::size_t& headerEnd);
     void ProbeAnswer();
     bool DownloadAnswerHeader(std::size_t headerEnd, std::string_view& body);
-    void WriteBody(platform::File& file, std::string_view received);
+    void WriteBody(std::string_view received);
     void DataFailure(const char* description);
-    bool BodyComplete(bool closed) const;
     void Downloaded();
     [[noreturn]] void ResumeMismatch();
     void KeepSent(std::string_view request);
@@ -172,16 +169,26 @@ class GorDownload : private platform::SocketEvents {
     std::unique_ptr<platform::SocketControl> Winsock1_;
     platform::FileSystem& files_;
 
-    std::string URL_, fileName_, hostName_, port_, path_;
+    // Where a connection goes: a host, and its port as text.
+    struct Endpoint {
+        std::string host, port;
+    };
+    std::string URL_, fileName_;
+    Endpoint server_;  // the URL's host and port
+    std::string path_;
     bool IsExecuting_ = false, IsServerOk_ = false, Resumesupported_ = false, Resuming_ = false;
     std::string Responsecode_, IfRange_;
-    std::string proxyHost_, proxyPort_;
+    Endpoint proxy_;  // an empty host: none
     double contentLength_ = 0;
     std::string errorText_;
-    std::string sentLine_, sentFields_;
-    std::int32_t socketCondition_ = 0, socketSystemCode_ = 0;
+    struct {
+        std::string line, fields;
+    } sent_;                                 // sentLine and sentFields
+    platform::SocketFailure socketFailure_;  // the last socket error's
     bool resumeMismatched_ = false;
-    int width_ = 0, height_ = 0;
+    struct {
+        int width = 0, height = 0;
+    } size_;  // in twips
 
     std::int32_t mode_ = 0;  // 0 header probe, 1 download
     std::unique_ptr<platform::File> targetFile_;
@@ -191,15 +198,8 @@ class GorDownload : private platform::SocketEvents {
     // the serial before and after: when it moved, the host started or ended a request from
     // inside its event handler, and the rest of the old request's handling leaves it alone.
     std::uint32_t request_ = 0;
-    std::uint64_t askedFrom_ = 0;  // where the download's range starts; 0 without one
-    std::uint64_t written_ = 0;    // the file position the download's body has reached
-    // The held bytes a resumed piece asks for again and has not yet brought: its first body
-    // bytes must be these, and are compared, not written again.
-    std::string overlap_;
-    bool chunked_ = false;     // the download answer's body comes in chunked coding
-    bool untilClose_ = false;  // or has no length of its own and runs until the close
+    BodyWriter body_;          // the download answer's body, from its bytes to the file's
     std::size_t interim_ = 0;  // bytes of interim answers skipped before the final one
-    ChunkedDecoder chunks_;
     std::string data_;         // the chunk being handled; its capacity is reused chunk after chunk
     std::string headerStart_;  // an answer's first bytes while its header is still incomplete
 };

@@ -38,16 +38,18 @@ class EventLoop {
     virtual std::unique_ptr<SocketControl> CreateSocket() = 0;
 
     // Runs `task` once on the loop's thread from a later DispatchEvents, never inside this
-    // call, in the order posted. Safe from any thread. A task posted from another thread once
-    // the loop is gone, or one the loop cannot take then, is dropped (destroyed on that
-    // thread). On the loop's thread, throws std::system_error when the loop takes no more.
+    // call, in the order posted. Safe from any thread while the loop exists. When the loop
+    // takes no more (its queue is full, or memory ran out), a task posted from another thread
+    // is dropped (destroyed on that thread), which has no one to tell; on the loop's thread
+    // this throws std::system_error.
     virtual void Post(std::function<void()> task) = 0;
 
     // Runs `work` on a helper thread of its own, then `done` as Post does: how a blocking system
     // call (a name server, the proxy's auto-detection) waits without holding up the window.
     // `work` throws nothing and owns what it touches, as it may outlive its caller and the loop;
-    // `done` checks that what it touches still exists. Throws std::system_error, and runs
-    // neither, when no thread can be started.
+    // `done` checks that what it touches still exists, and is dropped as another thread's post
+    // is, also when the loop is gone by then. Throws std::system_error, and runs neither, when
+    // no thread can be started.
     virtual void RunOffLoop(std::function<void()> work, std::function<void()> done) = 0;
 };
 

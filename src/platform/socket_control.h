@@ -6,19 +6,29 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace gor::platform {
 
-// The Source of every socket error notification, whichever system reports it: the download
-// control's socket.
-inline constexpr const char* kSocketErrorSource = "Winsock1";
+// Why a name lookup, a connect or a transfer failed, as one value.
+struct SocketFailure {
+    // The portable condition: the same for the same kind of failure on every system. A name
+    // that gives no address is std::errc::host_unreachable; a port that is no decimal number
+    // from 1 to 65535 is std::errc::invalid_argument.
+    std::errc condition{};
+    // The system's own code of it: a WinSock code on Windows, an errno or getaddrinfo (EAI_*)
+    // code on POSIX.
+    int systemCode = 0;
+    std::string text;  // readable, for the player and the log
+};
 
 // What a socket control holds of received bytes not yet taken, at most, and so the most one
 // DataArrival announces: large enough that a fast transfer costs few wake-ups, small enough
 // to stay a modest fixed buffer.
 inline constexpr std::size_t kReceiveBufferBytes = std::size_t{256} * 1024;
 
-// How long making a connection may take, over all of the host's addresses together: what
+// How long making a connection may take, from the name lookup on and over all of the host's
+// addresses together, so that a try's time is bounded whatever the name server does: what
 // Windows gives a single address (a SYN and two retries, 3 + 6 + 12 s). The addresses race
 // within it (socket_core.h): one that neither connects nor fails within a quarter of a second
 // no longer holds up the next, which starts beside it, so one address that never answers cannot
@@ -36,15 +46,9 @@ class SocketEvents {
     virtual void OnDataArrival(std::int32_t bytesTotal) = 0;
     // The remote side closed the connection; every byte it sent was delivered before this.
     virtual void OnClose() = 0;
-    // Name resolution, connect or transfer failed. `Number` is the system's own error code,
-    // `description` a readable text, `Scode` the failure's portable condition as a std::errc
-    // value (the same condition for the same kind of failure on every system; a name that
-    // gives no address is std::errc::host_unreachable; a port that is no decimal number from
-    // 1 to 65535 is std::errc::invalid_argument), `Source` kSocketErrorSource. The connection
-    // is closed by then and nothing more of it is reported; Close stays allowed.
-    virtual void OnError(std::int16_t Number, std::string& description, std::int32_t Scode,
-                         const std::string& Source, const std::string& HelpFile,
-                         std::int32_t HelpContext, bool& CancelDisplay) = 0;
+    // Name resolution, connect or transfer failed, for the reason `failure` gives. The
+    // connection is closed by then and nothing more of it is reported; Close stays allowed.
+    virtual void OnError(const SocketFailure& failure) = 0;
 };
 
 class SocketControl {
@@ -60,7 +64,8 @@ class SocketControl {
 
     // Starts connecting to `host` (name, dotted IPv4 or IPv6 address) on `port` and returns at
     // once; a name is looked up without blocking. The host's addresses race, started one after
-    // the other (families taking turns) until the first connects, within kConnectMilliseconds.
+    // the other (families taking turns) until the first connects; the lookup and the race
+    // together within kConnectMilliseconds.
     // Success arrives as OnConnect, any failure (port 0, which is what a port text that names no
     // port reads as, unknown host, every address refused or silent, no socket to be had) as
     // OnError, with the failure of the address that failed last; none is thrown.

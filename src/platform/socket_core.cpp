@@ -57,6 +57,12 @@ void SocketCore::Connect(const std::string& host, std::uint16_t port) {
     Close();
     state_ = State::Resolving;
     if (port == 0) return Fail(codes_.invalidArgument, Delivery::Posted);
+    // The budget runs from the lookup on: a slow name server leaves the race what remains.
+    if (!staggerTimer_) {
+        staggerTimer_ = loop_.CreateTimer(kRaceStaggerMilliseconds, Task(Next::StaggerTick));
+        raceTimer_ = loop_.CreateTimer(kConnectMilliseconds, Task(Next::BudgetTick));
+    }
+    raceTimer_->SetEnabled(true);
     answer_ = std::make_shared<Resolution>();
     try {
         Resolve(host, port, answer_, Task(Next::Resolved));
@@ -111,9 +117,12 @@ void SocketCore::Later(Next step, int error) {
 void SocketCore::Run(Next step, unsigned generation, int error) {
     // The race's ticks belong to whichever race runs; every other step to the connection that
     // asked for it.
-    if (step == Next::StaggerTick || step == Next::BudgetTick) {
-        if (state_ != State::Connecting) return;
-        if (step == Next::StaggerTick) return StartNextAttempt();
+    if (step == Next::StaggerTick) {
+        if (state_ == State::Connecting) StartNextAttempt();
+        return;
+    }
+    if (step == Next::BudgetTick) {
+        if (state_ != State::Resolving && state_ != State::Connecting) return;
         // Whatever has not connected by the end of the budget has timed out.
         return Fail(codes_.timedOut, Delivery::Direct);
     }
@@ -140,11 +149,6 @@ void SocketCore::Resolved(Resolution& resolution) {
     nextAddress_ = 0;
     lastError_ = 0;
     state_ = State::Connecting;
-    if (!staggerTimer_) {
-        staggerTimer_ = loop_.CreateTimer(kRaceStaggerMilliseconds, Task(Next::StaggerTick));
-        raceTimer_ = loop_.CreateTimer(kConnectMilliseconds, Task(Next::BudgetTick));
-    }
-    raceTimer_->SetEnabled(true);
     StartNextAttempt();
 }
 
@@ -290,11 +294,7 @@ void SocketCore::Fail(int error, Delivery delivery) {
 }
 
 void SocketCore::Report(int error) {
-    if (!sink) return;
-    std::string description = ErrorText(error);
-    bool cancelDisplay = false;
-    sink->OnError(static_cast<std::int16_t>(error), description, Condition(error),
-                  kSocketErrorSource, "", 0, cancelDisplay);
+    if (sink) sink->OnError(Describe(error));
 }
 
 // ---- the control: each operation on its core

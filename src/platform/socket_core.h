@@ -128,9 +128,8 @@ class SocketCore : public std::enable_shared_from_this<SocketCore> {
     // `error` the system's code, 0 when the call would block.
     virtual long SendSome(Handle socket, const char* data, std::size_t size, int& error) = 0;
     virtual long ReceiveSome(Handle socket, char* buffer, std::size_t size, int& error) = 0;
-    // A failure's readable text and its portable condition (a std::errc value).
-    virtual std::string ErrorText(int code) = 0;
-    virtual std::int32_t Condition(int code) = 0;
+    // The failure the system's `code` stands for: its portable condition and readable text.
+    virtual SocketFailure Describe(int code) = 0;
 
   private:
     enum class State { Closed, Resolving, Connecting, Connected, Ended };
@@ -154,9 +153,10 @@ class SocketCore : public std::enable_shared_from_this<SocketCore> {
 
     [[noreturn]] void ThrowNotConnected() const;
 
-    // The race: starts it over the lookup's addresses within kConnectMilliseconds; starts the
-    // next address beside those still racing (with none left and none racing, fails with the
-    // last address's failure); closes what still races.
+    // The race: starts it over the lookup's addresses within what the lookup left of
+    // kConnectMilliseconds (the budget runs from Connect on); starts the next address beside
+    // those still racing (with none left and none racing, fails with the last address's
+    // failure); closes what still races.
     void Resolved(Resolution& resolution);
     void StartNextAttempt();
     void EndRace();

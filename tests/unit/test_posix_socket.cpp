@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "fakes/virtual_clock_loop.h"
 #include "platform/posix/event_loop_posix.h"
 #include "platform/posix/socket_control_posix.h"
 #include "platform/socket_core.h"
@@ -108,13 +109,11 @@ class Recorder : public SocketEvents {
         if (onData) onData();
     }
     void OnClose() override { events.push_back("close"); }
-    void OnError(std::int16_t Number, std::string& description, std::int32_t Scode,
-                 const std::string& Source, const std::string&, std::int32_t, bool&) override {
+    void OnError(const SocketFailure& failure) override {
         events.push_back("error");
-        errorNumber = Number;
-        errorText = description;
-        condition = std::errc(Scode);
-        EXPECT_EQ(Source, gor::platform::kSocketErrorSource);
+        errorNumber = failure.systemCode;
+        errorText = failure.text;
+        condition = failure.condition;
     }
 
     bool Saw(const std::string& event) const {
@@ -380,6 +379,46 @@ TEST(SocketAddresses, EachAddressIsTriedInTheSystemsOrder) {
         socket.SendData("hello\n\n");
         DispatchUntil(loop, [&] { return sink.Saw("close"); });
         EXPECT_EQ(sink.received, "hello\n\n");
+    }
+}
+
+// The core on virtual time over a host whose name server answers `lookup` seconds late with
+// one address that swallows the connection attempt.
+class SilentHost final : public SocketCore {
+  public:
+    SilentHost(test::VirtualClockLoop& loop, double lookup)
+        : SocketCore({EINVAL, EHOSTUNREACH, ETIMEDOUT, ENOTCONN, &std::generic_category}, loop),
+          loop_(loop),
+          lookup_(lookup) {}
+    ~SilentHost() override { Close(); }
+
+  private:
+    void Resolve(const std::string&, std::uint16_t, std::shared_ptr<Resolution> answer,
+                 std::function<void()> done) override {
+        loop_.At(loop_.Now() + lookup_, [answer, done] { answer->addresses.resize(1), done(); });
+    }
+    int StartConnect(const HostAddress&, Handle& socket) override { return socket = 1, 0; }
+    std::string Adopt(Handle) override { return ""; }
+    void CloseSocket(Handle) override {}
+    long SendSome(Handle, const char*, std::size_t, int&) override { return -1; }
+    long ReceiveSome(Handle, char*, std::size_t, int&) override { return -1; }
+    SocketFailure Describe(int code) override { return {std::errc(code), code, "failed"}; }
+    test::VirtualClockLoop& loop_;
+    double lookup_;
+};
+
+// The connect budget runs from the lookup on, so that a slow name server and a silent host
+// together fail within the time the download road gives a try.
+TEST(SocketCore, ConnectBudgetCountsTheLookup) {
+    for (const double lookup : {0.0, 15.0, 30.0}) {
+        test::VirtualClockLoop loop;
+        SocketControlOnCore socket(std::make_shared<SilentHost>(loop, lookup));
+        Recorder sink(socket);
+        socket.Connect("slow.invalid", 80);
+        while (sink.events.empty()) loop.DispatchEvents(1e9);
+        EXPECT_EQ(sink.events, std::vector<std::string>{"error"}) << lookup;
+        EXPECT_EQ(sink.condition, std::errc::timed_out) << lookup;
+        EXPECT_EQ(loop.Now(), kConnectMilliseconds / 1000.0) << lookup;
     }
 }
 

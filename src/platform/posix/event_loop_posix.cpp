@@ -11,6 +11,8 @@
 #include <ctime>
 #include <limits>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -33,15 +35,22 @@ struct PostedTasks {
     PostedTasks(const PostedTasks&) = delete;
     PostedTasks& operator=(const PostedTasks&) = delete;
 
-    void Add(std::function<void()> task) {
+    // Queues `task` and its wake-up; false, with the task dropped, when the loop takes no more
+    // (it is gone, or memory ran out). Throws nothing.
+    bool Add(std::function<void()> task) noexcept {
         {
             std::lock_guard lock(mutex);
-            if (!open) return;  // the task goes once the lock is released
-            tasks.push_back(std::move(task));
+            if (!open) return false;  // the task goes once the lock is released
+            try {
+                tasks.push_back(std::move(task));
+            } catch (const std::bad_alloc&) {
+                return false;
+            }
         }
         const std::uint64_t one = 1;
         // A full counter still leaves the descriptor readable, so a failed write loses nothing.
         [[maybe_unused]] auto n = ::write(fd, &one, sizeof one);
+        return true;
     }
 
     // Loop thread: clears the wake-up and hands over what was posted.
@@ -155,8 +164,10 @@ double EventLoopPosix::Now() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
+// Another thread has no one to tell: its task is dropped, as RunOffLoop's `done` is.
 void EventLoopPosix::Post(std::function<void()> task) {
-    tasks_->Add(std::move(task));
+    if (!tasks_->Add(std::move(task)) && std::this_thread::get_id() == thread_)
+        throw std::system_error(std::make_error_code(std::errc::not_enough_memory), "Post");
 }
 
 void EventLoopPosix::RunOffLoop(std::function<void()> work, std::function<void()> done) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "platform/event_loop.h"
@@ -77,6 +78,8 @@ class EventLoopPosix final : public EventLoop {
     WatchId nextWatchId_ = 1;
     std::uint64_t round_ = 0;
     std::shared_ptr<PostedTasks> tasks_;
+    // The loop's thread, the one a failing Post is told on.
+    const std::thread::id thread_ = std::this_thread::get_id();
 };
 
 }  // namespace gor::platform::posix

@@ -10,14 +10,16 @@
 
 namespace gor::platform::posix {
 
-std::string SocketErrorText(int code) {
-    if (code < 0) return ::gai_strerror(code);  // getaddrinfo's own codes are negative
-    if (const char* words = SocketFailureText(code)) return words;
-    return std::system_category().message(code);
-}
-
-int SocketCondition(int code) {
-    return code > 0 ? code : EHOSTUNREACH;
+SocketFailure SocketFailureOf(int code) {
+    SocketFailure failure{std::errc(code > 0 ? code : EHOSTUNREACH), code, {}};
+    if (code < 0) {
+        failure.text = ::gai_strerror(code);  // getaddrinfo's own codes are negative
+    } else if (const char* words = SocketFailureText(code)) {
+        failure.text = words;
+    } else {
+        failure.text = std::system_category().message(code);
+    }
+    return failure;
 }
 
 std::system_error PosixError(int code, std::string_view function, std::string_view path,

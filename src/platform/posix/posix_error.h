@@ -7,17 +7,16 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/socket_control.h"
+
 namespace gor::platform::posix {
 
-// A socket failure's text: a failed name lookup's (a getaddrinfo EAI_* code, negative) in the
-// system's words, else the portable condition's (SocketFailureText), else the system's
-// description of the errno value.
-std::string SocketErrorText(int code);
-
-// A socket failure's portable condition: an errno value is its own; a name that gives no
-// address, or whose name server did not answer in time (EAI_AGAIN), leaves the host as
-// unreachable as a missing route does.
-int SocketCondition(int code);
+// The socket failure of an errno value or a failed name lookup's getaddrinfo EAI_* code
+// (negative). Its condition: an errno value is its own; a name that gives no address, or whose
+// name server did not answer in time (EAI_AGAIN), leaves the host as unreachable as a missing
+// route does. Its text: a lookup's in the system's words, else the portable condition's
+// (SocketFailureText), else the system's description of the errno value.
+SocketFailure SocketFailureOf(int code);
 
 // The exception for `code` raised by `function`, working on `path` and, for a rename, on
 // `secondPath` (see platform/system_failure.h for how they are worded).

@@ -133,8 +133,7 @@ class SocketCalls final : public SocketCore, public FdWatcher {
         return -1;
     }
 
-    std::string ErrorText(int code) override { return SocketErrorText(code); }
-    std::int32_t Condition(int code) override { return SocketCondition(code); }
+    SocketFailure Describe(int code) override { return SocketFailureOf(code); }
 
   private:
     EventLoopPosix& loop_;

@@ -159,7 +159,7 @@ class EventLoopWin32::TimerWin32 final : public Timer {
     std::uintptr_t id_ = 0;
 };
 
-EventLoopWin32::EventLoopWin32() {
+EventLoopWin32::EventLoopWin32() : thread_(::GetCurrentThreadId()) {
     LARGE_INTEGER frequency;
     ::QueryPerformanceFrequency(&frequency);  // never fails on XP and later
     secondsPerTick_ = 1.0 / static_cast<double>(frequency.QuadPart);
@@ -233,8 +233,10 @@ std::unique_ptr<Timer> EventLoopWin32::CreateTimer(int intervalMs, std::function
     return std::make_unique<TimerWin32>(*this, intervalMs, std::move(onTick));
 }
 
+// Another thread has no one to tell: its task is dropped, as RunOffLoop's `done` is.
 void EventLoopWin32::Post(std::function<void()> task) {
-    if (!tasks_->Add(std::move(task))) ThrowLastError("PostMessageW");
+    if (!tasks_->Add(std::move(task)) && ::GetCurrentThreadId() == thread_)
+        ThrowLastError("PostMessageW");
 }
 
 void EventLoopWin32::RunOffLoop(std::function<void()> work, std::function<void()> done) {

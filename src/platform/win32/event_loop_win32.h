@@ -56,6 +56,7 @@ class EventLoopWin32 final : public EventLoop {
     std::vector<std::pair<std::uintptr_t, TimerWin32*>> timers_;
     std::uintptr_t nextTimerId_ = 1;
     std::shared_ptr<PostedTasks> tasks_;
+    unsigned long thread_;  // the loop's thread, the one a failing Post is told on
 };
 
 }  // namespace gor::platform::win32

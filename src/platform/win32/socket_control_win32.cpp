@@ -122,12 +122,9 @@ class SocketCalls final : public SocketCore {
         return -1;
     }
 
-    std::string ErrorText(int code) override {
-        return win32::ErrorText(static_cast<unsigned long>(code));
-    }
-
-    std::int32_t Condition(int code) override {
-        return Win32Category().default_error_condition(code).value();
+    SocketFailure Describe(int code) override {
+        return {std::errc(Win32Category().default_error_condition(code).value()), code,
+                win32::ErrorText(static_cast<unsigned long>(code))};
     }
 
   private:

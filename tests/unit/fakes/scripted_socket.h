@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "platform/socket_control.h"
@@ -68,8 +69,7 @@ class ScriptedSocket : public platform::SocketControl {
     }
     bool DeliverError(std::string description, std::int32_t condition = 0) {
         if (state == State::Closed) return false;
-        bool cancelDisplay = false;
-        sink_->OnError(kErrorNumber, description, condition, "Winsock1", "", 0, cancelDisplay);
+        sink_->OnError({std::errc(condition), kErrorNumber, std::move(description)});
         return true;
     }
 
