@@ -17,8 +17,9 @@ const std::string kSha1Pin(40, 'C');
 constexpr std::uint64_t kFloor = FileVersion(1, 2, 3, 0);
 
 TEST(PublisherPin, DecisionOnTheSystemsFacts) {
-    constexpr std::uint32_t kBadDigest = 0x80096010, kExpired = 0x800B0101;
+    constexpr std::uint32_t kBadDigest = 0x80096010, kExpired = platform::kExpired;
     constexpr std::uint32_t kRoot = platform::kUntrustedRoot, kChain = platform::kChaining;
+    constexpr std::uint32_t kDistrust = platform::kExplicitDistrust, kBadTag = 0x8009310B;
     const struct {
         const char* name;
         std::uint32_t status;
@@ -30,13 +31,22 @@ TEST(PublisherPin, DecisionOnTheSystemsFacts) {
         const char* reason;                       // in the verdict's reason
         std::string originalName = "GORUPD.exe";  // in the version resource
         std::uint64_t version = kFloor;
+        std::uint32_t lastError = 0;
     } cases[] = {
         {"trusted, pinned", 0, true, 0, kPin, kPin, true, "AAAA"},
         {"trusted, SHA-1 pin", 0, true, 0, kPin, kSha1Pin, true, "CCCC"},
         {"trusted, another signer", 0, true, 0, kOther, kPin, false, "signed by BBBB"},
         {"no signer named", 0, true, 0, "", kPin, false, "Windows names no"},
         {"altered", kBadDigest, false, 1, kPin, kPin, false, "status words"},
-        {"expired", kExpired, true, 0, kPin, kPin, false, "status words"},
+        {"expired or not yet valid", kExpired, true, 0, kPin, kPin, true, "A (status words: dates"},
+        {"expired, not verified", kExpired, false, 0, kPin, kPin, false, "was not verified"},
+        {"time stamp, another signer", platform::kTimeStamp, true, 0, kOther, kPin, false, "by B"},
+        {"machine's policy", platform::kSubjectNotTrusted, true, 0, kPin, kPin, false, "kept"},
+        {"root, machine's distrust", kRoot, true, kDistrust, kPin, kPin, false, "words; kept"},
+        {"damaged signature", platform::kNoSignature, false, 1, kPin, kPin, false, "damaged", "", 0,
+         kBadTag},
+        {"unsigned", platform::kNoSignature, false, 1, "", kPin, false, "status words", "", 0,
+         platform::kNoSignature},
         {"unknown root, all verified", kRoot, true, 0, kPin, kPin, true, "A (its chain ends"},
         {"no known root, all verified", kChain, true, 0, kPin, kPin, true, "A (its chain ends"},
         {"unknown root, another signer", kRoot, true, 0, kOther, kPin, false, "signed by B"},
@@ -56,8 +66,11 @@ TEST(PublisherPin, DecisionOnTheSystemsFacts) {
         const std::string sha1 = c.signer.empty() ? "" : kSha1Pin;
         const platform::SignatureFacts facts{c.status,      "status words", c.contentVerified,
                                              c.chainPolicy, "policy words", sha1,
-                                             c.signer};
+                                             c.signer,      c.lastError};
         const PublisherVerdict signer = DecideSigner(facts, c.pin);
+        // The machine's distrust is obeyed, and said to keep the file.
+        EXPECT_EQ(signer.machinePolicy, std::string(c.reason).find("kept") != std::string::npos)
+            << c.name;
         const PublisherVerdict verdict =
             signer.pinned ? DecideUpdater(signer, {c.originalName, c.version}, kFloor) : signer;
         EXPECT_EQ(verdict.pinned, c.pinned) << c.name;
@@ -66,11 +79,13 @@ TEST(PublisherPin, DecisionOnTheSystemsFacts) {
     }
 }
 
-// Signed by the publisher, or, for one file, a check that cannot run.
+// Signed by the publisher; one file's signer distrusted by the machine's policy, which says
+// nothing of the file: its check cannot run.
 struct FakeSignatures : platform::Signatures {
     std::string failsFor;
     platform::SignatureFacts VerifySigner(platform::HeldFile&, const std::string& path) override {
-        if (path == failsFor) throw std::system_error(ENOENT, std::generic_category());
+        if (path == failsFor)
+            return {platform::kSubjectNotTrusted, "distrusted", true, 0, "", "", kPin};
         return {0, "", true, 0, "", "", kPin};
     }
     platform::VersionFacts ReadVersion(platform::HeldFile&, const std::string&) override {
@@ -92,7 +107,8 @@ TEST(PublisherPin, SignedPatchIsInstalledAndAnUncheckableOneKept) {
         EXPECT_EQ(rig.files.Bytes(test::kExe), test::Updater(works ? "new" : "old"));
         EXPECT_EQ(rig.files.Has(test::kNew), !works);
         const std::string logged =
-            works ? "gorupd.new is signed by the publisher " : "gorupd.new cannot be checked: ";
+            works ? "gorupd.new is signed by the publisher "
+                  : "gorupd.new cannot be checked: this machine's policy distrusts the pinned";
         EXPECT_NE(rig.files.Bytes(test::kAppDir + kPathSeparator + "gorlaunch.log").find(logged),
                   std::string::npos);
     }

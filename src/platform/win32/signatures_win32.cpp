@@ -10,6 +10,8 @@
 #include <softpub.h>
 #include <wintrust.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "platform/hex_text.h"
@@ -68,19 +70,40 @@ std::string TrustText(std::uint32_t code) {
     return own ? std::string(own) + ", " + hex : "WinVerifyTrust refused it, " + hex;
 }
 
-// The verdicts on the file itself: altered, damaged (a signature that cannot be decoded or
-// does not verify), or signed in a way Windows does not trust (the certificate, its chain, its
-// use). Unsigned (TRUST_E_NOSIGNATURE) only when the last error agrees, see IsVerdictOnContent.
-// Any other outcome (a provider that is unknown or failed, a file error, no memory) means the
-// check could not run: no verdict on the file.
-constexpr HRESULT kVerdicts[] = {
+constexpr std::uint32_t Code(HRESULT result) {
+    return static_cast<std::uint32_t>(result);
+}
+
+// The codes the portable decision names, as Windows' headers spell them.
+static_assert(kUntrustedRoot == Code(CERT_E_UNTRUSTEDROOT) && kChaining == Code(CERT_E_CHAINING));
+static_assert(kExpired == Code(CERT_E_EXPIRED) &&
+              kPeriodNesting == Code(CERT_E_VALIDITYPERIODNESTING) &&
+              kTimeStamp == Code(TRUST_E_TIME_STAMP));
+static_assert(kSubjectNotTrusted == Code(TRUST_E_SUBJECT_NOT_TRUSTED) &&
+              kExplicitDistrust == Code(TRUST_E_EXPLICIT_DISTRUST) &&
+              kRevoked == Code(CERT_E_REVOKED));
+static_assert(kNoSignature == Code(TRUST_E_NOSIGNATURE) &&
+              kSubjectFormUnknown == Code(TRUST_E_SUBJECT_FORM_UNKNOWN) &&
+              kProviderUnknown == Code(TRUST_E_PROVIDER_UNKNOWN));
+
+// A signature whose bytes are wrong: altered content, a signature that does not verify or is
+// no well-formed message.
+constexpr HRESULT kDamaged[] = {
     TRUST_E_BAD_DIGEST,
     static_cast<HRESULT>(0x80096011),  // TRUST_E_MALFORMED_SIGNATURE, not in mingw-w64's headers
     NTE_BAD_SIGNATURE,
     CRYPT_E_HASH_VALUE,
     CRYPT_E_BAD_MSG,
-    CRYPT_E_NO_SIGNER,
     CRYPT_E_UNEXPECTED_MSG_TYPE,
+};
+
+// The other findings the decision is given: signed in a way Windows does not trust (the
+// certificate, its chain, its dates, its use) or that the machine's own policy refuses.
+// Unsigned (TRUST_E_NOSIGNATURE) only when the last error agrees or names damage, see
+// IsFinding. Any other outcome (a provider that is unknown or failed, a file error, no memory)
+// means the check could not run: no verdict on the file.
+constexpr HRESULT kVerdicts[] = {
+    CRYPT_E_NO_SIGNER,
     TRUST_E_NO_SIGNER_CERT,
     TRUST_E_CERT_SIGNATURE,
     TRUST_E_COUNTER_SIGNER,
@@ -107,10 +130,6 @@ constexpr HRESULT kVerdicts[] = {
     CERT_E_INVALID_NAME,
 };
 
-constexpr std::uint32_t Code(HRESULT result) {
-    return static_cast<std::uint32_t>(result);
-}
-
 // The ASN.1 decoder's findings on the bytes it was given (CRYPT_E_ASN1_*): a signature that
 // cannot be decoded is a damaged one. Its own troubles (internal, memory, bad arguments, not
 // implemented) are not.
@@ -123,12 +142,18 @@ bool UndecodableSignature(std::uint32_t status) {
            status == Code(CRYPT_E_ASN1_EXTENDED) || status == Code(CRYPT_E_ASN1_NOEOD);
 }
 
+bool DamagedSignature(std::uint32_t code) {
+    return UndecodableSignature(code) ||
+           std::any_of(std::begin(kDamaged), std::end(kDamaged),
+                       [code](HRESULT damage) { return Code(damage) == code; });
+}
+
 // A check that could not run is thrown, the file kept, with what made it fail: for "no
 // signature found" the last error. A file error (a Win32 code, plain or as HRESULT_FROM_WIN32,
 // e.g. a file another program holds) is thrown as its Win32 code, so the busy-file rule can
 // judge it, anything else as it came.
-void ThrowUnlessVerdict(std::uint32_t status, std::uint32_t lastError, const std::string& path) {
-    if (IsVerdictOnContent(status, lastError)) return;
+void ThrowUnlessFinding(std::uint32_t status, std::uint32_t lastError, const std::string& path) {
+    if (IsFinding(status, lastError)) return;
     const std::uint32_t cause =
         status == Code(TRUST_E_NOSIGNATURE) && lastError != 0 ? lastError : status;
     if ((cause & 0xFFFF0000u) == 0x80070000u || cause <= 0xFFFF)
@@ -146,14 +171,19 @@ std::string Thumbprint(const Trust& trust, const CERT_CONTEXT& certificate,
     return HexBytes(std::string_view(reinterpret_cast<const char*>(digest), size));
 }
 
+// A time stamp (a counter signature) that does not verify says nothing of the file's digest
+// or of its signer's signature, so it leaves the step clean for that purpose.
 bool StepClean(const CRYPT_PROVIDER_DATA& provider, DWORD step) {
-    return provider.padwTrustStepErrors != nullptr && step < provider.cdwTrustStepErrors &&
-           provider.padwTrustStepErrors[step] == ERROR_SUCCESS;
+    if (provider.padwTrustStepErrors == nullptr || step >= provider.cdwTrustStepErrors)
+        return false;
+    const DWORD error = provider.padwTrustStepErrors[step];
+    return error == ERROR_SUCCESS || error == Code(TRUST_E_TIME_STAMP);
 }
 
 // The facts of signer 0: its certificate's thumbprints, whether the file's digest and the
 // signer's signature held, and its chain under the Authenticode policy with an unknown root
-// allowed (the chain wintrust built, at the time stamp's time when there is one).
+// allowed and no date judged (the chain wintrust built): a wrong clock or a lapsed certificate
+// must not decide for the pinned signer.
 void ReadSigner(const Trust& trust, HANDLE state, SignatureFacts& facts) {
     CRYPT_PROVIDER_DATA* provider = trust.providerData(state);
     if (!provider) return;
@@ -170,7 +200,8 @@ void ReadSigner(const Trust& trust, HANDLE state, SignatureFacts& facts) {
     }
     CERT_CHAIN_POLICY_PARA para{};
     para.cbSize = sizeof para;
-    para.dwFlags = CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG;
+    para.dwFlags =
+        CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG | CERT_CHAIN_POLICY_IGNORE_ALL_NOT_TIME_VALID_FLAGS;
     CERT_CHAIN_POLICY_STATUS status{};
     status.cbSize = sizeof status;
     if (!trust.chainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, signer->pChainContext, &para, &status)) {
@@ -235,13 +266,14 @@ std::uint64_t FileVersion(const Trust& trust, std::string& block) {
 
 }  // namespace
 
-bool IsVerdictOnContent(std::uint32_t status, std::uint32_t lastError) {
-    if (status == 0 || UndecodableSignature(status)) return true;
-    // Unsigned, or the file could not be read: Windows tells them apart only by the last error.
+bool IsFinding(std::uint32_t status, std::uint32_t lastError) {
+    if (status == 0 || DamagedSignature(status)) return true;
+    // Unsigned, damaged, or the file could not be read: Windows tells them apart only by the
+    // last error.
     if (status == Code(TRUST_E_NOSIGNATURE))
         return lastError == Code(TRUST_E_NOSIGNATURE) ||
                lastError == Code(TRUST_E_SUBJECT_FORM_UNKNOWN) ||
-               lastError == Code(TRUST_E_PROVIDER_UNKNOWN);
+               lastError == Code(TRUST_E_PROVIDER_UNKNOWN) || DamagedSignature(lastError);
     for (const HRESULT verdict : kVerdicts) {
         if (Code(verdict) == status) return true;
     }
@@ -283,9 +315,10 @@ SignatureFacts SignaturesWin32::VerifySigner(HeldFile& file, const std::string& 
     SignatureFacts facts;
     facts.status = static_cast<std::uint32_t>(trust.verify(noUser, &action, &data));
     const auto lastError = static_cast<std::uint32_t>(::GetLastError());
+    facts.lastError = lastError;
     if (facts.status != 0) facts.statusText = TrustText(facts.status);
     try {
-        ThrowUnlessVerdict(facts.status, lastError, path);
+        ThrowUnlessFinding(facts.status, lastError, path);
         ReadSigner(trust, data.hWVTStateData, facts);
     } catch (...) {
         data.dwStateAction = WTD_STATEACTION_CLOSE;
