@@ -112,8 +112,7 @@ PublisherVerdict DecideSigner(const platform::SignatureFacts& facts, std::string
         signer};
 }
 
-PublisherVerdict DecideUpdater(const PublisherVerdict& signer,
-                               const platform::VersionFacts& version,
+PublisherVerdict DecideUpdater(const PublisherVerdict& signer, const VersionFacts& version,
                                std::uint64_t minimumVersion) {
     if (!SameName(version.originalFilename, kUpdaterName)) {
         return {false,
@@ -140,7 +139,10 @@ PublisherVerdict PinnedPublisher::Check(platform::HeldFile& file, const std::str
         throw std::system_error(std::make_error_code(std::errc::operation_not_permitted),
                                 signer.reason);
     if (!signer.pinned) return signer;
-    return DecideUpdater(signer, signatures_.ReadVersion(file, path), minimumVersion_);
+    // The bytes the signature covers, through the hold: no second open, no file beside it.
+    const VersionFacts version = ReadVersionResource(
+        [&](std::uint64_t offset, std::size_t count) { return file.ReadAt(offset, count); });
+    return DecideUpdater(signer, version, minimumVersion_);
 }
 
 }  // namespace gor::launcher

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "launcher/version_resource.h"
 #include "platform/file_system.h"
 #include "platform/signatures.h"
 
@@ -38,8 +39,8 @@ PublisherVerdict DecideSigner(const platform::SignatureFacts& facts, std::string
 // updater, not whatever its publisher signed, so the version resource must call the file
 // kUpdaterName (in any letter case); and with a floor (`minimumVersion`, not 0) its FileVersion
 // must not be below it, so no older updater with a known flaw comes back. Pure.
-PublisherVerdict DecideUpdater(const PublisherVerdict& signer,
-                               const platform::VersionFacts& version, std::uint64_t minimumVersion);
+PublisherVerdict DecideUpdater(const PublisherVerdict& signer, const VersionFacts& version,
+                               std::uint64_t minimumVersion);
 
 // A FileVersion a.b.c.d as VersionFacts::fileVersion holds it.
 constexpr std::uint64_t FileVersion(std::uint16_t a, std::uint16_t b, std::uint16_t c,
@@ -58,8 +59,8 @@ class PublisherCheck {
 
 // The system's facts on the signature, decided by DecideSigner (a verdict of the machine's
 // policy thrown as a check that cannot run, std::errc::operation_not_permitted); only for a
-// pinned signer is the version resource read and decided by DecideUpdater. `signatures`
-// outlives the object.
+// pinned signer is the version resource read, from the held file's own bytes, and decided by
+// DecideUpdater. `signatures` outlives the object.
 class PinnedPublisher final : public PublisherCheck {
   public:
     // `minimumVersion`: the lowest FileVersion let in (FileVersion()), 0 for none.

@@ -57,6 +57,9 @@ class HeldFile {
     virtual ~HeldFile() = default;
     // The file's first `maxBytes` bytes (all of it when shorter) and its size.
     virtual FileHead ReadHead(std::size_t maxBytes) = 0;
+    // The `count` bytes from `offset` on, fewer where the file ends first (none from its end
+    // on); the position others use is left alone.
+    virtual std::string ReadAt(std::uint64_t offset, std::size_t count) = 0;
     // Gives the file the name `fileName` in its own folder, through the hold; fails when that
     // name exists, and on Windows for a file held for reading only (no removal access; POSIX
     // has none to ask). Called again after a failure, it tries again; once renamed, nothing is

@@ -1,6 +1,6 @@
 // Authenticode signatures of programs: what the system found when it verified a program's
-// signature, the signer's certificate thumbprints, and the program's own name and version. The
-// publisher pin decides on these facts.
+// signature, and the signer's certificate thumbprints. The publisher pin decides on these
+// facts.
 #pragma once
 
 #include <cstdint>
@@ -53,15 +53,6 @@ struct SignatureFacts {
     std::uint32_t lastError = 0;
 };
 
-// What a program's version resource says of it, as the publisher wrote it when signing.
-struct VersionFacts {
-    // The name it gives the program (OriginalFilename, of the first of its translations that
-    // has one); empty when none names it.
-    std::string originalFilename;
-    // Its fixed FileVersion a.b.c.d as (a << 48) | (b << 32) | (c << 16) | d; 0 when it has none.
-    std::uint64_t fileVersion = 0;
-};
-
 class Signatures {
   public:
     virtual ~Signatures() = default;
@@ -73,11 +64,6 @@ class Signatures {
     // std::system_error (a busy file compares equal to std::errc::device_or_resource_busy, as
     // elsewhere).
     virtual SignatureFacts VerifySigner(HeldFile& file, const std::string& path) = 0;
-
-    // Reads the version resource of the program held in `file` (found at `path`). Asked only
-    // of a program whose signer is pinned, so no stranger's resource is ever parsed. None is no
-    // failure (empty facts); one that cannot be read throws std::system_error.
-    virtual VersionFacts ReadVersion(HeldFile& file, const std::string& path) = 0;
 };
 
 }  // namespace gor::platform

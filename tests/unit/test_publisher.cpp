@@ -88,10 +88,14 @@ struct FakeSignatures : platform::Signatures {
             return {platform::kSubjectNotTrusted, "distrusted", true, 0, "", "", kPin};
         return {0, "", true, 0, "", "", kPin};
     }
-    platform::VersionFacts ReadVersion(platform::HeldFile&, const std::string&) override {
-        return {"gorupd.exe", kFloor};
-    }
 };
+
+// An updater whose version resource names it as the publisher does.
+std::string Named(const std::string& tag) {
+    return test::BuildImage([&](test::ImageShape& s) {
+        s.overlay = tag, s.versionName = "gorupd.exe", s.fileVersion = kFloor;
+    });
+}
 
 // A signed patch is installed; one whose check cannot run is no verdict on its content: it
 // stays for a later start, and the working updater starts.
@@ -101,10 +105,10 @@ TEST(PublisherPin, SignedPatchIsInstalledAndAnUncheckableOneKept) {
         if (!works) signatures.failsFor = test::kNew;
         PinnedPublisher publisher(kPin, kFloor, signatures);
         test::LaunchRig rig(&publisher);
-        rig.Put(test::kNew, test::Updater("new"));
-        rig.Put(test::kExe, test::Updater("old"));
+        rig.Put(test::kNew, Named("new"));
+        rig.Put(test::kExe, Named("old"));
         EXPECT_EQ(rig.Run(), kExitStarted);
-        EXPECT_EQ(rig.files.Bytes(test::kExe), test::Updater(works ? "new" : "old"));
+        EXPECT_EQ(rig.files.Bytes(test::kExe), Named(works ? "new" : "old"));
         EXPECT_EQ(rig.files.Has(test::kNew), !works);
         const std::string logged =
             works ? "gorupd.new is signed by the publisher "

@@ -194,6 +194,7 @@ TEST(Win32Files, ReadWriteFile) {
         const FileHead head = held->ReadHead(20);
         EXPECT_TRUE(head.bytes == expected.substr(0, 20) && head.size == 103);
         EXPECT_TRUE(held->ReadHead(1000).bytes == expected + "end");
+        EXPECT_TRUE(held->ReadAt(101, 10) == "nd" && held->ReadAt(200, 10).empty());  // the end
     }
     files.Remove(path);
     EXPECT_TRUE(

@@ -34,22 +34,25 @@ class HeldFilePosix final : public HeldFile {
     HeldFilePosix& operator=(const HeldFilePosix&) = delete;
 
     FileHead ReadHead(std::size_t maxBytes) override {
-        FileHead head;
         struct stat st;
         if (::fstat(fd_, &st) != 0) ThrowLastError("stat", path_);
-        head.size = static_cast<std::uint64_t>(st.st_size);
-        head.bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(head.size, maxBytes)));
+        const auto size = static_cast<std::uint64_t>(st.st_size);
+        return {ReadAt(0, static_cast<std::size_t>(std::min<std::uint64_t>(size, maxBytes))), size};
+    }
+
+    std::string ReadAt(std::uint64_t offset, std::size_t count) override {
+        std::string bytes(count, '\0');
         std::size_t got = 0;
-        while (got < head.bytes.size()) {
-            const ssize_t n = ::pread(fd_, head.bytes.data() + got, head.bytes.size() - got,
-                                      static_cast<off_t>(got));
+        while (got < count) {
+            const ssize_t n =
+                ::pread(fd_, bytes.data() + got, count - got, static_cast<off_t>(offset + got));
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) ThrowLastError("read", path_);
-            if (n == 0) break;  // shorter than it was a moment ago
+            if (n == 0) break;  // the end of the file (it may be shorter than a moment ago)
             got += static_cast<std::size_t>(n);
         }
-        head.bytes.resize(got);
-        return head;
+        bytes.resize(got);
+        return bytes;
     }
 
     void Rename(const std::string& fileName) override {

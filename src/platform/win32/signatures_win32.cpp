@@ -1,8 +1,8 @@
 // WinVerifyTrust with the generic verify action through the held file's handle: no user
 // interface, no revocation look-up, nothing fetched. The signer's certificate, the steps' own
 // verdicts and its chain come from the provider data that the verification leaves behind; the
-// chain is judged again with unknown roots allowed, the thumbprints are crypt32's, and the
-// file's own name and version are its version resource's.
+// chain is judged again with unknown roots allowed and no date judged, and the thumbprints
+// are crypt32's.
 #include "platform/win32/signatures_win32.h"
 
 #include <windows.h>
@@ -30,9 +30,6 @@ using ProvSignerFn = CRYPT_PROVIDER_SGNR*(WINAPI*)(CRYPT_PROVIDER_DATA*, DWORD, 
 using HashCertificateFn = BOOL(WINAPI*)(LPCWSTR, DWORD, void*, const BYTE*, DWORD, BYTE*, DWORD*);
 using ChainPolicyFn = BOOL(WINAPI*)(LPCSTR, PCCERT_CHAIN_CONTEXT, PCERT_CHAIN_POLICY_PARA,
                                     PCERT_CHAIN_POLICY_STATUS);
-using VersionSizeFn = DWORD(WINAPI*)(DWORD, LPCWSTR, LPDWORD);
-using VersionInfoFn = BOOL(WINAPI*)(DWORD, LPCWSTR, DWORD, DWORD, LPVOID);
-using VersionQueryFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
 
 struct Trust {
     WinVerifyTrustFn verify;
@@ -40,26 +37,19 @@ struct Trust {
     ProvSignerFn signer;
     HashCertificateFn hashCertificate;
     ChainPolicyFn chainPolicy;
-    VersionSizeFn versionSize;
-    VersionInfoFn versionInfo;
-    VersionQueryFn versionQuery;
 };
 
-// wintrust.dll, crypt32.dll and version.dll from the system folder, when the first updater is
+// wintrust.dll and crypt32.dll from the system folder, when the first updater is
 // checked.
 const Trust& LoadTrust() {
     static const Trust loaded = [] {
         const Module wintrust = SystemLibrary(L"wintrust.dll");
         const Module crypt32 = SystemLibrary(L"crypt32.dll");
-        const Module version = SystemLibrary(L"version.dll");
         return Trust{Require<WinVerifyTrustFn>(wintrust, "WinVerifyTrust"),
                      Require<ProvDataFn>(wintrust, "WTHelperProvDataFromStateData"),
                      Require<ProvSignerFn>(wintrust, "WTHelperGetProvSignerFromChain"),
                      Require<HashCertificateFn>(crypt32, "CryptHashCertificate2"),
-                     Require<ChainPolicyFn>(crypt32, "CertVerifyCertificateChainPolicy"),
-                     Require<VersionSizeFn>(version, "GetFileVersionInfoSizeExW"),
-                     Require<VersionInfoFn>(version, "GetFileVersionInfoExW"),
-                     Require<VersionQueryFn>(version, "VerQueryValueW")};
+                     Require<ChainPolicyFn>(crypt32, "CertVerifyCertificateChainPolicy")};
     }();
     return loaded;
 }
@@ -212,58 +202,6 @@ void ReadSigner(const Trust& trust, HANDLE state, SignatureFacts& facts) {
     if (status.dwError != 0) facts.chainPolicyText = TrustText(status.dwError);
 }
 
-// The file's version resource (FILE_VER_GET_NEUTRAL: from the file itself, no language file
-// beside it counts); empty when it has none. The file is held, sharing reading, so the path
-// names the very file checked.
-std::string VersionBlock(const Trust& trust, const std::wstring& path) {
-    DWORD ignored = 0;
-    const DWORD size = trust.versionSize(FILE_VER_GET_NEUTRAL, path.c_str(), &ignored);
-    if (size == 0) {
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_RESOURCE_DATA_NOT_FOUND || error == ERROR_RESOURCE_TYPE_NOT_FOUND ||
-            error == ERROR_RESOURCE_NAME_NOT_FOUND || error == ERROR_RESOURCE_LANG_NOT_FOUND)
-            return {};
-        throw Win32Error(error, "GetFileVersionInfoSizeExW", Narrow(path));
-    }
-    std::string block(size, '\0');
-    if (!trust.versionInfo(FILE_VER_GET_NEUTRAL, path.c_str(), 0, size, block.data()))
-        ThrowLastError("GetFileVersionInfoExW", Narrow(path));
-    return block;
-}
-
-// OriginalFilename in the first translation (a language and a code page) of the resource's
-// list that has one: a resource may list several, and name the file only in some.
-std::string OriginalFilename(const Trust& trust, std::string& block) {
-    const WORD* translations = nullptr;
-    UINT bytes = 0;
-    if (!trust.versionQuery(block.data(), L"\\VarFileInfo\\Translation",
-                            reinterpret_cast<void**>(const_cast<WORD**>(&translations)), &bytes))
-        return {};
-    for (UINT i = 0; i + 1 < bytes / sizeof(WORD); i += 2) {
-        const std::wstring key =
-            L"\\StringFileInfo\\" +
-            Widen(HexDigits(translations[i], 4) + HexDigits(translations[i + 1], 4)) +
-            L"\\OriginalFilename";
-        wchar_t* name = nullptr;
-        UINT length = 0;
-        if (trust.versionQuery(block.data(), key.c_str(), reinterpret_cast<void**>(&name),
-                               &length) &&
-            length > 0)
-            return Narrow(std::wstring(name, ::wcsnlen(name, length)));
-    }
-    return {};
-}
-
-// The fixed FileVersion, the one part of the resource that is numbers, not text.
-std::uint64_t FileVersion(const Trust& trust, std::string& block) {
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT bytes = 0;
-    if (!trust.versionQuery(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &bytes) ||
-        bytes < sizeof *fixed || fixed->dwSignature != VS_FFI_SIGNATURE)
-        return 0;
-    return (std::uint64_t{fixed->dwFileVersionMS} << 32) | fixed->dwFileVersionLS;
-}
-
 }  // namespace
 
 bool IsFinding(std::uint32_t status, std::uint32_t lastError) {
@@ -278,13 +216,6 @@ bool IsFinding(std::uint32_t status, std::uint32_t lastError) {
         if (Code(verdict) == status) return true;
     }
     return false;
-}
-
-VersionFacts SignaturesWin32::ReadVersion(HeldFile& /*file*/, const std::string& path) {
-    const Trust& trust = LoadTrust();
-    std::string block = VersionBlock(trust, Widen(path));
-    if (block.empty()) return {};
-    return {OriginalFilename(trust, block), FileVersion(trust, block)};
 }
 
 SignatureFacts SignaturesWin32::VerifySigner(HeldFile& file, const std::string& path) {

@@ -14,7 +14,6 @@ namespace gor::platform::win32 {
 class SignaturesWin32 final : public Signatures {
   public:
     SignatureFacts VerifySigner(HeldFile& file, const std::string& path) override;
-    VersionFacts ReadVersion(HeldFile& file, const std::string& path) override;
 };
 
 // Whether WinVerifyTrust's `status`, with the last error it left (`lastError`), is a finding

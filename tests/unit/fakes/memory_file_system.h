@@ -165,6 +165,10 @@ class MemoryFileSystem : public platform::FileSystem {
         platform::FileHead ReadHead(std::size_t maxBytes) override {
             return fs_.ReadHead(path_, maxBytes);
         }
+        std::string ReadAt(std::uint64_t offset, std::size_t count) override {
+            const std::string& bytes = fs_.entries.at(path_).bytes;
+            return offset < bytes.size() ? bytes.substr(offset, count) : std::string();
+        }
         // As SetFileInformationByHandle: the handle must have DELETE.
         void Rename(const std::string& fileName) override {
             const std::string to = path_.substr(0, path_.find_last_of('\\') + 1) + fileName;
