@@ -28,6 +28,9 @@ class File {
     virtual std::string ReadAt(std::uint64_t offset, std::size_t count) = 0;
     // Cuts the file at `length` bytes (the position is left alone).
     virtual void Truncate(std::uint64_t length) = 0;
+    // Whether the open file is an ordinary file that only the name it was opened by reaches:
+    // no link (a symbolic link or another reparse point) and no second name (a hard link).
+    virtual bool IsPlainFile() = 0;
     virtual void Close() = 0;
 };
 
@@ -84,6 +87,11 @@ class FileSystem {
     // Opens for reading and writing, creating an empty file when absent, never truncating;
     // the position starts at 0. Throws std::system_error on failure.
     virtual std::unique_ptr<File> OpenReadWrite(const std::string& path) = 0;
+
+    // As OpenReadWrite, except that a last name that is a link is not followed: Windows opens
+    // the link itself (a reparse point), POSIX refuses it (ELOOP). File::IsPlainFile then tells
+    // whether what opened is anybody else's, before a byte of it changes.
+    virtual std::unique_ptr<File> OpenReadWriteNoFollow(const std::string& path) = 0;
 
     // Opens the existing file at `path` to hold it for `purpose` (see HeldFile); never creates
     // one. Throws std::system_error on failure, also while another program has it open for

@@ -91,16 +91,28 @@ void FileSystemPosix::Remove(const std::string& path) {
     if (::unlink(native.c_str()) != 0) ThrowLastError("remove", native);
 }
 
-std::unique_ptr<File> FileSystemPosix::OpenReadWrite(const std::string& path) {
+namespace {
+
+// Created executable (less the umask): on Windows any file can be started, and the file the
+// launcher creates is the updater it starts next.
+std::unique_ptr<File> OpenFile(const std::string& path, int flags) {
     const std::string native = NativePath(path);
     int fd;
-    // Created executable (less the umask): on Windows any file can be started, and the file
-    // the launcher creates is the updater it starts next.
     do {
-        fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0777);
+        fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | flags, 0777);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) ThrowLastError("open", native);
     return std::make_unique<FilePosix>(fd, native);
+}
+
+}  // namespace
+
+std::unique_ptr<File> FileSystemPosix::OpenReadWrite(const std::string& path) {
+    return OpenFile(path, 0);
+}
+
+std::unique_ptr<File> FileSystemPosix::OpenReadWriteNoFollow(const std::string& path) {
+    return OpenFile(path, O_NOFOLLOW);
 }
 
 // POSIX has no DELETE access: a file is held for reading whatever follows.

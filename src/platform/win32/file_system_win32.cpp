@@ -88,6 +88,16 @@ class FileWin32 final : public File {
         MovePointer(position, FILE_BEGIN);
     }
 
+    // The handle's own file: opened without following a link, a link shows as a reparse point.
+    bool IsPlainFile() override {
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!::GetFileInformationByHandle(Handle(), &info))
+            ThrowLastError("GetFileInformationByHandle", path_);
+        return info.nNumberOfLinks == 1 &&
+               (info.dwFileAttributes &
+                (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+    }
+
     void Close() override {
         const HANDLE handle = Handle();
         handle_ = INVALID_HANDLE_VALUE;
@@ -234,12 +244,24 @@ void FileSystemWin32::Remove(const std::string& path) {
     if (!::DeleteFileW(Widen(path).c_str())) ThrowLastError("DeleteFileW", path);
 }
 
-std::unique_ptr<File> FileSystemWin32::OpenReadWrite(const std::string& path) {
+namespace {
+
+std::unique_ptr<File> OpenFile(const std::string& path, DWORD flags) {
     const HANDLE handle =
         ::CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) ThrowLastError("CreateFileW", path);
     return Owned<FileWin32>(handle, path);
+}
+
+}  // namespace
+
+std::unique_ptr<File> FileSystemWin32::OpenReadWrite(const std::string& path) {
+    return OpenFile(path, 0);
+}
+
+std::unique_ptr<File> FileSystemWin32::OpenReadWriteNoFollow(const std::string& path) {
+    return OpenFile(path, FILE_FLAG_OPEN_REPARSE_POINT);
 }
 
 std::unique_ptr<HeldFile> FileSystemWin32::Hold(const std::string& path, HoldFor purpose) {
