@@ -1,8 +1,7 @@
-// Fuzz target: the executable-image check and the version resource's parser. Any bytes are
-// judged and parsed without a crash and without reading outside what they are given, also when the
-// file is longer than the head it reads; an image it passes, whole and fully examined, still passes
-// with an overlay appended and is refused when cut anywhere before the end of what its headers
-// place in the file.
+// Fuzz target: the executable-image check and the version resource. Any bytes are judged without
+// reading outside what it is given, also when the file is longer than the head it reads; an
+// image it passes, whole and fully examined, still passes with an overlay appended and is
+// refused when cut anywhere before the end of what its headers place in the file.
 //
 // Input: a first byte choosing how much longer than its head the file is (0: the head is the
 // whole file), then the file's first bytes.

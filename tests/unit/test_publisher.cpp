@@ -19,7 +19,8 @@ constexpr std::uint64_t kFloor = FileVersion(1, 2, 3, 0);
 TEST(PublisherPin, DecisionOnTheSystemsFacts) {
     constexpr std::uint32_t kBadDigest = 0x80096010, kExpired = platform::kExpired;
     constexpr std::uint32_t kRoot = platform::kUntrustedRoot, kChain = platform::kChaining;
-    constexpr std::uint32_t kDistrust = platform::kExplicitDistrust, kBadTag = 0x8009310B;
+    constexpr std::uint32_t kDistrust = platform::kExplicitDistrust, kBadTag = 0x8009310B,
+                            kNoSig = platform::kNoSignature;
     const struct {
         const char* name;
         std::uint32_t status;
@@ -40,13 +41,10 @@ TEST(PublisherPin, DecisionOnTheSystemsFacts) {
         {"altered", kBadDigest, false, 1, kPin, kPin, false, "status words"},
         {"expired or not yet valid", kExpired, true, 0, kPin, kPin, true, "A (status words: dates"},
         {"expired, not verified", kExpired, false, 0, kPin, kPin, false, "was not verified"},
-        {"time stamp, another signer", platform::kTimeStamp, true, 0, kOther, kPin, false, "by B"},
         {"machine's policy", platform::kSubjectNotTrusted, true, 0, kPin, kPin, false, "kept"},
         {"root, machine's distrust", kRoot, true, kDistrust, kPin, kPin, false, "words; kept"},
-        {"damaged signature", platform::kNoSignature, false, 1, kPin, kPin, false, "damaged", "", 0,
-         kBadTag},
-        {"unsigned", platform::kNoSignature, false, 1, "", kPin, false, "status words", "", 0,
-         platform::kNoSignature},
+        {"damaged signature", kNoSig, false, 1, kPin, kPin, false, "damaged", "", 0, kBadTag},
+        {"unsigned", kNoSig, false, 1, "", kPin, false, "status words", "", 0, kNoSig},
         {"unknown root, all verified", kRoot, true, 0, kPin, kPin, true, "A (its chain ends"},
         {"no known root, all verified", kChain, true, 0, kPin, kPin, true, "A (its chain ends"},
         {"unknown root, another signer", kRoot, true, 0, kOther, kPin, false, "signed by B"},

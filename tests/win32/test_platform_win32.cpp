@@ -233,11 +233,12 @@ TEST(Win32Signatures, VerdictsOnTheContentOnly) {
         {0x800B0100, 0x800B0003, true},  // ... no form of signature Windows knows
         {0x800B0100, ERROR_SHARING_VIOLATION, false},  // ... the file could not be read
         {0x800B0100, 0x80092003, false},               // ... CRYPT_E_FILE_ERROR
-        {0x800B0100, 0x8009310B, true},  // ... CRYPT_E_ASN1_BADTAG: a damaged signature
-        {0x80096011, 0, true},           // TRUST_E_MALFORMED_SIGNATURE
-        {0x80093102, 0, true},           // CRYPT_E_ASN1_EOD: the signature is cut short
-        {0x80093106, 0, false},          // CRYPT_E_ASN1_MEMORY
-        {0x80096001, 0, false},          // TRUST_E_SYSTEM_ERROR
+        {0x80096011, 0, true},                         // TRUST_E_MALFORMED_SIGNATURE
+        {0x80093102, 0, true},   // CRYPT_E_ASN1_EOD: the signature is cut short
+        {0x80093106, 0, false},  // CRYPT_E_ASN1_MEMORY
+        {0x80096001, 0, false},  // TRUST_E_SYSTEM_ERROR
+        // TRUST_E_NOSIGNATURE over CRYPT_E_ASN1_BADTAG: a damaged signature
+        {0x800B0100, 0x8009310B, true},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IsFinding(c.status, c.lastError), c.verdict)

@@ -203,8 +203,7 @@ class MemoryFileSystem : public platform::FileSystem {
         std::uint64_t Position() override { return Check(), pos_; }
         void Seek(std::uint64_t offset) override { Check(), pos_ = offset; }
         bool IsPlainFile() override {
-            Check();
-            const Entry& e = fs_.entries.at(path_);
+            const Entry& e = (Check(), fs_.entries.at(path_));
             return e.links == 1 && !e.reparsePoint;
         }
         void Write(std::string_view bytes) override {
@@ -234,11 +233,9 @@ class MemoryFileSystem : public platform::FileSystem {
         void Check() const {
             if (!open_) Fail(EBADF, path_);
         }
-        std::string& Changed() {
-            std::string& bytes = Data();
-            const Entry& e = fs_.entries.at(path_);
-            fs_.writesThroughLinks += e.links > 1 || e.reparsePoint;
-            return bytes;
+        std::string& Changed() {  // Data, counting a change made through a link
+            fs_.writesThroughLinks += !IsPlainFile();
+            return Data();
         }
         std::string& Data() {
             Check();

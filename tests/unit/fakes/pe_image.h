@@ -5,7 +5,6 @@
 // an optional overlay and an optional certificate table at the very end.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
 
@@ -37,8 +36,7 @@ inline void PutU32(std::string& b, std::size_t at, std::uint32_t v) {
     PutU16(b, at + 2, static_cast<std::uint16_t>(v >> 16));
 }
 
-// Where, in a PE32 image, the resource directory's address stands; where the version block
-// lies in .rsrc, after its directory.
+// Where a PE32 image's resource directory address stands; the version block's place in .rsrc.
 inline constexpr std::size_t kImageResourceDirectory = kImagePeAt + 24 + 96 + 2 * 8;
 inline constexpr std::uint32_t kImageVersionBlock = 0x58;
 
@@ -75,13 +73,10 @@ inline std::string VersionResource(const ImageShape& shape, std::uint32_t addres
             VersionNode("OriginalFilename", name, static_cast<std::uint16_t>(name.size() / 2), 1)));
     const std::string block = VersionNode("VS_VERSION_INFO", fixed, 52, 0, strings);
     std::string r(kImageVersionBlock, '\0');
-    for (const auto& [at, id, target] : {std::array<std::uint32_t, 3>{0, 16, 0x80000018},
-                                         {0x18, 1, 0x80000030},
-                                         {0x30, 0x409, 0x48}}) {
-        PutU16(r, at + 14, 1);  // one entry, with an ID
-        PutU32(r, at + 16, id);
-        PutU32(r, at + 20, target);
-    }
+    const auto directory = [&](std::uint32_t at, std::uint32_t id, std::uint32_t target) {
+        PutU16(r, at + 14, 1), PutU32(r, at + 16, id), PutU32(r, at + 20, target);  // one ID
+    };
+    directory(0, 16, 0x80000018), directory(0x18, 1, 0x80000030), directory(0x30, 0x409, 0x48);
     PutU32(r, 0x48, address + kImageVersionBlock);
     PutU32(r, 0x4C, static_cast<std::uint32_t>(block.size()));
     return r + block;
@@ -124,11 +119,8 @@ inline std::string BuildImage(const ImageShape& shape = {}) {
         std::string name = packed ? "UPX0" : last ? ".rsrc" : ".sec" + std::to_string(i);
         name.resize(8, '\0');
         b.replace(entry, 8, name);
-        const auto raw = static_cast<std::uint32_t>((rsrc.size() + 0x1FF) / 0x200 * 0x200);
-        PutU32(b, entry + 8,
-               packed ? 0x10000
-               : last ? static_cast<std::uint32_t>(rsrc.size())
-                      : kImageSectionMapped);
+        const auto size = static_cast<std::uint32_t>(rsrc.size()), raw = (size + 511) / 512 * 512;
+        PutU32(b, entry + 8, packed ? 0x10000 : last ? size : kImageSectionMapped);
         PutU32(b, entry + 12, address);
         if (packed) continue;
         PutU32(b, entry + 16, last ? raw : kImageSectionRaw);
