@@ -88,7 +88,7 @@ std::optional<Image> ReadHeaders(std::string_view bytes) {
         optionalAt + (h.U16(static_cast<std::size_t>(optionalAt)) == kMagicPe32
                           ? kDirectoryCountPe32
                           : kDirectoryCountPe32Plus);
-    const std::uint64_t directoryAt = countAt + 4 + kResourceDirectory * 8;
+    const std::uint64_t directoryAt = countAt + 4 + std::uint64_t{kResourceDirectory} * 8;
     if (directoryAt + 8 > optionalEnd || !h.Has(directoryAt, 8) ||
         h.U32(static_cast<std::size_t>(countAt)) <= kResourceDirectory)
         return std::nullopt;
