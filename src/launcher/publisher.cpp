@@ -57,7 +57,8 @@ std::string FileRefusal(const platform::SignatureFacts& facts) {
 }
 
 PublisherVerdict Distrusted(const std::string& who, const std::string& why) {
-    return {false, "this machine's policy distrusts " + who + ": " + why + "; kept, not judged", "",
+    return {false,
+            "this machine's policy distrusts " + who + ": " + why + "; no verdict on the file", "",
             true};
 }
 

@@ -3,6 +3,7 @@
 // launcher's patch on fakes.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <system_error>
 
 #include "fakes/launch_rig.h"
@@ -20,7 +21,8 @@ TEST(PublisherPin, DecisionOnTheSystemsFacts) {
     constexpr std::uint32_t kBadDigest = 0x80096010, kExpired = platform::kExpired;
     constexpr std::uint32_t kRoot = platform::kUntrustedRoot, kChain = platform::kChaining;
     constexpr std::uint32_t kDistrust = platform::kExplicitDistrust, kBadTag = 0x8009310B,
-                            kNoSig = platform::kNoSignature;
+                            kNoSig = platform::kNoSignature,
+                            kNotTrusted = platform::kSubjectNotTrusted;
     const struct {
         const char* name;
         std::uint32_t status;
@@ -41,8 +43,8 @@ TEST(PublisherPin, DecisionOnTheSystemsFacts) {
         {"altered", kBadDigest, false, 1, kPin, kPin, false, "status words"},
         {"expired or not yet valid", kExpired, true, 0, kPin, kPin, true, "A (status words: dates"},
         {"expired, not verified", kExpired, false, 0, kPin, kPin, false, "was not verified"},
-        {"machine's policy", platform::kSubjectNotTrusted, true, 0, kPin, kPin, false, "kept"},
-        {"root, machine's distrust", kRoot, true, kDistrust, kPin, kPin, false, "words; kept"},
+        {"machine's policy", kNotTrusted, true, 0, kPin, kPin, false, "no verdict"},
+        {"root, machine's distrust", kRoot, true, kDistrust, kPin, kPin, false, "s; no verdict"},
         {"damaged signature", kNoSig, false, 1, kPin, kPin, false, "damaged", "", 0, kBadTag},
         {"unsigned", kNoSig, false, 1, "", kPin, false, "status words", "", 0, kNoSig},
         {"unknown root, all verified", kRoot, true, 0, kPin, kPin, true, "A (its chain ends"},
@@ -66,9 +68,8 @@ TEST(PublisherPin, DecisionOnTheSystemsFacts) {
                                              c.chainPolicy, "policy words", sha1,
                                              c.signer,      c.lastError};
         const PublisherVerdict signer = DecideSigner(facts, c.pin);
-        // The machine's distrust is obeyed, and said to keep the file.
-        EXPECT_EQ(signer.machinePolicy, std::string(c.reason).find("kept") != std::string::npos)
-            << c.name;
+        // The machine's distrust is obeyed, and said to be no verdict on the file.
+        EXPECT_EQ(signer.machinePolicy, std::strstr(c.reason, "no verdict") != nullptr) << c.name;
         const PublisherVerdict verdict =
             signer.pinned ? DecideUpdater(signer, {c.originalName, c.version}, kFloor) : signer;
         EXPECT_EQ(verdict.pinned, c.pinned) << c.name;
