@@ -1,5 +1,5 @@
-// gorlaunch.log: opened and cut at each start after the previous one is set aside, one line per
-// step, bounded.
+// gorlaunch.log: opened and cut at each start after the previous one is set aside, never
+// through a link, one line per step, bounded.
 #include "launcher/launch_log.h"
 
 #include <cmath>
@@ -47,8 +47,20 @@ bool LaunchLog::Open(const std::string& folder) {
         if (files_.FindFile(old, platform::kAttrReadOnly)) files_.Remove(old);
         files_.Hold(path, platform::HoldFor::Renaming)->Rename(kOldLogName);
     });
+    // Checked through the handle that cuts it, so nothing can step in between: a name that
+    // is a link, or one of several names of a file, reaches bytes that may be anybody's (in a
+    // folder other users may write). Such a name goes, which leaves what it reaches alone, and
+    // the log starts anew under it, once; else the caller's fallback keeps the log.
     return SkipOnFailure(nullptr, "opening the log", [&] {
-        auto file = files_.OpenReadWrite(path);
+        auto file = files_.OpenReadWriteNoFollow(path);
+        if (!file->IsPlainFile()) {
+            file.reset();
+            files_.Remove(path);
+            file = files_.OpenReadWriteNoFollow(path);
+            if (!file->IsPlainFile())
+                throw std::system_error(
+                    std::make_error_code(std::errc::too_many_symbolic_link_levels), path);
+        }
         file->Truncate(0);  // whatever is left of a log that could not be set aside
         file_ = std::move(file);
     });

@@ -31,8 +31,9 @@ class LaunchLog {
         : files_(files), clock_(clock) {}
 
     // Starts a new log in `folder`; the previous start's log there becomes kOldLogName, in
-    // place of the one before it. Never fails: returns false when the log cannot be opened
-    // there, and the launcher goes on without it.
+    // place of the one before it. Never writes through a link: a log name that is a link or
+    // has other names is removed and the log made anew. Never fails: returns false when the
+    // log cannot be opened there, and the launcher goes on without it.
     bool Open(const std::string& folder);
 
     // Appends "[  12.345] text" (seconds since Open) and a line end. Never fails: a write that

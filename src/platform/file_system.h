@@ -28,6 +28,9 @@ class File {
     virtual std::string ReadAt(std::uint64_t offset, std::size_t count) = 0;
     // Cuts the file at `length` bytes (the position is left alone).
     virtual void Truncate(std::uint64_t length) = 0;
+    // Whether the open file is an ordinary file that only the name it was opened by reaches:
+    // no link (a symbolic link or another reparse point) and no second name (a hard link).
+    virtual bool IsPlainFile() = 0;
     virtual void Close() = 0;
 };
 
@@ -57,6 +60,9 @@ class HeldFile {
     virtual ~HeldFile() = default;
     // The file's first `maxBytes` bytes (all of it when shorter) and its size.
     virtual FileHead ReadHead(std::size_t maxBytes) = 0;
+    // The `count` bytes from `offset` on, fewer where the file ends first (none from its end
+    // on); the position others use is left alone.
+    virtual std::string ReadAt(std::uint64_t offset, std::size_t count) = 0;
     // Gives the file the name `fileName` in its own folder, through the hold; fails when that
     // name exists, and on Windows for a file held for reading only (no removal access; POSIX
     // has none to ask). Called again after a failure, it tries again; once renamed, nothing is
@@ -81,6 +87,11 @@ class FileSystem {
     // Opens for reading and writing, creating an empty file when absent, never truncating;
     // the position starts at 0. Throws std::system_error on failure.
     virtual std::unique_ptr<File> OpenReadWrite(const std::string& path) = 0;
+
+    // As OpenReadWrite, except that a last name that is a link is not followed: Windows opens
+    // the link itself (a reparse point), POSIX refuses it (ELOOP). File::IsPlainFile then tells
+    // whether what opened is anybody else's, before a byte of it changes.
+    virtual std::unique_ptr<File> OpenReadWriteNoFollow(const std::string& path) = 0;
 
     // Opens the existing file at `path` to hold it for `purpose` (see HeldFile); never creates
     // one. Throws std::system_error on failure, also while another program has it open for

@@ -1,4 +1,4 @@
-// Fuzz target: the executable-image check. Any bytes are judged without a crash and without
+// Fuzz target: the executable-image check and the version resource. Any bytes are judged without
 // reading outside what it is given, also when the file is longer than the head it reads; an
 // image it passes, whole and fully examined, still passes with an overlay appended and is
 // refused when cut anywhere before the end of what its headers place in the file.
@@ -12,6 +12,7 @@
 
 #include "fuzz_check.h"
 #include "launcher/executable_image.h"
+#include "launcher/version_resource.h"
 
 namespace {
 
@@ -62,6 +63,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string file(reinterpret_cast<const char*>(data) + 1, size - 1);
     const std::uint64_t longer = data[0] < 0x80 ? 0 : (data[0] - 0x7Fu) * 997u;
 
+    // Its version resource, read only through a reader that gives no byte past the file.
+    gor::launcher::ReadVersionResource([&](std::uint64_t at, std::size_t count) {
+        return file.substr(static_cast<std::size_t>(std::min<std::uint64_t>(at, file.size())),
+                           count);
+    });
     const ImageVerdict verdict = Judge(file, file.size() + longer);
     Require(!verdict.reason.empty(), "a verdict without a reason");
     // A whole image, fully examined: the head the check read was all of it.

@@ -7,6 +7,7 @@
 
 #include "fakes/pe_image.h"
 #include "launcher/executable_image.h"
+#include "launcher/version_resource.h"
 
 namespace gor::test {
 namespace {
@@ -116,6 +117,44 @@ TEST(ExecutableImage, ReadsNothingPastTheHead) {
         PutU16(file, optionalAt, 0x10B);        // PE32
         const std::string head = file.substr(0, kImageHeadBytes);
         EXPECT_TRUE(CheckExecutableImage(head, file.size()).whole) << inHead;
+    }
+}
+
+// The version resource from the image's own bytes, as a resource compiler lays it out; one
+// that does not hold together names nothing, and nothing is read but through the reader.
+TEST(ExecutableImage, VersionResourceFromItsOwnBytes) {
+    constexpr std::uint64_t kVersion = 0x0001000200030004;
+    const auto named = [](bool pe32Plus) {
+        return BuildImage([&](ImageShape& s) {
+            s.versionName = "gorupd.exe", s.fileVersion = kVersion, s.pe32Plus = pe32Plus;
+        });
+    };
+    const std::string whole = named(false);
+    const std::size_t block = kImageHeadersSize + 3 * kImageSectionRaw + kImageVersionBlock;
+    std::string outside = whole, tooLong = whole, noFixed = whole;
+    PutU32(outside, kImageResourceDirectory, 0x90000);
+    PutU16(tooLong, block, 0xFFF0);
+    PutU32(noFixed, block + 40, 0);  // VS_FIXEDFILEINFO's signature
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::string original;
+        std::uint64_t version;
+    } cases[] = {
+        {"whole", whole, "gorupd.exe", kVersion},
+        {"PE32+", named(true), "gorupd.exe", kVersion},
+        {"no resource", BuildImage(), "", 0},
+        {"directory outside every section", outside, "", 0},
+        {"block longer than its data", tooLong, "", 0},
+        {"no fixed information", noFixed, "gorupd.exe", 0},
+    };
+    for (const auto& c : cases) {
+        const launcher::VersionFacts facts =
+            launcher::ReadVersionResource([&](std::uint64_t at, std::size_t n) {
+                return std::string(c.bytes.substr(std::min<std::uint64_t>(at, c.bytes.size()), n));
+            });
+        EXPECT_EQ(facts.originalFilename, c.original) << c.name;
+        EXPECT_EQ(facts.fileVersion, c.version) << c.name;
     }
 }
 

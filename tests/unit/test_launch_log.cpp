@@ -49,7 +49,10 @@ TEST(LaunchLog, TellsWhyADownloadEnded) {
 
     const std::vector<std::string> lines = LogLines(rig);
     ASSERT_EQ(lines.size(), 16u) << rig.files.Bytes(kLog).substr(0, 2000);
-    EXPECT_EQ(lines[0].rfind(std::string("gorlaunch ") + build::kVersionText + " in " + kAppDir + ", update server ", 0), 0u);
+    EXPECT_EQ(lines[0].rfind(std::string("gorlaunch ") + build::kVersionText + " in " + kAppDir +
+                                 ", update server ",
+                             0),
+              0u);
     EXPECT_EQ(lines[1], "gorupd.exe is not whole: not an executable image (no MZ signature)");
     EXPECT_EQ(lines[2], "removed gorupd.exe");
     EXPECT_EQ(lines[3], "road: download (no updater in the folder)");
@@ -113,6 +116,19 @@ TEST(LaunchLog, IsBoundedAndCostsNothingWhereItCannotBeWritten) {
             rig.files.failWritesTo = kLog;
         EXPECT_EQ(rig.Run(), launcher::kExitStarted);
         EXPECT_EQ(rig.window.msgBoxes, 0);
+    }
+    // A log name linked to a file of someone else's, when the previous log cannot be set
+    // aside: that file is never written or cut, and the log starts anew under the name.
+    for (const bool hardLink : {true, false}) {
+        LaunchRig rig;
+        rig.Put(kExe, Updater("present"));
+        rig.Put(kOldLog, "kept", /*readOnly=*/true);
+        rig.Put(kLog, "someone's");
+        rig.files.entries[kLog].links = hardLink ? 2 : 1;
+        rig.files.entries[kLog].reparsePoint = !hardLink;
+        EXPECT_EQ(rig.Run(), launcher::kExitStarted);
+        EXPECT_EQ(rig.files.writesThroughLinks, 0);
+        EXPECT_EQ(rig.files.Bytes(kLog).find("] gorlaunch "), 9u);
     }
     // A folder the player may not change: the log goes to the player's own, and says why.
     LaunchRig rig;

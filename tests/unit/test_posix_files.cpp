@@ -70,6 +70,7 @@ TEST_F(FileSystemPosixTest, RenameNeverReplacesAnExistingFile) {
     EXPECT_EQ(Bytes(to), "new");
     EXPECT_FALSE(std::filesystem::exists(from));
     EXPECT_EQ(held->ReadHead(2).bytes, "ne");
+    EXPECT_EQ(held->ReadAt(1, 10) + held->ReadAt(3, 1), "ew");  // fewer, then none, at the end
     EXPECT_THROW(files.Hold(from, HoldFor::Renaming), std::system_error);
 }
 

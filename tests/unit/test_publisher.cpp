@@ -3,6 +3,7 @@
 // launcher's patch on fakes.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <system_error>
 
 #include "fakes/launch_rig.h"
@@ -17,8 +18,11 @@ const std::string kSha1Pin(40, 'C');
 constexpr std::uint64_t kFloor = FileVersion(1, 2, 3, 0);
 
 TEST(PublisherPin, DecisionOnTheSystemsFacts) {
-    constexpr std::uint32_t kBadDigest = 0x80096010, kExpired = 0x800B0101;
+    constexpr std::uint32_t kBadDigest = 0x80096010, kExpired = platform::kExpired;
     constexpr std::uint32_t kRoot = platform::kUntrustedRoot, kChain = platform::kChaining;
+    constexpr std::uint32_t kDistrust = platform::kExplicitDistrust, kBadTag = 0x8009310B,
+                            kNoSig = platform::kNoSignature,
+                            kNotTrusted = platform::kSubjectNotTrusted;
     const struct {
         const char* name;
         std::uint32_t status;
@@ -30,13 +34,19 @@ TEST(PublisherPin, DecisionOnTheSystemsFacts) {
         const char* reason;                       // in the verdict's reason
         std::string originalName = "GORUPD.exe";  // in the version resource
         std::uint64_t version = kFloor;
+        std::uint32_t lastError = 0;
     } cases[] = {
         {"trusted, pinned", 0, true, 0, kPin, kPin, true, "AAAA"},
         {"trusted, SHA-1 pin", 0, true, 0, kPin, kSha1Pin, true, "CCCC"},
         {"trusted, another signer", 0, true, 0, kOther, kPin, false, "signed by BBBB"},
         {"no signer named", 0, true, 0, "", kPin, false, "Windows names no"},
         {"altered", kBadDigest, false, 1, kPin, kPin, false, "status words"},
-        {"expired", kExpired, true, 0, kPin, kPin, false, "status words"},
+        {"expired or not yet valid", kExpired, true, 0, kPin, kPin, true, "A (status words: dates"},
+        {"expired, not verified", kExpired, false, 0, kPin, kPin, false, "was not verified"},
+        {"machine's policy", kNotTrusted, true, 0, kPin, kPin, false, "no verdict"},
+        {"root, machine's distrust", kRoot, true, kDistrust, kPin, kPin, false, "s; no verdict"},
+        {"damaged signature", kNoSig, false, 1, kPin, kPin, false, "damaged", "", 0, kBadTag},
+        {"unsigned", kNoSig, false, 1, "", kPin, false, "status words", "", 0, kNoSig},
         {"unknown root, all verified", kRoot, true, 0, kPin, kPin, true, "A (its chain ends"},
         {"no known root, all verified", kChain, true, 0, kPin, kPin, true, "A (its chain ends"},
         {"unknown root, another signer", kRoot, true, 0, kOther, kPin, false, "signed by B"},
@@ -56,8 +66,10 @@ TEST(PublisherPin, DecisionOnTheSystemsFacts) {
         const std::string sha1 = c.signer.empty() ? "" : kSha1Pin;
         const platform::SignatureFacts facts{c.status,      "status words", c.contentVerified,
                                              c.chainPolicy, "policy words", sha1,
-                                             c.signer};
+                                             c.signer,      c.lastError};
         const PublisherVerdict signer = DecideSigner(facts, c.pin);
+        // The machine's distrust is obeyed, and said to be no verdict on the file.
+        EXPECT_EQ(signer.machinePolicy, std::strstr(c.reason, "no verdict") != nullptr) << c.name;
         const PublisherVerdict verdict =
             signer.pinned ? DecideUpdater(signer, {c.originalName, c.version}, kFloor) : signer;
         EXPECT_EQ(verdict.pinned, c.pinned) << c.name;
@@ -66,17 +78,23 @@ TEST(PublisherPin, DecisionOnTheSystemsFacts) {
     }
 }
 
-// Signed by the publisher, or, for one file, a check that cannot run.
+// Signed by the publisher; one file's signer distrusted by the machine's policy, which says
+// nothing of the file: its check cannot run.
 struct FakeSignatures : platform::Signatures {
     std::string failsFor;
     platform::SignatureFacts VerifySigner(platform::HeldFile&, const std::string& path) override {
-        if (path == failsFor) throw std::system_error(ENOENT, std::generic_category());
+        if (path == failsFor)
+            return {platform::kSubjectNotTrusted, "distrusted", true, 0, "", "", kPin};
         return {0, "", true, 0, "", "", kPin};
     }
-    platform::VersionFacts ReadVersion(platform::HeldFile&, const std::string&) override {
-        return {"gorupd.exe", kFloor};
-    }
 };
+
+// An updater whose version resource names it as the publisher does.
+std::string Named(const std::string& tag) {
+    return test::BuildImage([&](test::ImageShape& s) {
+        s.overlay = tag, s.versionName = "gorupd.exe", s.fileVersion = kFloor;
+    });
+}
 
 // A signed patch is installed; one whose check cannot run is no verdict on its content: it
 // stays for a later start, and the working updater starts.
@@ -86,13 +104,14 @@ TEST(PublisherPin, SignedPatchIsInstalledAndAnUncheckableOneKept) {
         if (!works) signatures.failsFor = test::kNew;
         PinnedPublisher publisher(kPin, kFloor, signatures);
         test::LaunchRig rig(&publisher);
-        rig.Put(test::kNew, test::Updater("new"));
-        rig.Put(test::kExe, test::Updater("old"));
+        rig.Put(test::kNew, Named("new"));
+        rig.Put(test::kExe, Named("old"));
         EXPECT_EQ(rig.Run(), kExitStarted);
-        EXPECT_EQ(rig.files.Bytes(test::kExe), test::Updater(works ? "new" : "old"));
+        EXPECT_EQ(rig.files.Bytes(test::kExe), Named(works ? "new" : "old"));
         EXPECT_EQ(rig.files.Has(test::kNew), !works);
         const std::string logged =
-            works ? "gorupd.new is signed by the publisher " : "gorupd.new cannot be checked: ";
+            works ? "gorupd.new is signed by the publisher "
+                  : "gorupd.new cannot be checked: this machine's policy distrusts the pinned";
         EXPECT_NE(rig.files.Bytes(test::kAppDir + kPathSeparator + "gorlaunch.log").find(logged),
                   std::string::npos);
     }

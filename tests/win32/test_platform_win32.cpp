@@ -194,6 +194,7 @@ TEST(Win32Files, ReadWriteFile) {
         const FileHead head = held->ReadHead(20);
         EXPECT_TRUE(head.bytes == expected.substr(0, 20) && head.size == 103);
         EXPECT_TRUE(held->ReadHead(1000).bytes == expected + "end");
+        EXPECT_TRUE(held->ReadAt(101, 10) == "nd" && held->ReadAt(200, 10).empty());  // the end
     }
     files.Remove(path);
     EXPECT_TRUE(
@@ -236,9 +237,11 @@ TEST(Win32Signatures, VerdictsOnTheContentOnly) {
         {0x80093102, 0, true},   // CRYPT_E_ASN1_EOD: the signature is cut short
         {0x80093106, 0, false},  // CRYPT_E_ASN1_MEMORY
         {0x80096001, 0, false},  // TRUST_E_SYSTEM_ERROR
+        // TRUST_E_NOSIGNATURE over CRYPT_E_ASN1_BADTAG: a damaged signature
+        {0x800B0100, 0x8009310B, true},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(IsVerdictOnContent(c.status, c.lastError), c.verdict)
+        EXPECT_EQ(IsFinding(c.status, c.lastError), c.verdict)
             << std::hex << c.status << " " << c.lastError;
     }
 }

@@ -59,6 +59,14 @@ void FilePosix::Truncate(std::uint64_t length) {
     if (::ftruncate(fd_, static_cast<off_t>(length)) != 0) ThrowLastError("truncate", path_);
 }
 
+// A symbolic link never opens here (O_NOFOLLOW); another name shows in the link count.
+bool FilePosix::IsPlainFile() {
+    RequireOpen("stat");
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) ThrowLastError("stat", path_);
+    return S_ISREG(st.st_mode) && st.st_nlink == 1;
+}
+
 void FilePosix::Close() {
     if (fd_ < 0) return;
     const int fd = fd_;

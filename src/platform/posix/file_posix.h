@@ -24,6 +24,7 @@ class FilePosix final : public File {
     void Write(std::string_view bytes) override;
     std::string ReadAt(std::uint64_t offset, std::size_t count) override;
     void Truncate(std::uint64_t length) override;
+    bool IsPlainFile() override;
     void Close() override;
 
   private:

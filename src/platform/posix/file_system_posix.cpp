@@ -34,22 +34,25 @@ class HeldFilePosix final : public HeldFile {
     HeldFilePosix& operator=(const HeldFilePosix&) = delete;
 
     FileHead ReadHead(std::size_t maxBytes) override {
-        FileHead head;
         struct stat st;
         if (::fstat(fd_, &st) != 0) ThrowLastError("stat", path_);
-        head.size = static_cast<std::uint64_t>(st.st_size);
-        head.bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(head.size, maxBytes)));
+        const auto size = static_cast<std::uint64_t>(st.st_size);
+        return {ReadAt(0, static_cast<std::size_t>(std::min<std::uint64_t>(size, maxBytes))), size};
+    }
+
+    std::string ReadAt(std::uint64_t offset, std::size_t count) override {
+        std::string bytes(count, '\0');
         std::size_t got = 0;
-        while (got < head.bytes.size()) {
-            const ssize_t n = ::pread(fd_, head.bytes.data() + got, head.bytes.size() - got,
-                                      static_cast<off_t>(got));
+        while (got < count) {
+            const ssize_t n =
+                ::pread(fd_, bytes.data() + got, count - got, static_cast<off_t>(offset + got));
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) ThrowLastError("read", path_);
-            if (n == 0) break;  // shorter than it was a moment ago
+            if (n == 0) break;  // the end of the file (it may be shorter than a moment ago)
             got += static_cast<std::size_t>(n);
         }
-        head.bytes.resize(got);
-        return head;
+        bytes.resize(got);
+        return bytes;
     }
 
     void Rename(const std::string& fileName) override {
@@ -88,16 +91,28 @@ void FileSystemPosix::Remove(const std::string& path) {
     if (::unlink(native.c_str()) != 0) ThrowLastError("remove", native);
 }
 
-std::unique_ptr<File> FileSystemPosix::OpenReadWrite(const std::string& path) {
+namespace {
+
+// Created executable (less the umask): on Windows any file can be started, and the file the
+// launcher creates is the updater it starts next.
+std::unique_ptr<File> OpenFile(const std::string& path, int flags) {
     const std::string native = NativePath(path);
     int fd;
-    // Created executable (less the umask): on Windows any file can be started, and the file
-    // the launcher creates is the updater it starts next.
     do {
-        fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0777);
+        fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | flags, 0777);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) ThrowLastError("open", native);
     return std::make_unique<FilePosix>(fd, native);
+}
+
+}  // namespace
+
+std::unique_ptr<File> FileSystemPosix::OpenReadWrite(const std::string& path) {
+    return OpenFile(path, 0);
+}
+
+std::unique_ptr<File> FileSystemPosix::OpenReadWriteNoFollow(const std::string& path) {
+    return OpenFile(path, O_NOFOLLOW);
 }
 
 // POSIX has no DELETE access: a file is held for reading whatever follows.

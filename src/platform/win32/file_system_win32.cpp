@@ -88,6 +88,16 @@ class FileWin32 final : public File {
         MovePointer(position, FILE_BEGIN);
     }
 
+    // The handle's own file: opened without following a link, a link shows as a reparse point.
+    bool IsPlainFile() override {
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!::GetFileInformationByHandle(Handle(), &info))
+            ThrowLastError("GetFileInformationByHandle", path_);
+        return info.nNumberOfLinks == 1 &&
+               (info.dwFileAttributes &
+                (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+    }
+
     void Close() override {
         const HANDLE handle = Handle();
         handle_ = INVALID_HANDLE_VALUE;
@@ -137,26 +147,33 @@ class HeldFileWin32 final : public HeldFile {
     HANDLE Handle() const { return handle_; }
 
     FileHead ReadHead(std::size_t maxBytes) override {
-        FileHead head;
         LARGE_INTEGER size;
         if (!::GetFileSizeEx(handle_, &size)) ThrowLastError("GetFileSizeEx", path_);
-        head.size = static_cast<std::uint64_t>(size.QuadPart);
-        LARGE_INTEGER start{};  // the signature check may have moved the position
-        if (!::SetFilePointerEx(handle_, start, nullptr, FILE_BEGIN))
-            ThrowLastError("SetFilePointerEx", path_);
-        head.bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(head.size, maxBytes)));
+        const auto bytes = static_cast<std::uint64_t>(size.QuadPart);
+        return {ReadAt(0, static_cast<std::size_t>(std::min<std::uint64_t>(bytes, maxBytes))),
+                bytes};
+    }
+
+    // Each read names its offset (the signature check moves the position as it pleases); at
+    // the end of the file a synchronous ReadFile reads nothing and succeeds.
+    std::string ReadAt(std::uint64_t offset, std::size_t count) override {
+        std::string bytes(count, '\0');
         std::size_t got = 0;
-        while (got < head.bytes.size()) {
+        while (got < count) {
+            OVERLAPPED at{};
+            at.Offset = static_cast<DWORD>(offset + got);
+            at.OffsetHigh = static_cast<DWORD>((offset + got) >> 32);
             DWORD read = 0;
-            const DWORD chunk =
-                static_cast<DWORD>(std::min<std::size_t>(head.bytes.size() - got, 1u << 30));
-            if (!::ReadFile(handle_, head.bytes.data() + got, chunk, &read, nullptr))
+            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - got, 1u << 30));
+            if (!::ReadFile(handle_, bytes.data() + got, chunk, &read, &at)) {
+                if (::GetLastError() == ERROR_HANDLE_EOF) break;
                 ThrowLastError("ReadFile", path_);
+            }
             if (read == 0) break;
             got += read;
         }
-        head.bytes.resize(got);
-        return head;
+        bytes.resize(got);
+        return bytes;
     }
 
     // Through the handle, so the file renamed is the file checked; the new name is given as a
@@ -227,12 +244,24 @@ void FileSystemWin32::Remove(const std::string& path) {
     if (!::DeleteFileW(Widen(path).c_str())) ThrowLastError("DeleteFileW", path);
 }
 
-std::unique_ptr<File> FileSystemWin32::OpenReadWrite(const std::string& path) {
+namespace {
+
+std::unique_ptr<File> OpenFile(const std::string& path, DWORD flags) {
     const HANDLE handle =
         ::CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) ThrowLastError("CreateFileW", path);
     return Owned<FileWin32>(handle, path);
+}
+
+}  // namespace
+
+std::unique_ptr<File> FileSystemWin32::OpenReadWrite(const std::string& path) {
+    return OpenFile(path, 0);
+}
+
+std::unique_ptr<File> FileSystemWin32::OpenReadWriteNoFollow(const std::string& path) {
+    return OpenFile(path, FILE_FLAG_OPEN_REPARSE_POINT);
 }
 
 std::unique_ptr<HeldFile> FileSystemWin32::Hold(const std::string& path, HoldFor purpose) {

@@ -11,6 +11,7 @@ class FileSystemWin32 final : public FileSystem {
     bool FindFile(const std::string& path, std::uint32_t attributeMask) override;
     void Remove(const std::string& path) override;
     std::unique_ptr<File> OpenReadWrite(const std::string& path) override;
+    std::unique_ptr<File> OpenReadWriteNoFollow(const std::string& path) override;
     std::unique_ptr<HeldFile> Hold(const std::string& path, HoldFor purpose) override;
     bool IsProtected(const std::string& path) override;
     std::string PlayerDataFolder(const std::string& name) override;

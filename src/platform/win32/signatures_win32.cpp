@@ -1,8 +1,8 @@
 // WinVerifyTrust with the generic verify action through the held file's handle: no user
 // interface, no revocation look-up, nothing fetched. The signer's certificate, the steps' own
 // verdicts and its chain come from the provider data that the verification leaves behind; the
-// chain is judged again with unknown roots allowed, the thumbprints are crypt32's, and the
-// file's own name and version are its version resource's.
+// chain is judged again with unknown roots allowed and no date judged, and the thumbprints
+// are crypt32's.
 #include "platform/win32/signatures_win32.h"
 
 #include <windows.h>
@@ -10,6 +10,8 @@
 #include <softpub.h>
 #include <wintrust.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "platform/hex_text.h"
@@ -28,9 +30,6 @@ using ProvSignerFn = CRYPT_PROVIDER_SGNR*(WINAPI*)(CRYPT_PROVIDER_DATA*, DWORD, 
 using HashCertificateFn = BOOL(WINAPI*)(LPCWSTR, DWORD, void*, const BYTE*, DWORD, BYTE*, DWORD*);
 using ChainPolicyFn = BOOL(WINAPI*)(LPCSTR, PCCERT_CHAIN_CONTEXT, PCERT_CHAIN_POLICY_PARA,
                                     PCERT_CHAIN_POLICY_STATUS);
-using VersionSizeFn = DWORD(WINAPI*)(DWORD, LPCWSTR, LPDWORD);
-using VersionInfoFn = BOOL(WINAPI*)(DWORD, LPCWSTR, DWORD, DWORD, LPVOID);
-using VersionQueryFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
 
 struct Trust {
     WinVerifyTrustFn verify;
@@ -38,26 +37,19 @@ struct Trust {
     ProvSignerFn signer;
     HashCertificateFn hashCertificate;
     ChainPolicyFn chainPolicy;
-    VersionSizeFn versionSize;
-    VersionInfoFn versionInfo;
-    VersionQueryFn versionQuery;
 };
 
-// wintrust.dll, crypt32.dll and version.dll from the system folder, when the first updater is
+// wintrust.dll and crypt32.dll from the system folder, when the first updater is
 // checked.
 const Trust& LoadTrust() {
     static const Trust loaded = [] {
         const Module wintrust = SystemLibrary(L"wintrust.dll");
         const Module crypt32 = SystemLibrary(L"crypt32.dll");
-        const Module version = SystemLibrary(L"version.dll");
         return Trust{Require<WinVerifyTrustFn>(wintrust, "WinVerifyTrust"),
                      Require<ProvDataFn>(wintrust, "WTHelperProvDataFromStateData"),
                      Require<ProvSignerFn>(wintrust, "WTHelperGetProvSignerFromChain"),
                      Require<HashCertificateFn>(crypt32, "CryptHashCertificate2"),
-                     Require<ChainPolicyFn>(crypt32, "CertVerifyCertificateChainPolicy"),
-                     Require<VersionSizeFn>(version, "GetFileVersionInfoSizeExW"),
-                     Require<VersionInfoFn>(version, "GetFileVersionInfoExW"),
-                     Require<VersionQueryFn>(version, "VerQueryValueW")};
+                     Require<ChainPolicyFn>(crypt32, "CertVerifyCertificateChainPolicy")};
     }();
     return loaded;
 }
@@ -68,19 +60,40 @@ std::string TrustText(std::uint32_t code) {
     return own ? std::string(own) + ", " + hex : "WinVerifyTrust refused it, " + hex;
 }
 
-// The verdicts on the file itself: altered, damaged (a signature that cannot be decoded or
-// does not verify), or signed in a way Windows does not trust (the certificate, its chain, its
-// use). Unsigned (TRUST_E_NOSIGNATURE) only when the last error agrees, see IsVerdictOnContent.
-// Any other outcome (a provider that is unknown or failed, a file error, no memory) means the
-// check could not run: no verdict on the file.
-constexpr HRESULT kVerdicts[] = {
+constexpr std::uint32_t Code(HRESULT result) {
+    return static_cast<std::uint32_t>(result);
+}
+
+// The codes the portable decision names, as Windows' headers spell them.
+static_assert(kUntrustedRoot == Code(CERT_E_UNTRUSTEDROOT) && kChaining == Code(CERT_E_CHAINING));
+static_assert(kExpired == Code(CERT_E_EXPIRED) &&
+              kPeriodNesting == Code(CERT_E_VALIDITYPERIODNESTING) &&
+              kTimeStamp == Code(TRUST_E_TIME_STAMP));
+static_assert(kSubjectNotTrusted == Code(TRUST_E_SUBJECT_NOT_TRUSTED) &&
+              kExplicitDistrust == Code(TRUST_E_EXPLICIT_DISTRUST) &&
+              kRevoked == Code(CERT_E_REVOKED));
+static_assert(kNoSignature == Code(TRUST_E_NOSIGNATURE) &&
+              kSubjectFormUnknown == Code(TRUST_E_SUBJECT_FORM_UNKNOWN) &&
+              kProviderUnknown == Code(TRUST_E_PROVIDER_UNKNOWN));
+
+// A signature whose bytes are wrong: altered content, a signature that does not verify or is
+// no well-formed message.
+constexpr HRESULT kDamaged[] = {
     TRUST_E_BAD_DIGEST,
     static_cast<HRESULT>(0x80096011),  // TRUST_E_MALFORMED_SIGNATURE, not in mingw-w64's headers
     NTE_BAD_SIGNATURE,
     CRYPT_E_HASH_VALUE,
     CRYPT_E_BAD_MSG,
-    CRYPT_E_NO_SIGNER,
     CRYPT_E_UNEXPECTED_MSG_TYPE,
+};
+
+// The other findings the decision is given: signed in a way Windows does not trust (the
+// certificate, its chain, its dates, its use) or that the machine's own policy refuses.
+// Unsigned (TRUST_E_NOSIGNATURE) only when the last error agrees or names damage, see
+// IsFinding. Any other outcome (a provider that is unknown or failed, a file error, no memory)
+// means the check could not run: no verdict on the file.
+constexpr HRESULT kVerdicts[] = {
+    CRYPT_E_NO_SIGNER,
     TRUST_E_NO_SIGNER_CERT,
     TRUST_E_CERT_SIGNATURE,
     TRUST_E_COUNTER_SIGNER,
@@ -107,10 +120,6 @@ constexpr HRESULT kVerdicts[] = {
     CERT_E_INVALID_NAME,
 };
 
-constexpr std::uint32_t Code(HRESULT result) {
-    return static_cast<std::uint32_t>(result);
-}
-
 // The ASN.1 decoder's findings on the bytes it was given (CRYPT_E_ASN1_*): a signature that
 // cannot be decoded is a damaged one. Its own troubles (internal, memory, bad arguments, not
 // implemented) are not.
@@ -123,12 +132,18 @@ bool UndecodableSignature(std::uint32_t status) {
            status == Code(CRYPT_E_ASN1_EXTENDED) || status == Code(CRYPT_E_ASN1_NOEOD);
 }
 
+bool DamagedSignature(std::uint32_t code) {
+    return UndecodableSignature(code) ||
+           std::any_of(std::begin(kDamaged), std::end(kDamaged),
+                       [code](HRESULT damage) { return Code(damage) == code; });
+}
+
 // A check that could not run is thrown, the file kept, with what made it fail: for "no
 // signature found" the last error. A file error (a Win32 code, plain or as HRESULT_FROM_WIN32,
 // e.g. a file another program holds) is thrown as its Win32 code, so the busy-file rule can
 // judge it, anything else as it came.
-void ThrowUnlessVerdict(std::uint32_t status, std::uint32_t lastError, const std::string& path) {
-    if (IsVerdictOnContent(status, lastError)) return;
+void ThrowUnlessFinding(std::uint32_t status, std::uint32_t lastError, const std::string& path) {
+    if (IsFinding(status, lastError)) return;
     const std::uint32_t cause =
         status == Code(TRUST_E_NOSIGNATURE) && lastError != 0 ? lastError : status;
     if ((cause & 0xFFFF0000u) == 0x80070000u || cause <= 0xFFFF)
@@ -146,14 +161,19 @@ std::string Thumbprint(const Trust& trust, const CERT_CONTEXT& certificate,
     return HexBytes(std::string_view(reinterpret_cast<const char*>(digest), size));
 }
 
+// A time stamp (a counter signature) that does not verify says nothing of the file's digest
+// or of its signer's signature, so it leaves the step clean for that purpose.
 bool StepClean(const CRYPT_PROVIDER_DATA& provider, DWORD step) {
-    return provider.padwTrustStepErrors != nullptr && step < provider.cdwTrustStepErrors &&
-           provider.padwTrustStepErrors[step] == ERROR_SUCCESS;
+    if (provider.padwTrustStepErrors == nullptr || step >= provider.cdwTrustStepErrors)
+        return false;
+    const DWORD error = provider.padwTrustStepErrors[step];
+    return error == ERROR_SUCCESS || error == Code(TRUST_E_TIME_STAMP);
 }
 
 // The facts of signer 0: its certificate's thumbprints, whether the file's digest and the
 // signer's signature held, and its chain under the Authenticode policy with an unknown root
-// allowed (the chain wintrust built, at the time stamp's time when there is one).
+// allowed and no date judged (the chain wintrust built): a wrong clock or a lapsed certificate
+// must not decide for the pinned signer.
 void ReadSigner(const Trust& trust, HANDLE state, SignatureFacts& facts) {
     CRYPT_PROVIDER_DATA* provider = trust.providerData(state);
     if (!provider) return;
@@ -170,7 +190,8 @@ void ReadSigner(const Trust& trust, HANDLE state, SignatureFacts& facts) {
     }
     CERT_CHAIN_POLICY_PARA para{};
     para.cbSize = sizeof para;
-    para.dwFlags = CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG;
+    para.dwFlags =
+        CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG | CERT_CHAIN_POLICY_IGNORE_ALL_NOT_TIME_VALID_FLAGS;
     CERT_CHAIN_POLICY_STATUS status{};
     status.cbSize = sizeof status;
     if (!trust.chainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, signer->pChainContext, &para, &status)) {
@@ -181,78 +202,20 @@ void ReadSigner(const Trust& trust, HANDLE state, SignatureFacts& facts) {
     if (status.dwError != 0) facts.chainPolicyText = TrustText(status.dwError);
 }
 
-// The file's version resource (FILE_VER_GET_NEUTRAL: from the file itself, no language file
-// beside it counts); empty when it has none. The file is held, sharing reading, so the path
-// names the very file checked.
-std::string VersionBlock(const Trust& trust, const std::wstring& path) {
-    DWORD ignored = 0;
-    const DWORD size = trust.versionSize(FILE_VER_GET_NEUTRAL, path.c_str(), &ignored);
-    if (size == 0) {
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_RESOURCE_DATA_NOT_FOUND || error == ERROR_RESOURCE_TYPE_NOT_FOUND ||
-            error == ERROR_RESOURCE_NAME_NOT_FOUND || error == ERROR_RESOURCE_LANG_NOT_FOUND)
-            return {};
-        throw Win32Error(error, "GetFileVersionInfoSizeExW", Narrow(path));
-    }
-    std::string block(size, '\0');
-    if (!trust.versionInfo(FILE_VER_GET_NEUTRAL, path.c_str(), 0, size, block.data()))
-        ThrowLastError("GetFileVersionInfoExW", Narrow(path));
-    return block;
-}
-
-// OriginalFilename in the first translation (a language and a code page) of the resource's
-// list that has one: a resource may list several, and name the file only in some.
-std::string OriginalFilename(const Trust& trust, std::string& block) {
-    const WORD* translations = nullptr;
-    UINT bytes = 0;
-    if (!trust.versionQuery(block.data(), L"\\VarFileInfo\\Translation",
-                            reinterpret_cast<void**>(const_cast<WORD**>(&translations)), &bytes))
-        return {};
-    for (UINT i = 0; i + 1 < bytes / sizeof(WORD); i += 2) {
-        const std::wstring key =
-            L"\\StringFileInfo\\" +
-            Widen(HexDigits(translations[i], 4) + HexDigits(translations[i + 1], 4)) +
-            L"\\OriginalFilename";
-        wchar_t* name = nullptr;
-        UINT length = 0;
-        if (trust.versionQuery(block.data(), key.c_str(), reinterpret_cast<void**>(&name),
-                               &length) &&
-            length > 0)
-            return Narrow(std::wstring(name, ::wcsnlen(name, length)));
-    }
-    return {};
-}
-
-// The fixed FileVersion, the one part of the resource that is numbers, not text.
-std::uint64_t FileVersion(const Trust& trust, std::string& block) {
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT bytes = 0;
-    if (!trust.versionQuery(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &bytes) ||
-        bytes < sizeof *fixed || fixed->dwSignature != VS_FFI_SIGNATURE)
-        return 0;
-    return (std::uint64_t{fixed->dwFileVersionMS} << 32) | fixed->dwFileVersionLS;
-}
-
 }  // namespace
 
-bool IsVerdictOnContent(std::uint32_t status, std::uint32_t lastError) {
-    if (status == 0 || UndecodableSignature(status)) return true;
-    // Unsigned, or the file could not be read: Windows tells them apart only by the last error.
+bool IsFinding(std::uint32_t status, std::uint32_t lastError) {
+    if (status == 0 || DamagedSignature(status)) return true;
+    // Unsigned, damaged, or the file could not be read: Windows tells them apart only by the
+    // last error.
     if (status == Code(TRUST_E_NOSIGNATURE))
         return lastError == Code(TRUST_E_NOSIGNATURE) ||
                lastError == Code(TRUST_E_SUBJECT_FORM_UNKNOWN) ||
-               lastError == Code(TRUST_E_PROVIDER_UNKNOWN);
+               lastError == Code(TRUST_E_PROVIDER_UNKNOWN) || DamagedSignature(lastError);
     for (const HRESULT verdict : kVerdicts) {
         if (Code(verdict) == status) return true;
     }
     return false;
-}
-
-VersionFacts SignaturesWin32::ReadVersion(HeldFile& /*file*/, const std::string& path) {
-    const Trust& trust = LoadTrust();
-    std::string block = VersionBlock(trust, Widen(path));
-    if (block.empty()) return {};
-    return {OriginalFilename(trust, block), FileVersion(trust, block)};
 }
 
 SignatureFacts SignaturesWin32::VerifySigner(HeldFile& file, const std::string& path) {
@@ -283,9 +246,10 @@ SignatureFacts SignaturesWin32::VerifySigner(HeldFile& file, const std::string& 
     SignatureFacts facts;
     facts.status = static_cast<std::uint32_t>(trust.verify(noUser, &action, &data));
     const auto lastError = static_cast<std::uint32_t>(::GetLastError());
+    facts.lastError = lastError;
     if (facts.status != 0) facts.statusText = TrustText(facts.status);
     try {
-        ThrowUnlessVerdict(facts.status, lastError, path);
+        ThrowUnlessFinding(facts.status, lastError, path);
         ReadSigner(trust, data.hWVTStateData, facts);
     } catch (...) {
         data.dwStateAction = WTD_STATEACTION_CLOSE;

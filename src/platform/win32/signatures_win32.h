@@ -14,12 +14,11 @@ namespace gor::platform::win32 {
 class SignaturesWin32 final : public Signatures {
   public:
     SignatureFacts VerifySigner(HeldFile& file, const std::string& path) override;
-    VersionFacts ReadVersion(HeldFile& file, const std::string& path) override;
 };
 
-// Whether WinVerifyTrust's `status`, with the last error it left (`lastError`), is a verdict on
-// the file's content (0, unsigned, altered, damaged, untrusted) rather than a check that could
-// not run. Exposed for tests.
-bool IsVerdictOnContent(std::uint32_t status, std::uint32_t lastError);
+// Whether WinVerifyTrust's `status`, with the last error it left (`lastError`), is a finding
+// for the pin to decide (0, unsigned, altered, damaged, untrusted, distrusted by the machine)
+// rather than a check that could not run. Exposed for tests.
+bool IsFinding(std::uint32_t status, std::uint32_t lastError);
 
 }  // namespace gor::platform::win32

@@ -26,6 +26,8 @@ class MemoryFileSystem : public platform::FileSystem {
         bool folder = false;
         bool locked = false;         // a folder the player may read but not change
         bool deletePending = false;  // removed while open: gone with its last handle
+        int links = 1;               // names that reach its bytes (hard links)
+        bool reparsePoint = false;   // a link: opened itself only where it is not followed
     };
     std::map<std::string, Entry> entries;
     // What each open handle may do and lets others do (kRead, kWrite, kDelete bits), by path.
@@ -40,6 +42,7 @@ class MemoryFileSystem : public platform::FileSystem {
     std::string failWritesTo;              // a path whose writes fail as on a full disk
     bool failCloses = false;               // Close releases the file but reports an I/O error
     std::size_t diskSpace = static_cast<std::size_t>(-1);  // bytes any one file may hold
+    int writesThroughLinks = 0;  // writes and cuts of a file that a link or another name reaches
 
     bool Has(const std::string& path) const { return entries.count(path) != 0; }
     const std::string& Bytes(const std::string& path) const { return entries.at(path).bytes; }
@@ -118,6 +121,11 @@ class MemoryFileSystem : public platform::FileSystem {
         return std::make_unique<MemoryFile>(*this, path, handle);
     }
 
+    // No link target is kept: the link itself opens, and IsPlainFile says what it is.
+    std::unique_ptr<platform::File> OpenReadWriteNoFollow(const std::string& path) override {
+        return OpenReadWrite(path);
+    }
+
     bool IsProtected(const std::string& path) override {
         const auto it = entries.find(path);
         return it != entries.end() && !it->second.deletePending && Locked(path);
@@ -165,6 +173,10 @@ class MemoryFileSystem : public platform::FileSystem {
         platform::FileHead ReadHead(std::size_t maxBytes) override {
             return fs_.ReadHead(path_, maxBytes);
         }
+        std::string ReadAt(std::uint64_t offset, std::size_t count) override {
+            const std::string& bytes = fs_.entries.at(path_).bytes;
+            return offset < bytes.size() ? bytes.substr(offset, count) : std::string();
+        }
         // As SetFileInformationByHandle: the handle must have DELETE.
         void Rename(const std::string& fileName) override {
             const std::string to = path_.substr(0, path_.find_last_of('\\') + 1) + fileName;
@@ -190,8 +202,12 @@ class MemoryFileSystem : public platform::FileSystem {
         std::uint64_t Length() override { return Data().size(); }
         std::uint64_t Position() override { return Check(), pos_; }
         void Seek(std::uint64_t offset) override { Check(), pos_ = offset; }
+        bool IsPlainFile() override {
+            const Entry& e = (Check(), fs_.entries.at(path_));
+            return e.links == 1 && !e.reparsePoint;
+        }
         void Write(std::string_view bytes) override {
-            std::string& d = Data();
+            std::string& d = Changed();
             if (path_ == fs_.failWritesTo || pos_ + bytes.size() > fs_.diskSpace) {
                 Fail(ENOSPC, path_);
             }
@@ -204,7 +220,7 @@ class MemoryFileSystem : public platform::FileSystem {
             return Data().substr(offset, count);
         }
         void Truncate(std::uint64_t length) override {
-            std::string& d = Data();
+            std::string& d = Changed();
             if (length < d.size()) d.resize(length);
         }
         void Close() override {
@@ -216,6 +232,10 @@ class MemoryFileSystem : public platform::FileSystem {
       private:
         void Check() const {
             if (!open_) Fail(EBADF, path_);
+        }
+        std::string& Changed() {  // Data, counting a change made through a link
+            fs_.writesThroughLinks += !IsPlainFile();
+            return Data();
         }
         std::string& Data() {
             Check();
