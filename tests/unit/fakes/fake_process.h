@@ -9,6 +9,7 @@
 #include <system_error>
 #include <utility>
 
+#include "fakes/faults.h"
 #include "fakes/virtual_clock_loop.h"
 #include "platform/process.h"
 
@@ -32,13 +33,18 @@ class FakeProcess : public platform::Process {
     std::string claimedFolder;
     std::function<void()> atStart, afterLetGo;  // at a start: before and after the hold goes
 
-    std::string AppPath() override { return appPath_; }
+    std::string AppPath() override {
+        faults.Call("process.AppPath", "", std::errc::filename_too_long);
+        return appPath_;
+    }
     bool ClaimFolder(const std::string& folder) override {
+        faults.Call("process.ClaimFolder", folder, std::errc::permission_denied);
         claimedFolder = folder;
         return !folderTaken;
     }
     void Start(const std::string& exePath, int windowStyle,
                const std::function<void()>& letGo) override {
+        faults.Call("process.Start", exePath, std::errc::permission_denied);
         if (startFails) throw std::system_error(ENOEXEC, std::generic_category(), exePath);
         if (needsElevation) throw std::system_error(make_error_code(platform::kNeedsElevation));
         if (atStart) atStart();
@@ -47,6 +53,7 @@ class FakeProcess : public platform::Process {
         timeline_.Note("start " + exePath + " style=" + std::to_string(windowStyle));
     }
     void StartThroughShell(const std::string& exePath, int windowStyle) override {
+        faults.Call("process.StartThroughShell", exePath, std::errc::permission_denied);
         if (consentDeclined) throw std::system_error(ECANCELED, std::generic_category(), exePath);
         timeline_.Note("shell start " + exePath + " style=" + std::to_string(windowStyle));
     }

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "fakes/faults.h"
 #include "platform/file_system.h"
 
 namespace gor::test {
@@ -79,6 +80,7 @@ class MemoryFileSystem : public platform::FileSystem {
     }
 
     bool FindFile(const std::string& path, std::uint32_t mask) override {
+        faults.Call("files.FindFile", path, std::errc::permission_denied);
         auto it = entries.find(path);
         if (it == entries.end()) return false;
         const Entry& e = it->second;
@@ -88,6 +90,7 @@ class MemoryFileSystem : public platform::FileSystem {
 
     // As DeleteFileW: open for DELETE sharing everything, then gone with the last handle.
     void Remove(const std::string& path) override {
+        faults.Call("files.Remove", path, std::errc::permission_denied);
         auto it = entries.find(path);
         if (it == entries.end()) Fail(ENOENT, path);
         if (it->second.readOnly || it->second.folder) Fail(EACCES, path);
@@ -111,6 +114,7 @@ class MemoryFileSystem : public platform::FileSystem {
     }
 
     std::unique_ptr<platform::File> OpenReadWrite(const std::string& path) override {
+        faults.Call("files.OpenReadWrite", path, std::errc::device_or_resource_busy);
         auto it = entries.find(path);
         if (it != entries.end() && (it->second.readOnly || it->second.folder)) Fail(EACCES, path);
         const int handle = Open(path, kRead | kWrite, kRead);
@@ -125,6 +129,7 @@ class MemoryFileSystem : public platform::FileSystem {
 
     // The player's own folder, which the player may always change.
     std::string PlayerDataFolder(const std::string& name) override {
+        faults.Call("files.PlayerDataFolder", name, std::errc::permission_denied);
         const std::string folder = "C:\\Users\\Player\\AppData\\Local\\" + name;
         entries[folder].folder = true;
         return folder;
@@ -142,6 +147,7 @@ class MemoryFileSystem : public platform::FileSystem {
     // handle, never closed and opened again; a held file follows its renames.
     std::unique_ptr<platform::HeldFile> Hold(const std::string& path,
                                              platform::HoldFor purpose) override {
+        faults.Call("files.Hold", path, std::errc::device_or_resource_busy);
         ReadHead(path, 0);  // fails as opening would
         return std::make_unique<MemoryHeld>(*this, path, purpose);
     }
@@ -163,11 +169,13 @@ class MemoryFileSystem : public platform::FileSystem {
         }
         ~MemoryHeld() override { fs_.Close(handle_); }
         platform::FileHead ReadHead(std::size_t maxBytes) override {
+            faults.Call("held.ReadHead", path_, std::errc::io_error);
             return fs_.ReadHead(path_, maxBytes);
         }
         // As SetFileInformationByHandle: the handle must have DELETE.
         void Rename(const std::string& fileName) override {
             const std::string to = path_.substr(0, path_.find_last_of('\\') + 1) + fileName;
+            faults.Call("held.Rename", path_, std::errc::permission_denied);
             if (to == path_) return;
             if (!(fs_.handles.at(handle_).access & kDelete)) Fail(EACCES, path_);
             fs_.Rename(path_, to);
@@ -186,12 +194,12 @@ class MemoryFileSystem : public platform::FileSystem {
             : fs_(fs), path_(std::move(path)), handle_(handle) {
             ++fs_.openFiles;
         }
-        ~MemoryFile() override { Close(); }
-        std::uint64_t Length() override { return Data().size(); }
-        std::uint64_t Position() override { return Check(), pos_; }
-        void Seek(std::uint64_t offset) override { Check(), pos_ = offset; }
+        ~MemoryFile() override { Release(); }
+        std::uint64_t Length() override { return Data("file.Length").size(); }
+        std::uint64_t Position() override { return Check("file.Position"), pos_; }
+        void Seek(std::uint64_t offset) override { Check("file.Seek"), pos_ = offset; }
         void Write(std::string_view bytes) override {
-            std::string& d = Data();
+            std::string& d = Data("file.Write", std::errc::no_space_on_device);
             if (path_ == fs_.failWritesTo || pos_ + bytes.size() > fs_.diskSpace) {
                 Fail(ENOSPC, path_);
             }
@@ -200,25 +208,31 @@ class MemoryFileSystem : public platform::FileSystem {
             pos_ += bytes.size();
         }
         std::string ReadAt(std::uint64_t offset, std::size_t count) override {
-            if (offset + count > Data().size()) Fail(ENODATA, path_);
-            return Data().substr(offset, count);
+            if (offset + count > Data("file.ReadAt").size()) Fail(ENODATA, path_);
+            return Data("").substr(offset, count);
         }
         void Truncate(std::uint64_t length) override {
-            std::string& d = Data();
+            std::string& d = Data("file.Truncate");
             if (length < d.size()) d.resize(length);
         }
+        // Released even when it fails, as CloseHandle does.
         void Close() override {
-            if (open_) --fs_.openFiles, fs_.Close(handle_);
-            const bool wasOpen = std::exchange(open_, false);
+            const bool wasOpen = Release();
+            if (wasOpen) faults.Call("file.Close", path_, std::errc::io_error);
             if (wasOpen && fs_.failCloses) Fail(EIO, path_);
         }
 
       private:
-        void Check() const {
-            if (!open_) Fail(EBADF, path_);
+        bool Release() {
+            if (open_) --fs_.openFiles, fs_.Close(handle_);
+            return std::exchange(open_, false);
         }
-        std::string& Data() {
-            Check();
+        void Check(const char* call, std::errc condition = std::errc::io_error) const {
+            if (!open_) Fail(EBADF, path_);
+            if (*call) faults.Call(call, path_, condition);
+        }
+        std::string& Data(const char* call, std::errc condition = std::errc::io_error) {
+            Check(call, condition);
             return fs_.entries.at(path_).bytes;
         }
         MemoryFileSystem& fs_;

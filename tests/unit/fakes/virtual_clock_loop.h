@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "fakes/faults.h"
 #include "fakes/scripted_socket.h"
 #include "platform/event_loop.h"
 
@@ -67,6 +68,7 @@ class VirtualClockLoop : public platform::EventLoop {
     // Runs posted tasks when there are any; otherwise moves the clock to the earlier of the
     // next scripted event or timer tick and the deadline, and runs whatever is due by then.
     void DispatchEvents(double deadline) override {
+        faults.Call("clock.DispatchEvents", "", std::errc::not_enough_memory);
         ++dispatches;
         if (timeline.now > giveUpAt) throw LoopRanAway{};
         if (!posted_.empty()) {
@@ -90,9 +92,13 @@ class VirtualClockLoop : public platform::EventLoop {
     }
 
     // Runs `task` at the next dispatch, before anything scheduled.
-    void Post(std::function<void()> task) override { posted_.push_back(std::move(task)); }
+    void Post(std::function<void()> task) override {
+        faults.Call("clock.Post", "", std::errc::not_enough_memory);
+        posted_.push_back(std::move(task));
+    }
     // The work at once, as though its thread were done before the next dispatch.
     void RunOffLoop(std::function<void()> work, std::function<void()> done) override {
+        faults.Call("clock.RunOffLoop", "", std::errc::resource_unavailable_try_again);
         work();
         Post(std::move(done));
     }
@@ -103,6 +109,7 @@ class VirtualClockLoop : public platform::EventLoop {
     }
 
     std::unique_ptr<platform::SocketControl> CreateSocket() override {
+        faults.Call("clock.CreateSocket", "", std::errc::not_enough_memory);
         auto made = std::make_unique<ScriptedSocket>();
         socket = made.get();
         return made;
@@ -135,6 +142,10 @@ inline FakeTimer::~FakeTimer() {
     loop_.Unregister(this);
 }
 inline void FakeTimer::SetEnabled(bool enabled) {
+    if (enabled) {  // a refused SetTimer leaves it stopped
+        enabled_ = false;
+        faults.Call("clock.SetTimer", "", std::errc::not_enough_memory);
+    }
     enabled_ = enabled;
     if (enabled) due = loop_.Now() + interval;
     // The watchdog's minute is "timer"; another (the download's ceiling) names its interval.
