@@ -236,8 +236,10 @@ std::unique_ptr<platform::HeldFile> frmLaunch::AcceptedUpdater(const std::string
     return nullptr;
 }
 
-// Not trapped: a failure here leaves Form_Load to its caller.
+// Not trapped: a failure here leaves Form_Load to its caller. Nothing will start now, so the
+// updater is let go before the box, which may wait on the player for minutes.
 void frmLaunch::LaunchFailed() {
+    updater_.reset();
     const std::string text =
         FirstPartOfMessage(LaunchStep) + std::to_string(LaunchStep) + ")" + "\r\n" + VersionLine();
     log_.Line("message box: " + text.substr(0, text.find('\r')));

@@ -173,6 +173,7 @@ void frmLaunch::Timer1_Timer(const std::string& why) {
 // file removed (which may wait for a busy file): the program ends, and nothing of a transfer
 // that went silent may stay behind.
 void frmLaunch::Terminate(const std::string& why) {
+    updater_.reset();  // nothing starts now
     log_.Line(why);
     lblStatus.ForeColor(window::kStatusFailureColor);
     lblStatus.Caption("Terminating");
