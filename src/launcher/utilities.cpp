@@ -69,8 +69,13 @@ void frmLaunch::WhileBusy(const char* what, const std::string& path,
         } catch (const std::system_error& failure) {
             if (!pauses) pauses.emplace(loop_.Now());
             const double pause = pauses->Next(loop_.Now());
+            // A look at the file that fails says nothing of it: the step's own failure stands.
             const auto writableFileThere = [&] {
-                return FileExist(path, platform::kAttrNormal) && !files_.IsProtected(path);
+                bool writable = false;
+                SkipOnFailure(this, "looking at the file", [&] {
+                    writable = FileExist(path, platform::kAttrNormal) && !files_.IsProtected(path);
+                });
+                return writable;
             };
             if (pause <= 0 || !MayPass(failure.code(), writableFileThere)) throw;
             log_.Line(std::string(what) + " " + FileNameOf(path) +
