@@ -185,11 +185,15 @@ void frmLaunch::Form_Load() try {
 
 // The first start owns its folder until it ends; a second one leaves everything to it, even
 // its log, and ends at once. A folder that cannot be claimed either way is not shared: the
-// launcher goes on as if it were the first.
+// launcher goes on as if it were the first. The claim comes before the log (a second launcher
+// writes nothing), so its failure is told once the log is open.
 void frmLaunch::ClaimFolder() {
     bool first = true;
-    SkipOnFailure(this, "claiming the folder",
-                  [&] { first = process_.ClaimFolder(process_.AppPath()); });
+    try {
+        first = process_.ClaimFolder(process_.AppPath());
+    } catch (const std::exception& failure) {
+        claimFailure_ = "claiming the folder failed: " + LaunchLog::Failure(failure);
+    }
     if (!first) End(kExitOtherLauncher);
 }
 
@@ -209,6 +213,7 @@ void frmLaunch::OpenLog() {
     });
     log_.Line(std::string("gorlaunch ") + build::kVersionText + " in " + folder +
               ", update server " + build::kUpdateHost);
+    if (!claimFailure_.empty()) log_.Line(claimFailure_);
 }
 
 // A file the sequence would take for an updater but that is not one to start (cut short, an
