@@ -202,14 +202,20 @@ void frmLaunch::StepFailed(const char* step, const std::exception& failure) {
 }
 
 void frmLaunch::OpenLog() {
-    std::string folder;
+    std::string folder, unknown;
+    try {
+        folder = process_.AppPath();
+    } catch (const std::exception& failure) {
+        unknown = "the launcher's folder is unknown (" + LaunchLog::Failure(failure) + ")";
+    }
     // Before the log is open: a failure here has nowhere to be told.
     SkipOnFailure(nullptr, "opening the log", [&] {
-        folder = process_.AppPath();
         // A folder the player may not change (under Program Files) is where the roads fail by
         // Windows' rules: the player's own folder keeps that log, and its first line says why.
-        if (!log_.Open(folder) && log_.Open(files_.PlayerDataFolder(kPlayerLogFolder)))
-            log_.Line(folder + " cannot be written: the log is kept here instead");
+        if ((!unknown.empty() || !log_.Open(folder)) &&
+            log_.Open(files_.PlayerDataFolder(kPlayerLogFolder)))
+            log_.Line((unknown.empty() ? folder + " cannot be written" : unknown) +
+                      ": the log is kept here instead");
     });
     log_.Line(std::string("gorlaunch ") + build::kVersionText + " in " + folder +
               ", update server " + build::kUpdateHost);
