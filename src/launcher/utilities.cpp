@@ -152,8 +152,10 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
         } while (road_.Again());
         RemovePartialFile();  // what an unfinished transfer left; a finished one moved it
     } catch (const std::exception& failure) {
-        // Swallowed: the sequence's own existence test tells whether the updater arrived.
+        // Swallowed: the sequence's own existence test tells whether the updater arrived. A
+        // transfer still running would keep writing the partial file: it is stopped first.
         log_.Line("download failed: " + LaunchLog::Failure(failure));
+        SkipOnFailure(this, "stopping the transfer", [&] { GorDownload1.Cancel_Download(); });
         if (!partialFile_.empty())
             SkipOnFailure(this, "removing the partial file", [&] { RemovePartialFile(); });
     }
