@@ -144,11 +144,13 @@ void frmLaunch::Form_Load() try {
         window_.Show();
         Pausetime(kPauseBeforePatch);
         watchdog_.Start(Watchdog::Road::Patch);
-        RemoveFile(updater);
         Pausetime(kPauseBeforeRename);
         NewFile = newUpdater;
         ExeFile = updater;
-        WhileBusy("renaming", NewFile, [&] { patch->Rename(FileNameOf(ExeFile)); });
+        // The old updater goes in the same step that names the new one: whatever fails, or
+        // wherever the start ends, one of them is gorupd.exe. The wait is for the old one, which
+        // may still be closing or running.
+        WhileBusy("replacing", ExeFile, [&] { patch->Replace(FileNameOf(ExeFile)); });
         updater_ = std::move(patch);
         log_.Line("gorupd.new renamed to gorupd.exe");
     }

@@ -1,5 +1,6 @@
 // The native file system on real files: which files the attribute masks find, a rename
-// that never replaces, opening that never truncates, and errors that name their path.
+// that never replaces and a replacement in one step, opening that never truncates, and errors that
+// name their path.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -71,6 +72,15 @@ TEST_F(FileSystemPosixTest, RenameNeverReplacesAnExistingFile) {
     EXPECT_FALSE(std::filesystem::exists(from));
     EXPECT_EQ(held->ReadHead(2).bytes, "ne");
     EXPECT_THROW(files.Hold(from, HoldFor::Renaming), std::system_error);
+
+    // A replacement takes the name in one step, but never from a read-only file.
+    const auto newer = files.Hold(Put("gorupd.new", "newer"), HoldFor::Renaming);
+    ::chmod(to.c_str(), 0444);
+    EXPECT_THROW(newer->Replace("gorupd.exe"), std::system_error);
+    ::chmod(to.c_str(), 0644);
+    newer->Replace("gorupd.exe");
+    EXPECT_EQ(Bytes(to), "newer");
+    EXPECT_FALSE(std::filesystem::exists(from));
 }
 
 TEST_F(FileSystemPosixTest, OpenKeepsContentAndWritesAtItsOwnPosition) {
