@@ -53,7 +53,6 @@ class FakeProcess : public platform::Process {
         timeline_.Note("start " + exePath + " style=" + std::to_string(windowStyle));
     }
     void StartThroughShell(const std::string& exePath, int windowStyle) override {
-        faults.Call("process.StartThroughShell", exePath, std::errc::permission_denied);
         if (consentDeclined) throw std::system_error(ECANCELED, std::generic_category(), exePath);
         timeline_.Note("shell start " + exePath + " style=" + std::to_string(windowStyle));
     }

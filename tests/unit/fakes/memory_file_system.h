@@ -212,10 +212,12 @@ class MemoryFileSystem : public platform::FileSystem {
             : fs_(fs), path_(std::move(path)), handle_(handle) {
             ++fs_.openFiles;
         }
-        ~MemoryFile() override { Release(); }
+        ~MemoryFile() override {
+            if (open_) --fs_.openFiles, fs_.Close(handle_);
+        }
         std::uint64_t Length() override { return Data("file.Length").size(); }
-        std::uint64_t Position() override { return Check("file.Position"), pos_; }
-        void Seek(std::uint64_t offset) override { Check("file.Seek"), pos_ = offset; }
+        std::uint64_t Position() override { return Check(), pos_; }
+        void Seek(std::uint64_t offset) override { Check(), pos_ = offset; }
         void Write(std::string_view bytes) override {
             std::string& d = Data("file.Write", std::errc::no_space_on_device);
             if (path_ == fs_.failWritesTo || pos_ + bytes.size() > fs_.diskSpace) {
@@ -226,31 +228,28 @@ class MemoryFileSystem : public platform::FileSystem {
             pos_ += bytes.size();
         }
         std::string ReadAt(std::uint64_t offset, std::size_t count) override {
-            if (offset + count > Data("file.ReadAt").size()) Fail(ENODATA, path_);
-            return Data("").substr(offset, count);
+            if (offset + count > Data().size()) Fail(ENODATA, path_);
+            return Data().substr(offset, count);
         }
         void Truncate(std::uint64_t length) override {
             std::string& d = Data("file.Truncate");
             if (length < d.size()) d.resize(length);
         }
-        // Released even when it fails, as CloseHandle does.
+        // Released even when it fails, as CloseHandle is.
         void Close() override {
-            const bool wasOpen = Release();
+            if (open_) --fs_.openFiles, fs_.Close(handle_);
+            const bool wasOpen = std::exchange(open_, false);
             if (wasOpen) faults.Call("file.Close", path_, std::errc::io_error);
             if (wasOpen && fs_.failCloses) Fail(EIO, path_);
         }
 
       private:
-        bool Release() {
-            if (open_) --fs_.openFiles, fs_.Close(handle_);
-            return std::exchange(open_, false);
-        }
-        void Check(const char* call, std::errc condition = std::errc::io_error) const {
+        void Check() const {
             if (!open_) Fail(EBADF, path_);
-            if (*call) faults.Call(call, path_, condition);
         }
-        std::string& Data(const char* call, std::errc condition = std::errc::io_error) {
-            Check(call, condition);
+        std::string& Data(const char* call = "", std::errc condition = std::errc::io_error) {
+            Check();
+            if (*call) faults.Call(call, path_, condition);
             return fs_.entries.at(path_).bytes;
         }
         MemoryFileSystem& fs_;

@@ -92,13 +92,9 @@ class VirtualClockLoop : public platform::EventLoop {
     }
 
     // Runs `task` at the next dispatch, before anything scheduled.
-    void Post(std::function<void()> task) override {
-        faults.Call("clock.Post", "", std::errc::not_enough_memory);
-        posted_.push_back(std::move(task));
-    }
+    void Post(std::function<void()> task) override { posted_.push_back(std::move(task)); }
     // The work at once, as though its thread were done before the next dispatch.
     void RunOffLoop(std::function<void()> work, std::function<void()> done) override {
-        faults.Call("clock.RunOffLoop", "", std::errc::resource_unavailable_try_again);
         work();
         Post(std::move(done));
     }
@@ -142,10 +138,8 @@ inline FakeTimer::~FakeTimer() {
     loop_.Unregister(this);
 }
 inline void FakeTimer::SetEnabled(bool enabled) {
-    if (enabled) {  // a refused SetTimer leaves it stopped
-        enabled_ = false;
-        faults.Call("clock.SetTimer", "", std::errc::not_enough_memory);
-    }
+    // A refused SetTimer leaves the timer stopped.
+    if (enabled) enabled_ = false, faults.Call("clock.SetTimer", "", std::errc::not_enough_memory);
     enabled_ = enabled;
     if (enabled) due = loop_.Now() + interval;
     // The watchdog's minute is "timer"; another (the download's ceiling) names its interval.
