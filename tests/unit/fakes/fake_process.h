@@ -9,7 +9,6 @@
 #include <system_error>
 #include <utility>
 
-#include "fakes/faults.h"
 #include "fakes/virtual_clock_loop.h"
 #include "platform/process.h"
 

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "fakes/faults.h"
 #include "fakes/virtual_clock_loop.h"
 #include "platform/launcher_window.h"
 #include "window/layout.h"

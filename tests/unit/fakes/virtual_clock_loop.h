@@ -12,7 +12,6 @@
 #include <utility>
 #include <vector>
 
-#include "fakes/faults.h"
 #include "fakes/scripted_socket.h"
 #include "platform/event_loop.h"
 
