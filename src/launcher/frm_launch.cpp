@@ -146,11 +146,13 @@ void frmLaunch::Form_Load() try {
         window_.Show();
         Pausetime(kPauseBeforePatch);
         watchdog_.Start(Watchdog::Road::Patch);
-        RemoveFile(updater);
         Pausetime(kPauseBeforeRename);
         NewFile = newUpdater;
         ExeFile = updater;
-        WhileBusy("renaming", NewFile, [&] { patch->Rename(FileNameOf(ExeFile)); });
+        // The old updater goes in the same step that names the new one: whatever fails, or
+        // wherever the start ends, one of them is gorupd.exe. The wait is for the old one, which
+        // may still be closing or running.
+        WhileBusy("replacing", ExeFile, [&] { patch->Replace(FileNameOf(ExeFile)); });
         updater_ = std::move(patch);
         log_.Line("gorupd.new renamed to gorupd.exe");
     }
@@ -187,11 +189,15 @@ void frmLaunch::Form_Load() try {
 
 // The first start owns its folder until it ends; a second one leaves everything to it, even
 // its log, and ends at once. A folder that cannot be claimed either way is not shared: the
-// launcher goes on as if it were the first.
+// launcher goes on as if it were the first. The claim comes before the log (a second launcher
+// writes nothing), so its failure is told once the log is open.
 void frmLaunch::ClaimFolder() {
     bool first = true;
-    SkipOnFailure(this, "claiming the folder",
-                  [&] { first = process_.ClaimFolder(process_.AppPath()); });
+    try {
+        first = process_.ClaimFolder(process_.AppPath());
+    } catch (const std::exception& failure) {
+        claimFailure_ = "claiming the folder failed: " + LaunchLog::Failure(failure);
+    }
     if (!first) End(kExitOtherLauncher);
 }
 
@@ -200,17 +206,24 @@ void frmLaunch::StepFailed(const char* step, const std::exception& failure) {
 }
 
 void frmLaunch::OpenLog() {
-    std::string folder;
+    std::string folder, unknown;
+    try {
+        folder = process_.AppPath();
+    } catch (const std::exception& failure) {
+        unknown = "the launcher's folder is unknown (" + LaunchLog::Failure(failure) + ")";
+    }
     // Before the log is open: a failure here has nowhere to be told.
     SkipOnFailure(nullptr, "opening the log", [&] {
-        folder = process_.AppPath();
         // A folder the player may not change (under Program Files) is where the roads fail by
         // Windows' rules: the player's own folder keeps that log, and its first line says why.
-        if (!log_.Open(folder) && log_.Open(files_.PlayerDataFolder(kPlayerLogFolder)))
-            log_.Line(folder + " cannot be written: the log is kept here instead");
+        if ((!unknown.empty() || !log_.Open(folder)) &&
+            log_.Open(files_.PlayerDataFolder(kPlayerLogFolder)))
+            log_.Line((unknown.empty() ? folder + " cannot be written" : unknown) +
+                      ": the log is kept here instead");
     });
     log_.Line(std::string("gorlaunch ") + build::kVersionText + " in " + folder +
               ", update server " + build::kUpdateHost);
+    if (!claimFailure_.empty()) log_.Line(claimFailure_);
 }
 
 // A file the sequence would take for an updater but that is not one to start (cut short, an
@@ -238,8 +251,10 @@ std::unique_ptr<platform::HeldFile> frmLaunch::AcceptedUpdater(const std::string
     return nullptr;
 }
 
-// Not trapped: a failure here leaves Form_Load to its caller.
+// Not trapped: a failure here leaves Form_Load to its caller. Nothing will start now, so the
+// updater is let go before the box, which may wait on the player for minutes.
 void frmLaunch::LaunchFailed() {
+    updater_.reset();
     const std::string text =
         FirstPartOfMessage(LaunchStep) + std::to_string(LaunchStep) + ")" + "\r\n" + VersionLine();
     log_.Line("message box: " + text.substr(0, text.find('\r')));

@@ -179,6 +179,7 @@ class frmLaunch : public download::GorDownloadEvents,
     // The updater that will start, held by one handle from its check (or its download's)
     // through its rename until its start.
     std::unique_ptr<platform::HeldFile> updater_;
+    std::string claimFailure_;  // why the folder could not be claimed, for the log once open
 
     StatusLabel lblStatus{window_};
     PercentLabel lblPercent{window_};

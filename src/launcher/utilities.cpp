@@ -69,8 +69,13 @@ void frmLaunch::WhileBusy(const char* what, const std::string& path,
         } catch (const std::system_error& failure) {
             if (!pauses) pauses.emplace(loop_.Now());
             const double pause = pauses->Next(loop_.Now());
+            // A look at the file that fails says nothing of it: the step's own failure stands.
             const auto writableFileThere = [&] {
-                return FileExist(path, platform::kAttrNormal) && !files_.IsProtected(path);
+                bool writable = false;
+                SkipOnFailure(this, "looking at the file", [&] {
+                    writable = FileExist(path, platform::kAttrNormal) && !files_.IsProtected(path);
+                });
+                return writable;
             };
             if (pause <= 0 || !MayPass(failure.code(), writableFileThere)) throw;
             log_.Line(std::string(what) + " " + FileNameOf(path) +
@@ -147,8 +152,10 @@ void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& Loca
         } while (road_.Again());
         RemovePartialFile();  // what an unfinished transfer left; a finished one moved it
     } catch (const std::exception& failure) {
-        // Swallowed: the sequence's own existence test tells whether the updater arrived.
+        // Swallowed: the sequence's own existence test tells whether the updater arrived. A
+        // transfer still running would keep writing the partial file: it is stopped first.
         log_.Line("download failed: " + LaunchLog::Failure(failure));
+        SkipOnFailure(this, "stopping the transfer", [&] { GorDownload1.Cancel_Download(); });
         if (!partialFile_.empty())
             SkipOnFailure(this, "removing the partial file", [&] { RemovePartialFile(); });
     }
@@ -173,6 +180,7 @@ void frmLaunch::Timer1_Timer(const std::string& why) {
 // file removed (which may wait for a busy file): the program ends, and nothing of a transfer
 // that went silent may stay behind.
 void frmLaunch::Terminate(const std::string& why) {
+    updater_.reset();  // nothing starts now
     log_.Line(why);
     lblStatus.ForeColor(window::kStatusFailureColor);
     lblStatus.Caption("Terminating");

@@ -68,6 +68,11 @@ class HeldFile {
     // has none to ask). Called again after a failure, it tries again; once renamed, nothing is
     // left to do.
     virtual void Rename(const std::string& fileName) = 0;
+    // As Rename, but a file of that name is replaced in the same step: either it stays as it
+    // was or this file has its name, never neither. Fails, leaving both, where Windows refuses
+    // to replace: that file is read-only, open (a program running from it among them), or may
+    // not be removed.
+    virtual void Replace(const std::string& fileName) = 0;
 };
 
 class FileSystem {

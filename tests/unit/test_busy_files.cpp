@@ -26,11 +26,11 @@ TEST(BusyFiles, OnThePatchRoadWaitOnlyForFailuresThatPassAndOnlyTenSeconds) {
         int code, times;
         const char* last;
     } const kCases[] = {
-        {"remove", EBUSY, 3, "4.7 start"},   // 0.1 + 0.2 + 0.4 s later than without
-        {"remove", EBUSY, 6, "7.5 start"},   // ... + 0.8 + 1 + 1: pauses stop growing at 1 s
-        {"remove", EBUSY, 99, "11 msgbox"},  // 10 s after the first failure at 1 s: as before
-        {"rename", EACCES, 2, "4.3 start"},  // a removal still pending, not a read-only file
-        {"remove", ENOENT, 1, "1 msgbox"},   // a folder gone: at once
+        {"rename", EBUSY, 3, "4.7 start"},   // 0.1 + 0.2 + 0.4 s later than without
+        {"rename", EBUSY, 6, "7.5 start"},   // ... + 0.8 + 1 + 1: pauses stop growing at 1 s
+        {"rename", EBUSY, 99, "13 msgbox"},  // 10 s after the first failure at 3 s: as before
+        {"rename", EACCES, 2, "4.3 start"},  // an old updater still closing, not a read-only one
+        {"rename", ENOENT, 1, "3 msgbox"},   // a folder gone: at once
     };
     for (const Held& held : kCases) {
         LaunchRig rig;

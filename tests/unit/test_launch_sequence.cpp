@@ -262,7 +262,7 @@ INSTANTIATE_TEST_SUITE_P(
                                        rig.files.Lock(kAppDir);
                                    },
                                    Message("Error patching updater.", 3),
-                                   {"1 msgbox", "3 unload", "3 end 2"}},
+                                   {"3 msgbox", "5 unload", "5 end 2"}},
                       StageFailure{"InitializingCannotBeShown",
                                    [](LaunchRig& rig) {
                                        rig.Put(kExe, Updater("present"));
@@ -352,17 +352,21 @@ TEST(LaunchWatchdog, EndsADownloadOnlyForTooLittleProgressOrAtItsCeiling) {
     }
 }
 
-TEST(LaunchWatchdog, EndsAPatchWhoseRemovalHangs) {
+TEST(LaunchWatchdog, EndsAPatchWhoseReplacementHangs) {
     LaunchRig rig;
     rig.Put(kNew, Updater("new"));
     rig.Put(kExe, Updater("old"));
     rig.files.before = [&](const std::string& op, const std::string& path) {
-        if (op == "remove" && path == kExe) rig.loop.timeline.now += 70;
+        if (op == "rename" && path == kNew) {
+            rig.loop.timeline.now += 70;
+            MemoryFileSystem::Fail(EBUSY, path);  // and then waited for
+        }
     };
     EXPECT_EQ(rig.Run(), kExitWatchdog);
     EXPECT_EQ(rig.Timeline(),
               (Lines{"0 shaped", "0 status=Patching Updater", "0 show", "1 timer on",
-                     "71 color=failure", "71 status=Terminating", "73 unload", "73 end 3"}));
+                     "73 color=failure", "73 status=Terminating", "75 unload", "75 end 3"}));
+    EXPECT_EQ(rig.files.Bytes(kExe), Updater("old"));
     EXPECT_TRUE(rig.files.Has(kNew));
 }
 

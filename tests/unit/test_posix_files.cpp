@@ -1,5 +1,5 @@
-// The native file system on real files: which files the attribute masks find, a rename
-// that never replaces, opening that never truncates, and errors that name their path.
+// The native file system on real files: which files the attribute masks find, a rename that
+// never replaces, a replacement, opening that never truncates, and errors that name their path.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -72,6 +72,14 @@ TEST_F(FileSystemPosixTest, RenameNeverReplacesAnExistingFile) {
     EXPECT_EQ(held->ReadHead(2).bytes, "ne");
     EXPECT_EQ(held->ReadAt(1, 10) + held->ReadAt(3, 1), "ew");  // fewer, then none, at the end
     EXPECT_THROW(files.Hold(from, HoldFor::Renaming), std::system_error);
+
+    // A replacement takes the name in one step, but never from a read-only file.
+    const auto newer = files.Hold(Put("gorupd.new", "newer"), HoldFor::Renaming);
+    ::chmod(to.c_str(), 0444);
+    EXPECT_THROW(newer->Replace("gorupd.exe"), std::system_error);
+    ::chmod(to.c_str(), 0644);
+    newer->Replace("gorupd.exe");
+    EXPECT_EQ(Bytes(to), "newer");
 }
 
 TEST_F(FileSystemPosixTest, OpenKeepsContentAndWritesAtItsOwnPosition) {

@@ -66,6 +66,18 @@ class HeldFilePosix final : public HeldFile {
         path_ = target;
     }
 
+    // rename() replaces in one step; a read-only file is refused first, as Windows refuses it.
+    void Replace(const std::string& fileName) override {
+        const std::string target = path_.substr(0, path_.find_last_of('/') + 1) + fileName;
+        struct stat st;
+        if (::stat(target.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0) {
+            errno = EACCES;
+            ThrowLastError("replace", path_, target);
+        }
+        if (::rename(path_.c_str(), target.c_str()) != 0) ThrowLastError("replace", path_, target);
+        path_ = target;
+    }
+
   private:
     int fd_;
     std::string path_;

@@ -176,10 +176,23 @@ class HeldFileWin32 final : public HeldFile {
         return bytes;
     }
 
+    void Rename(const std::string& fileName) override { RenameTo(fileName, FALSE); }
+    // A read-only file is refused by Windows (only FileRenameInfoEx may ignore the attribute);
+    // it is refused here too, where the attribute lives only in permission bits (Wine).
+    void Replace(const std::string& fileName) override {
+        const std::wstring path = Widen(path_);
+        const std::wstring target = path.substr(0, path.find_last_of(L"\\/") + 1) + Widen(fileName);
+        const DWORD attributes = ::GetFileAttributesW(target.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+            throw Win32Error(ERROR_ACCESS_DENIED, "SetFileInformationByHandle (replace)", path_);
+        RenameTo(fileName, TRUE);
+    }
+
+  private:
     // Through the handle, so the file renamed is the file checked; the new name is given as a
     // whole path (a bare one would count from the current folder), and an existing file of
-    // that name is never replaced. A handle without DELETE is refused by Windows itself.
-    void Rename(const std::string& fileName) override {
+    // that name is replaced only when asked. A handle without DELETE is refused by Windows.
+    void RenameTo(const std::string& fileName, BOOLEAN replace) {
         const std::wstring path = Widen(path_);
         const std::wstring folder = path.substr(0, path.find_last_of(L"\\/") + 1);
         if (path.substr(folder.size()) == Widen(fileName)) return;  // renamed already
@@ -187,7 +200,7 @@ class HeldFileWin32 final : public HeldFile {
         const std::size_t nameBytes = name.size() * sizeof(wchar_t);
         std::string buffer(sizeof(FILE_RENAME_INFO) + nameBytes, '\0');
         auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-        info->ReplaceIfExists = FALSE;
+        info->ReplaceIfExists = replace;
         info->RootDirectory = nullptr;
         info->FileNameLength = static_cast<DWORD>(nameBytes);
         name.copy(info->FileName, name.size());
@@ -197,7 +210,6 @@ class HeldFileWin32 final : public HeldFile {
         path_ = Narrow(name);
     }
 
-  private:
     HANDLE handle_;
     std::string path_;
 };

@@ -32,13 +32,18 @@ class FakeProcess : public platform::Process {
     std::string claimedFolder;
     std::function<void()> atStart, afterLetGo;  // at a start: before and after the hold goes
 
-    std::string AppPath() override { return appPath_; }
+    std::string AppPath() override {
+        faults.Call("process.AppPath", "", std::errc::filename_too_long);
+        return appPath_;
+    }
     bool ClaimFolder(const std::string& folder) override {
+        faults.Call("process.ClaimFolder", folder, std::errc::permission_denied);
         claimedFolder = folder;
         return !folderTaken;
     }
     void Start(const std::string& exePath, int windowStyle,
                const std::function<void()>& letGo) override {
+        faults.Call("process.Start", exePath, std::errc::permission_denied);
         if (startFails) throw std::system_error(ENOEXEC, std::generic_category(), exePath);
         if (needsElevation) throw std::system_error(make_error_code(platform::kNeedsElevation));
         if (atStart) atStart();

@@ -47,9 +47,10 @@ inline const std::string kExe = kAppDir + launcher::kPathSeparator + "gorupd.exe
 inline const std::string kNew = kAppDir + launcher::kPathSeparator + "gorupd.new";
 inline const std::string kTmp = kAppDir + launcher::kPathSeparator + "gorupd.tmp";
 
-// A whole updater image; `tag` (appended as an overlay) tells copies apart.
+// A whole updater image that names itself as the publisher's does; `tag` (appended as an
+// overlay) tells copies apart.
 inline std::string Updater(const std::string& tag) {
-    return BuildImage([&](ImageShape& s) { s.overlay = tag; });
+    return BuildImage([&](ImageShape& s) { s.overlay = tag, s.versionName = "gorupd.exe"; });
 }
 
 struct LaunchRig {

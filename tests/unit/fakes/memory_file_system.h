@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "fakes/faults.h"
 #include "platform/file_system.h"
 
 namespace gor::test {
@@ -82,6 +83,7 @@ class MemoryFileSystem : public platform::FileSystem {
     }
 
     bool FindFile(const std::string& path, std::uint32_t mask) override {
+        faults.Call("files.FindFile", path, std::errc::permission_denied);
         auto it = entries.find(path);
         if (it == entries.end()) return false;
         const Entry& e = it->second;
@@ -91,6 +93,7 @@ class MemoryFileSystem : public platform::FileSystem {
 
     // As DeleteFileW: open for DELETE sharing everything, then gone with the last handle.
     void Remove(const std::string& path) override {
+        faults.Call("files.Remove", path, std::errc::permission_denied);
         auto it = entries.find(path);
         if (it == entries.end()) Fail(ENOENT, path);
         if (it->second.readOnly || it->second.folder) Fail(EACCES, path);
@@ -114,6 +117,7 @@ class MemoryFileSystem : public platform::FileSystem {
     }
 
     std::unique_ptr<platform::File> OpenReadWrite(const std::string& path) override {
+        faults.Call("files.OpenReadWrite", path, std::errc::device_or_resource_busy);
         auto it = entries.find(path);
         if (it != entries.end() && (it->second.readOnly || it->second.folder)) Fail(EACCES, path);
         const int handle = Open(path, kRead | kWrite, kRead);
@@ -133,6 +137,7 @@ class MemoryFileSystem : public platform::FileSystem {
 
     // The player's own folder, which the player may always change.
     std::string PlayerDataFolder(const std::string& name) override {
+        faults.Call("files.PlayerDataFolder", name, std::errc::permission_denied);
         const std::string folder = "C:\\Users\\Player\\AppData\\Local\\" + name;
         entries[folder].folder = true;
         return folder;
@@ -150,6 +155,7 @@ class MemoryFileSystem : public platform::FileSystem {
     // handle, never closed and opened again; a held file follows its renames.
     std::unique_ptr<platform::HeldFile> Hold(const std::string& path,
                                              platform::HoldFor purpose) override {
+        faults.Call("files.Hold", path, std::errc::device_or_resource_busy);
         ReadHead(path, 0);  // fails as opening would
         return std::make_unique<MemoryHeld>(*this, path, purpose);
     }
@@ -171,19 +177,40 @@ class MemoryFileSystem : public platform::FileSystem {
         }
         ~MemoryHeld() override { fs_.Close(handle_); }
         platform::FileHead ReadHead(std::size_t maxBytes) override {
+            faults.Call("held.ReadHead", path_, std::errc::io_error);
             return fs_.ReadHead(path_, maxBytes);
         }
         std::string ReadAt(std::uint64_t offset, std::size_t count) override {
+            faults.Call("held.ReadAt", path_, std::errc::io_error);
             const std::string& bytes = fs_.entries.at(path_).bytes;
             return offset < bytes.size() ? bytes.substr(offset, count) : std::string();
         }
         // As SetFileInformationByHandle: the handle must have DELETE.
         void Rename(const std::string& fileName) override {
             const std::string to = path_.substr(0, path_.find_last_of('\\') + 1) + fileName;
+            faults.Call("held.Rename", path_, std::errc::permission_denied);
             if (to == path_) return;
             if (!(fs_.handles.at(handle_).access & kDelete)) Fail(EACCES, path_);
             fs_.Rename(path_, to);
             path_ = to;
+        }
+        // As Rename, in place of a file there unless Windows refuses: read-only, open, locked.
+        void Replace(const std::string& fileName) override {
+            faults.Call("held.Replace", path_, std::errc::permission_denied);
+            const std::string to = path_.substr(0, path_.find_last_of('\\') + 1) + fileName;
+            const auto it = fs_.entries.find(to);
+            if (it == fs_.entries.end() || to == path_) return Rename(fileName);
+            const Entry& e = it->second;
+            if (e.readOnly || e.folder || e.deletePending || fs_.HandlesOn(to) || fs_.Locked(to))
+                Fail(EACCES, to);
+            Entry replaced = std::move(it->second);
+            fs_.entries.erase(it);
+            try {
+                Rename(fileName);
+            } catch (...) {  // as it was: the replacement is one step
+                fs_.entries[to] = std::move(replaced);
+                throw;
+            }
         }
 
       private:
@@ -198,8 +225,10 @@ class MemoryFileSystem : public platform::FileSystem {
             : fs_(fs), path_(std::move(path)), handle_(handle) {
             ++fs_.openFiles;
         }
-        ~MemoryFile() override { Close(); }
-        std::uint64_t Length() override { return Data().size(); }
+        ~MemoryFile() override {
+            if (open_) --fs_.openFiles, fs_.Close(handle_);
+        }
+        std::uint64_t Length() override { return Data("file.Length").size(); }
         std::uint64_t Position() override { return Check(), pos_; }
         void Seek(std::uint64_t offset) override { Check(), pos_ = offset; }
         bool IsPlainFile() override {
@@ -207,7 +236,7 @@ class MemoryFileSystem : public platform::FileSystem {
             return e.links == 1 && !e.reparsePoint;
         }
         void Write(std::string_view bytes) override {
-            std::string& d = Changed();
+            std::string& d = Changed("file.Write", std::errc::no_space_on_device);
             if (path_ == fs_.failWritesTo || pos_ + bytes.size() > fs_.diskSpace) {
                 Fail(ENOSPC, path_);
             }
@@ -220,12 +249,14 @@ class MemoryFileSystem : public platform::FileSystem {
             return Data().substr(offset, count);
         }
         void Truncate(std::uint64_t length) override {
-            std::string& d = Changed();
+            std::string& d = Changed("file.Truncate");
             if (length < d.size()) d.resize(length);
         }
+        // Released even when it fails, as CloseHandle is.
         void Close() override {
             if (open_) --fs_.openFiles, fs_.Close(handle_);
             const bool wasOpen = std::exchange(open_, false);
+            if (wasOpen) faults.Call("file.Close", path_, std::errc::io_error);
             if (wasOpen && fs_.failCloses) Fail(EIO, path_);
         }
 
@@ -233,12 +264,15 @@ class MemoryFileSystem : public platform::FileSystem {
         void Check() const {
             if (!open_) Fail(EBADF, path_);
         }
-        std::string& Changed() {  // Data, counting a change made through a link
+        // Data, counting a change made through a link
+        std::string& Changed(const char* call, std::errc condition = std::errc::io_error) {
+            std::string& d = Data(call, condition);
             fs_.writesThroughLinks += !IsPlainFile();
-            return Data();
+            return d;
         }
-        std::string& Data() {
+        std::string& Data(const char* call = "", std::errc condition = std::errc::io_error) {
             Check();
+            if (*call) faults.Call(call, path_, condition);
             return fs_.entries.at(path_).bytes;
         }
         MemoryFileSystem& fs_;

@@ -94,11 +94,13 @@ class RecordingWindow : public platform::LauncherWindow {
         return {4, 2, {k, o, o, o, k, o, o, o}};
     }
     void Change(const std::string& what) {
+        faults.Call("window.Change", what, std::errc::not_enough_memory);
         if (what == failOn) throw std::runtime_error("window refused: " + what);
         timeline_.Note(what);
         if (afterChange) afterChange(what);
     }
     void Shaping(const std::string& step) {
+        faults.Call("window.Shaping", step, std::errc::not_enough_memory);
         shapingSteps.push_back(step);
         if (step == failShapingAt) throw std::runtime_error(step + " failed");
     }

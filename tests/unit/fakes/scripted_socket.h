@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "fakes/faults.h"
 #include "platform/socket_control.h"
 
 namespace gor::test {
@@ -36,6 +37,7 @@ class ScriptedSocket : public platform::SocketControl {
     }
     void SendData(std::string_view data) override {
         calls.push_back("SendData");
+        faults.Call("socket.SendData", "", std::errc::connection_reset);
         if (failSend || state != State::Connected) {
             throw std::system_error(ENOTCONN, std::generic_category(), "send");
         }

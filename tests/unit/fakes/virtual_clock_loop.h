@@ -67,6 +67,7 @@ class VirtualClockLoop : public platform::EventLoop {
     // Runs posted tasks when there are any; otherwise moves the clock to the earlier of the
     // next scripted event or timer tick and the deadline, and runs whatever is due by then.
     void DispatchEvents(double deadline) override {
+        faults.Call("clock.DispatchEvents", "", std::errc::not_enough_memory);
         ++dispatches;
         if (timeline.now > giveUpAt) throw LoopRanAway{};
         if (!posted_.empty()) {
@@ -103,6 +104,7 @@ class VirtualClockLoop : public platform::EventLoop {
     }
 
     std::unique_ptr<platform::SocketControl> CreateSocket() override {
+        faults.Call("clock.CreateSocket", "", std::errc::not_enough_memory);
         auto made = std::make_unique<ScriptedSocket>();
         socket = made.get();
         return made;
@@ -135,6 +137,8 @@ inline FakeTimer::~FakeTimer() {
     loop_.Unregister(this);
 }
 inline void FakeTimer::SetEnabled(bool enabled) {
+    // A refused SetTimer leaves the timer stopped.
+    if (enabled) enabled_ = false, faults.Call("clock.SetTimer", "", std::errc::not_enough_memory);
     enabled_ = enabled;
     if (enabled) due = loop_.Now() + interval;
     // The watchdog's minute is "timer"; another (the download's ceiling) names its interval.
