@@ -3,6 +3,8 @@
 // themselves, and how long the launcher waits for them.
 #pragma once
 
+#include <functional>
+#include <string>
 #include <system_error>
 
 namespace gor::launcher {
@@ -25,6 +27,18 @@ bool MayPass(const std::error_code& failure, WritableFileThere&& writableFileThe
         return true;
     return failure == std::errc::permission_denied && writableFileThere();
 }
+
+// What runs a file step under this rule: the window, which dispatches events while it waits.
+class BusyWaiter {
+  public:
+    // Runs `step` on `path`; while it fails in a way that passes by itself it is tried again
+    // after a pause. Any other failure, and one that outlasts the budget, is thrown as it came.
+    virtual void WhileBusy(const char* what, const std::string& path,
+                           const std::function<void()>& step) = 0;
+
+  protected:
+    ~BusyWaiter() = default;
+};
 
 // The pauses of one step, from its first failure at `start` on.
 class BusyPauses {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "download/gor_download.h"
+#include "launcher/busy_files.h"
 #include "launcher/download_retries.h"
 #include "launcher/launch_log.h"
 #include "launcher/proxy_choice.h"
@@ -23,14 +24,11 @@ namespace gor::launcher {
 
 // What the road asks of the window that drives it. Every wait dispatches events, so the
 // watchdog rules them all.
-class RoadWindow {
+class RoadWindow : public BusyWaiter {
   public:
     // Dispatches events until the clock reaches `deadline`, or until `ended` (when given) is
     // set by a handler.
     virtual void WaitUntil(double deadline, const bool* ended = nullptr) = 0;
-    // Runs a file step on `path`, waiting while another program holds the file (busy_files.h).
-    virtual void WhileBusy(const char* what, const std::string& path,
-                           const std::function<void()>& step) = 0;
     // Removes the transfer's partial file, if there is one.
     virtual void RemovePartialFile() = 0;
 

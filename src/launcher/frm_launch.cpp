@@ -20,8 +20,6 @@ using download::SkipOnFailure;
 
 namespace {
 
-// The sequence's existence tests also accept a read-only updater.
-constexpr std::int32_t kAnyUpdater = platform::kAttrReadOnly;
 constexpr const char* kRemotePath = "/gorupd.new";
 
 // Pauses of the sequence, in seconds.
@@ -82,9 +80,8 @@ frmLaunch::frmLaunch(LauncherPlatform platform)
       window_(platform.window),
       files_(platform.files),
       process_(platform.process),
-      checkUpdater_(platform.checkUpdater),
-      publisher_(platform.publisher),
       log_(files_, loop_),
+      hold_(files_, *this, log_, platform.checkUpdater, std::move(platform.publisher)),
       watchdog_(loop_, [this](const std::string& why) { Timer1_Timer(why); }),
       road_(GorDownload1, *this, loop_, watchdog_, log_, platform.proxy,
             std::move(platform.retryShare)) {
@@ -119,12 +116,10 @@ void frmLaunch::Form_Load() try {
     // the patch's message, which asks for the permissions it needs.
     const platform::HoldFor patchHold =
         files_.IsProtected(newUpdater) ? platform::HoldFor::Reading : platform::HoldFor::Renaming;
-    std::unique_ptr<platform::HeldFile> patch =
-        AcceptedUpdater(newUpdater, patchHold, Uncheckable::SkippedThisStart);
-    if (!patch) {
+    if (!hold_.Take(newUpdater, patchHold, UpdaterHold::Uncheckable::SkippedThisStart)) {
         LaunchStep = 2;
-        updater_ = AcceptedUpdater(updater, platform::HoldFor::Reading, Uncheckable::FailsTheStep);
-        if (!updater_) {
+        if (!hold_.Take(updater, platform::HoldFor::Reading,
+                        UpdaterHold::Uncheckable::FailsTheStep)) {
             // No updater at all: download one.
             log_.Line("road: download (no updater in the folder)");
             lblStatus.Caption("Downloading Updater");
@@ -148,9 +143,7 @@ void frmLaunch::Form_Load() try {
         Pausetime(kPauseBeforeRename);
         NewFile = newUpdater;
         ExeFile = updater;
-        WhileBusy("renaming", NewFile, [&] { patch->Rename(FileNameOf(ExeFile)); });
-        updater_ = std::move(patch);
-        log_.Line("gorupd.new renamed to gorupd.exe");
+        hold_.Rename(FileNameOf(ExeFile));
     }
 
     LaunchStep = 4;
@@ -160,7 +153,7 @@ void frmLaunch::Form_Load() try {
     Pausetime(kPauseInitializing);
 
     ExitCode ending;
-    if (updater_) {
+    if (hold_.Held()) {
         // Trap disarmed: nothing is reported from here on, not even a failing start.
         SkipOnFailure(this, "clearing the status line", [&] { lblStatus.Caption(""); });
         const bool started = SkipOnFailure(this, "starting gorupd.exe", [&] {
@@ -211,31 +204,6 @@ void frmLaunch::OpenLog() {
               ", update server " + build::kUpdateHost);
 }
 
-// A file the sequence would take for an updater but that is not one to start (cut short, an
-// error page, empty, or with a pin not the publisher's) is removed, so the road is chosen as if
-// it were absent. One that cannot be removed fails the step; so does one that cannot be opened,
-// read or checked, unless such a file is to be skipped this start (a gorupd.new: the working
-// gorupd.exe starts instead, and the file stays for a later start).
-std::unique_ptr<platform::HeldFile> frmLaunch::AcceptedUpdater(const std::string& path,
-                                                               platform::HoldFor purpose,
-                                                               Uncheckable uncheckable) {
-    if (!FileExist(path, kAnyUpdater)) return nullptr;
-    std::unique_ptr<platform::HeldFile> held;
-    try {
-        held = HoldUpdater(path, purpose);
-        if (IsAcceptableUpdater(*held, path, download::kUnknownLength)) return held;
-    } catch (const std::exception& failure) {
-        if (uncheckable == Uncheckable::FailsTheStep) throw;
-        log_.Line(FileNameOf(path) + " cannot be checked: " + LaunchLog::Failure(failure) +
-                  "; kept, and skipped this start");
-        return nullptr;
-    }
-    held.reset();  // closed, so that it can be removed
-    WhileBusy("removing", path, [&] { files_.Remove(path); });
-    log_.Line("removed " + FileNameOf(path));
-    return nullptr;
-}
-
 // Not trapped: a failure here leaves Form_Load to its caller.
 void frmLaunch::LaunchFailed() {
     const std::string text =
@@ -256,13 +224,12 @@ void frmLaunch::StartUpdater(const std::string& path) {
     // cannot start it suspended: there the hold is closed as soon as the start returned. A
     // failed start lets go too.
     struct LetGo {
-        std::unique_ptr<platform::HeldFile>& held;
-        ~LetGo() { held.reset(); }
-    } letGo{updater_};
+        UpdaterHold& hold;
+        ~LetGo() { hold.LetGo(); }
+    } letGo{hold_};
     try {
-        WhileBusy("starting", path, [&] {
-            process_.Start(path, platform::kNormalFocus, [this] { updater_.reset(); });
-        });
+        WhileBusy("starting", path,
+                  [&] { process_.Start(path, platform::kNormalFocus, [this] { hold_.LetGo(); }); });
     } catch (const std::system_error& failure) {
         if (failure.code() != platform::kNeedsElevation) throw;
         log_.Line(FileNameOf(path) + " asks for administrator rights (" +

@@ -12,6 +12,7 @@
 #include "launcher/executable_image.h"
 #include "launcher/launch_log.h"
 #include "launcher/publisher.h"
+#include "launcher/updater_hold.h"
 #include "launcher/watchdog.h"
 #include "platform/event_loop.h"
 #include "platform/file_system.h"
@@ -37,10 +38,6 @@ enum ExitCode : int {
 // After a download, the sequence pauses this long, in seconds, before it stops the watchdog.
 inline constexpr std::int16_t kPauseAfterDownload = 4;
 
-// Decides whether a file (its first bytes and its size) is a whole program of the kind the
-// platform starts; see executable_image.h.
-using UpdaterCheck = ImageVerdict (*)(std::string_view head, std::uint64_t fileSize);
-
 // What the launcher needs of the operating system; all outlive the form.
 struct LauncherPlatform {
     platform::EventLoop& loop;
@@ -50,15 +47,12 @@ struct LauncherPlatform {
     // The updater is a Windows program; the native build starts native ones instead.
     UpdaterCheck checkUpdater = CheckExecutableImage;
     // Who must have signed an updater to install (publisher.h); none: nothing is checked.
-    PublisherCheck* publisher = nullptr;
+    std::shared_ptr<PublisherCheck> publisher;
     // The system's proxy settings; none: every request goes direct.
     platform::SystemProxy* proxy = nullptr;
     // Where the spread of the pauses between a download's tries comes from.
     RandomShare retryShare = ProcessRandomShare;
 };
-
-// "gorupd.exe" of a path in the launcher's folder, for the log.
-std::string FileNameOf(const std::string& path);
 
 // The form is GorDownload1's event host: its handlers stay private, but anything may hold
 // it as a GorDownloadEvents (the control does, and so do tests that speak as the control).
@@ -122,28 +116,9 @@ class frmLaunch : public download::GorDownloadEvents,
 
     void RemoveFile(const std::string& File);
     // Starts the updater, one that asks for administrator rights through the shell. The hold
-    // (updater_) is let go once the updater exists and before it runs (Process::Start); through
+    // (hold_) is let go once the updater exists and before it runs (Process::Start); through
     // the shell, as soon as the start returned. The started program's image keeps the file.
     void StartUpdater(const std::string& path);
-    // Opens the file at `path` to hold it for `purpose`, waiting while it is busy.
-    std::unique_ptr<platform::HeldFile> HoldUpdater(const std::string& path,
-                                                    platform::HoldFor purpose);
-    // The one rule for an updater to install or start: a program the platform can run (of
-    // `announcedLength` bytes when that is known, not download::kUnknownLength) and, when a
-    // publisher is pinned, signed by it. The verdict and its reason go to the log. Reading and
-    // checking wait while the file is busy; a file that cannot be read or checked throws.
-    bool IsAcceptableUpdater(platform::HeldFile& file, const std::string& path,
-                             double announcedLength);
-    // What a file that cannot be opened or checked at all does to the road.
-    enum class Uncheckable {
-        FailsTheStep,      // the step's failure, the file kept
-        SkippedThisStart,  // taken as absent this start, the file kept; logged
-    };
-    // The updater found at `path`, held for `purpose` from its check on, when it is acceptable;
-    // one that is not is removed. Null when there is none (left).
-    std::unique_ptr<platform::HeldFile> AcceptedUpdater(const std::string& path,
-                                                        platform::HoldFor purpose,
-                                                        Uncheckable uncheckable);
     // Fetches the file through GorDownload1 and the road (download_road.h), waiting on
     // DownloadWait for each try.
     void FetchFile(const std::string& RemotePath, const std::string& LocalFile);
@@ -173,12 +148,10 @@ class frmLaunch : public download::GorDownloadEvents,
     platform::LauncherWindow& window_;
     platform::FileSystem& files_;
     platform::Process& process_;
-    UpdaterCheck checkUpdater_;
-    PublisherCheck* publisher_;
     LaunchLog log_;
     // The updater that will start, held by one handle from its check (or its download's)
     // through its rename until its start.
-    std::unique_ptr<platform::HeldFile> updater_;
+    UpdaterHold hold_;
 
     StatusLabel lblStatus{window_};
     PercentLabel lblPercent{window_};

@@ -41,10 +41,6 @@ std::string PartialFileFor(const std::string& LocalFile) {
 
 }  // namespace
 
-std::string FileNameOf(const std::string& path) {
-    return path.substr(path.rfind(kPathSeparator) + 1);
-}
-
 void frmLaunch::Pausetime(std::int16_t Length) {
     const double Start = loop_.Now();
     if (Length <= 0) return;
@@ -84,41 +80,6 @@ void frmLaunch::WhileBusy(const char* what, const std::string& path,
 void frmLaunch::RemoveFile(const std::string& File) {
     if (FileExist(File, platform::kAttrNormal))
         WhileBusy("removing", File, [&] { files_.Remove(File); });
-}
-
-std::unique_ptr<platform::HeldFile> frmLaunch::HoldUpdater(const std::string& path,
-                                                           platform::HoldFor purpose) {
-    std::unique_ptr<platform::HeldFile> held;
-    WhileBusy("opening", path, [&] { held = files_.Hold(path, purpose); });
-    return held;
-}
-
-// Anyone who can answer in the update server's place, or put a file in the folder, could have
-// a program of theirs started: with a pin, only the publisher's signature lets an updater in.
-// Only a verdict on the file's content refuses it: a check that cannot run fails the step like
-// any file step (after waiting while the file is busy), and the file stays.
-bool frmLaunch::IsAcceptableUpdater(platform::HeldFile& file, const std::string& path,
-                                    double announcedLength) {
-    platform::FileHead head;
-    WhileBusy("reading", path, [&] { head = file.ReadHead(kImageHeadBytes); });
-    ImageVerdict verdict;
-    if (announcedLength != download::kUnknownLength &&
-        static_cast<double>(head.size) != announcedLength) {
-        verdict.reason = std::to_string(head.size) + " bytes, not the " +
-                         FormatLength(announcedLength) + " announced";
-    } else {
-        verdict = checkUpdater_(head.bytes, head.size);
-    }
-    log_.Line(FileNameOf(path) + (verdict.whole ? " is whole: " : " is not whole: ") +
-              verdict.reason);
-    if (!verdict.whole || !publisher_) return verdict.whole;
-
-    PublisherVerdict signer;
-    WhileBusy("checking", path, [&] { signer = publisher_->Check(file, path); });
-    log_.Line(FileNameOf(path) +
-              (signer.pinned ? " is signed by the publisher " : " is not from the publisher: ") +
-              signer.reason);
-    return signer.pinned;
 }
 
 // The body is written to a partial file that only the `downloaded` handler moves to
