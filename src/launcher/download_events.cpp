@@ -53,11 +53,12 @@ void frmLaunch::Disconnected() {
     GorDownload1_Disconnected();
 }
 
-// Progress restarts the watchdog when enough body came (watchdog.h).
+// The road keeps the bytes received; the watchdog (restarted when enough body came,
+// watchdog.h) and the percentage line read them there.
 void frmLaunch::GorDownload1_Progress(double downloaded, double Total) {
     road_.Progress(downloaded);
-    watchdog_.Progress(downloaded);
-    ShowProgress(downloaded, Total);
+    watchdog_.Progress();
+    ShowProgress(road_.received(), Total);
 }
 
 // The share is rounded half to even (nearbyint in the default rounding mode) and not clamped.
@@ -111,8 +112,9 @@ void frmLaunch::MovePartialIntoPlace() {
     SkipOnFailure(this, "installing the download", [&] {
         // A length of 0 (or a word) brings an empty file, which the image check refuses.
         const double announced = GorDownload1.contentLength();
-        if (hold_.TakeDownload(partialFile_, announced > 0 ? announced : download::kUnknownLength))
-            hold_.Rename(FileNameOf(downloadTarget_));
+        if (hold_.TakeDownload(road_.partialFile(),
+                               announced > 0 ? announced : download::kUnknownLength))
+            hold_.Rename(FileNameOf(road_.target()));
     });
 }
 

@@ -2,6 +2,7 @@
 #include "launcher/download_road.h"
 
 #include <cmath>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -9,6 +10,8 @@
 
 #include "download/http_date.h"
 #include "download/resume_validator.h"
+#include "download/skip_step.h"
+#include "launcher/paths.h"
 #include "platform/socket_control.h"
 
 namespace gor::launcher {
@@ -19,19 +22,84 @@ constexpr const char* kProxyAuthenticationRequired = "407";
 // The longest a try may take to find that no connection can be made.
 constexpr double kConnectSeconds = platform::kConnectMilliseconds / 1000.0;
 
+// Where the body goes until it is complete: "gorupd.exe" downloads into "gorupd.tmp" beside it,
+// in the same folder, so that the final move is a rename on one volume.
+std::string PartialFileFor(const std::string& target) {
+    const auto folderEnd = target.rfind(kPathSeparator);
+    const auto dot = target.rfind('.');
+    const bool hasExtension =
+        dot != std::string::npos && (folderEnd == std::string::npos || dot > folderEnd);
+    return (hasExtension ? target.substr(0, dot) : target) + ".tmp";
+}
+
 }  // namespace
 
 DownloadRoad::DownloadRoad(download::GorDownload& control, RoadWindow& window,
-                           platform::EventLoop& loop, const Watchdog& watchdog, LaunchLog& log,
-                           platform::SystemProxy* proxy, RandomShare retryShare)
+                           platform::EventLoop& loop, platform::FileSystem& files,
+                           const Watchdog& watchdog, LaunchLog& log,
+                           download::SkippedFailures& skipped, platform::SystemProxy* proxy,
+                           RandomShare retryShare)
     : GorDownload1(control),
       window_(window),
       loop_(loop),
+      files_(files),
       watchdog_(watchdog),
       log_(log),
+      skipped_(skipped),
       proxy_(proxy),
       retryShare_(std::move(retryShare)),
       retries_(retryShare_) {}
+
+// The body is written to a partial file that only the window's `downloaded` handler moves to
+// the target, so a transfer that fails or is cut short (with a length announced) never leaves
+// an updater behind; whatever way the fetch ends, the partial file goes. A transfer cut after
+// body bytes resumes, a connection that could not be made is made again and a busy host is
+// asked again: each try is started and judged here, and the window's wait ends with it. Every
+// wait dispatches events, so the watchdog's two timers rule it, pauses between tries included:
+// a server that keeps sending just enough to restart the watchdog still meets the download's
+// ceiling.
+void DownloadRoad::Fetch(const std::string& hostAndPath, const std::string& target,
+                         double reserve) {
+    partialFile_.clear();
+    try {
+        if (files_.FindFile(target, platform::kAttrNormal))
+            window_.WhileBusy("removing", target, [&] { files_.Remove(target); });
+        target_ = target;
+        partialFile_ = PartialFileFor(target);
+        RemovePartialFile();  // a transfer cut short in an earlier start is never continued
+        GorDownload1.fileName(partialFile_);
+        GorDownload1.URL(hostAndPath);
+        Begin("http://" + hostAndPath, reserve);
+        do {
+            window_.AwaitTry([this] { StartTry(); });
+        } while (Again());
+        RemovePartialFile();  // what an unfinished transfer left; a finished one moved it
+    } catch (const std::exception& failure) {
+        // Swallowed: the sequence's own existence test tells whether the updater arrived.
+        log_.Line("download failed: " + LaunchLog::Failure(failure));
+        if (!partialFile_.empty())
+            download::SkipOnFailure(&skipped_, "removing the partial file",
+                                    [&] { RemovePartialFile(); });
+    }
+}
+
+// Nothing of a transfer that went silent may stay behind.
+void DownloadRoad::Stop() {
+    download::SkipOnFailure(&skipped_, "stopping the transfer",
+                            [&] { GorDownload1.Cancel_Download(); });
+    download::SkipOnFailure(&skipped_, "removing the partial file", [&] { RemovePartialFile(); });
+}
+
+// Our own leftover goes whatever its attributes: a hidden or read-only partial file that
+// FileExist would not see must not be continued either. One that cannot be removed fails the
+// fetch (no transfer, so the sequence reports "Error Downloading").
+void DownloadRoad::RemovePartialFile() {
+    try {
+        window_.WhileBusy("removing", partialFile_, [&] { files_.Remove(partialFile_); });
+    } catch (const std::system_error& failure) {
+        if (failure.code() != std::errc::no_such_file_or_directory) throw;
+    }
+}
 
 void DownloadRoad::Begin(const std::string& url, double reserve) {
     reserve_ = reserve;
@@ -73,7 +141,7 @@ void DownloadRoad::StartRequest(bool probe) {
 // file that another program holds for a moment (a scanner, a sync client) is waited for.
 void DownloadRoad::StartTransfer() {
     if (received_ > 0 && validator_.empty()) {
-        window_.RemovePartialFile();
+        RemovePartialFile();
         received_ = 0;
     }
     GorDownload1.IfRange(validator_);

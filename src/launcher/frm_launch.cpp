@@ -82,8 +82,10 @@ frmLaunch::frmLaunch(LauncherPlatform platform)
       process_(platform.process),
       log_(files_, loop_),
       hold_(files_, *this, log_, platform.checkUpdater, std::move(platform.publisher)),
-      watchdog_(loop_, [this](const std::string& why) { Timer1_Timer(why); }),
-      road_(GorDownload1, *this, loop_, watchdog_, log_, platform.proxy,
+      watchdog_(
+          loop_, [this](const std::string& why) { Timer1_Timer(why); },
+          [this] { return road_.received(); }),
+      road_(GorDownload1, *this, loop_, files_, watchdog_, log_, *this, platform.proxy,
             std::move(platform.retryShare)) {
     GorDownload1.SetEventHost(this);
     GorDownload1.SetSkippedFailures(this);

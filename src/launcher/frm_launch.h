@@ -113,6 +113,8 @@ class frmLaunch : public download::GorDownloadEvents,
     // Dispatches events until the clock reaches `deadline`, or until `ended` (when given) is
     // set by a handler.
     void WaitUntil(double deadline, const bool* ended = nullptr) override;
+    // One try of the road: DownloadWait marks it pending, and the wait looks at it once a step.
+    void AwaitTry(const std::function<void()>& start) override;
 
     void RemoveFile(const std::string& File);
     // Starts the updater, one that asks for administrator rights through the shell. The hold
@@ -135,7 +137,6 @@ class frmLaunch : public download::GorDownloadEvents,
     void GorDownload1_Disconnected();
     // Moves the finished body from its partial file to the file FetchFile was asked for.
     void MovePartialIntoPlace();
-    void RemovePartialFile() override;
 
     // GorDownload1's events, each handed to its GorDownload1_ handler.
     void Progress(double downloaded, double Total) override;
@@ -157,11 +158,7 @@ class frmLaunch : public download::GorDownloadEvents,
     PercentLabel lblPercent{window_};
     Watchdog watchdog_;  // Timer1 and its rule
 
-    // The transfer FetchFile waits for: the body goes to `partialFile_` and becomes
-    // `downloadTarget_` only once the control reports it complete.
-    std::string downloadTarget_;
-    std::string partialFile_;
-    DownloadRoad road_;  // the tries beyond one request: routes, retries, resumes, their log
+    DownloadRoad road_;  // the whole fetch: its files, routes, retries, resumes, their log
 };
 
 }  // namespace gor::launcher

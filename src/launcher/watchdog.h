@@ -50,7 +50,9 @@ class Watchdog {
     enum class Road { Patch, Download };
 
     using Expiry = std::function<void(const std::string& why)>;
-    Watchdog(platform::EventLoop& loop, Expiry onExpiry);
+    // `received` tells a download's body bytes so far (the partial file's length), which the
+    // download road keeps.
+    Watchdog(platform::EventLoop& loop, Expiry onExpiry, std::function<double()> received);
     Watchdog(const Watchdog&) = delete;  // its timer calls back into this very object
     Watchdog& operator=(const Watchdog&) = delete;
 
@@ -64,9 +66,9 @@ class Watchdog {
     // first: Timer1's expiry or the ceiling, whichever comes sooner.
     double Deadline() const;
 
-    // A download's body stands at `bytes` (the partial file's length): kLeastProgressBytes
-    // since the last restart restart Timer1, at most once every kWatchdogRestartStep seconds.
-    void Progress(double bytes);
+    // A download's body has grown to `received`: kLeastProgressBytes since the last restart
+    // restart Timer1, at most once every kWatchdogRestartStep seconds.
+    void Progress();
     // The log line of Timer1's expiry now (the patch took too long, or a download went
     // silent), with the body's bytes so far.
     std::string ExpiryText() const;
@@ -74,13 +76,13 @@ class Watchdog {
   private:
     platform::EventLoop& loop_;
     Expiry onExpiry_;
+    std::function<double()> received_;
     std::unique_ptr<platform::Timer> Timer1;
     std::unique_ptr<platform::Timer> ceiling_;  // a download's whole time; never restarted
     Road road_ = Road::Patch;
     double startedAt_ = 0;    // when the road began: the ceiling counts from here
     double restartedAt_ = 0;  // when a download's bytes last restarted Timer1
     double bytesAtRestart_ = 0;
-    double bytes_ = 0;  // the body's bytes at the last Progress
 };
 
 }  // namespace gor::launcher

@@ -386,12 +386,15 @@ TEST(LaunchWatchdog, StillRunsAfterADownloadErrorUntilTheFinalStage) {
 TEST(LaunchWatchdog, RuleOnTheVirtualClock) {
     VirtualClockLoop loop;
     std::vector<double> expired;
-    launcher::Watchdog watchdog(loop, [&](const std::string&) { expired.push_back(loop.Now()); });
+    double bytes = 0;
+    launcher::Watchdog watchdog(
+        loop, [&](const std::string&) { expired.push_back(loop.Now()); }, [&] { return bytes; });
+    const auto progress = [&](double to) { return [&, to] { bytes = to, watchdog.Progress(); }; };
     watchdog.Start(launcher::Watchdog::Road::Download);
-    loop.At(30, [&] { watchdog.Progress(1023); });   // too little: the minute runs on
-    loop.At(59, [&] { watchdog.Progress(2048); });   // enough: a new minute from 59 s
-    loop.At(60, [&] { watchdog.Progress(0); });      // the file starts again from 0
-    loop.At(100, [&] { watchdog.Progress(1100); });  // enough since then: a new minute
+    loop.At(30, progress(1023));   // too little: the minute runs on
+    loop.At(59, progress(2048));   // enough: a new minute from 59 s
+    loop.At(60, progress(0));      // the file starts again from 0
+    loop.At(100, progress(1100));  // enough since then: a new minute
     while (expired.empty()) loop.DispatchEvents(1e9);
     EXPECT_EQ(expired, std::vector<double>{160});
     EXPECT_EQ(watchdog.ExpiryText(), launcher::SilenceText("1100"));
