@@ -39,7 +39,7 @@ DownloadRoad::DownloadRoad(download::GorDownload& control, RoadWindow& window,
                            const Watchdog& watchdog, LaunchLog& log,
                            download::SkippedFailures& skipped, platform::SystemProxy* proxy,
                            RandomShare retryShare)
-    : GorDownload1(control),
+    : control_(control),
       window_(window),
       loop_(loop),
       files_(files),
@@ -67,8 +67,8 @@ void DownloadRoad::Fetch(const std::string& hostAndPath, const std::string& targ
         target_ = target;
         partialFile_ = PartialFileFor(target);
         RemovePartialFile();  // a transfer cut short in an earlier start is never continued
-        GorDownload1.fileName(partialFile_);
-        GorDownload1.URL(hostAndPath);
+        control_.fileName(partialFile_);
+        control_.URL(hostAndPath);
         Begin("http://" + hostAndPath, reserve);
         do {
             window_.AwaitTry([this] { StartTry(); });
@@ -86,7 +86,7 @@ void DownloadRoad::Fetch(const std::string& hostAndPath, const std::string& targ
 // Nothing of a transfer that went silent may stay behind.
 void DownloadRoad::Stop() {
     download::SkipOnFailure(&skipped_, "stopping the transfer",
-                            [&] { GorDownload1.Cancel_Download(); });
+                            [&] { control_.Cancel_Download(); });
     download::SkipOnFailure(&skipped_, "removing the partial file", [&] { RemovePartialFile(); });
 }
 
@@ -103,11 +103,14 @@ void DownloadRoad::RemovePartialFile() {
 
 void DownloadRoad::Begin(const std::string& url, double reserve) {
     reserve_ = reserve;
-    LookUpProxy(url);
     retries_ = DownloadRetries(retryShare_);
     try_ = Try{};
     received_ = 0;
     validator_.clear();
+    routes_ = std::vector<ProxyRoute>(1);
+    route_ = 0;
+    routeAnswered_ = false;
+    LookUpProxy(url);
 }
 
 void DownloadRoad::StartTry() {
@@ -133,7 +136,7 @@ bool DownloadRoad::Again() {
 void DownloadRoad::StartRequest(bool probe) {
     try_ = Try{.bodyRequested = !probe};
     if (!probe) return StartTransfer();
-    GorDownload1.Readheaders();
+    control_.Readheaders();
 }
 
 // The control resumes a partial file that holds bytes; only bytes that a validator ties to
@@ -144,8 +147,8 @@ void DownloadRoad::StartTransfer() {
         RemovePartialFile();
         received_ = 0;
     }
-    GorDownload1.IfRange(validator_);
-    window_.WhileBusy("opening", GorDownload1.fileName(), [&] { GorDownload1.DownloadFile(); });
+    control_.IfRange(validator_);
+    window_.WhileBusy("opening", control_.fileName(), [&] { control_.DownloadFile(); });
 }
 
 void DownloadRoad::Progress(double downloaded) {
@@ -154,10 +157,10 @@ void DownloadRoad::Progress(double downloaded) {
     LogRequest();
     LogAnswer("download answer");
     // The bytes of a piece that resumed them keep the validator of the file they came from.
-    if (!(GorDownload1.Resuming() && GorDownload1.Resumesupported()))
-        validator_ = download::ResumeValidator(GorDownload1.getheader("ETag"),
-                                               GorDownload1.getheader("Last-Modified"),
-                                               GorDownload1.getheader("Date"));
+    if (!(control_.Resuming() && control_.Resumesupported()))
+        validator_ = download::ResumeValidator(control_.getheader("ETag"),
+                                               control_.getheader("Last-Modified"),
+                                               control_.getheader("Date"));
 }
 
 void DownloadRoad::ProbeAnswered() {
@@ -177,19 +180,19 @@ void DownloadRoad::Complete() {
 // any other refused answer and data failure (no socket error) end the road.
 void DownloadRoad::Failed(const std::string& description, bool SERVER_ERROR) {
     LogRequest();
-    const std::int32_t code = GorDownload1.lastSocketCondition();
+    const std::int32_t code = control_.lastSocketCondition();
     if (SERVER_ERROR) {
         LogAnswer(try_.bodyRequested ? "download answer" : "probe answer");
         log_.Line("server refused: " + description);
-        if (GorDownload1.Responsecode() == kProxyAuthenticationRequired)
+        if (control_.Responsecode() == kProxyAuthenticationRequired)
             log_.Line(kProxyAsksForCredentials);
     } else {
         const std::string codes = " (error " + std::to_string(code) + ", system error " +
-                                  std::to_string(GorDownload1.lastSocketSystemCode()) + ")";
+                                  std::to_string(control_.lastSocketSystemCode()) + ")";
         log_.Line("transfer failed after " + FormatLength(received_) + " bytes: " + description +
                   (code ? codes : ""));
     }
-    if (GorDownload1.resumeMismatched()) {
+    if (control_.resumeMismatched()) {
         // The control has emptied the partial file: nothing of it is continued.
         received_ = 0;
         validator_.clear();
@@ -206,10 +209,10 @@ void DownloadRoad::Failed(const std::string& description, bool SERVER_ERROR) {
 }
 
 TryEnding DownloadRoad::RefusedEnding() {
-    const std::optional<double> wait = download::RetryAfterSeconds(
-        GorDownload1.getheader("Retry-After"), GorDownload1.getheader("Date"));
+    const std::optional<double> wait =
+        download::RetryAfterSeconds(control_.getheader("Retry-After"), control_.getheader("Date"));
     try_.busyWait = wait.value_or(0);
-    const TryEnding ending = launcher::RefusedEnding(GorDownload1.Responsecode(), wait);
+    const TryEnding ending = launcher::RefusedEnding(control_.Responsecode(), wait);
     if (wait && ending == TryEnding::Final)
         log_.Line("the server asks to be asked again in " + FormatLength(*wait) +
                   " s, longer than the " + FormatLength(kLongestBusyWait) + " s a start waits");
@@ -226,7 +229,7 @@ void DownloadRoad::Disconnected() {
 // A broken transfer is resumed only when there are bytes to resume and the file's length is
 // known, so that the control can tell a whole file from a cut one.
 TryEnding DownloadRoad::ResumableEnding() {
-    return received_ > 0 && GorDownload1.contentLength() > 0 ? TryEnding::Cut : TryEnding::Final;
+    return received_ > 0 && control_.contentLength() > 0 ? TryEnding::Cut : TryEnding::Final;
 }
 
 // The request line and the Range and If-Range fields as the control sent them, where to; or
@@ -235,11 +238,11 @@ void DownloadRoad::LogRequest() {
     if (std::exchange(try_.requestLogged, true)) return;
     const char* purpose = try_.bodyRequested ? "download: " : "probe: ";
     const std::string where =
-        GorDownload1.proxyHost().empty()
-            ? GorDownload1.host() + ":" + GorDownload1.port()
-            : "the proxy " + HostPort(GorDownload1.proxyHost(), GorDownload1.proxyPort());
-    const std::string& line = GorDownload1.sentLine();
-    const std::string& fields = GorDownload1.sentFields();
+        control_.proxyHost().empty()
+            ? control_.host() + ":" + control_.port()
+            : "the proxy " + HostPort(control_.proxyHost(), control_.proxyPort());
+    const std::string& line = control_.sentLine();
+    const std::string& fields = control_.sentFields();
     log_.Line(purpose + (line.empty()
                              ? "nothing sent to " + where
                              : line + " to " + where + (fields.empty() ? "" : ", ") + fields));
@@ -249,9 +252,9 @@ void DownloadRoad::LogRequest() {
 void DownloadRoad::LogAnswer(const char* purpose) {
     try_.answerLogged = true;
     routeAnswered_ = true;
-    const std::string length = GorDownload1.getheader("content-length");
-    const std::string coding = GorDownload1.getheader("transfer-encoding");
-    std::string text = std::string(purpose) + ": " + std::string(GorDownload1.statusLine());
+    const std::string length = control_.getheader("content-length");
+    const std::string coding = control_.getheader("transfer-encoding");
+    std::string text = std::string(purpose) + ": " + std::string(control_.statusLine());
     text += length.empty() ? ", no Content-Length" : ", Content-Length: " + length;
     if (!coding.empty()) text += ", Transfer-Encoding: " + coding;
     log_.Line(text);
@@ -319,7 +322,7 @@ void DownloadRoad::LookUpProxy(const std::string& url) {
     const platform::ProxySettings settings =
         SettingsToUse(start, detected->ended ? std::optional(detected->settings) : std::nullopt);
     std::string skipped;
-    routes_ = ChooseRoutes(settings, GorDownload1.host(), &skipped);
+    routes_ = ChooseRoutes(settings, control_.host(), &skipped);
     if (!skipped.empty()) log_.Line("proxy: skipped " + skipped);
     log_.Line("proxy: " + DescribeRoutes(settings, routes_));
     UseRoute(0);
@@ -327,7 +330,7 @@ void DownloadRoad::LookUpProxy(const std::string& url) {
 
 void DownloadRoad::UseRoute(std::size_t route) {
     route_ = route;
-    GorDownload1.Proxy(routes_[route].host, routes_[route].port);
+    control_.Proxy(routes_[route].host, routes_[route].port);
 }
 
 bool DownloadRoad::NextRoute() {

@@ -1,5 +1,5 @@
-// DownloadRoad: the whole fetch of the updater beyond one request of GorDownload1: the target
-// and its partial file, the routes through the system's proxies, the tries again (resumes,
+// DownloadRoad: the whole fetch of the updater beyond one request of the download control: the
+// target and its partial file, the routes through the system's proxies, the tries again (resumes,
 // reconnects, busy hosts, a whole fetch after a foreign piece) with their pauses, the validator
 // and the bytes received that a resume continues and the watchdog and the percentage read, and
 // the log's lines of every try. FetchFile and the download handlers drive it; the window keeps
@@ -120,7 +120,7 @@ class DownloadRoad {
     // (no tries left, or none `inTime`).
     void LogRetry(std::optional<double> pause, bool inTime);
 
-    download::GorDownload& GorDownload1;
+    download::GorDownload& control_;
     RoadWindow& window_;
     platform::EventLoop& loop_;
     platform::FileSystem& files_;

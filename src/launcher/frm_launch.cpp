@@ -243,7 +243,9 @@ void frmLaunch::StartUpdater(const std::string& path) {
 void frmLaunch::End(ExitCode code) {
     log_.Line("exit code " + std::to_string(code) + ": " + ExitMeaning(code));
     process_.End(code);
-    std::terminate();  // not reached: Process::End never returns, unseen through the virtual call
+    // Not reached: Process::End is [[noreturn]]. Should an implementation return all the same,
+    // nothing of the sequence may run on after its end.
+    std::terminate();
 }
 
 }  // namespace gor::launcher

@@ -70,6 +70,9 @@ class frmLaunch : public download::GorDownloadEvents,
     void Pausetime(std::int16_t Length);
     // True when a file matching `File` and the attribute mask `FileType` exists.
     bool FileExist(const std::string& File, std::int32_t FileType);
+    // Fetches the file through GorDownload1 and the road (download_road.h), waiting on
+    // DownloadWait for each try.
+    void FetchFile(const std::string& RemotePath, const std::string& LocalFile);
 
     // Window fields, readable for diagnostics and tests.
     std::int16_t LaunchStep = 0;
@@ -121,9 +124,6 @@ class frmLaunch : public download::GorDownloadEvents,
     // (hold_) is let go once the updater exists and before it runs (Process::Start); through
     // the shell, as soon as the start returned. The started program's image keeps the file.
     void StartUpdater(const std::string& path);
-    // Fetches the file through GorDownload1 and the road (download_road.h), waiting on
-    // DownloadWait for each try.
-    void FetchFile(const std::string& RemotePath, const std::string& LocalFile);
     void Timer1_Timer(const std::string& why);
     // The watchdog's ending: "Terminating" in red at once, then on the download road the
     // transfer stopped and its partial file removed, 2 s, the end. `why` goes to the log.

@@ -1,6 +1,6 @@
-// The launcher's utilities: waiting while events are dispatched, testing for and removing
-// files, fetching one file through GorDownload1 and its road, and the watchdog that ends a
-// stuck launch.
+// The launcher's utilities: waiting while events are dispatched (also while a file is busy),
+// testing for and removing files, FetchFile's drive of the download road, and the ending the
+// watchdog makes; the watchdog itself, its timers and rule, is in watchdog.cpp.
 #include <algorithm>
 #include <cmath>
 #include <optional>

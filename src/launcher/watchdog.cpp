@@ -1,4 +1,4 @@
-// The window's watchdog: Timer1 armed for a road, restarted by a download's progress.
+// The window's watchdog: its minute armed for a road, restarted by a download's progress.
 #include "launcher/watchdog.h"
 
 #include <algorithm>
@@ -12,7 +12,7 @@ Watchdog::Watchdog(platform::EventLoop& loop, Expiry onExpiry, std::function<dou
     : loop_(loop),
       onExpiry_(std::move(onExpiry)),
       received_(std::move(received)),
-      Timer1(loop.CreateTimer(kTimer1IntervalMs, [this] { onExpiry_(ExpiryText()); })),
+      minute_(loop.CreateTimer(kWatchdogIntervalMs, [this] { onExpiry_(ExpiryText()); })),
       ceiling_(loop.CreateTimer(static_cast<int>(kDownloadCeilingSeconds * 1000),
                                 [this] { onExpiry_(CeilingText(FormatLength(received_()))); })) {}
 
@@ -20,12 +20,12 @@ void Watchdog::Start(Road road) {
     road_ = road;
     startedAt_ = restartedAt_ = loop_.Now();
     bytesAtRestart_ = 0;
-    Timer1->SetEnabled(true);
+    minute_->SetEnabled(true);
     if (road == Road::Download) ceiling_->SetEnabled(true);
 }
 
 void Watchdog::Stop() {
-    Timer1->SetEnabled(false);
+    minute_->SetEnabled(false);
     if (ceiling_->Enabled()) ceiling_->SetEnabled(false);
 }
 
@@ -38,11 +38,11 @@ void Watchdog::Progress() {
     const double bytes = received_();
     bytesAtRestart_ = std::min(bytesAtRestart_, bytes);
     const double now = loop_.Now();
-    if (Timer1->Enabled() && bytes - bytesAtRestart_ >= kLeastProgressBytes &&
+    if (minute_->Enabled() && bytes - bytesAtRestart_ >= kLeastProgressBytes &&
         now - restartedAt_ >= kWatchdogRestartStep) {
         restartedAt_ = now;
         bytesAtRestart_ = bytes;
-        Timer1->SetEnabled(true);
+        minute_->SetEnabled(true);
     }
 }
 
