@@ -28,16 +28,20 @@ bool MayPass(const std::error_code& failure, WritableFileThere&& writableFileThe
     return failure == std::errc::permission_denied && writableFileThere();
 }
 
-// What runs a file step under this rule: the window, which dispatches events while it waits.
-class BusyWaiter {
+// The window's waits: each dispatches events meanwhile, so the watchdog still rules them.
+class WindowWaits {
   public:
-    // Runs `step` on `path`; while it fails in a way that passes by itself it is tried again
-    // after a pause. Any other failure, and one that outlasts the budget, is thrown as it came.
+    // Dispatches events until the clock reaches `deadline`, or until `ended` (when given) is
+    // set by a handler.
+    virtual void WaitUntil(double deadline, const bool* ended = nullptr) = 0;
+    // Runs a file step on `path` under this rule: while it fails in a way that passes by itself
+    // it is tried again after a pause. Any other failure, and one that outlasts the budget, is
+    // thrown as it came.
     virtual void WhileBusy(const char* what, const std::string& path,
                            const std::function<void()>& step) = 0;
 
   protected:
-    ~BusyWaiter() = default;
+    ~WindowWaits() = default;
 };
 
 // The pauses of one step, from its first failure at `start` on.

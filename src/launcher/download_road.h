@@ -26,11 +26,8 @@ namespace gor::launcher {
 
 // What the road asks of the window that drives it. Every wait dispatches events, so the
 // watchdog rules them all.
-class RoadWindow : public BusyWaiter {
+class RoadWindow : public WindowWaits {
   public:
-    // Dispatches events until the clock reaches `deadline`, or until `ended` (when given) is
-    // set by a handler.
-    virtual void WaitUntil(double deadline, const bool* ended = nullptr) = 0;
     // Runs `start` (one try) and waits, dispatching events, until a handler says the try ended.
     virtual void AwaitTry(const std::function<void()>& start) = 0;
 

@@ -81,7 +81,7 @@ frmLaunch::frmLaunch(LauncherPlatform platform)
       files_(platform.files),
       process_(platform.process),
       log_(files_, loop_),
-      hold_(files_, *this, log_, platform.checkUpdater, std::move(platform.publisher)),
+      hold_(files_, loop_, *this, log_, platform.checkUpdater, std::move(platform.publisher)),
       watchdog_(
           loop_, [this](const std::string& why) { Timer1_Timer(why); },
           [this] { return road_.received(); }),
@@ -118,41 +118,39 @@ void frmLaunch::Form_Load() try {
     // the patch's message, which asks for the permissions it needs.
     const platform::HoldFor patchHold =
         files_.IsProtected(newUpdater) ? platform::HoldFor::Reading : platform::HoldFor::Renaming;
-    if (!hold_.Take(newUpdater, patchHold, UpdaterHold::Uncheckable::SkippedThisStart)) {
-        LaunchStep = 2;
-        if (!hold_.Take(updater, platform::HoldFor::Reading,
-                        UpdaterHold::Uncheckable::FailsTheStep)) {
-            // No updater at all: download one.
-            log_.Line("road: download (no updater in the folder)");
-            lblStatus.Caption("Downloading Updater");
-            window_.Show();
-            watchdog_.Start(Watchdog::Road::Download);
-            FetchFile(kRemotePath, updater);
-            Pausetime(kPauseAfterDownload);
-            lblPercent.Visible(false);
-        } else {
-            log_.Line("road: straight on (gorupd.exe is in place)");
-        }
-    } else {
-        // A newer updater waits: it replaces the old one.
-        log_.Line("road: patch (gorupd.new replaces gorupd.exe)");
+    // With a pin, the publisher's check of a file found here runs during the pause that follows
+    // (hold_.Judged): only a verdict against it changes the road then, and the captions follow.
+    bool patching = hold_.Take(newUpdater, patchHold, UpdaterHold::Uncheckable::SkippedThisStart);
+    if (patching) {
         LaunchStep = 3;
         lblStatus.Caption("Patching Updater");
         window_.Show();
         Pausetime(kPauseBeforePatch);
+        patching = Verdict(1);
+    }
+    if (patching) {
+        // A newer updater waits: it replaces the old one.
+        log_.Line("road: patch (gorupd.new replaces gorupd.exe)");
         watchdog_.Start(Watchdog::Road::Patch);
         RemoveFile(updater);
         Pausetime(kPauseBeforeRename);
         NewFile = newUpdater;
         ExeFile = updater;
         hold_.Rename(FileNameOf(ExeFile));
+    } else {
+        LaunchStep = 2;
+        if (hold_.Take(updater, platform::HoldFor::Reading, UpdaterHold::Uncheckable::FailsTheStep))
+            log_.Line("road: straight on (gorupd.exe is in place)");
+        else
+            DownloadUpdater(updater);
     }
 
-    LaunchStep = 4;
-    lblStatus.Caption("Initializing");
-    window_.Show();
-    watchdog_.Stop();
-    Pausetime(kPauseInitializing);
+    Initializing();
+    if (hold_.Judging() && !Verdict(2)) {
+        // gorupd.exe was not the publisher's, and is gone: download one after all.
+        DownloadUpdater(updater);
+        Initializing();
+    }
 
     ExitCode ending;
     if (hold_.Held()) {
@@ -176,6 +174,34 @@ void frmLaunch::Form_Load() try {
     log_.Line("failure at stage " + std::to_string(LaunchStep) + ": " +
               LaunchLog::Failure(failure));
     LaunchFailed();
+}
+
+// No updater at all: download one.
+void frmLaunch::DownloadUpdater(const std::string& updater) {
+    LaunchStep = 2;
+    log_.Line("road: download (no updater in the folder)");
+    lblStatus.Caption("Downloading Updater");
+    window_.Show();
+    watchdog_.Start(Watchdog::Road::Download);
+    FetchFile(kRemotePath, updater);
+    Pausetime(kPauseAfterDownload);
+    lblPercent.Visible(false);
+}
+
+void frmLaunch::Initializing() {
+    LaunchStep = 4;
+    lblStatus.Caption("Initializing");
+    window_.Show();
+    watchdog_.Stop();
+    Pausetime(kPauseInitializing);
+}
+
+// The check began at the stage that found the file, and its failures are that stage's.
+bool frmLaunch::Verdict(std::int16_t stage) {
+    const std::int16_t pausing = std::exchange(LaunchStep, stage);
+    const bool held = hold_.Judged();
+    LaunchStep = pausing;
+    return held;
 }
 
 // The first start owns its folder until it ends; a second one leaves everything to it, even

@@ -97,6 +97,13 @@ class frmLaunch : public download::GorDownloadEvents,
 
     // Ends at once when another launcher already runs in this folder.
     void ClaimFolder();
+    // The download road: "Downloading Updater", the fetch, its pause, the percentage hidden.
+    void DownloadUpdater(const std::string& updater);
+    // "Initializing", the watchdog stopped, and the pause before the start.
+    void Initializing();
+    // The publisher's verdict on the held file (UpdaterHold::Judged); a failure of it is the
+    // failure of `stage`, the stage that began the check.
+    bool Verdict(std::int16_t stage);
     // The failure handler of Form_Load's trap: the message chosen by LaunchStep, then the end.
     [[noreturn]] void LaunchFailed();
     // Ends the program at once with `code`.

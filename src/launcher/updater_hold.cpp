@@ -3,6 +3,7 @@
 
 #include <exception>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "download/body_framing.h"
@@ -14,6 +15,8 @@ namespace {
 
 // The sequence's existence tests also accept a read-only updater.
 constexpr std::uint32_t kAnyUpdater = platform::kAttrReadOnly;
+// How often a wait for a check looks again should its end never be posted (the loop full).
+constexpr double kCheckLookSeconds = 0.1;
 
 }  // namespace
 
@@ -21,10 +24,12 @@ std::string FileNameOf(const std::string& path) {
     return path.substr(path.rfind(kPathSeparator) + 1);
 }
 
-UpdaterHold::UpdaterHold(platform::FileSystem& files, BusyWaiter& waiter, LaunchLog& log,
-                         UpdaterCheck checkUpdater, std::shared_ptr<PublisherCheck> publisher)
+UpdaterHold::UpdaterHold(platform::FileSystem& files, platform::EventLoop& loop, WindowWaits& waits,
+                         LaunchLog& log, UpdaterCheck checkUpdater,
+                         std::shared_ptr<PublisherCheck> publisher)
     : files_(files),
-      waiter_(waiter),
+      loop_(loop),
+      waits_(waits),
       log_(log),
       checkUpdater_(checkUpdater),
       publisher_(std::move(publisher)) {}
@@ -39,7 +44,10 @@ bool UpdaterHold::Take(const std::string& path, platform::HoldFor purpose,
     if (!files_.FindFile(path, kAnyUpdater)) return false;
     try {
         Open(path, purpose);
-        if (IsAcceptable(download::kUnknownLength)) return true;
+        if (IsWhole(download::kUnknownLength)) {
+            if (publisher_) BeginCheck(uncheckable);
+            return true;
+        }
     } catch (const std::exception& failure) {
         LetGo();
         if (uncheckable == Uncheckable::FailsTheStep) throw;
@@ -47,16 +55,69 @@ bool UpdaterHold::Take(const std::string& path, platform::HoldFor purpose,
                   "; kept, and skipped this start");
         return false;
     }
-    LetGo();  // closed, so that it can be removed
-    waiter_.WhileBusy("removing", path, [&] { files_.Remove(path); });
-    log_.Line("removed " + FileNameOf(path));
+    Remove(path);
+    return false;
+}
+
+// The check owns what it touches, the held file and the publisher's check among them: the
+// program may end (a failure's message) while it still runs.
+void UpdaterHold::BeginCheck(Uncheckable uncheckable) {
+    auto check = std::make_shared<Check>();
+    check->uncheckable = uncheckable;
+    pending_ = check;
+    try {
+        loop_.RunOffLoop(
+            [check, held = held_, publisher = publisher_, path = path_] {
+                try {
+                    check->verdict = publisher->Check(*held, path);
+                } catch (...) {
+                    check->failure = std::current_exception();
+                }
+                check->ran = true;
+                check->finished = true;
+            },
+            [check] { check->posted = true; });
+    } catch (const std::system_error&) {
+        check->finished = true;  // no thread: Judged checks on the loop's thread
+    }
+}
+
+// A check that could not run on its thread is tried again here while the file is busy, as
+// every file step is.
+bool UpdaterHold::Judged() {
+    if (!pending_) return Held();
+    const std::shared_ptr<Check> check = std::exchange(pending_, nullptr);
+    while (!check->finished) waits_.WaitUntil(loop_.Now() + kCheckLookSeconds, &check->posted);
+    try {
+        PublisherVerdict signer = check->verdict;
+        std::exception_ptr failure = check->failure;
+        if (!check->ran || failure) {
+            waits_.WhileBusy("checking", path_, [&] {
+                if (failure) std::rethrow_exception(std::exchange(failure, nullptr));
+                signer = publisher_->Check(*held_, path_);
+            });
+        }
+        if (Signed(signer)) return true;
+    } catch (const std::exception& failure) {
+        LetGo();
+        if (check->uncheckable == Uncheckable::FailsTheStep) throw;
+        log_.Line(FileNameOf(path_) + " cannot be checked: " + LaunchLog::Failure(failure) +
+                  "; kept, and skipped this start");
+        return false;
+    }
+    Remove(path_);
     return false;
 }
 
 bool UpdaterHold::TakeDownload(const std::string& path, double announcedLength) {
     try {
         Open(path, platform::HoldFor::Renaming);
-        if (IsAcceptable(announcedLength)) return true;
+        if (IsWhole(announcedLength)) {
+            if (!publisher_) return true;
+            PublisherVerdict signer;
+            waits_.WhileBusy("checking", path_, [&] { signer = publisher_->Check(*held_, path_); });
+            if (Signed(signer)) return true;
+        }
     } catch (...) {
         LetGo();
         throw;
@@ -68,16 +129,16 @@ bool UpdaterHold::TakeDownload(const std::string& path, double announcedLength) 
 void UpdaterHold::Open(const std::string& path, platform::HoldFor purpose) {
     LetGo();
     path_ = path;
-    waiter_.WhileBusy("opening", path, [&] { held_ = files_.Hold(path, purpose); });
+    waits_.WhileBusy("opening", path, [&] { held_ = files_.Hold(path, purpose); });
 }
 
 // Anyone who can answer in the update server's place, or put a file in the folder, could have
 // a program of theirs started: with a pin, only the publisher's signature lets an updater in.
 // Only a verdict on the file's content refuses it: a check that cannot run fails the step like
 // any file step (after waiting while the file is busy), and the file stays.
-bool UpdaterHold::IsAcceptable(double announcedLength) {
+bool UpdaterHold::IsWhole(double announcedLength) {
     platform::FileHead head;
-    waiter_.WhileBusy("reading", path_, [&] { head = held_->ReadHead(kImageHeadBytes); });
+    waits_.WhileBusy("reading", path_, [&] { head = held_->ReadHead(kImageHeadBytes); });
     ImageVerdict verdict;
     if (announcedLength != download::kUnknownLength &&
         static_cast<double>(head.size) != announcedLength) {
@@ -88,21 +149,27 @@ bool UpdaterHold::IsAcceptable(double announcedLength) {
     }
     log_.Line(FileNameOf(path_) + (verdict.whole ? " is whole: " : " is not whole: ") +
               verdict.reason);
-    if (!verdict.whole || !publisher_) return verdict.whole;
+    return verdict.whole;
+}
 
-    PublisherVerdict signer;
-    waiter_.WhileBusy("checking", path_, [&] { signer = publisher_->Check(*held_, path_); });
+bool UpdaterHold::Signed(const PublisherVerdict& signer) {
     log_.Line(FileNameOf(path_) +
               (signer.pinned ? " is signed by the publisher " : " is not from the publisher: ") +
               signer.reason);
     return signer.pinned;
 }
 
+void UpdaterHold::Remove(const std::string& path) {
+    LetGo();  // closed, so that it can be removed
+    waits_.WhileBusy("removing", path, [&] { files_.Remove(path); });
+    log_.Line("removed " + FileNameOf(path));
+}
+
 // Rename never replaces: a file at the new name fails it. A file that could not be renamed is
 // no updater to start, and is let go.
 void UpdaterHold::Rename(const std::string& fileName) {
     try {
-        waiter_.WhileBusy("renaming", path_, [&] { held_->Rename(fileName); });
+        waits_.WhileBusy("renaming", path_, [&] { held_->Rename(fileName); });
     } catch (...) {
         LetGo();
         throw;
@@ -114,6 +181,7 @@ void UpdaterHold::Rename(const std::string& fileName) {
 
 void UpdaterHold::LetGo() noexcept {
     held_.reset();
+    pending_.reset();
 }
 
 }  // namespace gor::launcher

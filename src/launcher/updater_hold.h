@@ -2,7 +2,9 @@
 // its rename and its start, so that the file that starts is the file that was checked.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -11,6 +13,7 @@
 #include "launcher/executable_image.h"
 #include "launcher/launch_log.h"
 #include "launcher/publisher.h"
+#include "platform/event_loop.h"
 #include "platform/file_system.h"
 
 namespace gor::launcher {
@@ -23,6 +26,9 @@ using UpdaterCheck = ImageVerdict (*)(std::string_view head, std::uint64_t fileS
 std::string FileNameOf(const std::string& path);
 
 // Holds at most one file at a time. Every file step waits while the file is busy (busy_files.h).
+// The publisher's check of a file found in the folder runs on a helper thread, on the same
+// handle, while the window pauses: the loop's thread touches the held file again only once
+// Judged has its verdict.
 class UpdaterHold {
   public:
     // What a file that cannot be opened or checked at all does to the road.
@@ -32,12 +38,20 @@ class UpdaterHold {
     };
 
     // All outlive the hold. `publisher` may be null: nothing is pinned.
-    UpdaterHold(platform::FileSystem& files, BusyWaiter& waiter, LaunchLog& log,
-                UpdaterCheck checkUpdater, std::shared_ptr<PublisherCheck> publisher);
+    UpdaterHold(platform::FileSystem& files, platform::EventLoop& loop, WindowWaits& waits,
+                LaunchLog& log, UpdaterCheck checkUpdater,
+                std::shared_ptr<PublisherCheck> publisher);
 
-    // Holds the updater found at `path` for `purpose` when it is acceptable and returns true;
-    // one that is not is removed. False when there is none (left).
+    // Holds the updater found at `path` for `purpose` when it is a whole image and returns
+    // true; one that is not is removed. False when there is none (left). With a pin, the
+    // publisher's check begins off the event loop, and Judged gives its verdict.
     bool Take(const std::string& path, platform::HoldFor purpose, Uncheckable uncheckable);
+    // Whether a publisher's verdict on the held file is still to be taken.
+    bool Judging() const { return pending_ != nullptr; }
+    // Waits, dispatching events, for the publisher's verdict on the file Take holds, and
+    // returns whether it is held still: one the publisher did not sign is removed, one whose
+    // check cannot run is treated as Take was told. At once when nothing is pinned.
+    bool Judged();
     // Holds a download's finished body at `path` for its rename when it is acceptable, of
     // `announcedLength` bytes unless that is download::kUnknownLength; one that is not is left
     // where it is. A file that cannot be opened or checked throws.
@@ -53,17 +67,34 @@ class UpdaterHold {
     void Open(const std::string& path, platform::HoldFor purpose);
     // The one rule for an updater to install or start: a program the platform can run (of
     // `announcedLength` bytes when that is known) and, when a publisher is pinned, signed by
-    // it. The verdict and its reason go to the log. A file that cannot be read or checked
-    // throws.
-    bool IsAcceptable(double announcedLength);
+    // it (Signed). The verdict and its reason go to the log. A file that cannot be read throws.
+    bool IsWhole(double announcedLength);
+    // Logs the publisher's verdict on the held file, and returns it.
+    bool Signed(const PublisherVerdict& signer);
+    // Removes the file at `path`, once let go; logged.
+    void Remove(const std::string& path);
+
+    // A check on its helper thread: what it found, written there before `done` is posted.
+    struct Check {
+        Uncheckable uncheckable = Uncheckable::FailsTheStep;
+        bool ran = false;                    // it ran on its thread (none could be started)
+        PublisherVerdict verdict;            // what it found there
+        std::exception_ptr failure;          // or why it could not run
+        std::atomic<bool> finished = false;  // set there once verdict or failure is written
+        bool posted = false;                 // set on the loop's thread once it has ended
+    };
+    // Begins the publisher's check of the held file on a thread of its own.
+    void BeginCheck(Uncheckable uncheckable);
 
     platform::FileSystem& files_;
-    BusyWaiter& waiter_;
+    platform::EventLoop& loop_;
+    WindowWaits& waits_;
     LaunchLog& log_;
     UpdaterCheck checkUpdater_;
     std::shared_ptr<PublisherCheck> publisher_;
     std::shared_ptr<platform::HeldFile> held_;
-    std::string path_;  // where the held file is now
+    std::string path_;                // where the held file is now
+    std::shared_ptr<Check> pending_;  // the publisher's check of the held file, not yet judged
 };
 
 }  // namespace gor::launcher

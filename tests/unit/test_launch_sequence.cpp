@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fakes/launch_rig.h"
+#include "launcher/publisher.h"
 #include "launcher/watchdog.h"
 
 namespace gor::test {
@@ -53,6 +54,23 @@ TEST(LaunchRoads, OnlyTheUpdaterPresentStartsItAfterInitializing) {
                                      "1 status=", "1 " + kStarted, "3 end 0"}));
     EXPECT_EQ(rig.form.LaunchStep, 4);
     EXPECT_EQ(rig.window.msgBoxes, 0);
+}
+
+// With a pin, the publisher's check of gorupd.exe (here 0.26 s) runs during that pause.
+TEST(LaunchRoads, PinnedUpdaterIsCheckedDuringThePauseBeforeItsStart) {
+    struct SlowCheck : launcher::PublisherCheck {
+        Timeline* timeline = nullptr;
+        launcher::PublisherVerdict Check(platform::HeldFile&, const std::string&) override {
+            timeline->Note("checked"), timeline->now += 0.26;
+            return {true, "pinned", "pinned"};
+        }
+    } check;
+    LaunchRig rig(&check);
+    check.timeline = &rig.loop.timeline;
+    rig.Put(kExe, Updater("present"));
+    EXPECT_EQ(rig.Run(), kExitStarted);
+    EXPECT_EQ(rig.Timeline(), (Lines{"0 shaped", "0 status=Initializing", "0 show", "0 timer off",
+                                     "0 checked", "1 status=", "1 " + kStarted, "3 end 0"}));
 }
 
 TEST(LaunchRoads, NoUpdaterDownloadsItThenPausesFourSecondsAndStartsIt) {

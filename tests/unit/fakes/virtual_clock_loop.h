@@ -91,10 +91,13 @@ class VirtualClockLoop : public platform::EventLoop {
 
     // Runs `task` at the next dispatch, before anything scheduled.
     void Post(std::function<void()> task) override { posted_.push_back(std::move(task)); }
-    // The work at once, as though its thread were done before the next dispatch.
+    // The work at the next dispatch, as though its thread ran while the loop waited, and its
+    // `done` posted after it.
     void RunOffLoop(std::function<void()> work, std::function<void()> done) override {
-        work();
-        Post(std::move(done));
+        Post([this, work = std::move(work), done = std::move(done)]() mutable {
+            work();
+            Post(std::move(done));
+        });
     }
 
     std::unique_ptr<platform::Timer> CreateTimer(int intervalMs,
