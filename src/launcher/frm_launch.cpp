@@ -3,6 +3,7 @@
 #include "launcher/frm_launch.h"
 
 #include <exception>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -245,23 +246,34 @@ void frmLaunch::LaunchFailed() {
 
 // Only an updater that asks for administrator rights goes through the shell, which has
 // Windows ask the user; every other start is the direct one. Only the direct start waits for a
-// busy file: a repeated start through the shell could ask the user again.
+// busy file, and only while it still holds the updater: a start tried again once the hold was
+// let go would start, by its path, a file nobody holds or checked again; and a repeated start
+// through the shell could ask the user again.
 void frmLaunch::StartUpdater(const std::string& path) {
     // The direct start lets go of the hold once the updater exists, before it runs, so an
-    // updater that opens, renames or replaces its own file at once never meets it. The shell
-    // cannot start it suspended: there the hold is closed as soon as the start returned. A
-    // failed start lets go too.
+    // updater that opens, renames or replaces its own file at once never meets it. A failed
+    // start lets go too.
     struct LetGo {
         UpdaterHold& hold;
         ~LetGo() { hold.LetGo(); }
     } letGo{hold_};
     try {
-        WhileBusy("starting", path,
-                  [&] { process_.Start(path, platform::kNormalFocus, [this] { hold_.LetGo(); }); });
+        WhileBusy("starting", path, [&] {
+            try {
+                process_.Start(path, platform::kNormalFocus, [this] { hold_.LetGo(); });
+            } catch (const std::system_error& failure) {
+                if (hold_.Held()) throw;
+                throw std::runtime_error(LaunchLog::Failure(failure) + ", once let go");
+            }
+        });
     } catch (const std::system_error& failure) {
         if (failure.code() != platform::kNeedsElevation) throw;
         log_.Line(FileNameOf(path) + " asks for administrator rights (" +
                   LaunchLog::Failure(failure) + "): starting it through the shell");
+        // The shell cannot start it suspended, and what the hold keeps out would meet it while
+        // the user is asked (the consent prompt reads the file, and so may the elevated start):
+        // it is let go first. Nothing it protects survives that call anyway.
+        hold_.LetGo();
         process_.StartThroughShell(path, platform::kNormalFocus);
     }
 }

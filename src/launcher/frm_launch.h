@@ -129,7 +129,8 @@ class frmLaunch : public download::GorDownloadEvents,
     void RemoveFile(const std::string& File);
     // Starts the updater, one that asks for administrator rights through the shell. The hold
     // (hold_) is let go once the updater exists and before it runs (Process::Start); through
-    // the shell, as soon as the start returned. The started program's image keeps the file.
+    // the shell, before the start. A start that fails once the hold was let go is not tried
+    // again. The started program's image keeps the file.
     void StartUpdater(const std::string& path);
     void Timer1_Timer(const std::string& why);
     // The watchdog's ending: "Terminating" in red at once, then on the download road the
