@@ -49,10 +49,7 @@ bool UpdaterHold::Take(const std::string& path, platform::HoldFor purpose,
             return true;
         }
     } catch (const std::exception& failure) {
-        LetGo();
-        if (uncheckable == Uncheckable::FailsTheStep) throw;
-        log_.Line(FileNameOf(path) + " cannot be checked: " + LaunchLog::Failure(failure) +
-                  "; kept, and skipped this start");
+        NotChecked(failure, uncheckable);
         return false;
     }
     Remove(path);
@@ -99,10 +96,7 @@ bool UpdaterHold::Judged() {
         }
         if (Signed(signer)) return true;
     } catch (const std::exception& failure) {
-        LetGo();
-        if (check->uncheckable == Uncheckable::FailsTheStep) throw;
-        log_.Line(FileNameOf(path_) + " cannot be checked: " + LaunchLog::Failure(failure) +
-                  "; kept, and skipped this start");
+        NotChecked(failure, check->uncheckable);
         return false;
     }
     Remove(path_);
@@ -132,10 +126,6 @@ void UpdaterHold::Open(const std::string& path, platform::HoldFor purpose) {
     waits_.WhileBusy("opening", path, [&] { held_ = files_.Hold(path, purpose); });
 }
 
-// Anyone who can answer in the update server's place, or put a file in the folder, could have
-// a program of theirs started: with a pin, only the publisher's signature lets an updater in.
-// Only a verdict on the file's content refuses it: a check that cannot run fails the step like
-// any file step (after waiting while the file is busy), and the file stays.
 bool UpdaterHold::IsWhole(double announcedLength) {
     platform::FileHead head;
     waits_.WhileBusy("reading", path_, [&] { head = held_->ReadHead(kImageHeadBytes); });
@@ -152,11 +142,23 @@ bool UpdaterHold::IsWhole(double announcedLength) {
     return verdict.whole;
 }
 
+// Anyone who can answer in the update server's place, or put a file in the folder, could have
+// a program of theirs started: with a pin, only the publisher's signature lets an updater in.
+// Only a verdict on the file's content refuses it: a check that cannot run fails the step like
+// any file step (after waiting while the file is busy), and the file stays.
 bool UpdaterHold::Signed(const PublisherVerdict& signer) {
     log_.Line(FileNameOf(path_) +
               (signer.pinned ? " is signed by the publisher " : " is not from the publisher: ") +
               signer.reason);
     return signer.pinned;
+}
+
+// Called while `failure` is being handled: rethrown when it fails the step.
+void UpdaterHold::NotChecked(const std::exception& failure, Uncheckable uncheckable) {
+    LetGo();
+    if (uncheckable == Uncheckable::FailsTheStep) throw;
+    log_.Line(FileNameOf(path_) + " cannot be checked: " + LaunchLog::Failure(failure) +
+              "; kept, and skipped this start");
 }
 
 void UpdaterHold::Remove(const std::string& path) {

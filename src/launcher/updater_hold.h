@@ -65,19 +65,22 @@ class UpdaterHold {
   private:
     // Opens the file at `path` to hold it for `purpose`.
     void Open(const std::string& path, platform::HoldFor purpose);
-    // The one rule for an updater to install or start: a program the platform can run (of
-    // `announcedLength` bytes when that is known) and, when a publisher is pinned, signed by
-    // it (Signed). The verdict and its reason go to the log. A file that cannot be read throws.
+    // The one rule for an updater to install or start is in two parts. This is the first: a
+    // program the platform can run, of `announcedLength` bytes when that is known. The verdict
+    // and its reason go to the log. A file that cannot be read throws.
     bool IsWhole(double announcedLength);
-    // Logs the publisher's verdict on the held file, and returns it.
+    // The second, with a pin: the publisher signed it. Logs the verdict, and returns it.
     bool Signed(const PublisherVerdict& signer);
+    // A file that could not be opened or checked, as `uncheckable` says: the failure being
+    // handled rethrown, or the file let go and skipped this start, logged.
+    void NotChecked(const std::exception& failure, Uncheckable uncheckable);
     // Removes the file at `path`, once let go; logged.
     void Remove(const std::string& path);
 
     // A check on its helper thread: what it found, written there before `done` is posted.
     struct Check {
         Uncheckable uncheckable = Uncheckable::FailsTheStep;
-        bool ran = false;                    // it ran on its thread (none could be started)
+        bool ran = false;                    // it ran on its thread (false: none started)
         PublisherVerdict verdict;            // what it found there
         std::exception_ptr failure;          // or why it could not run
         std::atomic<bool> finished = false;  // set there once verdict or failure is written

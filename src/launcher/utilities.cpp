@@ -1,7 +1,6 @@
 // The launcher's utilities: waiting while events are dispatched (also while a file is busy),
 // testing for and removing files, FetchFile's drive of the download road, and the ending the
 // watchdog makes; the watchdog itself, its timers and rule, is in watchdog.cpp.
-#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <string>
@@ -10,7 +9,6 @@
 #include "build_config.h"
 #include "launcher/busy_files.h"
 #include "launcher/frm_launch.h"
-#include "launcher/paths.h"
 #include "launcher/watchdog.h"
 #include "window/layout.h"
 
