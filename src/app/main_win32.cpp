@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <memory>
 
 #include "launcher/frm_launch.h"
 #include "platform/win32/event_loop_win32.h"
@@ -52,7 +53,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         FileSystemWin32 files;
         ProcessWin32 process(&window);
         SystemProxyWin32 proxy(loop);
-        gor::launcher::PublisherCheck* publisher = nullptr;
+        std::shared_ptr<gor::launcher::PublisherCheck> publisher;
 #ifdef GORLAUNCH_PUBLISHER
         // Built with a publisher pin (cmake/publisher.cmake), and maybe a floor under the
         // updater's version; without a pin, nothing of the signature check is linked.
@@ -62,9 +63,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 #else
         constexpr std::uint64_t kMinimumVersion = 0;
 #endif
-        SignaturesWin32 signatures;
-        gor::launcher::PinnedPublisher pinned(GORLAUNCH_PUBLISHER, kMinimumVersion, signatures);
-        publisher = &pinned;
+        // The check may run on a helper thread: it shares its own keeping with the form.
+        struct Pinned {
+            SignaturesWin32 signatures;
+            gor::launcher::PinnedPublisher check{GORLAUNCH_PUBLISHER, kMinimumVersion, signatures};
+        };
+        const auto pinned = std::make_shared<Pinned>();
+        publisher = std::shared_ptr<gor::launcher::PublisherCheck>(pinned, &pinned->check);
 #endif
         gor::launcher::frmLaunch form(gor::launcher::LauncherPlatform{
             loop, window, files, process, gor::launcher::CheckExecutableImage, publisher, &proxy});

@@ -3,6 +3,8 @@
 // themselves, and how long the launcher waits for them.
 #pragma once
 
+#include <functional>
+#include <string>
 #include <system_error>
 
 namespace gor::launcher {
@@ -25,6 +27,22 @@ bool MayPass(const std::error_code& failure, WritableFileThere&& writableFileThe
         return true;
     return failure == std::errc::permission_denied && writableFileThere();
 }
+
+// The window's waits: each dispatches events meanwhile, so the watchdog still rules them.
+class WindowWaits {
+  public:
+    // Dispatches events until the clock reaches `deadline`, or until `ended` (when given) is
+    // set by a handler.
+    virtual void WaitUntil(double deadline, const bool* ended = nullptr) = 0;
+    // Runs a file step on `path` under this rule: while it fails in a way that passes by itself
+    // it is tried again after a pause. Any other failure, and one that outlasts the budget, is
+    // thrown as it came.
+    virtual void WhileBusy(const char* what, const std::string& path,
+                           const std::function<void()>& step) = 0;
+
+  protected:
+    ~WindowWaits() = default;
+};
 
 // The pauses of one step, from its first failure at `start` on.
 class BusyPauses {

@@ -53,11 +53,12 @@ void frmLaunch::Disconnected() {
     GorDownload1_Disconnected();
 }
 
-// Progress restarts the watchdog when enough body came (watchdog.h).
+// The road keeps the bytes received; the watchdog (restarted when enough body came,
+// watchdog.h) and the percentage line read them there.
 void frmLaunch::GorDownload1_Progress(double downloaded, double Total) {
     road_.Progress(downloaded);
-    watchdog_.Progress(downloaded);
-    ShowProgress(downloaded, Total);
+    watchdog_.Progress();
+    ShowProgress(road_.received(), Total);
 }
 
 // The share is rounded half to even (nearbyint in the default rounding mode) and not clamped.
@@ -100,26 +101,20 @@ void frmLaunch::GorDownload1_headerread() {
     road_.ProbeAnswered();
 }
 
-// Only an acceptable updater (frmLaunch::IsAcceptableUpdater) is moved into place, of the
-// announced length when a length was announced: a body without a length that the server cut
-// short, or an error page served with 200, is not. It is held from its check on, for the
-// rename that follows, renamed through that hold and held so until the start. Rename never
-// replaces: an updater that appeared at the target during the transfer was put there by someone
-// else and is neither kept as this download nor started. Any failed move leaves no updater, and the
-// sequence reports "Error Downloading". A partial file that was not moved is removed when
-// FetchFile's wait ends.
+// Only an acceptable updater (updater_hold.h) is moved into place, of the announced length
+// when a length was announced: a body without a length that the server cut short, or an error
+// page served with 200, is not. It is held from its check on, for the rename that follows,
+// renamed through that hold and held so until the start. Rename never replaces: an updater that
+// appeared at the target during the transfer was put there by someone else and is neither kept
+// as this download nor started. Any failed move leaves no updater, and the sequence reports
+// "Error Downloading". A partial file that was not moved is removed when FetchFile's wait ends.
 void frmLaunch::MovePartialIntoPlace() {
     SkipOnFailure(this, "installing the download", [&] {
         // A length of 0 (or a word) brings an empty file, which the image check refuses.
         const double announced = GorDownload1.contentLength();
-        std::unique_ptr<platform::HeldFile> held =
-            HoldUpdater(partialFile_, platform::HoldFor::Renaming);
-        if (!IsAcceptableUpdater(*held, partialFile_,
-                                 announced > 0 ? announced : download::kUnknownLength))
-            return;
-        WhileBusy("renaming", partialFile_, [&] { held->Rename(FileNameOf(downloadTarget_)); });
-        updater_ = std::move(held);
-        log_.Line(FileNameOf(partialFile_) + " renamed to " + FileNameOf(downloadTarget_));
+        if (hold_.TakeDownload(road_.partialFile(),
+                               announced > 0 ? announced : download::kUnknownLength))
+            hold_.Rename(FileNameOf(road_.target()));
     });
 }
 

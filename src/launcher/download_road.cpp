@@ -2,6 +2,7 @@
 #include "launcher/download_road.h"
 
 #include <cmath>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -9,6 +10,8 @@
 
 #include "download/http_date.h"
 #include "download/resume_validator.h"
+#include "download/skip_step.h"
+#include "launcher/paths.h"
 #include "platform/socket_control.h"
 
 namespace gor::launcher {
@@ -19,27 +22,98 @@ constexpr const char* kProxyAuthenticationRequired = "407";
 // The longest a try may take to find that no connection can be made.
 constexpr double kConnectSeconds = platform::kConnectMilliseconds / 1000.0;
 
+// Where the body goes until it is complete: "gorupd.exe" downloads into "gorupd.tmp" beside it,
+// in the same folder, so that the final move is a rename on one volume.
+std::string PartialFileFor(const std::string& target) {
+    const auto folderEnd = target.rfind(kPathSeparator);
+    const auto dot = target.rfind('.');
+    const bool hasExtension =
+        dot != std::string::npos && (folderEnd == std::string::npos || dot > folderEnd);
+    return (hasExtension ? target.substr(0, dot) : target) + ".tmp";
+}
+
 }  // namespace
 
 DownloadRoad::DownloadRoad(download::GorDownload& control, RoadWindow& window,
-                           platform::EventLoop& loop, const Watchdog& watchdog, LaunchLog& log,
-                           platform::SystemProxy* proxy, RandomShare retryShare)
-    : GorDownload1(control),
+                           platform::EventLoop& loop, platform::FileSystem& files,
+                           const Watchdog& watchdog, LaunchLog& log,
+                           download::SkippedFailures& skipped, platform::SystemProxy* proxy,
+                           RandomShare retryShare)
+    : control_(control),
       window_(window),
       loop_(loop),
+      files_(files),
       watchdog_(watchdog),
       log_(log),
+      skipped_(skipped),
       proxy_(proxy),
       retryShare_(std::move(retryShare)),
       retries_(retryShare_) {}
 
+// The body is written to a partial file that only the window's `downloaded` handler moves to
+// the target, so a transfer that fails or is cut short (with a length announced) never leaves
+// an updater behind; whatever way the fetch ends, the partial file goes. A transfer cut after
+// body bytes resumes, a connection that could not be made is made again and a busy host is
+// asked again: each try is started and judged here, and the window's wait ends with it. Every
+// wait dispatches events, so the watchdog's two timers rule it, pauses between tries included:
+// a server that keeps sending just enough to restart the watchdog still meets the download's
+// ceiling.
+void DownloadRoad::Fetch(const std::string& hostAndPath, const std::string& target,
+                         double reserve) {
+    partialFile_.clear();
+    try {
+        if (files_.FindFile(target, platform::kAttrNormal))
+            window_.WhileBusy("removing", target, [&] { files_.Remove(target); });
+        target_ = target;
+        partialFile_ = PartialFileFor(target);
+        RemovePartialFile();  // a transfer cut short in an earlier start is never continued
+        control_.fileName(partialFile_);
+        control_.URL(hostAndPath);
+        Begin("http://" + hostAndPath, reserve);
+        do {
+            window_.AwaitTry([this] { StartTry(); });
+        } while (Again());
+        RemovePartialFile();  // what an unfinished transfer left; a finished one moved it
+    } catch (const std::exception& failure) {
+        // Swallowed: the sequence's own existence test tells whether the updater arrived. A
+        // transfer still running would keep writing the partial file: it is stopped first.
+        log_.Line("download failed: " + LaunchLog::Failure(failure));
+        download::SkipOnFailure(&skipped_, "stopping the transfer",
+                                [&] { control_.Cancel_Download(); });
+        if (!partialFile_.empty())
+            download::SkipOnFailure(&skipped_, "removing the partial file",
+                                    [&] { RemovePartialFile(); });
+    }
+}
+
+// Nothing of a transfer that went silent may stay behind.
+void DownloadRoad::Stop() {
+    download::SkipOnFailure(&skipped_, "stopping the transfer",
+                            [&] { control_.Cancel_Download(); });
+    download::SkipOnFailure(&skipped_, "removing the partial file", [&] { RemovePartialFile(); });
+}
+
+// Our own leftover goes whatever its attributes: a hidden or read-only partial file that
+// FileExist would not see must not be continued either. One that cannot be removed fails the
+// fetch (no transfer, so the sequence reports "Error Downloading").
+void DownloadRoad::RemovePartialFile() {
+    try {
+        window_.WhileBusy("removing", partialFile_, [&] { files_.Remove(partialFile_); });
+    } catch (const std::system_error& failure) {
+        if (failure.code() != std::errc::no_such_file_or_directory) throw;
+    }
+}
+
 void DownloadRoad::Begin(const std::string& url, double reserve) {
     reserve_ = reserve;
-    LookUpProxy(url);
     retries_ = DownloadRetries(retryShare_);
     try_ = Try{};
     received_ = 0;
     validator_.clear();
+    routes_ = std::vector<ProxyRoute>(1);
+    route_ = 0;
+    routeAnswered_ = false;
+    LookUpProxy(url);
 }
 
 void DownloadRoad::StartTry() {
@@ -65,7 +139,7 @@ bool DownloadRoad::Again() {
 void DownloadRoad::StartRequest(bool probe) {
     try_ = Try{.bodyRequested = !probe};
     if (!probe) return StartTransfer();
-    GorDownload1.Readheaders();
+    control_.Readheaders();
 }
 
 // The control resumes a partial file that holds bytes; only bytes that a validator ties to
@@ -73,11 +147,11 @@ void DownloadRoad::StartRequest(bool probe) {
 // file that another program holds for a moment (a scanner, a sync client) is waited for.
 void DownloadRoad::StartTransfer() {
     if (received_ > 0 && validator_.empty()) {
-        window_.RemovePartialFile();
+        RemovePartialFile();
         received_ = 0;
     }
-    GorDownload1.IfRange(validator_);
-    window_.WhileBusy("opening", GorDownload1.fileName(), [&] { GorDownload1.DownloadFile(); });
+    control_.IfRange(validator_);
+    window_.WhileBusy("opening", control_.fileName(), [&] { control_.DownloadFile(); });
 }
 
 void DownloadRoad::Progress(double downloaded) {
@@ -86,10 +160,10 @@ void DownloadRoad::Progress(double downloaded) {
     LogRequest();
     LogAnswer("download answer");
     // The bytes of a piece that resumed them keep the validator of the file they came from.
-    if (!(GorDownload1.Resuming() && GorDownload1.Resumesupported()))
-        validator_ = download::ResumeValidator(GorDownload1.getheader("ETag"),
-                                               GorDownload1.getheader("Last-Modified"),
-                                               GorDownload1.getheader("Date"));
+    if (!(control_.Resuming() && control_.Resumesupported()))
+        validator_ = download::ResumeValidator(control_.getheader("ETag"),
+                                               control_.getheader("Last-Modified"),
+                                               control_.getheader("Date"));
 }
 
 void DownloadRoad::ProbeAnswered() {
@@ -109,19 +183,19 @@ void DownloadRoad::Complete() {
 // any other refused answer and data failure (no socket error) end the road.
 void DownloadRoad::Failed(const std::string& description, bool SERVER_ERROR) {
     LogRequest();
-    const std::int32_t code = GorDownload1.lastSocketCondition();
+    const std::int32_t code = control_.lastSocketCondition();
     if (SERVER_ERROR) {
         LogAnswer(try_.bodyRequested ? "download answer" : "probe answer");
         log_.Line("server refused: " + description);
-        if (GorDownload1.Responsecode() == kProxyAuthenticationRequired)
+        if (control_.Responsecode() == kProxyAuthenticationRequired)
             log_.Line(kProxyAsksForCredentials);
     } else {
         const std::string codes = " (error " + std::to_string(code) + ", system error " +
-                                  std::to_string(GorDownload1.lastSocketSystemCode()) + ")";
+                                  std::to_string(control_.lastSocketSystemCode()) + ")";
         log_.Line("transfer failed after " + FormatLength(received_) + " bytes: " + description +
                   (code ? codes : ""));
     }
-    if (GorDownload1.resumeMismatched()) {
+    if (control_.resumeMismatched()) {
         // The control has emptied the partial file: nothing of it is continued.
         received_ = 0;
         validator_.clear();
@@ -138,10 +212,10 @@ void DownloadRoad::Failed(const std::string& description, bool SERVER_ERROR) {
 }
 
 TryEnding DownloadRoad::RefusedEnding() {
-    const std::optional<double> wait = download::RetryAfterSeconds(
-        GorDownload1.getheader("Retry-After"), GorDownload1.getheader("Date"));
+    const std::optional<double> wait =
+        download::RetryAfterSeconds(control_.getheader("Retry-After"), control_.getheader("Date"));
     try_.busyWait = wait.value_or(0);
-    const TryEnding ending = launcher::RefusedEnding(GorDownload1.Responsecode(), wait);
+    const TryEnding ending = launcher::RefusedEnding(control_.Responsecode(), wait);
     if (wait && ending == TryEnding::Final)
         log_.Line("the server asks to be asked again in " + FormatLength(*wait) +
                   " s, longer than the " + FormatLength(kLongestBusyWait) + " s a start waits");
@@ -158,7 +232,7 @@ void DownloadRoad::Disconnected() {
 // A broken transfer is resumed only when there are bytes to resume and the file's length is
 // known, so that the control can tell a whole file from a cut one.
 TryEnding DownloadRoad::ResumableEnding() {
-    return received_ > 0 && GorDownload1.contentLength() > 0 ? TryEnding::Cut : TryEnding::Final;
+    return received_ > 0 && control_.contentLength() > 0 ? TryEnding::Cut : TryEnding::Final;
 }
 
 // The request line and the Range and If-Range fields as the control sent them, where to; or
@@ -167,11 +241,11 @@ void DownloadRoad::LogRequest() {
     if (std::exchange(try_.requestLogged, true)) return;
     const char* purpose = try_.bodyRequested ? "download: " : "probe: ";
     const std::string where =
-        GorDownload1.proxyHost().empty()
-            ? GorDownload1.host() + ":" + GorDownload1.port()
-            : "the proxy " + HostPort(GorDownload1.proxyHost(), GorDownload1.proxyPort());
-    const std::string& line = GorDownload1.sentLine();
-    const std::string& fields = GorDownload1.sentFields();
+        control_.proxyHost().empty()
+            ? control_.host() + ":" + control_.port()
+            : "the proxy " + HostPort(control_.proxyHost(), control_.proxyPort());
+    const std::string& line = control_.sentLine();
+    const std::string& fields = control_.sentFields();
     log_.Line(purpose + (line.empty()
                              ? "nothing sent to " + where
                              : line + " to " + where + (fields.empty() ? "" : ", ") + fields));
@@ -181,9 +255,9 @@ void DownloadRoad::LogRequest() {
 void DownloadRoad::LogAnswer(const char* purpose) {
     try_.answerLogged = true;
     routeAnswered_ = true;
-    const std::string length = GorDownload1.getheader("content-length");
-    const std::string coding = GorDownload1.getheader("transfer-encoding");
-    std::string text = std::string(purpose) + ": " + std::string(GorDownload1.statusLine());
+    const std::string length = control_.getheader("content-length");
+    const std::string coding = control_.getheader("transfer-encoding");
+    std::string text = std::string(purpose) + ": " + std::string(control_.statusLine());
     text += length.empty() ? ", no Content-Length" : ", Content-Length: " + length;
     if (!coding.empty()) text += ", Transfer-Encoding: " + coding;
     log_.Line(text);
@@ -261,7 +335,7 @@ void DownloadRoad::LookUpProxy(const std::string& url) {
                           &answers->arrived);
     }
     std::string skipped;
-    routes_ = ChooseRoutes(*settings, GorDownload1.host(), GorDownload1.port(), &skipped);
+    routes_ = ChooseRoutes(*settings, control_.host(), control_.port(), &skipped);
     if (!skipped.empty()) log_.Line("proxy: skipped " + skipped);
     log_.Line("proxy: " + DescribeRoutes(*settings, routes_));
     UseRoute(0);
@@ -269,7 +343,7 @@ void DownloadRoad::LookUpProxy(const std::string& url) {
 
 void DownloadRoad::UseRoute(std::size_t route) {
     route_ = route;
-    GorDownload1.Proxy(routes_[route].host, routes_[route].port);
+    control_.Proxy(routes_[route].host, routes_[route].port);
 }
 
 bool DownloadRoad::NextRoute() {

@@ -3,6 +3,7 @@
 #include "launcher/frm_launch.h"
 
 #include <exception>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -20,8 +21,6 @@ using download::SkipOnFailure;
 
 namespace {
 
-// The sequence's existence tests also accept a read-only updater.
-constexpr std::int32_t kAnyUpdater = platform::kAttrReadOnly;
 constexpr const char* kRemotePath = "/gorupd.new";
 
 // Pauses of the sequence, in seconds.
@@ -82,11 +81,12 @@ frmLaunch::frmLaunch(LauncherPlatform platform)
       window_(platform.window),
       files_(platform.files),
       process_(platform.process),
-      checkUpdater_(platform.checkUpdater),
-      publisher_(platform.publisher),
       log_(files_, loop_),
-      watchdog_(loop_, [this](const std::string& why) { Timer1_Timer(why); }),
-      road_(GorDownload1, *this, loop_, watchdog_, log_, platform.proxy,
+      hold_(files_, loop_, *this, log_, platform.checkUpdater, std::move(platform.publisher)),
+      watchdog_(
+          loop_, [this](const std::string& why) { Timer1_Timer(why); },
+          [this] { return road_.received(); }),
+      road_(GorDownload1, *this, loop_, files_, watchdog_, log_, *this, platform.proxy,
             std::move(platform.retryShare)) {
     GorDownload1.SetEventHost(this);
     GorDownload1.SetSkippedFailures(this);
@@ -121,50 +121,41 @@ void frmLaunch::Form_Load() try {
     // the patch's message, which asks for the permissions it needs.
     const platform::HoldFor patchHold =
         files_.IsProtected(newUpdater) ? platform::HoldFor::Reading : platform::HoldFor::Renaming;
-    std::unique_ptr<platform::HeldFile> patch =
-        AcceptedUpdater(newUpdater, patchHold, Uncheckable::SkippedThisStart);
-    if (!patch) {
-        LaunchStep = 2;
-        updater_ = AcceptedUpdater(updater, platform::HoldFor::Reading, Uncheckable::FailsTheStep);
-        if (!updater_) {
-            // No updater at all: download one.
-            log_.Line("road: download (no updater in the folder)");
-            lblStatus.Caption("Downloading Updater");
-            window_.Show();
-            watchdog_.Start(Watchdog::Road::Download);
-            FetchFile(kRemotePath, updater);
-            Pausetime(kPauseAfterDownload);
-            lblPercent.Visible(false);
-        } else {
-            log_.Line("road: straight on (gorupd.exe is in place)");
-        }
-    } else {
-        // A newer updater waits: it replaces the old one.
-        log_.Line("road: patch (gorupd.new replaces gorupd.exe)");
+    // With a pin, the publisher's check of a file found here runs during the pause that follows
+    // (hold_.Judged): only a verdict against it changes the road then, and the captions follow.
+    bool patching = hold_.Take(newUpdater, patchHold, UpdaterHold::Uncheckable::SkippedThisStart);
+    if (patching) {
         LaunchStep = 3;
         lblStatus.Caption("Patching Updater");
         window_.Show();
         Pausetime(kPauseBeforePatch);
+        patching = Verdict(1);
+    }
+    if (patching) {
+        // A newer updater waits: it replaces the old one.
+        log_.Line("road: patch (gorupd.new replaces gorupd.exe)");
         watchdog_.Start(Watchdog::Road::Patch);
         Pausetime(kPauseBeforeRename);
         NewFile = newUpdater;
         ExeFile = updater;
-        // The old updater goes in the same step that names the new one: whatever fails, or
-        // wherever the start ends, one of them is gorupd.exe. The wait is for the old one, which
-        // may still be closing or running.
-        WhileBusy("replacing", ExeFile, [&] { patch->Replace(FileNameOf(ExeFile)); });
-        updater_ = std::move(patch);
-        log_.Line("gorupd.new renamed to gorupd.exe");
+        hold_.Replace(FileNameOf(ExeFile));
+    } else {
+        LaunchStep = 2;
+        if (hold_.Take(updater, platform::HoldFor::Reading, UpdaterHold::Uncheckable::FailsTheStep))
+            log_.Line("road: straight on (gorupd.exe is in place)");
+        else
+            DownloadUpdater(updater);
     }
 
-    LaunchStep = 4;
-    lblStatus.Caption("Initializing");
-    window_.Show();
-    watchdog_.Stop();
-    Pausetime(kPauseInitializing);
+    Initializing();
+    if (hold_.Judging() && !Verdict(2)) {
+        // gorupd.exe was not the publisher's, and is gone: download one after all.
+        DownloadUpdater(updater);
+        Initializing();
+    }
 
     ExitCode ending;
-    if (updater_) {
+    if (hold_.Held()) {
         // Trap disarmed: nothing is reported from here on, not even a failing start.
         SkipOnFailure(this, "clearing the status line", [&] { lblStatus.Caption(""); });
         const bool started = SkipOnFailure(this, "starting gorupd.exe", [&] {
@@ -185,6 +176,34 @@ void frmLaunch::Form_Load() try {
     log_.Line("failure at stage " + std::to_string(LaunchStep) + ": " +
               LaunchLog::Failure(failure));
     LaunchFailed();
+}
+
+// No updater at all: download one.
+void frmLaunch::DownloadUpdater(const std::string& updater) {
+    LaunchStep = 2;
+    log_.Line("road: download (no updater in the folder)");
+    lblStatus.Caption("Downloading Updater");
+    window_.Show();
+    watchdog_.Start(Watchdog::Road::Download);
+    FetchFile(kRemotePath, updater);
+    Pausetime(kPauseAfterDownload);
+    lblPercent.Visible(false);
+}
+
+void frmLaunch::Initializing() {
+    LaunchStep = 4;
+    lblStatus.Caption("Initializing");
+    window_.Show();
+    watchdog_.Stop();
+    Pausetime(kPauseInitializing);
+}
+
+// The check began at the stage that found the file, and its failures are that stage's.
+bool frmLaunch::Verdict(std::int16_t stage) {
+    const std::int16_t pausing = std::exchange(LaunchStep, stage);
+    const bool held = hold_.Judged();
+    LaunchStep = pausing;
+    return held;
 }
 
 // The first start owns its folder until it ends; a second one leaves everything to it, even
@@ -226,35 +245,10 @@ void frmLaunch::OpenLog() {
     if (!claimFailure_.empty()) log_.Line(claimFailure_);
 }
 
-// A file the sequence would take for an updater but that is not one to start (cut short, an
-// error page, empty, or with a pin not the publisher's) is removed, so the road is chosen as if
-// it were absent. One that cannot be removed fails the step; so does one that cannot be opened,
-// read or checked, unless such a file is to be skipped this start (a gorupd.new: the working
-// gorupd.exe starts instead, and the file stays for a later start).
-std::unique_ptr<platform::HeldFile> frmLaunch::AcceptedUpdater(const std::string& path,
-                                                               platform::HoldFor purpose,
-                                                               Uncheckable uncheckable) {
-    if (!FileExist(path, kAnyUpdater)) return nullptr;
-    std::unique_ptr<platform::HeldFile> held;
-    try {
-        held = HoldUpdater(path, purpose);
-        if (IsAcceptableUpdater(*held, path, download::kUnknownLength)) return held;
-    } catch (const std::exception& failure) {
-        if (uncheckable == Uncheckable::FailsTheStep) throw;
-        log_.Line(FileNameOf(path) + " cannot be checked: " + LaunchLog::Failure(failure) +
-                  "; kept, and skipped this start");
-        return nullptr;
-    }
-    held.reset();  // closed, so that it can be removed
-    WhileBusy("removing", path, [&] { files_.Remove(path); });
-    log_.Line("removed " + FileNameOf(path));
-    return nullptr;
-}
-
 // Not trapped: a failure here leaves Form_Load to its caller. Nothing will start now, so the
 // updater is let go before the box, which may wait on the player for minutes.
 void frmLaunch::LaunchFailed() {
-    updater_.reset();
+    hold_.LetGo();
     const std::string text =
         FirstPartOfMessage(LaunchStep) + std::to_string(LaunchStep) + ")" + "\r\n" + VersionLine();
     log_.Line("message box: " + text.substr(0, text.find('\r')));
@@ -266,24 +260,34 @@ void frmLaunch::LaunchFailed() {
 
 // Only an updater that asks for administrator rights goes through the shell, which has
 // Windows ask the user; every other start is the direct one. Only the direct start waits for a
-// busy file: a repeated start through the shell could ask the user again.
+// busy file, and only while it still holds the updater: a start tried again once the hold was
+// let go would start, by its path, a file nobody holds or checked again; and a repeated start
+// through the shell could ask the user again.
 void frmLaunch::StartUpdater(const std::string& path) {
     // The direct start lets go of the hold once the updater exists, before it runs, so an
-    // updater that opens, renames or replaces its own file at once never meets it. The shell
-    // cannot start it suspended: there the hold is closed as soon as the start returned. A
-    // failed start lets go too.
+    // updater that opens, renames or replaces its own file at once never meets it. A failed
+    // start lets go too.
     struct LetGo {
-        std::unique_ptr<platform::HeldFile>& held;
-        ~LetGo() { held.reset(); }
-    } letGo{updater_};
+        UpdaterHold& hold;
+        ~LetGo() { hold.LetGo(); }
+    } letGo{hold_};
     try {
         WhileBusy("starting", path, [&] {
-            process_.Start(path, platform::kNormalFocus, [this] { updater_.reset(); });
+            try {
+                process_.Start(path, platform::kNormalFocus, [this] { hold_.LetGo(); });
+            } catch (const std::system_error& failure) {
+                if (hold_.Held()) throw;
+                throw std::runtime_error(LaunchLog::Failure(failure) + ", once let go");
+            }
         });
     } catch (const std::system_error& failure) {
         if (failure.code() != platform::kNeedsElevation) throw;
         log_.Line(FileNameOf(path) + " asks for administrator rights (" +
                   LaunchLog::Failure(failure) + "): starting it through the shell");
+        // The shell cannot start it suspended, and what the hold keeps out would meet it while
+        // the user is asked (the consent prompt reads the file, and so may the elevated start):
+        // it is let go first. Nothing it protects survives that call anyway.
+        hold_.LetGo();
         process_.StartThroughShell(path, platform::kNormalFocus);
     }
 }
@@ -291,7 +295,9 @@ void frmLaunch::StartUpdater(const std::string& path) {
 void frmLaunch::End(ExitCode code) {
     log_.Line("exit code " + std::to_string(code) + ": " + ExitMeaning(code));
     process_.End(code);
-    std::terminate();  // not reached: Process::End never returns, unseen through the virtual call
+    // Not reached: Process::End is [[noreturn]]. Should an implementation return all the same,
+    // nothing of the sequence may run on after its end.
+    std::terminate();
 }
 
 }  // namespace gor::launcher

@@ -12,6 +12,7 @@
 #include "launcher/executable_image.h"
 #include "launcher/launch_log.h"
 #include "launcher/publisher.h"
+#include "launcher/updater_hold.h"
 #include "launcher/watchdog.h"
 #include "platform/event_loop.h"
 #include "platform/file_system.h"
@@ -37,10 +38,6 @@ enum ExitCode : int {
 // After a download, the sequence pauses this long, in seconds, before it stops the watchdog.
 inline constexpr std::int16_t kPauseAfterDownload = 4;
 
-// Decides whether a file (its first bytes and its size) is a whole program of the kind the
-// platform starts; see executable_image.h.
-using UpdaterCheck = ImageVerdict (*)(std::string_view head, std::uint64_t fileSize);
-
 // What the launcher needs of the operating system; all outlive the form.
 struct LauncherPlatform {
     platform::EventLoop& loop;
@@ -50,15 +47,12 @@ struct LauncherPlatform {
     // The updater is a Windows program; the native build starts native ones instead.
     UpdaterCheck checkUpdater = CheckExecutableImage;
     // Who must have signed an updater to install (publisher.h); none: nothing is checked.
-    PublisherCheck* publisher = nullptr;
+    std::shared_ptr<PublisherCheck> publisher;
     // The system's proxy settings; none: every request goes direct.
     platform::SystemProxy* proxy = nullptr;
     // Where the spread of the pauses between a download's tries comes from.
     RandomShare retryShare = ProcessRandomShare;
 };
-
-// "gorupd.exe" of a path in the launcher's folder, for the log.
-std::string FileNameOf(const std::string& path);
 
 // The form is GorDownload1's event host: its handlers stay private, but anything may hold
 // it as a GorDownloadEvents (the control does, and so do tests that speak as the control).
@@ -76,6 +70,9 @@ class frmLaunch : public download::GorDownloadEvents,
     void Pausetime(std::int16_t Length);
     // True when a file matching `File` and the attribute mask `FileType` exists.
     bool FileExist(const std::string& File, std::int32_t FileType);
+    // Fetches the file through GorDownload1 and the road (download_road.h), waiting on
+    // DownloadWait for each try.
+    void FetchFile(const std::string& RemotePath, const std::string& LocalFile);
 
     // Window fields, readable for diagnostics and tests.
     std::int16_t LaunchStep = 0;
@@ -100,6 +97,13 @@ class frmLaunch : public download::GorDownloadEvents,
 
     // Ends at once when another launcher already runs in this folder.
     void ClaimFolder();
+    // The download road: "Downloading Updater", the fetch, its pause, the percentage hidden.
+    void DownloadUpdater(const std::string& updater);
+    // "Initializing", the watchdog stopped, and the pause before the start.
+    void Initializing();
+    // The publisher's verdict on the held file (UpdaterHold::Judged); a failure of it is the
+    // failure of `stage`, the stage that began the check.
+    bool Verdict(std::int16_t stage);
     // The failure handler of Form_Load's trap: the message chosen by LaunchStep, then the end.
     [[noreturn]] void LaunchFailed();
     // Ends the program at once with `code`.
@@ -119,34 +123,15 @@ class frmLaunch : public download::GorDownloadEvents,
     // Dispatches events until the clock reaches `deadline`, or until `ended` (when given) is
     // set by a handler.
     void WaitUntil(double deadline, const bool* ended = nullptr) override;
+    // One try of the road: DownloadWait marks it pending, and the wait looks at it once a step.
+    void AwaitTry(const std::function<void()>& start) override;
 
     void RemoveFile(const std::string& File);
     // Starts the updater, one that asks for administrator rights through the shell. The hold
-    // (updater_) is let go once the updater exists and before it runs (Process::Start); through
-    // the shell, as soon as the start returned. The started program's image keeps the file.
+    // (hold_) is let go once the updater exists and before it runs (Process::Start); through
+    // the shell, before the start. A start that fails once the hold was let go is not tried
+    // again. The started program's image keeps the file.
     void StartUpdater(const std::string& path);
-    // Opens the file at `path` to hold it for `purpose`, waiting while it is busy.
-    std::unique_ptr<platform::HeldFile> HoldUpdater(const std::string& path,
-                                                    platform::HoldFor purpose);
-    // The one rule for an updater to install or start: a program the platform can run (of
-    // `announcedLength` bytes when that is known, not download::kUnknownLength) and, when a
-    // publisher is pinned, signed by it. The verdict and its reason go to the log. Reading and
-    // checking wait while the file is busy; a file that cannot be read or checked throws.
-    bool IsAcceptableUpdater(platform::HeldFile& file, const std::string& path,
-                             double announcedLength);
-    // What a file that cannot be opened or checked at all does to the road.
-    enum class Uncheckable {
-        FailsTheStep,      // the step's failure, the file kept
-        SkippedThisStart,  // taken as absent this start, the file kept; logged
-    };
-    // The updater found at `path`, held for `purpose` from its check on, when it is acceptable;
-    // one that is not is removed. Null when there is none (left).
-    std::unique_ptr<platform::HeldFile> AcceptedUpdater(const std::string& path,
-                                                        platform::HoldFor purpose,
-                                                        Uncheckable uncheckable);
-    // Fetches the file through GorDownload1 and the road (download_road.h), waiting on
-    // DownloadWait for each try.
-    void FetchFile(const std::string& RemotePath, const std::string& LocalFile);
     void Timer1_Timer(const std::string& why);
     // The watchdog's ending: "Terminating" in red at once, then on the download road the
     // transfer stopped and its partial file removed, 2 s, the end. `why` goes to the log.
@@ -160,7 +145,6 @@ class frmLaunch : public download::GorDownloadEvents,
     void GorDownload1_Disconnected();
     // Moves the finished body from its partial file to the file FetchFile was asked for.
     void MovePartialIntoPlace();
-    void RemovePartialFile() override;
 
     // GorDownload1's events, each handed to its GorDownload1_ handler.
     void Progress(double downloaded, double Total) override;
@@ -173,23 +157,17 @@ class frmLaunch : public download::GorDownloadEvents,
     platform::LauncherWindow& window_;
     platform::FileSystem& files_;
     platform::Process& process_;
-    UpdaterCheck checkUpdater_;
-    PublisherCheck* publisher_;
     LaunchLog log_;
     // The updater that will start, held by one handle from its check (or its download's)
     // through its rename until its start.
-    std::unique_ptr<platform::HeldFile> updater_;
+    UpdaterHold hold_;
     std::string claimFailure_;  // why the folder could not be claimed, for the log once open
 
     StatusLabel lblStatus{window_};
     PercentLabel lblPercent{window_};
     Watchdog watchdog_;  // Timer1 and its rule
 
-    // The transfer FetchFile waits for: the body goes to `partialFile_` and becomes
-    // `downloadTarget_` only once the control reports it complete.
-    std::string downloadTarget_;
-    std::string partialFile_;
-    DownloadRoad road_;  // the tries beyond one request: routes, retries, resumes, their log
+    DownloadRoad road_;  // the whole fetch: its files, routes, retries, resumes, their log
 };
 
 }  // namespace gor::launcher

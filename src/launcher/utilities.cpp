@@ -1,24 +1,18 @@
-// The launcher's utilities: waiting while events are dispatched, testing for and removing
-// files, fetching one file through GorDownload1 and its road, and the watchdog that ends a
-// stuck launch.
-#include <algorithm>
+// The launcher's utilities: waiting while events are dispatched (also while a file is busy),
+// testing for and removing files, FetchFile's drive of the download road, and the ending the
+// watchdog makes; the watchdog itself, its timers and rule, is in watchdog.cpp.
 #include <cmath>
-#include <exception>
 #include <optional>
 #include <string>
 #include <system_error>
 
 #include "build_config.h"
-#include "download/skip_step.h"
 #include "launcher/busy_files.h"
 #include "launcher/frm_launch.h"
-#include "launcher/paths.h"
 #include "launcher/watchdog.h"
 #include "window/layout.h"
 
 namespace gor::launcher {
-
-using download::SkipOnFailure;
 
 namespace {
 
@@ -29,21 +23,7 @@ constexpr std::int16_t kTransferPending = 45;
 constexpr std::int16_t kWaitStep = 1;  // seconds between looks at DownloadWait
 constexpr std::int16_t kPauseAfterTerminating = 2;
 
-// Where the body goes until it is complete: "gorupd.exe" downloads into "gorupd.tmp" beside it,
-// in the same folder, so that the final move is a rename on one volume.
-std::string PartialFileFor(const std::string& LocalFile) {
-    const auto folderEnd = LocalFile.rfind(kPathSeparator);
-    const auto dot = LocalFile.rfind('.');
-    const bool hasExtension =
-        dot != std::string::npos && (folderEnd == std::string::npos || dot > folderEnd);
-    return (hasExtension ? LocalFile.substr(0, dot) : LocalFile) + ".tmp";
-}
-
 }  // namespace
-
-std::string FileNameOf(const std::string& path) {
-    return path.substr(path.rfind(kPathSeparator) + 1);
-}
 
 void frmLaunch::Pausetime(std::int16_t Length) {
     const double Start = loop_.Now();
@@ -91,85 +71,16 @@ void frmLaunch::RemoveFile(const std::string& File) {
         WhileBusy("removing", File, [&] { files_.Remove(File); });
 }
 
-std::unique_ptr<platform::HeldFile> frmLaunch::HoldUpdater(const std::string& path,
-                                                           platform::HoldFor purpose) {
-    std::unique_ptr<platform::HeldFile> held;
-    WhileBusy("opening", path, [&] { held = files_.Hold(path, purpose); });
-    return held;
-}
-
-// Anyone who can answer in the update server's place, or put a file in the folder, could have
-// a program of theirs started: with a pin, only the publisher's signature lets an updater in.
-// Only a verdict on the file's content refuses it: a check that cannot run fails the step like
-// any file step (after waiting while the file is busy), and the file stays.
-bool frmLaunch::IsAcceptableUpdater(platform::HeldFile& file, const std::string& path,
-                                    double announcedLength) {
-    platform::FileHead head;
-    WhileBusy("reading", path, [&] { head = file.ReadHead(kImageHeadBytes); });
-    ImageVerdict verdict;
-    if (announcedLength != download::kUnknownLength &&
-        static_cast<double>(head.size) != announcedLength) {
-        verdict.reason = std::to_string(head.size) + " bytes, not the " +
-                         FormatLength(announcedLength) + " announced";
-    } else {
-        verdict = checkUpdater_(head.bytes, head.size);
-    }
-    log_.Line(FileNameOf(path) + (verdict.whole ? " is whole: " : " is not whole: ") +
-              verdict.reason);
-    if (!verdict.whole || !publisher_) return verdict.whole;
-
-    PublisherVerdict signer;
-    WhileBusy("checking", path, [&] { signer = publisher_->Check(file, path); });
-    log_.Line(FileNameOf(path) +
-              (signer.pinned ? " is signed by the publisher " : " is not from the publisher: ") +
-              signer.reason);
-    return signer.pinned;
-}
-
-// The body is written to a partial file that only the `downloaded` handler moves to
-// LocalFile, so a transfer that fails or is cut short (with a length announced) never leaves
-// an updater behind; whatever way FetchFile ends, the partial file goes. A transfer cut after
-// body bytes resumes, a connection that could not be made is made again and a busy host is
-// asked again: each try is started and judged by the road (download_road.h), and the wait
-// on DownloadWait ends with it. Every wait here dispatches events, so the watchdog's two
-// timers rule it, pauses between tries included: a server that keeps sending just enough to
-// restart the watchdog still meets the download's ceiling.
+// The road (download_road.h) owns the fetch; after it, the wait sees its end within a step,
+// and the sequence pauses.
 void frmLaunch::FetchFile(const std::string& RemotePath, const std::string& LocalFile) {
-    try {
-        if (FileExist(LocalFile, platform::kAttrNormal)) RemoveFile(LocalFile);
-        downloadTarget_ = LocalFile;
-        partialFile_ = PartialFileFor(LocalFile);
-        RemovePartialFile();  // a transfer cut short in an earlier start is never continued
-        GorDownload1.fileName(partialFile_);
-        GorDownload1.URL(UpdateHost + RemotePath);
-        // After the road, the wait sees its end within a step, and the sequence pauses.
-        road_.Begin(std::string("http://") + UpdateHost + RemotePath,
-                    kWaitStep + kPauseAfterDownload);
-        do {
-            DownloadWait = kTransferPending;
-            road_.StartTry();
-            while (DownloadWait > 0) Pausetime(kWaitStep);
-        } while (road_.Again());
-        RemovePartialFile();  // what an unfinished transfer left; a finished one moved it
-    } catch (const std::exception& failure) {
-        // Swallowed: the sequence's own existence test tells whether the updater arrived. A
-        // transfer still running would keep writing the partial file: it is stopped first.
-        log_.Line("download failed: " + LaunchLog::Failure(failure));
-        SkipOnFailure(this, "stopping the transfer", [&] { GorDownload1.Cancel_Download(); });
-        if (!partialFile_.empty())
-            SkipOnFailure(this, "removing the partial file", [&] { RemovePartialFile(); });
-    }
+    road_.Fetch(UpdateHost + RemotePath, LocalFile, kWaitStep + kPauseAfterDownload);
 }
 
-// Our own leftover goes whatever its attributes: a hidden or read-only partial file that
-// FileExist would not see must not be continued either. One that cannot be removed fails
-// FetchFile (no transfer, so the sequence reports "Error Downloading").
-void frmLaunch::RemovePartialFile() {
-    try {
-        WhileBusy("removing", partialFile_, [&] { files_.Remove(partialFile_); });
-    } catch (const std::system_error& failure) {
-        if (failure.code() != std::errc::no_such_file_or_directory) throw;
-    }
+void frmLaunch::AwaitTry(const std::function<void()>& start) {
+    DownloadWait = kTransferPending;
+    start();
+    while (DownloadWait > 0) Pausetime(kWaitStep);
 }
 
 void frmLaunch::Timer1_Timer(const std::string& why) {
@@ -180,14 +91,11 @@ void frmLaunch::Timer1_Timer(const std::string& why) {
 // file removed (which may wait for a busy file): the program ends, and nothing of a transfer
 // that went silent may stay behind.
 void frmLaunch::Terminate(const std::string& why) {
-    updater_.reset();  // nothing starts now
+    hold_.LetGo();  // nothing starts now
     log_.Line(why);
     lblStatus.ForeColor(window::kStatusFailureColor);
     lblStatus.Caption("Terminating");
-    if (watchdog_.road() == Watchdog::Road::Download) {
-        SkipOnFailure(this, "stopping the transfer", [&] { GorDownload1.Cancel_Download(); });
-        SkipOnFailure(this, "removing the partial file", [&] { RemovePartialFile(); });
-    }
+    if (watchdog_.road() == Watchdog::Road::Download) road_.Stop();
     Pausetime(kPauseAfterTerminating);
     window_.Unload();
     End(kExitWatchdog);

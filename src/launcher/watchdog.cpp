@@ -1,4 +1,4 @@
-// The window's watchdog: Timer1 armed for a road, restarted by a download's progress.
+// The window's watchdog: its minute armed for a road, restarted by a download's progress.
 #include "launcher/watchdog.h"
 
 #include <algorithm>
@@ -8,23 +8,24 @@
 
 namespace gor::launcher {
 
-Watchdog::Watchdog(platform::EventLoop& loop, Expiry onExpiry)
+Watchdog::Watchdog(platform::EventLoop& loop, Expiry onExpiry, std::function<double()> received)
     : loop_(loop),
       onExpiry_(std::move(onExpiry)),
-      Timer1(loop.CreateTimer(kTimer1IntervalMs, [this] { onExpiry_(ExpiryText()); })),
+      received_(std::move(received)),
+      minute_(loop.CreateTimer(kWatchdogIntervalMs, [this] { onExpiry_(ExpiryText()); })),
       ceiling_(loop.CreateTimer(static_cast<int>(kDownloadCeilingSeconds * 1000),
-                                [this] { onExpiry_(CeilingText(FormatLength(bytes_))); })) {}
+                                [this] { onExpiry_(CeilingText(FormatLength(received_()))); })) {}
 
 void Watchdog::Start(Road road) {
     road_ = road;
     startedAt_ = restartedAt_ = loop_.Now();
-    bytesAtRestart_ = bytes_ = 0;
-    Timer1->SetEnabled(true);
+    bytesAtRestart_ = 0;
+    minute_->SetEnabled(true);
     if (road == Road::Download) ceiling_->SetEnabled(true);
 }
 
 void Watchdog::Stop() {
-    Timer1->SetEnabled(false);
+    minute_->SetEnabled(false);
     if (ceiling_->Enabled()) ceiling_->SetEnabled(false);
 }
 
@@ -33,15 +34,15 @@ void Watchdog::Stop() {
 // second of the previous one, so the silence that ends a download is 59 to 60 seconds long.
 // A file that started again from 0 counts from where it stands: its bytes below the last
 // restart's are new body all the same.
-void Watchdog::Progress(double bytes) {
-    bytes_ = bytes;
+void Watchdog::Progress() {
+    const double bytes = received_();
     bytesAtRestart_ = std::min(bytesAtRestart_, bytes);
     const double now = loop_.Now();
-    if (Timer1->Enabled() && bytes - bytesAtRestart_ >= kLeastProgressBytes &&
+    if (minute_->Enabled() && bytes - bytesAtRestart_ >= kLeastProgressBytes &&
         now - restartedAt_ >= kWatchdogRestartStep) {
         restartedAt_ = now;
         bytesAtRestart_ = bytes;
-        Timer1->SetEnabled(true);
+        minute_->SetEnabled(true);
     }
 }
 
@@ -50,7 +51,7 @@ double Watchdog::Deadline() const {
 }
 
 std::string Watchdog::ExpiryText() const {
-    return road_ == Road::Patch ? PatchTooLongText() : SilenceText(FormatLength(bytes_));
+    return road_ == Road::Patch ? PatchTooLongText() : SilenceText(FormatLength(received_()));
 }
 
 }  // namespace gor::launcher

@@ -53,6 +53,7 @@ TEST(StartUpdater, ThroughTheShellOnlyWhenItAsksForAdministratorRights) {
         rig.Put(kExe, Updater("present"));
         rig.process.needsElevation = true;
         rig.process.consentDeclined = declined;
+        rig.process.atStart = [&] { EXPECT_EQ(rig.files.HandlesOn(kExe), 0); };  // let go first
         EXPECT_EQ(rig.Run(), declined ? launcher::kExitStartFailed : launcher::kExitStarted);
         EXPECT_EQ(TimelineText(rig).find("1 shell " + kStarted) != std::string::npos, !declined);
     }

@@ -377,6 +377,21 @@ TEST(WithTheControl, ProxiesAreTriedInTheirOrderThenDirect) {
         for (std::size_t i = 3; i < expected.size(); ++i) expected[i] = expected[i % 3];
         EXPECT_EQ(connects, expected) << error;
     }
+    // A later road keeps nothing of an earlier one: an answer through the first proxy then
+    // does not hold the next road to it.
+    LaunchRig rig(nullptr, &proxy);
+    ScriptedSocket& peer = *rig.loop.socket;
+    rig.loop.At(0.1, [&peer] { peer.DeliverConnect(); });
+    rig.loop.At(0.2, [&peer] { peer.DeliverData("HTTP/1.1 404 Not Found\r\n\r\n"); });
+    for (double at = 1.1; at < 70; at += 0.5)
+        rig.loop.At(at, [&peer] { peer.DeliverError("failed", ECONNREFUSED); });
+    rig.form.FetchFile("/gorupd.new", kExe);
+    rig.form.FetchFile("/gorupd.new", kExe);
+    std::vector<std::string> connects;
+    std::copy_if(peer.calls.begin(), peer.calls.end(), std::back_inserter(connects),
+                 [](const std::string& c) { return c.starts_with("Connect"); });
+    connects.resize(3);
+    EXPECT_EQ(connects, (std::vector<std::string>{"Connect a 1", "Connect a 1", "Connect b 2"}));
 }
 
 // A script's answer waits for auto-detection only for its share of the bound: the wait wakes

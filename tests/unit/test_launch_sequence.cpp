@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fakes/launch_rig.h"
+#include "launcher/publisher.h"
 #include "launcher/watchdog.h"
 
 namespace gor::test {
@@ -53,6 +54,23 @@ TEST(LaunchRoads, OnlyTheUpdaterPresentStartsItAfterInitializing) {
                                      "1 status=", "1 " + kStarted, "3 end 0"}));
     EXPECT_EQ(rig.form.LaunchStep, 4);
     EXPECT_EQ(rig.window.msgBoxes, 0);
+}
+
+// With a pin, the publisher's check of gorupd.exe (here 0.26 s) runs during that pause.
+TEST(LaunchRoads, PinnedUpdaterIsCheckedDuringThePauseBeforeItsStart) {
+    struct SlowCheck : launcher::PublisherCheck {
+        Timeline* timeline = nullptr;
+        launcher::PublisherVerdict Check(platform::HeldFile&, const std::string&) override {
+            timeline->Note("checked"), timeline->now += 0.26;
+            return {true, "pinned", "pinned"};
+        }
+    } check;
+    LaunchRig rig(&check);
+    check.timeline = &rig.loop.timeline;
+    rig.Put(kExe, Updater("present"));
+    EXPECT_EQ(rig.Run(), kExitStarted);
+    EXPECT_EQ(rig.Timeline(), (Lines{"0 shaped", "0 status=Initializing", "0 show", "0 timer off",
+                                     "0 checked", "1 status=", "1 " + kStarted, "3 end 0"}));
 }
 
 TEST(LaunchRoads, NoUpdaterDownloadsItThenPausesFourSecondsAndStartsIt) {
@@ -109,14 +127,18 @@ TEST(LaunchRoads, NewUpdaterAloneIsRenamedWithoutRemoval) {
     EXPECT_EQ(rig.files.Bytes(kExe), Updater("new"));
 }
 
+// Also a start that fails once the hold was let go: never tried again, even for a busy file.
 TEST(LaunchRoads, UpdaterThatCannotStartEndsSilentlyTwoSecondsLater) {
-    LaunchRig rig;
-    rig.Put(kExe, Updater("that cannot start"));
-    rig.process.startFails = true;
-    EXPECT_EQ(rig.Run(), kExitStartFailed);
-    EXPECT_EQ(rig.Timeline(), (Lines{"0 shaped", "0 status=Initializing", "0 show", "0 timer off",
-                                     "1 status=", "3 end 4"}));
-    EXPECT_EQ(rig.window.msgBoxes, 0);
+    for (const bool onceLetGo : {false, true}) {
+        LaunchRig rig;
+        rig.Put(kExe, Updater("that cannot start"));
+        rig.process.startFails = !onceLetGo;
+        rig.process.failsOnceLetGo = onceLetGo ? EBUSY : 0;
+        EXPECT_EQ(rig.Run(), kExitStartFailed);
+        EXPECT_EQ(rig.Timeline(), (Lines{"0 shaped", "0 status=Initializing", "0 show",
+                                         "0 timer off", "1 status=", "3 end 4"}));
+        EXPECT_EQ(rig.window.msgBoxes, 0);
+    }
 }
 
 TEST(LaunchRoads, PastTheFinalTestAFailingStepIsSkipped) {
@@ -390,12 +412,15 @@ TEST(LaunchWatchdog, StillRunsAfterADownloadErrorUntilTheFinalStage) {
 TEST(LaunchWatchdog, RuleOnTheVirtualClock) {
     VirtualClockLoop loop;
     std::vector<double> expired;
-    launcher::Watchdog watchdog(loop, [&](const std::string&) { expired.push_back(loop.Now()); });
+    double bytes = 0;
+    launcher::Watchdog watchdog(
+        loop, [&](const std::string&) { expired.push_back(loop.Now()); }, [&] { return bytes; });
+    const auto progress = [&](double to) { return [&, to] { bytes = to, watchdog.Progress(); }; };
     watchdog.Start(launcher::Watchdog::Road::Download);
-    loop.At(30, [&] { watchdog.Progress(1023); });   // too little: the minute runs on
-    loop.At(59, [&] { watchdog.Progress(2048); });   // enough: a new minute from 59 s
-    loop.At(60, [&] { watchdog.Progress(0); });      // the file starts again from 0
-    loop.At(100, [&] { watchdog.Progress(1100); });  // enough since then: a new minute
+    loop.At(30, progress(1023));   // too little: the minute runs on
+    loop.At(59, progress(2048));   // enough: a new minute from 59 s
+    loop.At(60, progress(0));      // the file starts again from 0
+    loop.At(100, progress(1100));  // enough since then: a new minute
     while (expired.empty()) loop.DispatchEvents(1e9);
     EXPECT_EQ(expired, std::vector<double>{160});
     EXPECT_EQ(watchdog.ExpiryText(), launcher::SilenceText("1100"));

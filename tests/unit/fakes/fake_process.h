@@ -26,6 +26,7 @@ class FakeProcess : public platform::Process {
         : timeline_(timeline), appPath_(std::move(appPath)) {}
 
     bool startFails = false;       // e.g. the updater is no valid executable
+    int failsOnceLetGo = 0;        // an errno the start fails with after its letGo ran
     bool needsElevation = false;   // only the shell can start it
     bool consentDeclined = false;  // the user says no to the shell's prompt
     bool folderTaken = false;      // another launcher runs in the folder
@@ -49,9 +50,11 @@ class FakeProcess : public platform::Process {
         if (atStart) atStart();
         letGo();
         if (afterLetGo) afterLetGo();
+        if (failsOnceLetGo) throw std::system_error(failsOnceLetGo, std::generic_category());
         timeline_.Note("start " + exePath + " style=" + std::to_string(windowStyle));
     }
     void StartThroughShell(const std::string& exePath, int windowStyle) override {
+        if (atStart) atStart();
         if (consentDeclined) throw std::system_error(ECANCELED, std::generic_category(), exePath);
         timeline_.Note("shell start " + exePath + " style=" + std::to_string(windowStyle));
     }

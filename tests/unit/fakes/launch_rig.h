@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -64,14 +65,20 @@ struct LaunchRig {
     RecordingWindow window{loop.timeline};
     HookedFileSystem files;
     FakeProcess process{loop.timeline, kAppDir};
+    // The test keeps the publisher check; the form only borrows it.
+    std::shared_ptr<launcher::PublisherCheck> borrowed{publisher, [](launcher::PublisherCheck*) {}};
     launcher::frmLaunch form{{loop, window, files, process, launcher::CheckExecutableImage,
-                              publisher, proxy, WholeSteps}};
+                              borrowed, proxy, WholeSteps}};
 
     // Every retry pause at its whole step, so the virtual clock's times stay fixed.
     static double WholeSteps() { return 1; }
 
     // Runs the launch sequence to its end and returns the exit code.
     int Run() {
+        struct Ended {  // however the run ends, a helper thread's work still finishes
+            VirtualClockLoop& loop;
+            ~Ended() { loop.FinishOffLoopWork(); }
+        } ended{loop};
         try {
             form.Form_Load();
         } catch (const ProgramEnded& ended) {

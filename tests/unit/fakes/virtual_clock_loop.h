@@ -92,10 +92,21 @@ class VirtualClockLoop : public platform::EventLoop {
 
     // Runs `task` at the next dispatch, before anything scheduled.
     void Post(std::function<void()> task) override { posted_.push_back(std::move(task)); }
-    // The work at once, as though its thread were done before the next dispatch.
+    // The work at the next dispatch, as though its thread ran while the loop waited, and its
+    // `done` posted after it.
     void RunOffLoop(std::function<void()> work, std::function<void()> done) override {
-        work();
-        Post(std::move(done));
+        offLoop_.push_back(std::move(work));
+        Post([this, at = offLoop_.size() - 1, done = std::move(done)]() mutable {
+            if (offLoop_[at]) std::exchange(offLoop_[at], nullptr)();
+            Post(std::move(done));
+        });
+    }
+    // Work whose thread still runs when the program has ended: it finishes, and what it would
+    // post goes nowhere.
+    void FinishOffLoopWork() {
+        for (auto& work : offLoop_)
+            if (work) std::exchange(work, nullptr)();
+        posted_.clear();
     }
 
     std::unique_ptr<platform::Timer> CreateTimer(int intervalMs,
@@ -116,6 +127,7 @@ class VirtualClockLoop : public platform::EventLoop {
     }
 
   private:
+    std::vector<std::function<void()>> offLoop_;  // work not yet run, by RunOffLoop's order
     double NextDue() const {
         double next = scripted_.empty() ? 1e300 : scripted_.begin()->first;
         for (const FakeTimer* timer : timers_) {
