@@ -31,7 +31,8 @@ enum ExitCode : int {
     kExitStartFailed = 4,    // the updater exists but could not be started
     kExitOtherLauncher = 5,  // another launcher runs in this folder; nothing was done
     // Setting up failed before the box could tell it (WinSock, the window, the failure
-    // handler itself, an exception nothing caught); nothing is shown and nothing logged.
+    // handler itself, an exception nothing caught); nothing is shown, and the log keeps only
+    // what it had written before.
     kExitSetupFailed = 6,
 };
 

@@ -20,14 +20,16 @@ using gor::fuzz::Require;
 using gor::launcher::CheckExecutableImage;
 using gor::launcher::ImageVerdict;
 
-std::uint32_t U32(std::string_view b, std::size_t at) {
+// Little-endian fields; past the end of `b` they read as 0, so the model never over-reads.
+std::uint32_t U32(std::string_view b, std::uint64_t at) {
     std::uint32_t v = 0;
-    for (std::size_t i = 4; i-- > 0;) v = v << 8 | static_cast<unsigned char>(b[at + i]);
+    for (std::size_t i = 4; i-- > 0;)
+        v = v << 8 | (at + i < b.size() ? static_cast<unsigned char>(b[at + i]) : 0u);
     return v;
 }
-std::uint16_t U16(std::string_view b, std::size_t at) {
-    return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) |
-                                      static_cast<unsigned char>(b[at + 1]) << 8);
+std::uint16_t U16(std::string_view b, std::uint64_t at) {
+    return static_cast<std::uint16_t>(
+        U32(b.substr(0, std::min<std::uint64_t>(b.size(), at + 2)), at));
 }
 
 // Judges `file` as the launcher does: by its first bytes, in a buffer of exactly that size,
@@ -47,7 +49,7 @@ std::uint64_t Extent(std::string_view file) {
     const std::uint64_t tableAt = optionalAt + U16(file, peAt + 20);
     std::uint64_t extent = std::max<std::uint64_t>(optionalAt + 2, tableAt + sections * 40ull);
     for (std::uint16_t i = 0; i < sections; ++i) {
-        const std::size_t entry = static_cast<std::size_t>(tableAt) + i * 40u;
+        const std::uint64_t entry = tableAt + i * 40u;
         const std::uint32_t mapped = U32(file, entry + 8), raw = U32(file, entry + 16);
         const std::uint32_t at = U32(file, entry + 20);
         const std::uint64_t used = mapped == 0 ? raw : std::min(raw, mapped);

@@ -34,8 +34,15 @@ constexpr CodeText kOwnTexts[] = {
     {0x800B0109, "signed with a certificate Windows does not trust (CERT_E_UNTRUSTEDROOT)"},
     {0x800B010A,
      "signed with a certificate whose chain ends nowhere Windows knows (CERT_E_CHAINING)"},
-    {0x800B0101, "signed with an expired certificate (CERT_E_EXPIRED)"},
+    // Windows reports a certificate before its first day with the same code as an expired one.
+    {0x800B0101, "signed with a certificate outside its dates (CERT_E_EXPIRED)"},
+    {0x800B0102,
+     "signed with a certificate whose dates lie outside its issuer's "
+     "(CERT_E_VALIDITYPERIODNESTING)"},
+    {0x80096005, "a time stamp that does not verify (TRUST_E_TIME_STAMP)"},
     {0x800B0111, "signed with a distrusted certificate (TRUST_E_EXPLICIT_DISTRUST)"},
+    {0x800B0004, "this machine's policy does not trust the signer (TRUST_E_SUBJECT_NOT_TRUSTED)"},
+    {0x800B010C, "signed with a revoked certificate (CERT_E_REVOKED)"},
     {0x800B0110, "signed with a certificate not for code signing (CERT_E_WRONG_USAGE)"},
     {kErrorVirusInfected,
      "an antivirus program blocked the file: it found a virus or unwanted "
