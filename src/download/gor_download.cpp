@@ -26,7 +26,10 @@ constexpr std::int32_t kDownload = 1;
 
 GorDownload::GorDownload(std::unique_ptr<platform::SocketControl> Winsock1,
                          platform::FileSystem& files)
-    : Winsock1_(std::move(Winsock1)), files_(files), body_(build::kMaxBodyBytes) {
+    : Winsock1_(std::move(Winsock1)),
+      files_(files),
+      answer_(kMaxAnswerHeader),
+      body_(build::kMaxBodyBytes) {
     Winsock1_->SetEventSink(this);
     UserControl_Resize();
 }
@@ -62,8 +65,6 @@ void GorDownload::BeginRequest(std::int32_t mode) {
     EndRequest();
     cancelled_ = false;
     completed_ = false;
-    // Every answer brings its own header, also a download's that follows another download.
-    headersParsed_ = false;
     body_.Reset();
     socketFailure_ = {};
     resumeMismatched_ = false;
@@ -90,18 +91,18 @@ void GorDownload::EndRequest() {
     if (const std::unique_ptr<platform::File> file = std::move(targetFile_)) {
         SkipOnFailure(skipped_, "closing the target file", [&] { file->Close(); });
     }
-    headerStart_.clear();
-    interim_ = 0;
+    // Every answer brings its own head, also a download's that follows another download.
+    answer_.Restart();
     IsExecuting_ = false;
     ++request_;
 }
 
 std::string GorDownload::getheader(const std::string& h_name) {
-    return std::string(answer_.Value(h_name));  // the first field of a name wins
+    return std::string(answer_.head().Value(h_name));  // the first field of a name wins
 }
 
 void GorDownload::ClearAnswer() {
-    answer_.Clear();
+    answer_.ClearHead();
     Responsecode_.clear();
     IsServerOk_ = false;
     Resumesupported_ = false;
@@ -113,17 +114,17 @@ void GorDownload::fillheaders(const std::string& data) {
     if (scan.verdict != HeaderScan::Verdict::Complete) return;  // errorText keeps what it held
     // A malformed header has no fields and no code, so its status is refused.
     SkipOnFailure(skipped_, "reading the answer head",
-                  [&] { answer_.Read(std::string_view(data).substr(0, scan.headerEnd)); });
+                  [&] { answer_.ReadWhole(std::string_view(data).substr(0, scan.headerEnd)); });
     TakeAnswer();
 }
 
 void GorDownload::TakeAnswer() {
-    Responsecode_ = answer_.code();
+    Responsecode_ = answer_.head().code();
     IsServerOk_ = false;
     Resumesupported_ = false;
     // Skipped when it fails, like every step of reading a header.
     SkipOnFailure(skipped_, "judging the status", [&] {
-        StatusVerdict verdict = JudgeStatus(answer_);
+        StatusVerdict verdict = JudgeStatus(answer_.head());
         IsServerOk_ = verdict.IsServerOk;
         Resumesupported_ = verdict.Resumesupported;
         if (verdict.errorText) errorText_ = std::move(*verdict.errorText);
@@ -221,21 +222,22 @@ void GorDownload::KeepSent(std::string_view request) {
 }
 
 void GorDownload::Winsock1_DataArrival(std::int32_t bytesTotal) {
-    std::string_view body;
+    using Verdict = AnswerReader::Step::Verdict;
     try {  // the failure trap of the data path
         Winsock1_->GetData(data_, bytesTotal);
+        if (mode_ == kDownload) TargetFile();  // throws when the download has no file open
+        const AnswerReader::Step step = answer_.Read(data_);
+        if (step.verdict == Verdict::Failed) {
+            ClearAnswer();  // a head that was refused tells nothing
+            throw std::runtime_error(step.failure);
+        }
+        if (step.verdict == Verdict::NeedMore) return;
         if (mode_ == kProbe) {
-            ProbeAnswer();
+            ProbeAnswer();  // a probe ends at its head: no body comes after it
             return;
         }
-        TargetFile();  // throws when the download has no file open
-        body = data_;
-        if (!headersParsed_) {
-            std::size_t headerEnd = 0;
-            if (!CollectAnswerHeader(headerEnd)) return;
-            if (!DownloadAnswerHeader(headerEnd, body)) return;
-        }
-        WriteBody(body);
+        if (step.verdict == Verdict::HeadReady && !DownloadAnswerHeader()) return;
+        WriteBody(step.body);
     } catch (const std::exception& failure) {
         DataFailure(failure.what());
         return;
@@ -261,58 +263,12 @@ void GorDownload::Downloaded() {
     SkipOnFailure(skipped_, "the downloaded handler", [&] { Events().downloaded(dfile); });
 }
 
-// Gathers an answer's first bytes until its header's empty line is in, and skips interim
-// answers (100 Continue and the like) before the final one. Returns false while the header is
-// incomplete (the bytes are kept for the next chunk); returns true with the final answer's
-// start in `data_` and `headerEnd` just past its empty line. Throws when the header outgrows
-// its bound or is malformed.
-bool GorDownload::CollectAnswerHeader(std::size_t& headerEnd) {
-    std::size_t scanned = headerStart_.size();
-    if (scanned > 0) {
-        headerStart_.append(data_);
-        data_.swap(headerStart_);
-        headerStart_.clear();
-    }
-    for (;;) {
-        const HeaderScan scan = ScanAnswerHeader(data_, scanned, kMaxAnswerHeader - interim_);
-        switch (scan.verdict) {
-            case HeaderScan::Verdict::TooLarge:
-                ClearAnswer();
-                throw std::length_error(kHeaderTooLarge);
-            case HeaderScan::Verdict::BadLineEnd:
-                ClearAnswer();
-                throw std::runtime_error(kBadLineEnd);
-            case HeaderScan::Verdict::Incomplete:
-                headerStart_.swap(data_);
-                return false;
-            case HeaderScan::Verdict::Complete:
-                break;
-        }
-        // The one reading of the answer's head: everything after this reads answer_.
-        if (const char* failure = answer_.Read(std::string_view(data_).substr(0, scan.headerEnd))) {
-            ClearAnswer();  // a refused header tells nothing: no code, no fields
-            throw std::runtime_error(failure);
-        }
-        if (!IsInterimStatus(answer_.code())) {
-            headerEnd = scan.bodyStart;
-            return true;
-        }
-        // An interim answer has no body: the next answer starts right after its empty line.
-        interim_ += scan.bodyStart;
-        data_.erase(0, scan.bodyStart);
-        scanned = 0;
-    }
-}
-
 void GorDownload::ProbeAnswer() {
-    std::size_t headerEnd = 0;
-    if (!CollectAnswerHeader(headerEnd)) return;
-    headersParsed_ = false;
     TakeAnswer();
     // The probe reads no body: a coding it could not decode matters to the download alone,
     // and a length that is no number is no length. Lengths in conflict are refused, as a data
     // failure, but only for an accepted status: a refused one is reported alone.
-    const AnnouncedBody announced = ReadAnnouncedBody(answer_);
+    const AnnouncedBody announced = ReadAnnouncedBody(answer_.head());
     if (IsServerOk_ && announced.failure == kConflictingLengths) {
         throw std::runtime_error(announced.failure);
     }
@@ -330,9 +286,9 @@ void GorDownload::ProbeAnswer() {
     Events().headerread();  // the host may call DownloadFile from here: touch nothing after it
 }
 
-// Consumes the header of a download answer. Returns false when its status ended the request;
-// otherwise sets `body` to the bytes after the header.
-bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& body) {
+// Consumes the head of a download answer. Returns false when its status ended the request;
+// otherwise the bytes after it are the body's.
+bool GorDownload::DownloadAnswerHeader() {
     TakeAnswer();
     if (!IsServerOk_) {
         EndRequest();
@@ -343,16 +299,15 @@ bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& 
     // The answer's own framing decides where the body ends; the probe's length only judges a
     // body that runs until the close. Refused framing is a data failure, before anything is
     // written.
-    const DownloadBody framing = FrameDownloadBody(answer_, Resumesupported_, body_.askedFrom(),
+    const AnswerHead& head = answer_.head();
+    const DownloadBody framing = FrameDownloadBody(head, Resumesupported_, body_.askedFrom(),
                                                    contentLength_, build::kMaxBodyBytes);
     if (framing.failure) throw std::runtime_error(framing.failure);
-    const bool foreign =
-        ForeignPiece(answer_.Value("ETag"), answer_.Value("Last-Modified"), IfRange_);
+    const bool foreign = ForeignPiece(head.Value("ETag"), head.Value("Last-Modified"), IfRange_);
     const BodyWriter::Start start = body_.Begin(framing, Resumesupported_, foreign);
     // Another file's piece, or a file that ends inside the bytes held.
     if (start == BodyWriter::Start::Mismatch) ResumeMismatch();
     contentLength_ = framing.end;
-    body = std::string_view(data_).substr(headerEnd);
     if (start == BodyWriter::Start::FromStart) {
         // The server ignored the range and sends the whole resource: write it from the start,
         // and drop the old bytes so none remain past the new end.
@@ -360,7 +315,6 @@ bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& 
         file.Seek(0);
         file.Truncate(0);
     }
-    headersParsed_ = true;
     return true;
 }
 
@@ -391,6 +345,7 @@ void GorDownload::DataFailure(const char* what) {
 }
 
 void GorDownload::Winsock1_Close() {
+    const bool headRead = answer_.HeadRead();
     EndRequest();
     if (mode_ != kDownload) {
         // The probe's answer never came whole (a handled one closes the socket itself).
@@ -400,7 +355,7 @@ void GorDownload::Winsock1_Close() {
     // A body without a length of its own ends at the server's close, but only once the
     // answer's header was accepted: a close before that is never a finished download, nor is
     // one before a chunked body's last chunk. A length the probe announced must be met.
-    if (headersParsed_ && body_.EndsAtClose() && body_.Complete(/*closed=*/true)) {
+    if (headRead && body_.EndsAtClose() && body_.Complete(/*closed=*/true)) {
         Downloaded();
     } else if (!completed_ && !cancelled_) {
         // Also a body read to the close that falls short of a length known from elsewhere: cut

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "download/answer_reader.h"
 #include "download/body_framing.h"
 #include "download/body_writer.h"
 #include "download/response.h"
@@ -120,7 +121,7 @@ class GorDownload : private platform::SocketEvents {
     // bytes held (kResumeMismatch): the control has emptied the target file.
     bool resumeMismatched() const { return resumeMismatched_; }
     // The last parsed answer's status line ("HTTP/1.1 200 OK"), for the host's log.
-    std::string_view statusLine() const { return answer_.statusLine(); }
+    std::string_view statusLine() const { return answer_.head().statusLine(); }
 
   private:
     // Socket notifications, passed on to the handlers below.
@@ -139,9 +140,8 @@ class GorDownload : private platform::SocketEvents {
     void UserControl_Resize();
 
     // Steps of the data path, run inside Winsock1_DataArrival's failure trap.
-    bool CollectAnswerHeader(std::size_t& headerEnd);
     void ProbeAnswer();
-    bool DownloadAnswerHeader(std::size_t headerEnd, std::string_view& body);
+    bool DownloadAnswerHeader();
     void WriteBody(std::string_view received);
     void DataFailure(const char* description);
     void Downloaded();
@@ -152,13 +152,13 @@ class GorDownload : private platform::SocketEvents {
     // are set for `mode` (kProbe or kDownload), and the socket starts connecting.
     void BeginRequest(std::int32_t mode);
     // One way out of a request: the steps every ending shares, in this order: the socket
-    // closed, the target file closed, a partly collected header dropped, IsExecuting cleared,
+    // closed, the target file closed, the answer's reading restarted, IsExecuting cleared,
     // the request serial moved on. None of them fails. The caller raises
     // the ending's event right after (none for the quiet endings), and touches nothing else.
     void EndRequest();
     // What an answer without a header says: no fields, no code, nothing accepted.
     void ClearAnswer();
-    // Responsecode, IsServerOk, Resumesupported and errorText from the head in answer_.
+    // Responsecode, IsServerOk, Resumesupported and errorText from the last head read.
     void TakeAnswer();
 
     platform::File& TargetFile();
@@ -192,16 +192,14 @@ class GorDownload : private platform::SocketEvents {
 
     std::int32_t mode_ = 0;  // 0 header probe, 1 download
     std::unique_ptr<platform::File> targetFile_;
-    AnswerHead answer_;  // the last answer's head, read once
-    bool cancelled_ = false, completed_ = false, headersParsed_ = false;
+    AnswerReader answer_;  // the current answer's head, and the last one read
+    bool cancelled_ = false, completed_ = false;
     // Moved on by every start and end of a request. A handler that raised an event compares
     // the serial before and after: when it moved, the host started or ended a request from
     // inside its event handler, and the rest of the old request's handling leaves it alone.
     std::uint32_t request_ = 0;
-    BodyWriter body_;          // the download answer's body, from its bytes to the file's
-    std::size_t interim_ = 0;  // bytes of interim answers skipped before the final one
-    std::string data_;         // the chunk being handled; its capacity is reused chunk after chunk
-    std::string headerStart_;  // an answer's first bytes while its header is still incomplete
+    BodyWriter body_;   // the download answer's body, from its bytes to the file's
+    std::string data_;  // the chunk being handled; its capacity is reused chunk after chunk
 };
 
 }  // namespace gor::download
