@@ -103,9 +103,9 @@ std::string GorDownload::getheader(const std::string& h_name) {
 
 void GorDownload::ClearAnswer() {
     answer_.ClearHead();
-    Responsecode_.clear();
-    IsServerOk_ = false;
-    Resumesupported_ = false;
+    reported_.Responsecode.clear();
+    reported_.IsServerOk = false;
+    reported_.Resumesupported = false;
 }
 
 void GorDownload::fillheaders(const std::string& data) {
@@ -119,15 +119,15 @@ void GorDownload::fillheaders(const std::string& data) {
 }
 
 void GorDownload::TakeAnswer() {
-    Responsecode_ = answer_.head().code();
-    IsServerOk_ = false;
-    Resumesupported_ = false;
+    reported_.Responsecode = answer_.head().code();
+    reported_.IsServerOk = false;
+    reported_.Resumesupported = false;
     // Skipped when it fails, like every step of reading a header.
     SkipOnFailure(skipped_, "judging the status", [&] {
         StatusVerdict verdict = JudgeStatus(answer_.head());
-        IsServerOk_ = verdict.IsServerOk;
-        Resumesupported_ = verdict.Resumesupported;
-        if (verdict.errorText) errorText_ = std::move(*verdict.errorText);
+        reported_.IsServerOk = verdict.IsServerOk;
+        reported_.Resumesupported = verdict.Resumesupported;
+        if (verdict.errorText) reported_.errorText = std::move(*verdict.errorText);
     });
 }
 
@@ -247,7 +247,7 @@ void GorDownload::Winsock1_DataArrival(std::int32_t bytesTotal) {
     const std::uint32_t request = request_;
     const std::uint64_t n = body_.Position();
     SkipOnFailure(skipped_, "the Progress handler",
-                  [&] { Events().Progress(static_cast<double>(n), contentLength_); });
+                  [&] { Events().Progress(static_cast<double>(n), reported_.contentLength); });
     // A host that cancelled, restarted or otherwise ended the request from inside Progress has
     // had the last word: nothing more is done or raised for it.
     if (request != request_) return;
@@ -269,20 +269,20 @@ void GorDownload::ProbeAnswer() {
     // and a length that is no number is no length. Lengths in conflict are refused, as a data
     // failure, but only for an accepted status: a refused one is reported alone.
     const AnnouncedBody announced = ReadAnnouncedBody(answer_.head());
-    if (IsServerOk_ && announced.failure == kConflictingLengths) {
+    if (reported_.IsServerOk && announced.failure == kConflictingLengths) {
         throw std::runtime_error(announced.failure);
     }
     const double length = announced.failure ? kUnknownLength : announced.length;
     EndRequest();  // the rest of this answer is never read
-    if (!IsServerOk_) {
+    if (!reported_.IsServerOk) {
         const std::uint32_t request = request_;
-        const std::string description = errorText_;
+        const std::string description = reported_.errorText;
         Events().DownloadError(description, true);
         // A host that started a new request from its handler owns the socket now.
         if (request != request_) return;
         Winsock1_->Close();
     }
-    contentLength_ = length;
+    reported_.contentLength = length;
     Events().headerread();  // the host may call DownloadFile from here: touch nothing after it
 }
 
@@ -290,9 +290,9 @@ void GorDownload::ProbeAnswer() {
 // otherwise the bytes after it are the body's.
 bool GorDownload::DownloadAnswerHeader() {
     TakeAnswer();
-    if (!IsServerOk_) {
+    if (!reported_.IsServerOk) {
         EndRequest();
-        const std::string description = errorText_;
+        const std::string description = reported_.errorText;
         Events().DownloadError(description, true);
         return false;
     }
@@ -300,14 +300,15 @@ bool GorDownload::DownloadAnswerHeader() {
     // body that runs until the close. Refused framing is a data failure, before anything is
     // written.
     const AnswerHead& head = answer_.head();
-    const DownloadBody framing = FrameDownloadBody(head, Resumesupported_, body_.askedFrom(),
-                                                   contentLength_, build::kMaxBodyBytes);
+    const DownloadBody framing =
+        FrameDownloadBody(head, reported_.Resumesupported, body_.askedFrom(),
+                          reported_.contentLength, build::kMaxBodyBytes);
     if (framing.failure) throw std::runtime_error(framing.failure);
     const bool foreign = ForeignPiece(head.Value("ETag"), head.Value("Last-Modified"), IfRange_);
-    const BodyWriter::Start start = body_.Begin(framing, Resumesupported_, foreign);
+    const BodyWriter::Start start = body_.Begin(framing, reported_.Resumesupported, foreign);
     // Another file's piece, or a file that ends inside the bytes held.
     if (start == BodyWriter::Start::Mismatch) ResumeMismatch();
-    contentLength_ = framing.end;
+    reported_.contentLength = framing.end;
     if (start == BodyWriter::Start::FromStart) {
         // The server ignored the range and sends the whole resource: write it from the start,
         // and drop the old bytes so none remain past the new end.

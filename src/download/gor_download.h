@@ -56,10 +56,10 @@ class GorDownload : private platform::SocketEvents {
     const std::string& fileName() const { return fileName_; }
     void fileName(const std::string& vNewValue) { fileName_ = vNewValue; }
     bool IsExecuting() const { return IsExecuting_; }
-    bool IsServerOk() const { return IsServerOk_; }
-    bool Resumesupported() const { return Resumesupported_; }
+    bool IsServerOk() const { return reported_.IsServerOk; }
+    bool Resumesupported() const { return reported_.Resumesupported; }
     bool Resuming() const { return Resuming_; }
-    const std::string& Responsecode() const { return Responsecode_; }
+    const std::string& Responsecode() const { return reported_.Responsecode; }
     // The validator (an ETag or a Last-Modified date) of the file the target's bytes came from,
     // sent as "If-Range" with a resumed request, so that a file that changed on the server
     // comes whole (200) instead of as a piece to splice on. Empty: none is sent.
@@ -100,8 +100,8 @@ class GorDownload : private platform::SocketEvents {
     // The length the probe learnt; once a download answer is accepted, the write position
     // that its body must reach (which the probe's length, when there was one, has judged);
     // kUnknownLength: nothing announced one.
-    double contentLength() const { return contentLength_; }
-    const std::string& errorText() const { return errorText_; }
+    double contentLength() const { return reported_.contentLength; }
+    const std::string& errorText() const { return reported_.errorText; }
     const std::string& host() const { return server_.host; }
     const std::string& port() const { return server_.port; }
     const std::string& path() const { return path_; }
@@ -176,11 +176,19 @@ class GorDownload : private platform::SocketEvents {
     std::string URL_, fileName_;
     Endpoint server_;  // the URL's host and port
     std::string path_;
-    bool IsExecuting_ = false, IsServerOk_ = false, Resumesupported_ = false, Resuming_ = false;
-    std::string Responsecode_, IfRange_;
+    bool IsExecuting_ = false, Resuming_ = false;
+    std::string IfRange_;
     Endpoint proxy_;  // an empty host: none
-    double contentLength_ = 0;
-    std::string errorText_;
+    // What the control tells of the answers it reads, by the names its properties give them:
+    // the last head's status and what it means, the last refusal's description, and the length
+    // the body must reach. The status parts are taken together (TakeAnswer) and cleared
+    // together (ClearAnswer).
+    struct {
+        std::string Responsecode;
+        bool IsServerOk = false, Resumesupported = false;
+        std::string errorText;
+        double contentLength = 0;
+    } reported_;
     struct {
         std::string line, fields;
     } sent_;                                 // sentLine and sentFields
