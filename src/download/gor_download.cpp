@@ -66,10 +66,7 @@ void GorDownload::BeginRequest(std::int32_t mode) {
     cancelled_ = false;
     completed_ = false;
     body_.Reset();
-    socketFailure_ = {};
-    resumeMismatched_ = false;
-    sent_.line.clear();
-    sent_.fields.clear();
+    record_ = {};
     IsExecuting_ = true;
     mode_ = mode;
     if (proxy_.host.empty()) {
@@ -161,7 +158,7 @@ void GorDownload::OnClose() {
 // Error event gives it: its system code (every WinSock, errno and getaddrinfo code fits the 16
 // bits; another reads as 0), text, condition and the socket's name.
 void GorDownload::OnError(const platform::SocketFailure& failure) {
-    socketFailure_ = failure;
+    record_.socketFailure = failure;
     const std::int32_t code = failure.systemCode;
     std::string description = failure.text;
     bool cancelDisplay = false;
@@ -211,13 +208,13 @@ void GorDownload::Winsock1_Connect() {
 
 // The request line and the fields that say which bytes were asked for, as they went out.
 void GorDownload::KeepSent(std::string_view request) {
-    sent_.line = request.substr(0, request.find(kLineEnd));
+    record_.sentLine = request.substr(0, request.find(kLineEnd));
     for (std::size_t at = request.find(kLineEnd); at != std::string_view::npos;) {
         const std::size_t start = at + kLineEnd.size();
         at = request.find(kLineEnd, start);
         const std::string_view line = request.substr(start, at - start);
         if (line.starts_with("Range:") || line.starts_with("If-Range:"))
-            sent_.fields.append(sent_.fields.empty() ? "" : ", ").append(line);
+            record_.sentFields.append(record_.sentFields.empty() ? "" : ", ").append(line);
     }
 }
 
@@ -334,7 +331,7 @@ void GorDownload::WriteBody(std::string_view received) {
 // written, and the held bytes go too, so the next try fetches the file whole.
 void GorDownload::ResumeMismatch() {
     TargetFile().Truncate(0);
-    resumeMismatched_ = true;
+    record_.resumeMismatched = true;
     throw std::runtime_error(kResumeMismatch);
 }
 

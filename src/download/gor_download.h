@@ -109,17 +109,17 @@ class GorDownload : private platform::SocketEvents {
     std::string requestTarget() const;
     // What the current request sent, for the host's log: its request line, and its "Range"
     // and "If-Range" fields joined by ", " (empty without them). Both empty until it was sent.
-    const std::string& sentLine() const { return sent_.line; }
-    const std::string& sentFields() const { return sent_.fields; }
+    const std::string& sentLine() const { return record_.sentLine; }
+    const std::string& sentFields() const { return record_.sentFields; }
     // The last socket error's portable condition (a std::errc value; 0 while there was none),
     // for the host's log and its retries, and the system's own code of it, for the log.
     std::int32_t lastSocketCondition() const {
-        return static_cast<std::int32_t>(socketFailure_.condition);
+        return static_cast<std::int32_t>(record_.socketFailure.condition);
     }
-    std::int32_t lastSocketSystemCode() const { return socketFailure_.systemCode; }
+    std::int32_t lastSocketSystemCode() const { return record_.socketFailure.systemCode; }
     // Whether the last request's DownloadError was a resumed piece that does not continue the
     // bytes held (kResumeMismatch): the control has emptied the target file.
-    bool resumeMismatched() const { return resumeMismatched_; }
+    bool resumeMismatched() const { return record_.resumeMismatched; }
     // The last parsed answer's status line ("HTTP/1.1 200 OK"), for the host's log.
     std::string_view statusLine() const { return answer_.head().statusLine(); }
 
@@ -189,11 +189,14 @@ class GorDownload : private platform::SocketEvents {
         std::string errorText;
         double contentLength = 0;
     } reported_;
+    // What the current request did, for the host's log and its retries: what it sent, how its
+    // socket failed, whether its resumed piece did not continue the bytes held. Each request
+    // starts it empty.
     struct {
-        std::string line, fields;
-    } sent_;                                 // sentLine and sentFields
-    platform::SocketFailure socketFailure_;  // the last socket error's
-    bool resumeMismatched_ = false;
+        std::string sentLine, sentFields;
+        platform::SocketFailure socketFailure;
+        bool resumeMismatched = false;
+    } record_;
     struct {
         int width = 0, height = 0;
     } size_;  // in twips
