@@ -55,7 +55,7 @@ void GorDownload::DownloadFile() {
 }
 
 void GorDownload::Cancel_Download() {
-    cancelled_ = true;
+    request_.cancelled = true;
     EndRequest();
     Events().canceled();
 }
@@ -63,12 +63,12 @@ void GorDownload::Cancel_Download() {
 void GorDownload::BeginRequest(std::int32_t mode) {
     // A file still open from an earlier unfinished DownloadFile is closed, not leaked.
     EndRequest();
-    cancelled_ = false;
-    completed_ = false;
+    request_.cancelled = false;
+    request_.completed = false;
     body_.Reset();
     record_ = {};
     IsExecuting_ = true;
-    mode_ = mode;
+    request_.mode = mode;
     if (proxy_.host.empty()) {
         Winsock1_->Connect(server_.host, ParsePort(server_.port).value_or(0));
     } else {
@@ -91,7 +91,7 @@ void GorDownload::EndRequest() {
     // Every answer brings its own head, also a download's that follows another download.
     answer_.Restart();
     IsExecuting_ = false;
-    ++request_;
+    ++request_.serial;
 }
 
 std::string GorDownload::getheader(const std::string& h_name) {
@@ -169,7 +169,7 @@ void GorDownload::OnError(const platform::SocketFailure& failure) {
 
 void GorDownload::Winsock1_Connect() {
     Resuming_ = false;
-    if (mode_ == kDownload && !targetFile_) {
+    if (request_.mode == kDownload && !targetFile_) {
         // DownloadFile could not open its file and has told its caller by throwing; the
         // connection it had already requested is dropped without a second report.
         EndRequest();
@@ -178,7 +178,7 @@ void GorDownload::Winsock1_Connect() {
     try {
         const std::string referrer = Winsock1_->LocalIP();
         std::optional<std::uint64_t> rangeFrom;
-        if (mode_ == kDownload) {
+        if (request_.mode == kDownload) {
             const std::uint64_t length = targetFile_->Length();
             if (length > 0) {
                 // Ask again for the last bytes held, to compare; new bytes go on after them.
@@ -222,14 +222,14 @@ void GorDownload::Winsock1_DataArrival(std::int32_t bytesTotal) {
     using Verdict = AnswerReader::Step::Verdict;
     try {  // the failure trap of the data path
         Winsock1_->GetData(data_, bytesTotal);
-        if (mode_ == kDownload) TargetFile();  // throws when the download has no file open
+        if (request_.mode == kDownload) TargetFile();  // throws when the download has no file open
         const AnswerReader::Step step = answer_.Read(data_);
         if (step.verdict == Verdict::Failed) {
             ClearAnswer();  // a head that was refused tells nothing
             throw std::runtime_error(step.failure);
         }
         if (step.verdict == Verdict::NeedMore) return;
-        if (mode_ == kProbe) {
+        if (request_.mode == kProbe) {
             ProbeAnswer();  // a probe ends at its head: no body comes after it
             return;
         }
@@ -241,20 +241,20 @@ void GorDownload::Winsock1_DataArrival(std::int32_t bytesTotal) {
     }
 
     // The trap is disarmed: from here on a failing step is skipped and the next one runs.
-    const std::uint32_t request = request_;
+    const std::uint32_t request = request_.serial;
     const std::uint64_t n = body_.Position();
     SkipOnFailure(skipped_, "the Progress handler",
                   [&] { Events().Progress(static_cast<double>(n), reported_.contentLength); });
     // A host that cancelled, restarted or otherwise ended the request from inside Progress has
     // had the last word: nothing more is done or raised for it.
-    if (request != request_) return;
+    if (request != request_.serial) return;
     if (body_.Complete(/*closed=*/false)) Downloaded();
 }
 
 // The one way a download ends complete: the request's end, then `downloaded`, whose handler's
 // failure is skipped.
 void GorDownload::Downloaded() {
-    completed_ = true;
+    request_.completed = true;
     EndRequest();
     const std::string dfile = fileName_;
     SkipOnFailure(skipped_, "the downloaded handler", [&] { Events().downloaded(dfile); });
@@ -272,11 +272,11 @@ void GorDownload::ProbeAnswer() {
     const double length = announced.failure ? kUnknownLength : announced.length;
     EndRequest();  // the rest of this answer is never read
     if (!reported_.IsServerOk) {
-        const std::uint32_t request = request_;
+        const std::uint32_t request = request_.serial;
         const std::string description = reported_.errorText;
         Events().DownloadError(description, true);
         // A host that started a new request from its handler owns the socket now.
-        if (request != request_) return;
+        if (request != request_.serial) return;
         Winsock1_->Close();
     }
     reported_.contentLength = length;
@@ -339,15 +339,15 @@ void GorDownload::DataFailure(const char* what) {
     const std::string description = what;
     EndRequest();
     // After Cancel_Download the host hears nothing more.
-    if (!cancelled_) Events().DownloadError(description, false);
+    if (!request_.cancelled) Events().DownloadError(description, false);
 }
 
 void GorDownload::Winsock1_Close() {
     const bool headRead = answer_.HeadRead();
     EndRequest();
-    if (mode_ != kDownload) {
+    if (request_.mode != kDownload) {
         // The probe's answer never came whole (a handled one closes the socket itself).
-        if (!cancelled_) Events().Disconnected();
+        if (!request_.cancelled) Events().Disconnected();
         return;
     }
     // A body without a length of its own ends at the server's close, but only once the
@@ -355,7 +355,7 @@ void GorDownload::Winsock1_Close() {
     // one before a chunked body's last chunk. A length the probe announced must be met.
     if (headRead && body_.EndsAtClose() && body_.Complete(/*closed=*/true)) {
         Downloaded();
-    } else if (!completed_ && !cancelled_) {
+    } else if (!request_.completed && !request_.cancelled) {
         // Also a body read to the close that falls short of a length known from elsewhere: cut
         // by the close as by a reset.
         Events().Disconnected();

@@ -201,16 +201,20 @@ class GorDownload : private platform::SocketEvents {
         int width = 0, height = 0;
     } size_;  // in twips
 
-    std::int32_t mode_ = 0;  // 0 header probe, 1 download
+    // The current request, or the last one once it ended: which it is, how it ended, and its
+    // serial.
+    struct {
+        std::int32_t mode = 0;  // 0 header probe, 1 download
+        bool cancelled = false, completed = false;
+        // Moved on by every start and end of a request. A handler that raised an event compares
+        // the serial before and after: when it moved, the host started or ended a request from
+        // inside its event handler, and the rest of the old request's handling leaves it alone.
+        std::uint32_t serial = 0;
+    } request_;
     std::unique_ptr<platform::File> targetFile_;
     AnswerReader answer_;  // the current answer's head, and the last one read
-    bool cancelled_ = false, completed_ = false;
-    // Moved on by every start and end of a request. A handler that raised an event compares
-    // the serial before and after: when it moved, the host started or ended a request from
-    // inside its event handler, and the rest of the old request's handling leaves it alone.
-    std::uint32_t request_ = 0;
-    BodyWriter body_;   // the download answer's body, from its bytes to the file's
-    std::string data_;  // the chunk being handled; its capacity is reused chunk after chunk
+    BodyWriter body_;      // the download answer's body, from its bytes to the file's
+    std::string data_;     // the chunk being handled; its capacity is reused chunk after chunk
 };
 
 }  // namespace gor::download
