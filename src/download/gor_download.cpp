@@ -26,7 +26,10 @@ constexpr std::int32_t kDownload = 1;
 
 GorDownload::GorDownload(std::unique_ptr<platform::SocketControl> Winsock1,
                          platform::FileSystem& files)
-    : Winsock1_(std::move(Winsock1)), files_(files), body_(build::kMaxBodyBytes) {
+    : Winsock1_(std::move(Winsock1)),
+      files_(files),
+      answer_(kMaxAnswerHeader),
+      body_(build::kMaxBodyBytes) {
     Winsock1_->SetEventSink(this);
     UserControl_Resize();
 }
@@ -52,7 +55,7 @@ void GorDownload::DownloadFile() {
 }
 
 void GorDownload::Cancel_Download() {
-    cancelled_ = true;
+    request_.cancelled = true;
     EndRequest();
     Events().canceled();
 }
@@ -60,17 +63,12 @@ void GorDownload::Cancel_Download() {
 void GorDownload::BeginRequest(std::int32_t mode) {
     // A file still open from an earlier unfinished DownloadFile is closed, not leaked.
     EndRequest();
-    cancelled_ = false;
-    completed_ = false;
-    // Every answer brings its own header, also a download's that follows another download.
-    headersParsed_ = false;
+    request_.cancelled = false;
+    request_.completed = false;
     body_.Reset();
-    socketFailure_ = {};
-    resumeMismatched_ = false;
-    sent_.line.clear();
-    sent_.fields.clear();
+    record_ = {};
     IsExecuting_ = true;
-    mode_ = mode;
+    request_.mode = mode;
     if (proxy_.host.empty()) {
         Winsock1_->Connect(server_.host, ParsePort(server_.port).value_or(0));
     } else {
@@ -90,21 +88,21 @@ void GorDownload::EndRequest() {
     if (const std::unique_ptr<platform::File> file = std::move(targetFile_)) {
         SkipOnFailure(skipped_, "closing the target file", [&] { file->Close(); });
     }
-    headerStart_.clear();
-    interim_ = 0;
+    // Every answer brings its own head, also a download's that follows another download.
+    answer_.Restart();
     IsExecuting_ = false;
-    ++request_;
+    ++request_.serial;
 }
 
 std::string GorDownload::getheader(const std::string& h_name) {
-    return std::string(answer_.Value(h_name));  // the first field of a name wins
+    return std::string(answer_.head().Value(h_name));  // the first field of a name wins
 }
 
 void GorDownload::ClearAnswer() {
-    answer_.Clear();
-    Responsecode_.clear();
-    IsServerOk_ = false;
-    Resumesupported_ = false;
+    answer_.ClearHead();
+    reported_.Responsecode.clear();
+    reported_.IsServerOk = false;
+    reported_.Resumesupported = false;
 }
 
 void GorDownload::fillheaders(const std::string& data) {
@@ -113,20 +111,20 @@ void GorDownload::fillheaders(const std::string& data) {
     if (scan.verdict != HeaderScan::Verdict::Complete) return;  // errorText keeps what it held
     // A malformed header has no fields and no code, so its status is refused.
     SkipOnFailure(skipped_, "reading the answer head",
-                  [&] { answer_.Read(std::string_view(data).substr(0, scan.headerEnd)); });
+                  [&] { answer_.ReadWhole(std::string_view(data).substr(0, scan.headerEnd)); });
     TakeAnswer();
 }
 
 void GorDownload::TakeAnswer() {
-    Responsecode_ = answer_.code();
-    IsServerOk_ = false;
-    Resumesupported_ = false;
+    reported_.Responsecode = answer_.head().code();
+    reported_.IsServerOk = false;
+    reported_.Resumesupported = false;
     // Skipped when it fails, like every step of reading a header.
     SkipOnFailure(skipped_, "judging the status", [&] {
-        StatusVerdict verdict = JudgeStatus(answer_);
-        IsServerOk_ = verdict.IsServerOk;
-        Resumesupported_ = verdict.Resumesupported;
-        if (verdict.errorText) errorText_ = std::move(*verdict.errorText);
+        StatusVerdict verdict = JudgeStatus(answer_.head());
+        reported_.IsServerOk = verdict.IsServerOk;
+        reported_.Resumesupported = verdict.Resumesupported;
+        if (verdict.errorText) reported_.errorText = std::move(*verdict.errorText);
     });
 }
 
@@ -160,7 +158,7 @@ void GorDownload::OnClose() {
 // Error event gives it: its system code (every WinSock, errno and getaddrinfo code fits the 16
 // bits; another reads as 0), text, condition and the socket's name.
 void GorDownload::OnError(const platform::SocketFailure& failure) {
-    socketFailure_ = failure;
+    record_.socketFailure = failure;
     const std::int32_t code = failure.systemCode;
     std::string description = failure.text;
     bool cancelDisplay = false;
@@ -171,7 +169,7 @@ void GorDownload::OnError(const platform::SocketFailure& failure) {
 
 void GorDownload::Winsock1_Connect() {
     Resuming_ = false;
-    if (mode_ == kDownload && !targetFile_) {
+    if (request_.mode == kDownload && !targetFile_) {
         // DownloadFile could not open its file and has told its caller by throwing; the
         // connection it had already requested is dropped without a second report.
         EndRequest();
@@ -180,7 +178,7 @@ void GorDownload::Winsock1_Connect() {
     try {
         const std::string referrer = Winsock1_->LocalIP();
         std::optional<std::uint64_t> rangeFrom;
-        if (mode_ == kDownload) {
+        if (request_.mode == kDownload) {
             const std::uint64_t length = targetFile_->Length();
             if (length > 0) {
                 // Ask again for the last bytes held, to compare; new bytes go on after them.
@@ -210,149 +208,104 @@ void GorDownload::Winsock1_Connect() {
 
 // The request line and the fields that say which bytes were asked for, as they went out.
 void GorDownload::KeepSent(std::string_view request) {
-    sent_.line = request.substr(0, request.find(kLineEnd));
+    record_.sentLine = request.substr(0, request.find(kLineEnd));
     for (std::size_t at = request.find(kLineEnd); at != std::string_view::npos;) {
         const std::size_t start = at + kLineEnd.size();
         at = request.find(kLineEnd, start);
         const std::string_view line = request.substr(start, at - start);
         if (line.starts_with("Range:") || line.starts_with("If-Range:"))
-            sent_.fields.append(sent_.fields.empty() ? "" : ", ").append(line);
+            record_.sentFields.append(record_.sentFields.empty() ? "" : ", ").append(line);
     }
 }
 
 void GorDownload::Winsock1_DataArrival(std::int32_t bytesTotal) {
-    std::string_view body;
+    using Verdict = AnswerReader::Step::Verdict;
     try {  // the failure trap of the data path
         Winsock1_->GetData(data_, bytesTotal);
-        if (mode_ == kProbe) {
-            ProbeAnswer();
+        if (request_.mode == kDownload) TargetFile();  // throws when the download has no file open
+        const AnswerReader::Step step = answer_.Read(data_);
+        if (step.verdict == Verdict::Failed) {
+            ClearAnswer();  // a head that was refused tells nothing
+            throw std::runtime_error(step.failure);
+        }
+        if (step.verdict == Verdict::NeedMore) return;
+        if (request_.mode == kProbe) {
+            ProbeAnswer();  // a probe ends at its head: no body comes after it
             return;
         }
-        TargetFile();  // throws when the download has no file open
-        body = data_;
-        if (!headersParsed_) {
-            std::size_t headerEnd = 0;
-            if (!CollectAnswerHeader(headerEnd)) return;
-            if (!DownloadAnswerHeader(headerEnd, body)) return;
-        }
-        WriteBody(body);
+        if (step.verdict == Verdict::HeadReady && !DownloadAnswerHeader()) return;
+        WriteBody(step.body);
     } catch (const std::exception& failure) {
         DataFailure(failure.what());
         return;
     }
 
     // The trap is disarmed: from here on a failing step is skipped and the next one runs.
-    const std::uint32_t request = request_;
+    const std::uint32_t request = request_.serial;
     const std::uint64_t n = body_.Position();
     SkipOnFailure(skipped_, "the Progress handler",
-                  [&] { Events().Progress(static_cast<double>(n), contentLength_); });
+                  [&] { Events().Progress(static_cast<double>(n), reported_.contentLength); });
     // A host that cancelled, restarted or otherwise ended the request from inside Progress has
     // had the last word: nothing more is done or raised for it.
-    if (request != request_) return;
+    if (request != request_.serial) return;
     if (body_.Complete(/*closed=*/false)) Downloaded();
 }
 
 // The one way a download ends complete: the request's end, then `downloaded`, whose handler's
 // failure is skipped.
 void GorDownload::Downloaded() {
-    completed_ = true;
+    request_.completed = true;
     EndRequest();
     const std::string dfile = fileName_;
     SkipOnFailure(skipped_, "the downloaded handler", [&] { Events().downloaded(dfile); });
 }
 
-// Gathers an answer's first bytes until its header's empty line is in, and skips interim
-// answers (100 Continue and the like) before the final one. Returns false while the header is
-// incomplete (the bytes are kept for the next chunk); returns true with the final answer's
-// start in `data_` and `headerEnd` just past its empty line. Throws when the header outgrows
-// its bound or is malformed.
-bool GorDownload::CollectAnswerHeader(std::size_t& headerEnd) {
-    std::size_t scanned = headerStart_.size();
-    if (scanned > 0) {
-        headerStart_.append(data_);
-        data_.swap(headerStart_);
-        headerStart_.clear();
-    }
-    for (;;) {
-        const HeaderScan scan = ScanAnswerHeader(data_, scanned, kMaxAnswerHeader - interim_);
-        switch (scan.verdict) {
-            case HeaderScan::Verdict::TooLarge:
-                ClearAnswer();
-                throw std::length_error(kHeaderTooLarge);
-            case HeaderScan::Verdict::BadLineEnd:
-                ClearAnswer();
-                throw std::runtime_error(kBadLineEnd);
-            case HeaderScan::Verdict::Incomplete:
-                headerStart_.swap(data_);
-                return false;
-            case HeaderScan::Verdict::Complete:
-                break;
-        }
-        // The one reading of the answer's head: everything after this reads answer_.
-        if (const char* failure = answer_.Read(std::string_view(data_).substr(0, scan.headerEnd))) {
-            ClearAnswer();  // a refused header tells nothing: no code, no fields
-            throw std::runtime_error(failure);
-        }
-        if (!IsInterimStatus(answer_.code())) {
-            headerEnd = scan.bodyStart;
-            return true;
-        }
-        // An interim answer has no body: the next answer starts right after its empty line.
-        interim_ += scan.bodyStart;
-        data_.erase(0, scan.bodyStart);
-        scanned = 0;
-    }
-}
-
 void GorDownload::ProbeAnswer() {
-    std::size_t headerEnd = 0;
-    if (!CollectAnswerHeader(headerEnd)) return;
-    headersParsed_ = false;
     TakeAnswer();
     // The probe reads no body: a coding it could not decode matters to the download alone,
     // and a length that is no number is no length. Lengths in conflict are refused, as a data
     // failure, but only for an accepted status: a refused one is reported alone.
-    const AnnouncedBody announced = ReadAnnouncedBody(answer_);
-    if (IsServerOk_ && announced.failure == kConflictingLengths) {
+    const AnnouncedBody announced = ReadAnnouncedBody(answer_.head());
+    if (reported_.IsServerOk && announced.failure == kConflictingLengths) {
         throw std::runtime_error(announced.failure);
     }
     const double length = announced.failure ? kUnknownLength : announced.length;
     EndRequest();  // the rest of this answer is never read
-    if (!IsServerOk_) {
-        const std::uint32_t request = request_;
-        const std::string description = errorText_;
+    if (!reported_.IsServerOk) {
+        const std::uint32_t request = request_.serial;
+        const std::string description = reported_.errorText;
         Events().DownloadError(description, true);
         // A host that started a new request from its handler owns the socket now.
-        if (request != request_) return;
+        if (request != request_.serial) return;
         Winsock1_->Close();
     }
-    contentLength_ = length;
+    reported_.contentLength = length;
     Events().headerread();  // the host may call DownloadFile from here: touch nothing after it
 }
 
-// Consumes the header of a download answer. Returns false when its status ended the request;
-// otherwise sets `body` to the bytes after the header.
-bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& body) {
+// Consumes the head of a download answer. Returns false when its status ended the request;
+// otherwise the bytes after it are the body's.
+bool GorDownload::DownloadAnswerHeader() {
     TakeAnswer();
-    if (!IsServerOk_) {
+    if (!reported_.IsServerOk) {
         EndRequest();
-        const std::string description = errorText_;
+        const std::string description = reported_.errorText;
         Events().DownloadError(description, true);
         return false;
     }
     // The answer's own framing decides where the body ends; the probe's length only judges a
     // body that runs until the close. Refused framing is a data failure, before anything is
     // written.
-    const DownloadBody framing = FrameDownloadBody(answer_, Resumesupported_, body_.askedFrom(),
-                                                   contentLength_, build::kMaxBodyBytes);
+    const AnswerHead& head = answer_.head();
+    const DownloadBody framing =
+        FrameDownloadBody(head, reported_.Resumesupported, body_.askedFrom(),
+                          reported_.contentLength, build::kMaxBodyBytes);
     if (framing.failure) throw std::runtime_error(framing.failure);
-    const bool foreign =
-        ForeignPiece(answer_.Value("ETag"), answer_.Value("Last-Modified"), IfRange_);
-    const BodyWriter::Start start = body_.Begin(framing, Resumesupported_, foreign);
+    const bool foreign = ForeignPiece(head.Value("ETag"), head.Value("Last-Modified"), IfRange_);
+    const BodyWriter::Start start = body_.Begin(framing, reported_.Resumesupported, foreign);
     // Another file's piece, or a file that ends inside the bytes held.
     if (start == BodyWriter::Start::Mismatch) ResumeMismatch();
-    contentLength_ = framing.end;
-    body = std::string_view(data_).substr(headerEnd);
+    reported_.contentLength = framing.end;
     if (start == BodyWriter::Start::FromStart) {
         // The server ignored the range and sends the whole resource: write it from the start,
         // and drop the old bytes so none remain past the new end.
@@ -360,7 +313,6 @@ bool GorDownload::DownloadAnswerHeader(std::size_t headerEnd, std::string_view& 
         file.Seek(0);
         file.Truncate(0);
     }
-    headersParsed_ = true;
     return true;
 }
 
@@ -379,7 +331,7 @@ void GorDownload::WriteBody(std::string_view received) {
 // written, and the held bytes go too, so the next try fetches the file whole.
 void GorDownload::ResumeMismatch() {
     TargetFile().Truncate(0);
-    resumeMismatched_ = true;
+    record_.resumeMismatched = true;
     throw std::runtime_error(kResumeMismatch);
 }
 
@@ -387,22 +339,23 @@ void GorDownload::DataFailure(const char* what) {
     const std::string description = what;
     EndRequest();
     // After Cancel_Download the host hears nothing more.
-    if (!cancelled_) Events().DownloadError(description, false);
+    if (!request_.cancelled) Events().DownloadError(description, false);
 }
 
 void GorDownload::Winsock1_Close() {
+    const bool headRead = answer_.HeadRead();
     EndRequest();
-    if (mode_ != kDownload) {
+    if (request_.mode != kDownload) {
         // The probe's answer never came whole (a handled one closes the socket itself).
-        if (!cancelled_) Events().Disconnected();
+        if (!request_.cancelled) Events().Disconnected();
         return;
     }
     // A body without a length of its own ends at the server's close, but only once the
     // answer's header was accepted: a close before that is never a finished download, nor is
     // one before a chunked body's last chunk. A length the probe announced must be met.
-    if (headersParsed_ && body_.EndsAtClose() && body_.Complete(/*closed=*/true)) {
+    if (headRead && body_.EndsAtClose() && body_.Complete(/*closed=*/true)) {
         Downloaded();
-    } else if (!completed_ && !cancelled_) {
+    } else if (!request_.completed && !request_.cancelled) {
         // Also a body read to the close that falls short of a length known from elsewhere: cut
         // by the close as by a reset.
         Events().Disconnected();

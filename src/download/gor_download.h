@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "download/answer_reader.h"
 #include "download/body_framing.h"
 #include "download/body_writer.h"
 #include "download/response.h"
@@ -55,10 +56,10 @@ class GorDownload : private platform::SocketEvents {
     const std::string& fileName() const { return fileName_; }
     void fileName(const std::string& vNewValue) { fileName_ = vNewValue; }
     bool IsExecuting() const { return IsExecuting_; }
-    bool IsServerOk() const { return IsServerOk_; }
-    bool Resumesupported() const { return Resumesupported_; }
+    bool IsServerOk() const { return reported_.IsServerOk; }
+    bool Resumesupported() const { return reported_.Resumesupported; }
     bool Resuming() const { return Resuming_; }
-    const std::string& Responsecode() const { return Responsecode_; }
+    const std::string& Responsecode() const { return reported_.Responsecode; }
     // The validator (an ETag or a Last-Modified date) of the file the target's bytes came from,
     // sent as "If-Range" with a resumed request, so that a file that changed on the server
     // comes whole (200) instead of as a piece to splice on. Empty: none is sent.
@@ -99,8 +100,8 @@ class GorDownload : private platform::SocketEvents {
     // The length the probe learnt; once a download answer is accepted, the write position
     // that its body must reach (which the probe's length, when there was one, has judged);
     // kUnknownLength: nothing announced one.
-    double contentLength() const { return contentLength_; }
-    const std::string& errorText() const { return errorText_; }
+    double contentLength() const { return reported_.contentLength; }
+    const std::string& errorText() const { return reported_.errorText; }
     const std::string& host() const { return server_.host; }
     const std::string& port() const { return server_.port; }
     const std::string& path() const { return path_; }
@@ -108,19 +109,19 @@ class GorDownload : private platform::SocketEvents {
     std::string requestTarget() const;
     // What the current request sent, for the host's log: its request line, and its "Range"
     // and "If-Range" fields joined by ", " (empty without them). Both empty until it was sent.
-    const std::string& sentLine() const { return sent_.line; }
-    const std::string& sentFields() const { return sent_.fields; }
+    const std::string& sentLine() const { return record_.sentLine; }
+    const std::string& sentFields() const { return record_.sentFields; }
     // The last socket error's portable condition (a std::errc value; 0 while there was none),
     // for the host's log and its retries, and the system's own code of it, for the log.
     std::int32_t lastSocketCondition() const {
-        return static_cast<std::int32_t>(socketFailure_.condition);
+        return static_cast<std::int32_t>(record_.socketFailure.condition);
     }
-    std::int32_t lastSocketSystemCode() const { return socketFailure_.systemCode; }
+    std::int32_t lastSocketSystemCode() const { return record_.socketFailure.systemCode; }
     // Whether the last request's DownloadError was a resumed piece that does not continue the
     // bytes held (kResumeMismatch): the control has emptied the target file.
-    bool resumeMismatched() const { return resumeMismatched_; }
+    bool resumeMismatched() const { return record_.resumeMismatched; }
     // The last parsed answer's status line ("HTTP/1.1 200 OK"), for the host's log.
-    std::string_view statusLine() const { return answer_.statusLine(); }
+    std::string_view statusLine() const { return answer_.head().statusLine(); }
 
   private:
     // Socket notifications, passed on to the handlers below.
@@ -139,9 +140,8 @@ class GorDownload : private platform::SocketEvents {
     void UserControl_Resize();
 
     // Steps of the data path, run inside Winsock1_DataArrival's failure trap.
-    bool CollectAnswerHeader(std::size_t& headerEnd);
     void ProbeAnswer();
-    bool DownloadAnswerHeader(std::size_t headerEnd, std::string_view& body);
+    bool DownloadAnswerHeader();
     void WriteBody(std::string_view received);
     void DataFailure(const char* description);
     void Downloaded();
@@ -152,13 +152,13 @@ class GorDownload : private platform::SocketEvents {
     // are set for `mode` (kProbe or kDownload), and the socket starts connecting.
     void BeginRequest(std::int32_t mode);
     // One way out of a request: the steps every ending shares, in this order: the socket
-    // closed, the target file closed, a partly collected header dropped, IsExecuting cleared,
+    // closed, the target file closed, the answer's reading restarted, IsExecuting cleared,
     // the request serial moved on. None of them fails. The caller raises
     // the ending's event right after (none for the quiet endings), and touches nothing else.
     void EndRequest();
     // What an answer without a header says: no fields, no code, nothing accepted.
     void ClearAnswer();
-    // Responsecode, IsServerOk, Resumesupported and errorText from the head in answer_.
+    // Responsecode, IsServerOk, Resumesupported and errorText from the last head read.
     void TakeAnswer();
 
     platform::File& TargetFile();
@@ -176,32 +176,45 @@ class GorDownload : private platform::SocketEvents {
     std::string URL_, fileName_;
     Endpoint server_;  // the URL's host and port
     std::string path_;
-    bool IsExecuting_ = false, IsServerOk_ = false, Resumesupported_ = false, Resuming_ = false;
-    std::string Responsecode_, IfRange_;
+    bool IsExecuting_ = false, Resuming_ = false;
+    std::string IfRange_;
     Endpoint proxy_;  // an empty host: none
-    double contentLength_ = 0;
-    std::string errorText_;
+    // What the control tells of the answers it reads, by the names its properties give them:
+    // the last head's status and what it means, the last refusal's description, and the length
+    // the body must reach. The status parts are taken together (TakeAnswer) and cleared
+    // together (ClearAnswer).
     struct {
-        std::string line, fields;
-    } sent_;                                 // sentLine and sentFields
-    platform::SocketFailure socketFailure_;  // the last socket error's
-    bool resumeMismatched_ = false;
+        std::string Responsecode;
+        bool IsServerOk = false, Resumesupported = false;
+        std::string errorText;
+        double contentLength = 0;
+    } reported_;
+    // What the current request did, for the host's log and its retries: what it sent, how its
+    // socket failed, whether its resumed piece did not continue the bytes held. Each request
+    // starts it empty.
+    struct {
+        std::string sentLine, sentFields;
+        platform::SocketFailure socketFailure;
+        bool resumeMismatched = false;
+    } record_;
     struct {
         int width = 0, height = 0;
     } size_;  // in twips
 
-    std::int32_t mode_ = 0;  // 0 header probe, 1 download
+    // The current request, or the last one once it ended: which it is, how it ended, and its
+    // serial.
+    struct {
+        std::int32_t mode = 0;  // 0 header probe, 1 download
+        bool cancelled = false, completed = false;
+        // Moved on by every start and end of a request. A handler that raised an event compares
+        // the serial before and after: when it moved, the host started or ended a request from
+        // inside its event handler, and the rest of the old request's handling leaves it alone.
+        std::uint32_t serial = 0;
+    } request_;
     std::unique_ptr<platform::File> targetFile_;
-    AnswerHead answer_;  // the last answer's head, read once
-    bool cancelled_ = false, completed_ = false, headersParsed_ = false;
-    // Moved on by every start and end of a request. A handler that raised an event compares
-    // the serial before and after: when it moved, the host started or ended a request from
-    // inside its event handler, and the rest of the old request's handling leaves it alone.
-    std::uint32_t request_ = 0;
-    BodyWriter body_;          // the download answer's body, from its bytes to the file's
-    std::size_t interim_ = 0;  // bytes of interim answers skipped before the final one
-    std::string data_;         // the chunk being handled; its capacity is reused chunk after chunk
-    std::string headerStart_;  // an answer's first bytes while its header is still incomplete
+    AnswerReader answer_;  // the current answer's head, and the last one read
+    BodyWriter body_;      // the download answer's body, from its bytes to the file's
+    std::string data_;     // the chunk being handled; its capacity is reused chunk after chunk
 };
 
 }  // namespace gor::download
