@@ -10,9 +10,9 @@
 
 #include "build_config.h"
 #include "download/skip_step.h"
-#include "launcher/paths.h"
+#include "launcher/base/paths.h"
+#include "launcher/road/watchdog.h"
 #include "launcher/shape_form.h"
-#include "launcher/watchdog.h"
 #include "window/layout.h"
 
 namespace gor::launcher {

@@ -8,12 +8,12 @@
 #include <string>
 
 #include "download/gor_download.h"
-#include "launcher/download_road.h"
-#include "launcher/executable_image.h"
-#include "launcher/launch_log.h"
-#include "launcher/publisher.h"
-#include "launcher/updater_hold.h"
-#include "launcher/watchdog.h"
+#include "launcher/base/launch_log.h"
+#include "launcher/road/download_road.h"
+#include "launcher/road/watchdog.h"
+#include "launcher/trust/executable_image.h"
+#include "launcher/trust/publisher.h"
+#include "launcher/trust/updater_hold.h"
 #include "platform/event_loop.h"
 #include "platform/file_system.h"
 #include "platform/launcher_window.h"

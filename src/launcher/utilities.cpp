@@ -7,9 +7,9 @@
 #include <system_error>
 
 #include "build_config.h"
-#include "launcher/busy_files.h"
+#include "launcher/base/busy_files.h"
 #include "launcher/frm_launch.h"
-#include "launcher/watchdog.h"
+#include "launcher/road/watchdog.h"
 #include "window/layout.h"
 
 namespace gor::launcher {

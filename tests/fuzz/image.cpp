@@ -11,8 +11,8 @@
 #include <string_view>
 
 #include "fuzz_check.h"
-#include "launcher/executable_image.h"
-#include "launcher/version_resource.h"
+#include "launcher/trust/executable_image.h"
+#include "launcher/trust/version_resource.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "build_config.h"
 #include "download_harness.h"
-#include "launcher/proxy_choice.h"
+#include "launcher/road/proxy_choice.h"
 #include "server_process.h"
 
 extern char** environ;

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "download/http_date.h"
-#include "launcher/download_retries.h"
+#include "launcher/road/download_retries.h"
 
 namespace gor::test {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fakes/launch_rig.h"
-#include "launcher/publisher.h"
+#include "launcher/trust/publisher.h"
 
 namespace gor::test {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "fakes/pe_image.h"
-#include "launcher/executable_image.h"
-#include "launcher/version_resource.h"
+#include "launcher/trust/executable_image.h"
+#include "launcher/trust/version_resource.h"
 
 namespace gor::test {
 namespace {

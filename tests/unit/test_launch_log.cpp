@@ -10,7 +10,7 @@
 
 #include "build_config.h"
 #include "fakes/launch_rig.h"
-#include "launcher/launch_log.h"
+#include "launcher/base/launch_log.h"
 
 namespace gor::test {
 namespace {

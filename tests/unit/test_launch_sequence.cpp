@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "fakes/launch_rig.h"
-#include "launcher/publisher.h"
-#include "launcher/watchdog.h"
+#include "launcher/road/watchdog.h"
+#include "launcher/trust/publisher.h"
 
 namespace gor::test {
 namespace {

@@ -1,7 +1,7 @@
 // The routes to the update host chosen from a proxy settings record, as the log names them.
 #include <gtest/gtest.h>
 
-#include "launcher/proxy_choice.h"
+#include "launcher/road/proxy_choice.h"
 
 namespace gor::launcher {
 namespace {

@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "fakes/launch_rig.h"
-#include "launcher/publisher.h"
+#include "launcher/trust/publisher.h"
 
 namespace gor::launcher {
 namespace {

@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "bitmap.h"
-#include "launcher/executable_image.h"
 #include "launcher/shape_form.h"
+#include "launcher/trust/executable_image.h"
 #include "platform/win32/event_loop_win32.h"
 #include "platform/win32/file_system_win32.h"
 #include "platform/win32/launcher_window_win32.h"

@@ -12,8 +12,8 @@
 #include "fakes/pe_image.h"
 #include "fakes/recording_window.h"
 #include "fakes/virtual_clock_loop.h"
+#include "launcher/base/paths.h"
 #include "launcher/frm_launch.h"
-#include "launcher/paths.h"
 
 namespace gor::test {
 

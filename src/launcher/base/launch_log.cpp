@@ -1,6 +1,6 @@
 // gorlaunch.log: opened and cut at each start after the previous one is set aside, never
 // through a link, one line per step, bounded.
-#include "launcher/launch_log.h"
+#include "launcher/base/launch_log.h"
 
 #include <cmath>
 #include <string>
@@ -8,7 +8,7 @@
 
 #include "download/number_rule.h"
 #include "download/skip_step.h"
-#include "launcher/paths.h"
+#include "launcher/base/paths.h"
 
 namespace gor::launcher {
 

@@ -1,14 +1,14 @@
 // The publisher pin's decision on what the system found: its verdict, the signer's thumbprint
 // against each pinned one, for a verdict on the chain's root or dates what else was verified,
 // and the name and version the publisher gave the file.
-#include "launcher/publisher.h"
+#include "launcher/trust/publisher.h"
 
 #include <algorithm>
 #include <cctype>
 #include <string>
 #include <system_error>
 
-#include "launcher/paths.h"
+#include "launcher/base/paths.h"
 #include "platform/hex_text.h"
 
 namespace gor::launcher {

@@ -1,6 +1,6 @@
 // The structural test of a Windows executable image: DOS header, PE signature, file header,
 // optional header, section table, and the certificate table's place in the file.
-#include "launcher/executable_image.h"
+#include "launcher/trust/executable_image.h"
 
 #include <algorithm>
 

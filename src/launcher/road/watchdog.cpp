@@ -1,10 +1,10 @@
 // The window's watchdog: its minute armed for a road, restarted by a download's progress.
-#include "launcher/watchdog.h"
+#include "launcher/road/watchdog.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "launcher/launch_log.h"
+#include "launcher/base/launch_log.h"
 
 namespace gor::launcher {
 

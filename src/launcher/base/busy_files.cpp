@@ -1,5 +1,5 @@
 // The pauses of the waiting rule for busy files: doubling up to a second, within the budget.
-#include "launcher/busy_files.h"
+#include "launcher/base/busy_files.h"
 
 #include <algorithm>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "launcher/version_resource.h"
+#include "launcher/trust/version_resource.h"
 #include "platform/file_system.h"
 #include "platform/signatures.h"
 

@@ -1,5 +1,5 @@
 // UpdaterHold: opening, judging, renaming and letting go of the updater through one handle.
-#include "launcher/updater_hold.h"
+#include "launcher/trust/updater_hold.h"
 
 #include <exception>
 #include <string>
@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "download/body_framing.h"
-#include "launcher/paths.h"
+#include "launcher/base/paths.h"
 
 namespace gor::launcher {
 

@@ -2,14 +2,14 @@
 // table, the three levels of the resource directory (type, name, language), the data entry,
 // then VS_VERSIONINFO's nested blocks. Every field is read only after its place was checked
 // against the bytes at hand.
-#include "launcher/version_resource.h"
+#include "launcher/trust/version_resource.h"
 
 #include <algorithm>
 #include <cctype>
 #include <optional>
 #include <string_view>
 
-#include "launcher/executable_image.h"
+#include "launcher/trust/executable_image.h"
 
 namespace gor::launcher {
 namespace {

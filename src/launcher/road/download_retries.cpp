@@ -1,5 +1,5 @@
 // The retry rule of a download: which endings are tried again, how often, after what pause.
-#include "launcher/download_retries.h"
+#include "launcher/road/download_retries.h"
 
 #include <algorithm>
 #include <random>

@@ -1,5 +1,5 @@
 // DownloadRoad: the tries of one download, their routes and pauses, and their log lines.
-#include "launcher/download_road.h"
+#include "launcher/road/download_road.h"
 
 #include <cmath>
 #include <exception>
@@ -11,7 +11,7 @@
 #include "download/http_date.h"
 #include "download/resume_validator.h"
 #include "download/skip_step.h"
-#include "launcher/paths.h"
+#include "launcher/base/paths.h"
 #include "platform/socket_control.h"
 
 namespace gor::launcher {

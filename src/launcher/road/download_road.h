@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "download/gor_download.h"
-#include "launcher/busy_files.h"
-#include "launcher/download_retries.h"
-#include "launcher/launch_log.h"
-#include "launcher/proxy_choice.h"
-#include "launcher/watchdog.h"
+#include "launcher/base/busy_files.h"
+#include "launcher/base/launch_log.h"
+#include "launcher/road/download_retries.h"
+#include "launcher/road/proxy_choice.h"
+#include "launcher/road/watchdog.h"
 #include "platform/event_loop.h"
 #include "platform/file_system.h"
 #include "platform/system_proxy.h"

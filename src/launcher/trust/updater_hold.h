@@ -9,10 +9,10 @@
 #include <string>
 #include <string_view>
 
-#include "launcher/busy_files.h"
-#include "launcher/executable_image.h"
-#include "launcher/launch_log.h"
-#include "launcher/publisher.h"
+#include "launcher/base/busy_files.h"
+#include "launcher/base/launch_log.h"
+#include "launcher/trust/executable_image.h"
+#include "launcher/trust/publisher.h"
 #include "platform/event_loop.h"
 #include "platform/file_system.h"
 

@@ -1,6 +1,6 @@
 // Choosing the routes to the update host from the system's proxy settings: which settings
 // decide, the proxy list's entries, Windows' bypass list and curl's no_proxy.
-#include "launcher/proxy_choice.h"
+#include "launcher/road/proxy_choice.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "download/url.h"
-#include "launcher/launch_log.h"
+#include "launcher/base/launch_log.h"
 
 namespace gor::launcher {
 
