@@ -4,21 +4,17 @@
 
 #include <algorithm>
 
+#include "launcher/trust/image_layout.h"
 #include "platform/hex_text.h"
 
 namespace gor::launcher {
 namespace {
 
+using namespace image;  // the format's layout, one home for both readers
+
 // Offsets and sizes of the image format's headers.
 constexpr std::size_t kDosHeaderSize = 0x40;
-constexpr std::size_t kLfanewOffset = 0x3C;
-constexpr std::size_t kFileHeaderSize = 20;  // after the 4-byte signature
-constexpr std::size_t kSectionHeaderSize = 40;
-constexpr std::uint16_t kMagicPe32 = 0x10B;
-constexpr std::uint16_t kMagicPe32Plus = 0x20B;
-// Where NumberOfRvaAndSizes stands in the optional header; the data directories follow it.
-constexpr std::size_t kDirectoryCountPe32 = 92;
-constexpr std::size_t kDirectoryCountPe32Plus = 108;
+constexpr std::size_t kFileHeaderSize = 20;         // after the 4-byte signature
 constexpr std::uint32_t kCertificateDirectory = 4;  // its "address" is a file offset
 // The loader reads a section's raw data in whole sectors and maps it in whole pages.
 constexpr std::uint64_t kSectorBytes = 512;
@@ -29,15 +25,6 @@ struct Machine {
     const char* name;
 };
 constexpr Machine kMachines[] = {{0x014C, "i386"}, {0x8664, "AMD64"}, {0xAA64, "ARM64"}};
-
-std::uint16_t U16(std::string_view b, std::size_t at) {
-    return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) |
-                                      static_cast<unsigned char>(b[at + 1]) << 8);
-}
-std::uint32_t U32(std::string_view b, std::size_t at) {
-    return static_cast<std::uint32_t>(U16(b, at)) | static_cast<std::uint32_t>(U16(b, at + 2))
-                                                        << 16;
-}
 
 // The verdict's reason is its pieces in a row: texts as they are, numbers in decimal. (No
 // printf: it would link a formatting library into the exe for a few numbers.)

@@ -10,16 +10,12 @@
 #include <string_view>
 
 #include "launcher/trust/executable_image.h"
+#include "launcher/trust/image_layout.h"
 
 namespace gor::launcher {
 namespace {
 
-constexpr std::size_t kLfanewOffset = 0x3C;
-constexpr std::size_t kSectionHeaderSize = 40;
-constexpr std::uint16_t kMagicPe32 = 0x10B;
-// Where NumberOfRvaAndSizes stands in each kind of optional header; the directories follow.
-constexpr std::size_t kDirectoryCountPe32 = 92;
-constexpr std::size_t kDirectoryCountPe32Plus = 108;
+using namespace image;  // the format's layout, one home for both readers
 constexpr std::uint32_t kResourceDirectory = 2;
 constexpr std::uint32_t kRtVersion = 16;
 // A directory's header, one of its entries, a data entry.
@@ -40,13 +36,8 @@ struct Bytes {
     bool Has(std::uint64_t at, std::uint64_t count) const {
         return at <= b.size() && count <= b.size() - at;
     }
-    std::uint16_t U16(std::size_t at) const {
-        return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) |
-                                          static_cast<unsigned char>(b[at + 1]) << 8);
-    }
-    std::uint32_t U32(std::size_t at) const {
-        return static_cast<std::uint32_t>(U16(at)) | static_cast<std::uint32_t>(U16(at + 2)) << 16;
-    }
+    std::uint16_t U16(std::size_t at) const { return image::U16(b, at); }
+    std::uint32_t U32(std::size_t at) const { return image::U32(b, at); }
 };
 
 // Where a section's raw data places an address of the image, and how much of it follows.
