@@ -27,9 +27,9 @@ std::string Stamp(double seconds) {
     const auto ms = static_cast<long long>(std::nearbyint(seconds * 1000));
     const std::string fraction = std::to_string(ms % 1000);
     std::string number =
-        std::to_string(ms / 1000) + "." + std::string(3 - fraction.size(), '0') + fraction;
+        Joined({std::to_string(ms / 1000), ".", std::string(3 - fraction.size(), '0'), fraction});
     if (number.size() < kWidth) number.insert(0, kWidth - number.size(), ' ');
-    return "[" + number + "] ";
+    return Joined({"[", number, "] "});
 }
 
 }  // namespace
@@ -104,7 +104,8 @@ std::string LaunchLog::Failure(const std::exception& failure) {
     if (const auto* system = dynamic_cast<const std::system_error*>(&failure)) {
         const std::string code = std::to_string(system->code().value());
         // The Windows layer's texts already end in their code: "Access is denied (5)".
-        if (text.find("(" + code + ")") == std::string::npos) text += " (error " + code + ")";
+        if (text.find(Joined({"(", code, ")"})) == std::string::npos)
+            text += Joined({" (error ", code, ")"});
     }
     return text;
 }

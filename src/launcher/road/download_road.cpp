@@ -29,7 +29,8 @@ std::string PartialFileFor(const std::string& target) {
     const auto dot = target.rfind('.');
     const bool hasExtension =
         dot != std::string::npos && (folderEnd == std::string::npos || dot > folderEnd);
-    return (hasExtension ? target.substr(0, dot) : target) + ".tmp";
+    return Joined(
+        {std::string_view(target).substr(0, hasExtension ? dot : std::string::npos), ".tmp"});
 }
 
 }  // namespace
@@ -69,7 +70,7 @@ void DownloadRoad::Fetch(const std::string& hostAndPath, const std::string& targ
         RemovePartialFile();  // a transfer cut short in an earlier start is never continued
         control_.fileName(partialFile_);
         control_.URL(hostAndPath);
-        Begin("http://" + hostAndPath, reserve);
+        Begin(Joined({"http://", hostAndPath}), reserve);
         do {
             window_.AwaitTry([this] { StartTry(); });
         } while (Again());

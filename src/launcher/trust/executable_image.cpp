@@ -51,7 +51,7 @@ std::uint64_t RoundUp(std::uint64_t value, std::uint64_t unit) {
 
 // A 16-bit field as the format's documentation writes it: 0x014C.
 std::string Hex4(std::uint16_t value) {
-    return "0x" + platform::HexDigits(value, 4);
+    return Joined({"0x", platform::HexDigits(value, 4)});
 }
 
 }  // namespace
