@@ -19,15 +19,16 @@ constexpr const char* kPercentSign = " %";
 // `value` rounded to tenths, half to even as printf's %.1f rounds it ("1.5").
 std::string TenthsText(double value) {
     const auto tenths = static_cast<long long>(std::nearbyint(value * 10));
-    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+    return Joined({std::to_string(tenths / 10), ".", std::to_string(tenths % 10)});
 }
 
 // What the percentage line shows when no percentage can be given: the amount received.
 std::string AmountText(double bytes) {
     constexpr double kKilo = 1024, kMega = 1024 * 1024;
-    if (bytes < kKilo) return std::to_string(static_cast<long long>(std::nearbyint(bytes))) + " B";
-    if (bytes < kMega) return TenthsText(bytes / kKilo) + " KB";
-    return TenthsText(bytes / kMega) + " MB";
+    if (bytes < kKilo)
+        return Joined({std::to_string(static_cast<long long>(std::nearbyint(bytes))), " B"});
+    if (bytes < kMega) return Joined({TenthsText(bytes / kKilo), " KB"});
+    return Joined({TenthsText(bytes / kMega), " MB"});
 }
 
 bool FitsPercent(double value) {

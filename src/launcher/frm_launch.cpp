@@ -69,8 +69,8 @@ const char* ExitMeaning(ExitCode code) {
 }
 
 std::string VersionLine() {
-    return std::to_string(build::kVersionMajor) + "." + std::to_string(build::kVersionMinor) + "." +
-           std::to_string(build::kVersionRevision);
+    return Joined({std::to_string(build::kVersionMajor), ".", std::to_string(build::kVersionMinor),
+                   ".", std::to_string(build::kVersionRevision)});
 }
 
 }  // namespace
@@ -107,8 +107,8 @@ void frmLaunch::Form_Load() try {
     LaunchStep = 1;
     ShapeFormToPicture(window_, window::kTransparentColor);  // the region is the window's now
     AppDir = process_.AppPath();
-    const std::string newUpdater = AppDir + kPathSeparator + "gorupd.new";
-    const std::string updater = AppDir + kPathSeparator + "gorupd.exe";
+    const std::string newUpdater = Joined({AppDir, kPathSeparator, "gorupd.new"});
+    const std::string updater = Joined({AppDir, kPathSeparator, "gorupd.exe"});
 
     // The road is chosen from what the checks found: a broken patch (or, with a pin, one from
     // another publisher) never replaces anything, and such an updater is fetched anew. The
@@ -173,8 +173,8 @@ void frmLaunch::Form_Load() try {
     }
     End(ending);
 } catch (const std::exception& failure) {
-    log_.Line("failure at stage " + std::to_string(LaunchStep) + ": " +
-              LaunchLog::Failure(failure));
+    log_.Line(Joined(
+        {"failure at stage ", std::to_string(LaunchStep), ": ", LaunchLog::Failure(failure)}));
     LaunchFailed();
 }
 
@@ -215,13 +215,13 @@ void frmLaunch::ClaimFolder() {
     try {
         first = process_.ClaimFolder(process_.AppPath());
     } catch (const std::exception& failure) {
-        claimFailure_ = "claiming the folder failed: " + LaunchLog::Failure(failure);
+        claimFailure_ = Joined({"claiming the folder failed: ", LaunchLog::Failure(failure)});
     }
     if (!first) End(kExitOtherLauncher);
 }
 
 void frmLaunch::StepFailed(const char* step, const std::exception& failure) {
-    log_.Line(std::string(step) + " failed: " + LaunchLog::Failure(failure));
+    log_.Line(Joined({step, " failed: ", LaunchLog::Failure(failure)}));
 }
 
 void frmLaunch::OpenLog() {
@@ -229,7 +229,7 @@ void frmLaunch::OpenLog() {
     try {
         folder = process_.AppPath();
     } catch (const std::exception& failure) {
-        unknown = "the launcher's folder is unknown (" + LaunchLog::Failure(failure) + ")";
+        unknown = Joined({"the launcher's folder is unknown (", LaunchLog::Failure(failure), ")"});
     }
     // Before the log is open: a failure here has nowhere to be told.
     SkipOnFailure(nullptr, "opening the log", [&] {
@@ -237,11 +237,12 @@ void frmLaunch::OpenLog() {
         // Windows' rules: the player's own folder keeps that log, and its first line says why.
         if ((!unknown.empty() || !log_.Open(folder)) &&
             log_.Open(files_.PlayerDataFolder(kPlayerLogFolder)))
-            log_.Line((unknown.empty() ? folder + " cannot be written" : unknown) +
-                      ": the log is kept here instead");
+            log_.Line(unknown.empty()
+                          ? Joined({folder, " cannot be written: the log is kept here instead"})
+                          : Joined({unknown, ": the log is kept here instead"}));
     });
-    log_.Line(std::string("gorlaunch ") + build::kVersionText + " in " + folder +
-              ", update server " + build::kUpdateHost);
+    log_.Line(Joined({"gorlaunch ", build::kVersionText, " in ", folder, ", update server ",
+                      build::kUpdateHost}));
     if (!claimFailure_.empty()) log_.Line(claimFailure_);
 }
 
@@ -249,9 +250,9 @@ void frmLaunch::OpenLog() {
 // updater is let go before the box, which may wait on the player for minutes.
 void frmLaunch::LaunchFailed() {
     hold_.LetGo();
-    const std::string text =
-        FirstPartOfMessage(LaunchStep) + std::to_string(LaunchStep) + ")" + "\r\n" + VersionLine();
-    log_.Line("message box: " + text.substr(0, text.find('\r')));
+    const std::string text = Joined(
+        {FirstPartOfMessage(LaunchStep), std::to_string(LaunchStep), ")\r\n", VersionLine()});
+    log_.Line(Joined({"message box: ", std::string_view(text).substr(0, text.find('\r'))}));
     window_.MsgBox(text, kMessageTitle, platform::kMsgExclamationOk);
     Pausetime(kPauseAfterMessage);
     window_.Unload();
@@ -277,13 +278,13 @@ void frmLaunch::StartUpdater(const std::string& path) {
                 process_.Start(path, platform::kNormalFocus, [this] { hold_.LetGo(); });
             } catch (const std::system_error& failure) {
                 if (hold_.Held()) throw;
-                throw std::runtime_error(LaunchLog::Failure(failure) + ", once let go");
+                throw std::runtime_error(Joined({LaunchLog::Failure(failure), ", once let go"}));
             }
         });
     } catch (const std::system_error& failure) {
         if (failure.code() != platform::kNeedsElevation) throw;
-        log_.Line(FileNameOf(path) + " asks for administrator rights (" +
-                  LaunchLog::Failure(failure) + "): starting it through the shell");
+        log_.Line(Joined({FileNameOf(path), " asks for administrator rights (",
+                          LaunchLog::Failure(failure), "): starting it through the shell"}));
         // The shell cannot start it suspended, and what the hold keeps out would meet it while
         // the user is asked (the consent prompt reads the file, and so may the elevated start):
         // it is let go first. Nothing it protects survives that call anyway.
@@ -293,7 +294,7 @@ void frmLaunch::StartUpdater(const std::string& path) {
 }
 
 void frmLaunch::End(ExitCode code) {
-    log_.Line("exit code " + std::to_string(code) + ": " + ExitMeaning(code));
+    log_.Line(Joined({"exit code ", std::to_string(code), ": ", ExitMeaning(code)}));
     process_.End(code);
     // Not reached: Process::End is [[noreturn]]. Should an implementation return all the same,
     // nothing of the sequence may run on after its end.

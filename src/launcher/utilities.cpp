@@ -58,9 +58,8 @@ void frmLaunch::WhileBusy(const char* what, const std::string& path,
                 return writable;
             };
             if (pause <= 0 || !MayPass(failure.code(), writableFileThere)) throw;
-            log_.Line(std::string(what) + " " + FileNameOf(path) +
-                      " waits: " + LaunchLog::Failure(failure) + "; again in " +
-                      std::to_string(std::lround(pause * 1000)) + " ms");
+            log_.Line(Joined({what, " ", FileNameOf(path), " waits: ", LaunchLog::Failure(failure),
+                              "; again in ", std::to_string(std::lround(pause * 1000)), " ms"}));
             WaitUntil(loop_.Now() + pause);
         }
     }

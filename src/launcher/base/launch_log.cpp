@@ -27,9 +27,9 @@ std::string Stamp(double seconds) {
     const auto ms = static_cast<long long>(std::nearbyint(seconds * 1000));
     const std::string fraction = std::to_string(ms % 1000);
     std::string number =
-        std::to_string(ms / 1000) + "." + std::string(3 - fraction.size(), '0') + fraction;
+        Joined({std::to_string(ms / 1000), ".", std::string(3 - fraction.size(), '0'), fraction});
     if (number.size() < kWidth) number.insert(0, kWidth - number.size(), ' ');
-    return "[" + number + "] ";
+    return Joined({"[", number, "] "});
 }
 
 }  // namespace
@@ -90,12 +90,22 @@ std::string FormatLength(double bytes) {
     return download::NumberText(bytes);
 }
 
+std::string Joined(std::initializer_list<std::string_view> parts) {
+    std::size_t size = 0;
+    for (const std::string_view part : parts) size += part.size();
+    std::string text;
+    text.reserve(size);
+    for (const std::string_view part : parts) text += part;
+    return text;
+}
+
 std::string LaunchLog::Failure(const std::exception& failure) {
     std::string text = failure.what();
     if (const auto* system = dynamic_cast<const std::system_error*>(&failure)) {
         const std::string code = std::to_string(system->code().value());
         // The Windows layer's texts already end in their code: "Access is denied (5)".
-        if (text.find("(" + code + ")") == std::string::npos) text += " (error " + code + ")";
+        if (text.find(Joined({"(", code, ")"})) == std::string::npos)
+            text += Joined({" (error ", code, ")"});
     }
     return text;
 }

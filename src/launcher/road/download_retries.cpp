@@ -5,6 +5,8 @@
 #include <random>
 #include <system_error>
 
+#include "launcher/base/launch_log.h"
+
 namespace gor::launcher {
 
 namespace {
@@ -26,7 +28,7 @@ std::optional<double> DownloadRetries::Grant(int& used, int most, const char* na
                                              double spread) {
     if (used == most) return std::nullopt;
     ++used;
-    granted_ = std::string(name) + " " + std::to_string(used) + " of " + std::to_string(most);
+    granted_ = Joined({name, " ", std::to_string(used), " of ", std::to_string(most)});
     return step * (1 - spread + spread * share_());
 }
 

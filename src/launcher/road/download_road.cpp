@@ -29,7 +29,8 @@ std::string PartialFileFor(const std::string& target) {
     const auto dot = target.rfind('.');
     const bool hasExtension =
         dot != std::string::npos && (folderEnd == std::string::npos || dot > folderEnd);
-    return (hasExtension ? target.substr(0, dot) : target) + ".tmp";
+    return Joined(
+        {std::string_view(target).substr(0, hasExtension ? dot : std::string::npos), ".tmp"});
 }
 
 }  // namespace
@@ -69,7 +70,7 @@ void DownloadRoad::Fetch(const std::string& hostAndPath, const std::string& targ
         RemovePartialFile();  // a transfer cut short in an earlier start is never continued
         control_.fileName(partialFile_);
         control_.URL(hostAndPath);
-        Begin("http://" + hostAndPath, reserve);
+        Begin(Joined({"http://", hostAndPath}), reserve);
         do {
             window_.AwaitTry([this] { StartTry(); });
         } while (Again());
@@ -77,7 +78,7 @@ void DownloadRoad::Fetch(const std::string& hostAndPath, const std::string& targ
     } catch (const std::exception& failure) {
         // Swallowed: the sequence's own existence test tells whether the updater arrived. A
         // transfer still running would keep writing the partial file: it is stopped first.
-        log_.Line("download failed: " + LaunchLog::Failure(failure));
+        log_.Line(Joined({"download failed: ", LaunchLog::Failure(failure)}));
         download::SkipOnFailure(&skipped_, "stopping the transfer",
                                 [&] { control_.Cancel_Download(); });
         if (!partialFile_.empty())
@@ -174,7 +175,7 @@ void DownloadRoad::ProbeAnswered() {
 
 void DownloadRoad::Complete() {
     LogRequest();
-    log_.Line("transfer complete: " + FormatLength(received_) + " bytes received");
+    log_.Line(Joined({"transfer complete: ", FormatLength(received_), " bytes received"}));
     try_.ending = TryEnding::Complete;
 }
 
@@ -186,14 +187,16 @@ void DownloadRoad::Failed(const std::string& description, bool SERVER_ERROR) {
     const std::int32_t code = control_.lastSocketCondition();
     if (SERVER_ERROR) {
         LogAnswer(try_.bodyRequested ? "download answer" : "probe answer");
-        log_.Line("server refused: " + description);
+        log_.Line(Joined({"server refused: ", description}));
         if (control_.Responsecode() == kProxyAuthenticationRequired)
             log_.Line(kProxyAsksForCredentials);
     } else {
-        const std::string codes = " (error " + std::to_string(code) + ", system error " +
-                                  std::to_string(control_.lastSocketSystemCode()) + ")";
-        log_.Line("transfer failed after " + FormatLength(received_) + " bytes: " + description +
-                  (code ? codes : ""));
+        const std::string codes =
+            code ? Joined({" (error ", std::to_string(code), ", system error ",
+                           std::to_string(control_.lastSocketSystemCode()), ")"})
+                 : "";
+        log_.Line(Joined(
+            {"transfer failed after ", FormatLength(received_), " bytes: ", description, codes}));
     }
     if (control_.resumeMismatched()) {
         // The control has emptied the partial file: nothing of it is continued.
@@ -217,15 +220,16 @@ TryEnding DownloadRoad::RefusedEnding() {
     try_.busyWait = wait.value_or(0);
     const TryEnding ending = launcher::RefusedEnding(control_.Responsecode(), wait);
     if (wait && ending == TryEnding::Final)
-        log_.Line("the server asks to be asked again in " + FormatLength(*wait) +
-                  " s, longer than the " + FormatLength(kLongestBusyWait) + " s a start waits");
+        log_.Line(
+            Joined({"the server asks to be asked again in ", FormatLength(*wait),
+                    " s, longer than the ", FormatLength(kLongestBusyWait), " s a start waits"}));
     return ending;
 }
 
 void DownloadRoad::Disconnected() {
     LogRequest();
-    log_.Line("the server closed the connection after " + FormatLength(received_) +
-              " bytes, before the end");
+    log_.Line(Joined({"the server closed the connection after ", FormatLength(received_),
+                      " bytes, before the end"}));
     try_.ending = try_.bodyRequested ? ResumableEnding() : TryEnding::Final;
 }
 
@@ -242,13 +246,14 @@ void DownloadRoad::LogRequest() {
     const char* purpose = try_.bodyRequested ? "download: " : "probe: ";
     const std::string where =
         control_.proxyHost().empty()
-            ? control_.host() + ":" + control_.port()
-            : "the proxy " + HostPort(control_.proxyHost(), control_.proxyPort());
+            ? Joined({control_.host(), ":", control_.port()})
+            : Joined({"the proxy ", HostPort(control_.proxyHost(), control_.proxyPort())});
     const std::string& line = control_.sentLine();
     const std::string& fields = control_.sentFields();
-    log_.Line(purpose + (line.empty()
-                             ? "nothing sent to " + where
-                             : line + " to " + where + (fields.empty() ? "" : ", ") + fields));
+    if (line.empty())
+        log_.Line(Joined({purpose, "nothing sent to ", where}));
+    else
+        log_.Line(Joined({purpose, line, " to ", where, fields.empty() ? "" : ", ", fields}));
 }
 
 // The last answer's status line and what it said of the body's length.
@@ -257,10 +262,9 @@ void DownloadRoad::LogAnswer(const char* purpose) {
     routeAnswered_ = true;
     const std::string length = control_.getheader("content-length");
     const std::string coding = control_.getheader("transfer-encoding");
-    std::string text = std::string(purpose) + ": " + std::string(control_.statusLine());
-    text += length.empty() ? ", no Content-Length" : ", Content-Length: " + length;
-    if (!coding.empty()) text += ", Transfer-Encoding: " + coding;
-    log_.Line(text);
+    log_.Line(Joined({purpose, ": ", control_.statusLine(),
+                      length.empty() ? ", no Content-Length" : ", Content-Length: ", length,
+                      coding.empty() ? "" : ", Transfer-Encoding: ", coding}));
 }
 
 bool DownloadRoad::InTime(double pause) const {
@@ -268,12 +272,12 @@ bool DownloadRoad::InTime(double pause) const {
 }
 
 std::string DownloadRoad::NoTimeFor(const std::string& what) const {
-    return "no time is left for " + what + " before the watchdog (it would end the road in " +
-           FormatLength(watchdog_.Deadline() - loop_.Now()) + " s)";
+    return Joined({"no time is left for ", what, " before the watchdog (it would end the road in ",
+                   FormatLength(watchdog_.Deadline() - loop_.Now()), " s)"});
 }
 
 void DownloadRoad::LogRetry(std::optional<double> pause, bool inTime) {
-    const std::string after = " after " + FormatLength(received_) + " bytes";
+    const std::string received = FormatLength(received_);
     const char* what = nullptr;
     switch (try_.ending) {
         case TryEnding::Cut:
@@ -293,18 +297,19 @@ void DownloadRoad::LogRetry(std::optional<double> pause, bool inTime) {
             return;
     }
     if (!pause) {
-        log_.Line(std::string(what) + after + "; no tries are left" +
-                  (try_.ending == TryEnding::Busy
-                       ? " (it asks to be asked again in " + FormatLength(try_.busyWait) + " s)"
-                       : ""));
+        const bool busy = try_.ending == TryEnding::Busy;
+        log_.Line(Joined({what, " after ", received, " bytes; no tries are left",
+                          busy ? " (it asks to be asked again in " : "",
+                          busy ? FormatLength(try_.busyWait) : "", busy ? " s)" : ""}));
         return;
     }
     if (!inTime) {
-        log_.Line(std::string(what) + after + "; " + NoTimeFor(retries_.LastGranted()));
+        log_.Line(
+            Joined({what, " after ", received, " bytes; ", NoTimeFor(retries_.LastGranted())}));
         return;
     }
-    log_.Line(std::string(what) + after + "; " + retries_.LastGranted() + " in " +
-              std::to_string(std::lround(*pause * 1000)) + " ms");
+    log_.Line(Joined({what, " after ", received, " bytes; ", retries_.LastGranted(), " in ",
+                      std::to_string(std::lround(*pause * 1000)), " ms"}));
 }
 
 // The settings set by hand are read at once; auto-detection and the script answer from other
@@ -336,8 +341,8 @@ void DownloadRoad::LookUpProxy(const std::string& url) {
     }
     std::string skipped;
     routes_ = ChooseRoutes(*settings, control_.host(), control_.port(), &skipped);
-    if (!skipped.empty()) log_.Line("proxy: skipped " + skipped);
-    log_.Line("proxy: " + DescribeRoutes(*settings, routes_));
+    if (!skipped.empty()) log_.Line(Joined({"proxy: skipped ", skipped}));
+    log_.Line(Joined({"proxy: ", DescribeRoutes(*settings, routes_)}));
     UseRoute(0);
 }
 
@@ -351,12 +356,13 @@ bool DownloadRoad::NextRoute() {
     const ProxyRoute& next = routes_[route_ + 1];
     const std::string name = next.host.empty() ? "direct" : HostPort(next.host, next.port);
     if (!InTime(0)) {
-        log_.Line("no connection was made; " + NoTimeFor("the next route, " + name));
+        log_.Line(
+            Joined({"no connection was made; ", NoTimeFor(Joined({"the next route, ", name}))}));
         try_.ending = TryEnding::Final;  // nor is any other try in time: the road ends
         return false;
     }
     UseRoute(route_ + 1);
-    log_.Line("no connection was made; next route: " + name);
+    log_.Line(Joined({"no connection was made; next route: ", name}));
     return true;
 }
 

@@ -166,10 +166,11 @@ std::optional<ProxySettings> SettingsToUse(const platform::ProxyStart& start,
     const auto note = [&settings](bool asked, const std::optional<ProxySettings>& answer,
                                   const char* what) {
         const std::string why =
-            !asked   ? std::string()
-            : answer ? answer->failure
-                     : what + (": no answer within " + FormatLength(kProxyLookupSeconds) + " s");
-        if (!why.empty()) settings.failure += (settings.failure.empty() ? "" : "; ") + why;
+            !asked ? std::string()
+            : answer
+                ? answer->failure
+                : Joined({what, ": no answer within ", FormatLength(kProxyLookupSeconds), " s"});
+        if (!why.empty()) settings.failure += Joined({settings.failure.empty() ? "" : "; ", why});
     };
     note(start.askingAutoDetection, answers.autoDetection, "auto-detection");
     note(start.askingScript, answers.script, "the script");
@@ -181,8 +182,8 @@ std::vector<ProxyRoute> ChooseRoutes(const ProxySettings& settings, std::string_
     const std::string_view defaultPort =
         settings.source == ProxySource::Environment ? "1080" : "80";
     std::vector<ProxyRoute> routes;
-    const auto skip = [skipped](const std::string& entry, const char* why) {
-        if (skipped) *skipped += (skipped->empty() ? "" : ", ") + entry + " (" + why + ")";
+    const auto skip = [skipped](std::string_view entry, const char* why) {
+        if (skipped) *skipped += Joined({skipped->empty() ? "" : ", ", entry, " (", why, ")"});
     };
     bool direct = Bypassed(settings, host, download::ParsePort(port).value_or(0));
     std::size_t at = 0;
@@ -194,8 +195,7 @@ std::vector<ProxyRoute> ChooseRoutes(const ProxySettings& settings, std::string_
         } else if (IsScriptKeyword(entry) && !next.empty()) {
             // A script's keyword before its proxy; alone, "proxy" is a host's name.
             if (!SameText(entry, "PROXY")) {
-                skip(std::string(entry) + " " + platform::WithoutUserInfo(next),
-                     "not an HTTP proxy");
+                skip(Joined({entry, " ", platform::WithoutUserInfo(next)}), "not an HTTP proxy");
                 next = NextEntry(settings.proxies, at, kListSeparators);
             }
         } else if (auto route = RouteOf(entry, defaultPort)) {
@@ -214,7 +214,7 @@ std::vector<ProxyRoute> ChooseRoutes(const ProxySettings& settings, std::string_
 
 std::string HostPort(std::string_view host, std::string_view port) {
     const bool v6 = host.find(':') != npos;
-    return (v6 ? "[" : "") + std::string(host) + (v6 ? "]:" : ":") + std::string(port);
+    return Joined({v6 ? "[" : "", host, v6 ? "]:" : ":", port});
 }
 
 std::string DescribeRoutes(const ProxySettings& settings, const std::vector<ProxyRoute>& routes) {
@@ -223,11 +223,10 @@ std::string DescribeRoutes(const ProxySettings& settings, const std::vector<Prox
         if (!text.empty()) text += ", then ";
         text += route.host.empty() ? "direct" : HostPort(route.host, route.port);
     }
-    text += std::string(" (") + SourceName(settings.source);
-    if (routes.front().host.empty() && !settings.bypass.empty())
-        text += ", bypassing " + settings.bypass;
-    if (!settings.failure.empty()) text += "; " + settings.failure;
-    return text + ")";
+    const bool bypassing = routes.front().host.empty() && !settings.bypass.empty();
+    return Joined({text, " (", SourceName(settings.source), bypassing ? ", bypassing " : "",
+                   bypassing ? std::string_view(settings.bypass) : "",
+                   settings.failure.empty() ? "" : "; ", settings.failure, ")"});
 }
 
 }  // namespace gor::launcher

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "launcher/base/launch_log.h"
 #include "platform/event_loop.h"
 
 namespace gor::launcher {
@@ -28,17 +29,18 @@ inline constexpr double kDownloadCeilingSeconds = 30 * 60;
 
 // The gorlaunch.log lines of the three endings the watchdog makes, with the body's bytes so far.
 inline std::string PatchTooLongText() {
-    return "watchdog: the patch took " + std::to_string(static_cast<int>(kWatchdogSeconds)) + " s";
+    return Joined(
+        {"watchdog: the patch took ", std::to_string(static_cast<int>(kWatchdogSeconds)), " s"});
 }
 inline std::string SilenceText(const std::string& received) {
-    return "watchdog: less than " + std::to_string(static_cast<int>(kLeastProgressBytes)) +
-           " bytes in " + std::to_string(static_cast<int>(kWatchdogSeconds)) + " s after " +
-           received + " bytes";
+    return Joined({"watchdog: less than ", std::to_string(static_cast<int>(kLeastProgressBytes)),
+                   " bytes in ", std::to_string(static_cast<int>(kWatchdogSeconds)), " s after ",
+                   received, " bytes"});
 }
 inline std::string CeilingText(const std::string& received) {
-    return "watchdog: the download reached its ceiling of " +
-           std::to_string(static_cast<int>(kDownloadCeilingSeconds)) + " s after " + received +
-           " bytes";
+    return Joined({"watchdog: the download reached its ceiling of ",
+                   std::to_string(static_cast<int>(kDownloadCeilingSeconds)), " s after ", received,
+                   " bytes"});
 }
 
 // The window's watchdog: the minute on a timer, the download's ceiling on a timer of its own,

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "launcher/base/launch_log.h"
 #include "launcher/trust/image_layout.h"
 #include "platform/hex_text.h"
 
@@ -28,15 +29,15 @@ constexpr Machine kMachines[] = {{0x014C, "i386"}, {0x8664, "AMD64"}, {0xAA64, "
 
 // The verdict's reason is its pieces in a row: texts as they are, numbers in decimal. (No
 // printf: it would link a formatting library into the exe for a few numbers.)
-std::string Piece(std::string_view text) {
-    return std::string(text);
+std::string_view Piece(std::string_view text) {
+    return text;
 }
 std::string Piece(std::uint64_t number) {
     return std::to_string(number);
 }
 template <class... Pieces>
 ImageVerdict Verdict(bool whole, const Pieces&... pieces) {
-    return {whole, (std::string() + ... + Piece(pieces))};
+    return {whole, Joined({Piece(pieces)...})};
 }
 
 // What lies past the head the check reads is not examined, never refused.
@@ -50,7 +51,7 @@ std::uint64_t RoundUp(std::uint64_t value, std::uint64_t unit) {
 
 // A 16-bit field as the format's documentation writes it: 0x014C.
 std::string Hex4(std::uint16_t value) {
-    return "0x" + platform::HexDigits(value, 4);
+    return Joined({"0x", platform::HexDigits(value, 4)});
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 #include <system_error>
 
+#include "launcher/base/launch_log.h"
 #include "launcher/base/paths.h"
 #include "platform/hex_text.h"
 
@@ -52,14 +53,15 @@ std::string FileRefusal(const platform::SignatureFacts& facts) {
     if (facts.status != platform::kNoSignature || last == 0 || last == platform::kNoSignature ||
         last == platform::kSubjectFormUnknown || last == platform::kProviderUnknown)
         return facts.statusText;
-    return "a damaged signature (" + facts.statusText + "; last error 0x" +
-           platform::HexDigits(last, 8) + ")";
+    return Joined({"a damaged signature (", facts.statusText, "; last error 0x",
+                   platform::HexDigits(last, 8), ")"});
 }
 
-PublisherVerdict Distrusted(const std::string& who, const std::string& why) {
-    return {false,
-            "this machine's policy distrusts " + who + ": " + why + "; no verdict on the file", "",
-            true};
+PublisherVerdict Distrusted(std::string_view who, std::string_view why) {
+    return {
+        false,
+        Joined({"this machine's policy distrusts ", who, ": ", why, "; no verdict on the file"}),
+        "", true};
 }
 
 bool SameName(std::string_view a, std::string_view b) {
@@ -73,7 +75,7 @@ bool SameName(std::string_view a, std::string_view b) {
 std::string VersionText(std::uint64_t version) {
     std::string text;
     for (int shift = 48; shift >= 0; shift -= 16)
-        text += std::to_string((version >> shift) & 0xFFFF) + (shift ? "." : "");
+        text += Joined({std::to_string((version >> shift) & 0xFFFF), shift ? "." : ""});
     return text;
 }
 
@@ -93,42 +95,46 @@ PublisherVerdict DecideSigner(const platform::SignatureFacts& facts, std::string
         const std::string_view pin = pins.substr(start, end - start);
         signer = pin.size() == kSha1Digits ? facts.sha1 : facts.sha256;
         matched = signer == pin;
-        pinned += (pinned.empty() ? "" : " or ") + std::string(pin);
+        pinned += Joined({pinned.empty() ? "" : " or ", pin});
         start = end + 1;
     }
-    if (!matched) return {false, "signed by " + signer + ", not by the pinned " + pinned, ""};
+    if (!matched)
+        return {false, Joined({"signed by ", signer, ", not by the pinned ", pinned}), ""};
     if (concern == Concern::Trusted) return {true, signer, signer};
-    if (concern == Concern::Machine) return Distrusted("the pinned " + signer, facts.statusText);
+    if (concern == Concern::Machine)
+        return Distrusted(Joined({"the pinned ", signer}), facts.statusText);
     if (!facts.contentVerified)
-        return {false, facts.statusText + "; its digest or signature was not verified", ""};
+        return {false, Joined({facts.statusText, "; its digest or signature was not verified"}),
+                ""};
     if (ConcernOf(facts.chainPolicy) == Concern::Machine)
-        return Distrusted("the pinned " + signer, facts.chainPolicyText);
-    if (facts.chainPolicy != 0) return {false, facts.statusText + "; " + facts.chainPolicyText, ""};
+        return Distrusted(Joined({"the pinned ", signer}), facts.chainPolicyText);
+    if (facts.chainPolicy != 0)
+        return {false, Joined({facts.statusText, "; ", facts.chainPolicyText}), ""};
     const bool root =
         facts.status == platform::kUntrustedRoot || facts.status == platform::kChaining;
-    return {
-        true,
-        signer + (root ? " (its chain ends at a root Windows does not know)"
-                       : " (" + facts.statusText + ": dates are not judged for a pinned signer)"),
-        signer};
+    return {true,
+            root ? Joined({signer, " (its chain ends at a root Windows does not know)"})
+                 : Joined({signer, " (", facts.statusText,
+                           ": dates are not judged for a pinned signer)"}),
+            signer};
 }
 
 PublisherVerdict DecideUpdater(const PublisherVerdict& signer, const VersionFacts& version,
                                std::uint64_t minimumVersion) {
     if (!SameName(version.originalFilename, kUpdaterName)) {
+        const std::string_view named = version.originalFilename.empty()
+                                           ? "it has no version resource naming it"
+                                           : "its version resource names it ";
         return {false,
-                "signed by " + signer.signer + ", but " +
-                    (version.originalFilename.empty()
-                         ? std::string("it has no version resource naming it")
-                         : "its version resource names it " + version.originalFilename) +
-                    ", not " + kUpdaterName,
+                Joined({"signed by ", signer.signer, ", but ", named, version.originalFilename,
+                        ", not ", kUpdaterName}),
                 ""};
     }
     if (version.fileVersion < minimumVersion) {
         return {false,
-                "signed by " + signer.signer + ", but its version " +
-                    VersionText(version.fileVersion) +
-                    " is below the lowest this launcher takes, " + VersionText(minimumVersion),
+                Joined({"signed by ", signer.signer, ", but its version ",
+                        VersionText(version.fileVersion),
+                        " is below the lowest this launcher takes, ", VersionText(minimumVersion)}),
                 ""};
     }
     return signer;

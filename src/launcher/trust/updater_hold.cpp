@@ -132,13 +132,13 @@ bool UpdaterHold::IsWhole(double announcedLength) {
     ImageVerdict verdict;
     if (announcedLength != download::kUnknownLength &&
         static_cast<double>(head.size) != announcedLength) {
-        verdict.reason = std::to_string(head.size) + " bytes, not the " +
-                         FormatLength(announcedLength) + " announced";
+        verdict.reason = Joined({std::to_string(head.size), " bytes, not the ",
+                                 FormatLength(announcedLength), " announced"});
     } else {
         verdict = checkUpdater_(head.bytes, head.size);
     }
-    log_.Line(FileNameOf(path_) + (verdict.whole ? " is whole: " : " is not whole: ") +
-              verdict.reason);
+    log_.Line(Joined(
+        {FileNameOf(path_), verdict.whole ? " is whole: " : " is not whole: ", verdict.reason}));
     return verdict.whole;
 }
 
@@ -147,9 +147,10 @@ bool UpdaterHold::IsWhole(double announcedLength) {
 // Only a verdict on the file's content refuses it: a check that cannot run fails the step like
 // any file step (after waiting while the file is busy), and the file stays.
 bool UpdaterHold::Signed(const PublisherVerdict& signer) {
-    log_.Line(FileNameOf(path_) +
-              (signer.pinned ? " is signed by the publisher " : " is not from the publisher: ") +
-              signer.reason);
+    log_.Line(
+        Joined({FileNameOf(path_),
+                signer.pinned ? " is signed by the publisher " : " is not from the publisher: ",
+                signer.reason}));
     return signer.pinned;
 }
 
@@ -157,14 +158,14 @@ bool UpdaterHold::Signed(const PublisherVerdict& signer) {
 void UpdaterHold::NotChecked(const std::exception& failure, Uncheckable uncheckable) {
     LetGo();
     if (uncheckable == Uncheckable::FailsTheStep) throw;
-    log_.Line(FileNameOf(path_) + " cannot be checked: " + LaunchLog::Failure(failure) +
-              "; kept, and skipped this start");
+    log_.Line(Joined({FileNameOf(path_), " cannot be checked: ", LaunchLog::Failure(failure),
+                      "; kept, and skipped this start"}));
 }
 
 void UpdaterHold::Remove(const std::string& path) {
     LetGo();  // closed, so that it can be removed
     waits_.WhileBusy("removing", path, [&] { files_.Remove(path); });
-    log_.Line("removed " + FileNameOf(path));
+    log_.Line(Joined({"removed ", FileNameOf(path)}));
 }
 
 // Rename never replaces: a file at the new name fails it. A file that could not be renamed is
@@ -182,7 +183,8 @@ void UpdaterHold::Replace(const std::string& fileName) {
 
 void UpdaterHold::Name(const std::string& fileName, bool replacing) {
     const std::string from = FileNameOf(path_);
-    const std::string to = path_.substr(0, path_.size() - from.size()) + fileName;
+    const std::string to =
+        Joined({std::string_view(path_).substr(0, path_.size() - from.size()), fileName});
     try {
         if (replacing)
             waits_.WhileBusy("replacing", to, [&] { held_->Replace(fileName); });
@@ -193,7 +195,7 @@ void UpdaterHold::Name(const std::string& fileName, bool replacing) {
         throw;
     }
     path_ = to;
-    log_.Line(from + " renamed to " + fileName);
+    log_.Line(Joined({from, " renamed to ", fileName}));
 }
 
 void UpdaterHold::LetGo() noexcept {

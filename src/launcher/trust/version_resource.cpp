@@ -92,23 +92,18 @@ std::optional<Image> ReadHeaders(std::string_view bytes) {
     return image;
 }
 
-bool SameKey(std::u16string_view key, std::string_view name) {
-    return std::equal(key.begin(), key.end(), name.begin(), name.end(), [](char16_t k, char n) {
-        return k < 0x80 && std::tolower(static_cast<unsigned char>(k)) ==
-                               std::tolower(static_cast<unsigned char>(n));
-    });
-}
-
-// UTF-16 as UTF-8; a lone surrogate becomes U+FFFD.
-std::string Utf8(std::u16string_view text) {
+// The UTF-16 text from `at`, to its zero or `end`, as UTF-8; a lone surrogate becomes U+FFFD.
+std::string Utf8(const Bytes& data, std::size_t at, std::size_t end) {
     std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        std::uint32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        else if (c >= 0xD800 && c < 0xE000)
+    for (; at + 1 < end && data.U16(at) != 0; at += 2) {
+        std::uint32_t c = data.U16(at);
+        const std::uint32_t next = at + 3 < end ? data.U16(at + 2) : 0;
+        if (c >= 0xD800 && c < 0xDC00 && next >= 0xDC00 && next < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
+            at += 2;
+        } else if (c >= 0xD800 && c < 0xE000) {
             c = 0xFFFD;
+        }
         if (c < 0x80) {
             out += static_cast<char>(c);
         } else if (c < 0x800) {
@@ -133,7 +128,7 @@ std::string Utf8(std::u16string_view text) {
 struct Block {
     std::size_t end = 0;
     std::uint16_t valueLength = 0;
-    std::u16string key;
+    std::size_t keyAt = 0;  // the key is read where it lies, up to its zero
     std::size_t valueAt = 0;
 };
 
@@ -145,21 +140,24 @@ std::optional<Block> BlockAt(const Bytes& data, std::size_t at, std::size_t limi
     if (at >= limit || !data.Has(at, 6)) return std::nullopt;
     const std::size_t length = data.U16(at);
     if (length < 6 || length > limit - at) return std::nullopt;
-    Block block{at + length, data.U16(at + 2), {}, 0};
-    std::size_t p = at + 6;
-    for (; p + 1 < block.end && data.U16(p) != 0; p += 2)
-        block.key += static_cast<char16_t>(data.U16(p));
+    Block block{at + length, data.U16(at + 2), at + 6, 0};
+    std::size_t p = block.keyAt;
+    while (p + 1 < block.end && data.U16(p) != 0) p += 2;
     if (p + 1 >= block.end) return std::nullopt;  // no end to the key
     block.valueAt = Align4(p + 2);
     return block;
 }
 
-// The text a string block holds, to its zero or its block's end.
-std::u16string TextOf(const Bytes& data, const Block& block) {
-    std::u16string text;
-    for (std::size_t p = block.valueAt; p + 1 < block.end && data.U16(p) != 0; p += 2)
-        text += static_cast<char16_t>(data.U16(p));
-    return text;
+// Whether the block's key is `name`, in any letter case (ASCII; the key has its zero).
+bool HasKey(const Bytes& data, const Block& block, std::string_view name) {
+    std::size_t p = block.keyAt;
+    for (const char n : name) {
+        const std::uint16_t k = data.U16(p);
+        if (k >= 0x80 || std::tolower(k) != std::tolower(static_cast<unsigned char>(n)))
+            return false;
+        p += 2;
+    }
+    return data.U16(p) == 0;
 }
 
 // Calls `each` for each child of the block from `at` on, until it returns true or the block
@@ -179,17 +177,17 @@ VersionFacts ParseVersionInfo(std::string_view bytes) {
     const Bytes data{bytes};
     VersionFacts facts;
     const std::optional<Block> root = BlockAt(data, 0, bytes.size());
-    if (!root || !SameKey(root->key, "VS_VERSION_INFO")) return facts;
+    if (!root || !HasKey(data, *root, "VS_VERSION_INFO")) return facts;
     const std::size_t fixed = root->valueAt;
     if (root->valueLength >= kFixedInfoSize && fixed + kFixedInfoSize <= root->end &&
         data.U32(fixed) == kFixedSignature)
         facts.fileVersion = std::uint64_t{data.U32(fixed + 8)} << 32 | data.U32(fixed + 12);
     Children(data, root->valueAt + root->valueLength, root->end, [&](const Block& info) {
-        if (!SameKey(info.key, "StringFileInfo")) return false;
+        if (!HasKey(data, info, "StringFileInfo")) return false;
         return Children(data, info.valueAt, info.end, [&](const Block& table) {
             return Children(data, table.valueAt, table.end, [&](const Block& entry) {
-                if (!SameKey(entry.key, "OriginalFilename")) return false;
-                facts.originalFilename = Utf8(TextOf(data, entry));
+                if (!HasKey(data, entry, "OriginalFilename")) return false;
+                facts.originalFilename = Utf8(data, entry.valueAt, entry.end);
                 return !facts.originalFilename.empty();
             });
         });
