@@ -90,15 +90,6 @@ std::string FormatLength(double bytes) {
     return download::NumberText(bytes);
 }
 
-std::string Joined(std::initializer_list<std::string_view> parts) {
-    std::size_t size = 0;
-    for (const std::string_view part : parts) size += part.size();
-    std::string text;
-    text.reserve(size);
-    for (const std::string_view part : parts) text += part;
-    return text;
-}
-
 std::string LaunchLog::Failure(const std::exception& failure) {
     std::string text = failure.what();
     if (const auto* system = dynamic_cast<const std::system_error*>(&failure)) {

@@ -10,14 +10,11 @@
 #include <string>
 #include <string_view>
 
+#include "launcher/base/joined.h"
 #include "platform/event_loop.h"
 #include "platform/file_system.h"
 
 namespace gor::launcher {
-
-// The parts one after the other, in one string made once: how log lines and verdicts are put
-// together (each `+` of std::string would make and copy one more).
-std::string Joined(std::initializer_list<std::string_view> parts);
 
 // The log's file name, and the previous start's, in the folder that keeps them.
 inline constexpr const char* kLogName = "gorlaunch.log";

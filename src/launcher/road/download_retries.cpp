@@ -5,7 +5,7 @@
 #include <random>
 #include <system_error>
 
-#include "launcher/base/launch_log.h"
+#include "launcher/base/joined.h"
 
 namespace gor::launcher {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "launcher/base/launch_log.h"
+#include "launcher/base/joined.h"
 #include "platform/event_loop.h"
 
 namespace gor::launcher {

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "launcher/base/launch_log.h"
+#include "launcher/base/joined.h"
 #include "launcher/trust/image_layout.h"
 #include "platform/hex_text.h"
 

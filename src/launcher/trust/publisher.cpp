@@ -8,7 +8,7 @@
 #include <string>
 #include <system_error>
 
-#include "launcher/base/launch_log.h"
+#include "launcher/base/joined.h"
 #include "launcher/base/paths.h"
 #include "platform/hex_text.h"
 
