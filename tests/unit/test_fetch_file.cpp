@@ -394,29 +394,5 @@ TEST(WithTheControl, ProxiesAreTriedInTheirOrderThenDirect) {
     EXPECT_EQ(connects, (std::vector<std::string>{"Connect a 1", "Connect a 1", "Connect b 2"}));
 }
 
-// A script's answer waits for auto-detection only for its share of the bound: the wait wakes
-// for it though nothing more arrives.
-TEST(WithTheControl, TheScriptWaitsForAutoDetectionOnlyForItsShare) {
-    using enum platform::ProxySource;
-    struct Settings : platform::SystemProxy {
-        VirtualClockLoop* loop = nullptr;
-        double begin = 0;
-        platform::ProxyStart Start(
-            const std::string&,
-            std::function<void(platform::ProxySource, platform::ProxySettings)> detected) override {
-            begin = loop->Now();
-            loop->At(begin + 1, [detected] { detected(Script, {Script, "s:1", "", ""}); });
-            return {{}, true, true};
-        }
-    } proxy;
-    LaunchRig rig(nullptr, &proxy);
-    proxy.loop = &rig.loop;
-    rig.Run();
-    const std::string log = rig.files.Bytes(kAppDir + launcher::kPathSeparator + "gorlaunch.log");
-    const std::size_t line = log.find("] proxy: s:1 (script)");
-    EXPECT_NEAR(std::stod(log.substr(log.rfind('[', line) + 1)),
-                proxy.begin + launcher::kAutoDetectionShareSeconds, 0.01);
-}
-
 }  // namespace
 }  // namespace gor::test

@@ -36,8 +36,7 @@ inline void PutU32(std::string& b, std::size_t at, std::uint32_t v) {
     PutU16(b, at + 2, static_cast<std::uint16_t>(v >> 16));
 }
 
-// Where a PE32 image's resource directory address stands; the version block's place in .rsrc.
-inline constexpr std::size_t kImageResourceDirectory = kImagePeAt + 24 + 96 + 2 * 8;
+// The version block's place in .rsrc.
 inline constexpr std::uint32_t kImageVersionBlock = 0x58;
 
 // A block of VS_VERSIONINFO: its header, its key, its value and its children, each on a
